@@ -1,0 +1,140 @@
+#include "nuvarocbfs_XmlParser.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Logger.h>
+#include <Poco/SAX/InputSource.h>
+#include <Poco/SAX/SAXParser.h>
+#include <Poco/SAX/XMLReader.h>
+
+namespace Nuvaro {
+
+namespace {
+const std::string META_ELEMENT = "meta";
+}
+
+NuvaroXmlHandler::NuvaroXmlHandler() = default;
+
+NuvaroXmlHandler::NuvaroXmlHandler(const std::string& recordName) : m_recordName(recordName) {}
+
+NuvaroXmlHandler::~NuvaroXmlHandler() = default;
+
+void NuvaroXmlHandler::setRecordName(const std::string& name) { m_recordName = name; }
+
+RecordList NuvaroXmlHandler::getParsedData() const { return m_records; }
+
+RecordList NuvaroXmlHandler::getMetaData() const { return m_metaRecords; }
+
+void NuvaroXmlHandler::where(const std::string&) {}
+
+void NuvaroXmlHandler::printParsedData() const {
+    Poco::Logger& log = Poco::Logger::get("root");
+    log.debug(" === META DATA  ===");
+    for (const auto& rec : m_metaRecords) {
+        for (const auto& kv : *rec) log.debug(kv.first + " : " + kv.second);
+    }
+    log.debug(" === RECORD DATA  ===");
+    for (const auto& rec : m_records) {
+        for (const auto& kv : *rec) log.debug(kv.first + " : " + kv.second);
+        log.debug(" ********************************** ");
+    }
+}
+
+void NuvaroXmlHandler::setDocumentLocator(const Poco::XML::Locator* loc) { m_locator = loc; }
+
+void NuvaroXmlHandler::startDocument() {
+    m_records.clear();
+    m_metaRecords.clear();
+    m_open.clear();
+}
+
+void NuvaroXmlHandler::endDocument() {}
+
+void NuvaroXmlHandler::startElement(const Poco::XML::XMLString&, const Poco::XML::XMLString& localName,
+                                    const Poco::XML::XMLString&, const Poco::XML::Attributes&) {
+    const bool isRecord = localName == m_recordName;
+    if (isRecord || localName == META_ELEMENT) {
+        m_currentRecord.reset(new std::map<std::string, std::string>());
+        m_open.push_back({m_currentRecord, !isRecord});
+        m_inRecord = true;
+        return;
+    }
+    m_currentElement = localName;
+    m_currentText.clear();
+}
+
+void NuvaroXmlHandler::endElement(const Poco::XML::XMLString&, const Poco::XML::XMLString& localName,
+                                  const Poco::XML::XMLString&) {
+    const bool isRecord = localName == m_recordName;
+    if (isRecord || localName == META_ELEMENT) {
+        // Close the innermost open record. The lists get each map once, and an
+        // outer record resumes with the fields it had before the inner one.
+        if (!m_open.empty()) {
+            OpenRecord closed = m_open.back();
+            m_open.pop_back();
+            (closed.meta ? m_metaRecords : m_records).push_back(closed.record);
+        }
+        if (m_open.empty()) {
+            m_inRecord = false;
+            m_currentRecord.reset();
+        } else {
+            m_currentRecord = m_open.back().record;
+        }
+        return;
+    }
+    if (m_inRecord && m_currentRecord) {
+        (*m_currentRecord)[m_currentElement] = m_currentText;
+    }
+}
+
+void NuvaroXmlHandler::characters(const Poco::XML::XMLChar ch[], int start, int length) {
+    m_currentText.append(ch + start, static_cast<std::size_t>(length));
+}
+
+void NuvaroXmlHandler::ignorableWhitespace(const Poco::XML::XMLChar[], int, int) {}
+void NuvaroXmlHandler::processingInstruction(const Poco::XML::XMLString&, const Poco::XML::XMLString&) {}
+void NuvaroXmlHandler::startPrefixMapping(const Poco::XML::XMLString&, const Poco::XML::XMLString&) {}
+void NuvaroXmlHandler::endPrefixMapping(const Poco::XML::XMLString&) {}
+void NuvaroXmlHandler::skippedEntity(const Poco::XML::XMLString&) {}
+void NuvaroXmlHandler::startDTD(const Poco::XML::XMLString&, const Poco::XML::XMLString&,
+                                const Poco::XML::XMLString&) {}
+void NuvaroXmlHandler::endDTD() {}
+void NuvaroXmlHandler::startEntity(const Poco::XML::XMLString&) {}
+void NuvaroXmlHandler::endEntity(const Poco::XML::XMLString&) {}
+void NuvaroXmlHandler::startCDATA() {}
+void NuvaroXmlHandler::endCDATA() {}
+void NuvaroXmlHandler::comment(const Poco::XML::XMLChar[], int, int) {}
+
+void NuvaroXmlParser::parseWith(NuvaroXmlHandler& handler, std::istream& stream) {
+    Poco::XML::SAXParser parser;
+    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, true);
+    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACE_PREFIXES, true);
+    parser.setContentHandler(&handler);
+    parser.setProperty(Poco::XML::XMLReader::PROPERTY_LEXICAL_HANDLER,
+                       static_cast<Poco::XML::LexicalHandler*>(&handler));
+    Poco::XML::InputSource source(stream);
+    parser.parse(&source);
+}
+
+ParseResult NuvaroXmlParser::parse(const std::string& recordName, std::istream& stream) {
+    NuvaroXmlHandler handler(recordName);
+    ParseResult result;
+    try {
+        parseWith(handler, stream);
+        result.ok = true;
+    } catch (const Poco::Exception& e) {
+        result.error = e.displayText();
+    }
+    result.records = handler.getParsedData();
+    result.metaRecords = handler.getMetaData();
+    return result;
+}
+
+RecordList NuvaroXmlParser::parseNuvaroXML(const std::string& recordName, std::istream& stream) {
+    ParseResult result = parse(recordName, stream);
+    if (!result.ok) {
+        Poco::Logger::get("root").error("parseNuvaroXML : " + result.error);
+    }
+    return result.records;
+}
+
+} // namespace Nuvaro
