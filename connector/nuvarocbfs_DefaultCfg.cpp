@@ -3,9 +3,6 @@
 #include <Poco/Environment.h>
 #include <Poco/File.h>
 #include <Poco/Path.h>
-#include <Poco/SAX/InputSource.h>
-#include <Poco/SAX/SAXParser.h>
-#include <Poco/SAX/XMLReader.h>
 #include <Poco/String.h>
 
 #include <fstream>
@@ -57,17 +54,10 @@ void NuvaroDefaultCfg::init() {
     if (platform != 1) return;
     try {
         PLISTHandler handler(values);
-        Poco::XML::SAXParser parser;
-        parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, true);
-        parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACE_PREFIXES, true);
-        parser.setContentHandler(&handler);
-        parser.setProperty(Poco::XML::XMLReader::PROPERTY_LEXICAL_HANDLER,
-                           static_cast<Poco::XML::LexicalHandler*>(&handler));
         const std::string path = getDefaultCfgPath(getCurrentHomePath());
         if (Poco::File(path).exists()) {
             std::ifstream in(path.c_str(), std::ios::binary);
-            Poco::XML::InputSource source(in);
-            parser.parse(&source);
+            runSaxParse(handler, in);
         }
     } catch (...) {
         // A damaged or unreadable property list leaves whatever was read.
@@ -97,10 +87,6 @@ void PLISTHandler::getAncestors() {}
 void PLISTHandler::where(const std::string&) {}
 void PLISTHandler::printParsedData() {}
 
-void PLISTHandler::setDocumentLocator(const Poco::XML::Locator*) {}
-void PLISTHandler::startDocument() {}
-void PLISTHandler::endDocument() {}
-
 void PLISTHandler::startElement(const Poco::XML::XMLString&, const Poco::XML::XMLString& localName,
                                 const Poco::XML::XMLString&, const Poco::XML::Attributes&) {
     if (localName == "key") m_currentKey.clear();
@@ -121,17 +107,5 @@ void PLISTHandler::characters(const Poco::XML::XMLChar ch[], int start, int leng
     m_currentText.append(ch + start, static_cast<std::size_t>(length));
 }
 
-void PLISTHandler::ignorableWhitespace(const Poco::XML::XMLChar[], int, int) {}
-void PLISTHandler::processingInstruction(const Poco::XML::XMLString&, const Poco::XML::XMLString&) {}
-void PLISTHandler::startPrefixMapping(const Poco::XML::XMLString&, const Poco::XML::XMLString&) {}
-void PLISTHandler::endPrefixMapping(const Poco::XML::XMLString&) {}
-void PLISTHandler::skippedEntity(const Poco::XML::XMLString&) {}
-void PLISTHandler::startDTD(const Poco::XML::XMLString&, const Poco::XML::XMLString&, const Poco::XML::XMLString&) {}
-void PLISTHandler::endDTD() {}
-void PLISTHandler::startEntity(const Poco::XML::XMLString&) {}
-void PLISTHandler::endEntity(const Poco::XML::XMLString&) {}
-void PLISTHandler::startCDATA() {}
-void PLISTHandler::endCDATA() {}
-void PLISTHandler::comment(const Poco::XML::XMLChar[], int, int) {}
 
 } // namespace Nuvaro

@@ -8,8 +8,7 @@
 // constructor sets platform 2, so in this program the map stays empty and every
 // lookup yields "". A caller (a test) may set platform 1 and call init() again.
 
-#include <Poco/SAX/ContentHandler.h>
-#include <Poco/SAX/LexicalHandler.h>
+#include "nuvarocbfs_SaxBase.h"
 
 #include <map>
 #include <string>
@@ -55,7 +54,7 @@ std::string getDefaultCfgPath(const std::string& homePath);
 // boolean, date and data values are never stored, and the current key is not
 // cleared after a string, so a second string before the next key is offered
 // under the same key and ignored.
-class PLISTHandler : public Poco::XML::ContentHandler, public Poco::XML::LexicalHandler {
+class PLISTHandler : public SaxHandlerBase {
 public:
     explicit PLISTHandler(std::map<std::string, std::string>& target);
     ~PLISTHandler() override;
@@ -64,28 +63,11 @@ public:
     void where(const std::string& text);
     void printParsedData();
 
-    void setDocumentLocator(const Poco::XML::Locator* loc) override;
-    void startDocument() override;
-    void endDocument() override;
     void startElement(const Poco::XML::XMLString& uri, const Poco::XML::XMLString& localName,
                       const Poco::XML::XMLString& qname, const Poco::XML::Attributes& attributes) override;
     void endElement(const Poco::XML::XMLString& uri, const Poco::XML::XMLString& localName,
                     const Poco::XML::XMLString& qname) override;
     void characters(const Poco::XML::XMLChar ch[], int start, int length) override;
-    void ignorableWhitespace(const Poco::XML::XMLChar ch[], int start, int length) override;
-    void processingInstruction(const Poco::XML::XMLString& target, const Poco::XML::XMLString& data) override;
-    void startPrefixMapping(const Poco::XML::XMLString& prefix, const Poco::XML::XMLString& uri) override;
-    void endPrefixMapping(const Poco::XML::XMLString& prefix) override;
-    void skippedEntity(const Poco::XML::XMLString& name) override;
-
-    void startDTD(const Poco::XML::XMLString& name, const Poco::XML::XMLString& publicId,
-                  const Poco::XML::XMLString& systemId) override;
-    void endDTD() override;
-    void startEntity(const Poco::XML::XMLString& name) override;
-    void endEntity(const Poco::XML::XMLString& name) override;
-    void startCDATA() override;
-    void endCDATA() override;
-    void comment(const Poco::XML::XMLChar ch[], int start, int length) override;
 
 private:
     std::string m_currentText;

@@ -2,9 +2,6 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
-#include <Poco/SAX/InputSource.h>
-#include <Poco/SAX/SAXParser.h>
-#include <Poco/SAX/XMLReader.h>
 
 namespace Nuvaro {
 
@@ -47,7 +44,6 @@ void NuvaroXmlHandler::startDocument() {
     m_open.clear();
 }
 
-void NuvaroXmlHandler::endDocument() {}
 
 void NuvaroXmlHandler::startElement(const Poco::XML::XMLString&, const Poco::XML::XMLString& localName,
                                     const Poco::XML::XMLString&, const Poco::XML::Attributes&) {
@@ -90,29 +86,8 @@ void NuvaroXmlHandler::characters(const Poco::XML::XMLChar ch[], int start, int 
     m_currentText.append(ch + start, static_cast<std::size_t>(length));
 }
 
-void NuvaroXmlHandler::ignorableWhitespace(const Poco::XML::XMLChar[], int, int) {}
-void NuvaroXmlHandler::processingInstruction(const Poco::XML::XMLString&, const Poco::XML::XMLString&) {}
-void NuvaroXmlHandler::startPrefixMapping(const Poco::XML::XMLString&, const Poco::XML::XMLString&) {}
-void NuvaroXmlHandler::endPrefixMapping(const Poco::XML::XMLString&) {}
-void NuvaroXmlHandler::skippedEntity(const Poco::XML::XMLString&) {}
-void NuvaroXmlHandler::startDTD(const Poco::XML::XMLString&, const Poco::XML::XMLString&,
-                                const Poco::XML::XMLString&) {}
-void NuvaroXmlHandler::endDTD() {}
-void NuvaroXmlHandler::startEntity(const Poco::XML::XMLString&) {}
-void NuvaroXmlHandler::endEntity(const Poco::XML::XMLString&) {}
-void NuvaroXmlHandler::startCDATA() {}
-void NuvaroXmlHandler::endCDATA() {}
-void NuvaroXmlHandler::comment(const Poco::XML::XMLChar[], int, int) {}
-
 void NuvaroXmlParser::parseWith(NuvaroXmlHandler& handler, std::istream& stream) {
-    Poco::XML::SAXParser parser;
-    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, true);
-    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACE_PREFIXES, true);
-    parser.setContentHandler(&handler);
-    parser.setProperty(Poco::XML::XMLReader::PROPERTY_LEXICAL_HANDLER,
-                       static_cast<Poco::XML::LexicalHandler*>(&handler));
-    Poco::XML::InputSource source(stream);
-    parser.parse(&source);
+    runSaxParse(handler, stream);
 }
 
 ParseResult NuvaroXmlParser::parse(const std::string& recordName, std::istream& stream) {

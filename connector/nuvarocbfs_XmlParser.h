@@ -8,8 +8,8 @@
 // mapping each child's local name to its text. Elements named "meta" are
 // collected separately as meta records whatever the record name.
 
-#include <Poco/SAX/ContentHandler.h>
-#include <Poco/SAX/LexicalHandler.h>
+#include "nuvarocbfs_SaxBase.h"
+
 #include <Poco/SAX/Locator.h>
 
 #include <boost/shared_ptr.hpp>
@@ -44,7 +44,9 @@ typedef std::vector<Record> RecordList;
 //
 // A document that breaks off leaves the records completed before the break in
 // getParsedData(); succeeded() tells whether the whole document was read.
-class NuvaroXmlHandler : public Poco::XML::ContentHandler, public Poco::XML::LexicalHandler {
+// Every other SAX event (document end, whitespace, DTD, CDATA and comment
+// boundaries, ...) does nothing.
+class NuvaroXmlHandler : public SaxHandlerBase {
 public:
     NuvaroXmlHandler();
     explicit NuvaroXmlHandler(const std::string& recordName);
@@ -59,30 +61,13 @@ public:
     // Writes every meta record and record to the logger "root" at debug level.
     void printParsedData() const;
 
-    // ContentHandler
     void setDocumentLocator(const Poco::XML::Locator* loc) override;
     void startDocument() override;
-    void endDocument() override;
     void startElement(const Poco::XML::XMLString& uri, const Poco::XML::XMLString& localName,
                       const Poco::XML::XMLString& qname, const Poco::XML::Attributes& attributes) override;
     void endElement(const Poco::XML::XMLString& uri, const Poco::XML::XMLString& localName,
                     const Poco::XML::XMLString& qname) override;
     void characters(const Poco::XML::XMLChar ch[], int start, int length) override;
-    void ignorableWhitespace(const Poco::XML::XMLChar ch[], int start, int length) override;
-    void processingInstruction(const Poco::XML::XMLString& target, const Poco::XML::XMLString& data) override;
-    void startPrefixMapping(const Poco::XML::XMLString& prefix, const Poco::XML::XMLString& uri) override;
-    void endPrefixMapping(const Poco::XML::XMLString& prefix) override;
-    void skippedEntity(const Poco::XML::XMLString& name) override;
-
-    // LexicalHandler
-    void startDTD(const Poco::XML::XMLString& name, const Poco::XML::XMLString& publicId,
-                  const Poco::XML::XMLString& systemId) override;
-    void endDTD() override;
-    void startEntity(const Poco::XML::XMLString& name) override;
-    void endEntity(const Poco::XML::XMLString& name) override;
-    void startCDATA() override;
-    void endCDATA() override;
-    void comment(const Poco::XML::XMLChar ch[], int start, int length) override;
 
 private:
     struct OpenRecord {
