@@ -77,8 +77,10 @@ TEST_F(SqliteTest, ExecuteUpdateReturnsTheRowsTheLastStatementChanged) {
         EXPECT_EQ(db.ExecuteUpdate(sql), 1);
     }
     EXPECT_EQ(db.ExecuteUpdate("update T set NAME='x' where NUM=1;"), 2);
-    EXPECT_EQ(db.ExecuteUpdate("delete from T where NUM=7;"), 0);
+    // Statements that change no rows report 0, not the count of an earlier one.
     EXPECT_EQ(db.ExecuteUpdate(std::string("CREATE TABLE U (A TEXT);")), 0);
+    EXPECT_EQ(db.ExecuteUpdate("select * from T;"), 0);
+    EXPECT_EQ(db.ExecuteUpdate("delete from T where NUM=7;"), 0);
     // Several statements: all run, the count is the last one's.
     EXPECT_EQ(db.ExecuteUpdate("insert into U values ('a'); insert into U values ('b'); delete from U;"), 2);
     EXPECT_EQ(db.ExecuteUpdate("   "), 0);
