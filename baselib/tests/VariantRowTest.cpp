@@ -3,6 +3,7 @@
 #include "VariantRow.h"
 
 #include <Poco/File.h>
+#include <Poco/Path.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <limits>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using Nuvaro::Data::RawData;
 using Nuvaro::Data::VariantField;
@@ -265,6 +267,23 @@ TEST(VariantRow, WriteKeepsTheFilesPermissionsAndMakesNewFilesPrivate) {
     ASSERT_TRUE(row.write(temp.file("shared.xml")));
     ASSERT_EQ(::stat(temp.file("shared.xml").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+TEST(VariantRow, RelativePathsNameFilesInTheWorkingFolder) {
+    // The runner names its configuration file without a folder.
+    TempFolder temp;
+    std::string before = Poco::Path::current();
+    ASSERT_EQ(::chdir(temp.path().c_str()), 0);
+    VariantRow row;
+    row["syncfolderlocation"] = "DEFAULT";
+    bool written = row.write("syncclientconfig.xml");
+    VariantRow readBack;
+    bool read = readBack.read("syncclientconfig.xml");
+    ASSERT_EQ(::chdir(before.c_str()), 0);
+    ASSERT_TRUE(written) << row.getLastError();
+    ASSERT_TRUE(read) << readBack.getLastError();
+    EXPECT_EQ(readBack.getField("syncfolderlocation").getString(), "DEFAULT");
+    EXPECT_EQ(filesIn(temp.path()), 1u);
 }
 
 TEST(VariantRow, SampleConfigurationFilesAreReadable) {
