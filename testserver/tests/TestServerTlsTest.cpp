@@ -5,7 +5,11 @@
 #include "TestServerFixture.h"
 
 #include <Poco/Net/Context.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/HTTPSClientSession.h>
+#include <Poco/Net/RejectCertificateHandler.h>
+#include <Poco/Net/SSLManager.h>
 #include <Poco/URI.h>
 
 namespace TestServerTest {
@@ -80,6 +84,25 @@ TEST_F(TlsTest, ClientsPinnedToOneProtocolVersionConnect)
         Response r = client.postForm("/core/loginguest", "userid=user1&password=pass1");
         EXPECT_FALSE(r.failed) << r.error;
     }
+}
+
+TEST_F(TlsTest, StoppingTheServerKeepsTheProcessWideClientContext)
+{
+    Poco::Net::Context::Ptr clientDefault = strictClientContext();
+    Poco::SharedPtr<Poco::Net::InvalidCertificateHandler> reject = new Poco::Net::RejectCertificateHandler(false);
+    Poco::Net::SSLManager::instance().initializeClient(nullptr, reject, clientDefault);
+    {
+        auto server = startServer("server");
+        server->stop();
+    }
+    auto server = startServer("server");
+    EXPECT_EQ(Poco::Net::SSLManager::instance().defaultClientContext().get(), clientDefault.get());
+    Poco::Net::HTTPSClientSession session("127.0.0.1", server->port()); // the process-wide default context
+    Poco::Net::HTTPRequest request("GET", "/");
+    session.sendRequest(request);
+    Poco::Net::HTTPResponse response;
+    session.receiveResponse(response);
+    EXPECT_EQ(response.getStatus(), 302);
 }
 
 } // namespace
