@@ -43,35 +43,25 @@ std::size_t validCharLength(const std::string& text, std::size_t pos) {
     return len;
 }
 
-// TinyXML copies "&#x..." through unencoded up to the next ";" (so "&#x<" would
-// leave a raw "<"), so it only ever sees the pieces between ampersands.
-void appendEncoded(const std::string& piece, std::string& out) {
-    if (piece.empty()) return;
-    TiXmlBase::EncodeString(piece, &out);
-}
-
 } // namespace
 
 std::string xmlEscapeText(const std::string& text) {
-    std::string out;
-    std::string piece;
-    out.reserve(text.size() + 16);
+    // First the characters XML cannot carry give way to U+FFFD; TinyXML then
+    // encodes the markup characters and the remaining controls.
+    std::string repaired;
+    repaired.reserve(text.size());
     for (std::size_t pos = 0; pos < text.size();) {
         const std::size_t len = validCharLength(text, pos);
         if (len == 0) {
-            piece += kReplacement;
-            ++pos;
-        } else if (text[pos] == '&') {
-            appendEncoded(piece, out);
-            piece.clear();
-            out += "&amp;";
+            repaired += kReplacement;
             ++pos;
         } else {
-            piece.append(text, pos, len);
+            repaired.append(text, pos, len);
             pos += len;
         }
     }
-    appendEncoded(piece, out);
+    std::string out;
+    TiXmlBase::EncodeString(repaired, &out);
     return out;
 }
 

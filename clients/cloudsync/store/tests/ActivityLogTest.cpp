@@ -17,7 +17,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace Nuvaro::Sync;
@@ -260,6 +262,33 @@ TEST(ActivityLogClosed, EveryOperationFailsWithoutAnOpenDatabase) {
     EXPECT_FALSE(db.activityCollectionGet(out, -1));
     EXPECT_EQ(db.activityCollectionGetXML(-1, 0, 0), "<activities></activities>");
     EXPECT_EQ(db.activityCollectionGetXMLByLevel(2, 0, 0), "<activities></activities>");
+}
+
+TEST_F(ActivityLog, AddsFromSeveralThreadsEachGetTheirOwnRow) {
+    // The insert and the read of the new id form one step under the lock.
+    const int threads = 4, perThread = 50;
+    std::vector<std::vector<int>> ids(threads);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i) {
+                ActivityPtr e(new FSActivity(FSActivity::LevelNormal, FSActivity::TypeUpload,
+                                             "t" + std::to_string(t) + "-" + std::to_string(i), "/p", "w"));
+                if (db.activityAdd(e)) ids[t].push_back(e->itemId);
+            }
+        });
+    for (std::thread& w : workers) w.join();
+
+    std::set<int> distinct;
+    for (int t = 0; t < threads; ++t) {
+        ASSERT_EQ(ids[t].size(), static_cast<std::size_t>(perThread));
+        for (int i = 0; i < perThread; ++i) {
+            EXPECT_EQ(text("select MESSAGE from ACTIVITY where ITEMID=" + std::to_string(ids[t][i])),
+                      "t" + std::to_string(t) + "-" + std::to_string(i));
+            distinct.insert(ids[t][i]);
+        }
+    }
+    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(threads * perThread));
 }
 
 // ---- deletes ------------------------------------------------------------------

@@ -54,7 +54,7 @@ TEST(XmlEscapeText, EscapesEveryMarkupCharacterAndRepairsWhatXmlCannotCarry) {
         {"plain text / 1.txt", "plain text / 1.txt", "plain text / 1.txt"},
         {"a & b", "a &amp; b", "a & b"},
         {"<x> \"q\" 'a'", "&lt;x&gt; &quot;q&quot; &apos;a&apos;", "<x> \"q\" 'a'"},
-        // TinyXML alone passes "&#x..." through up to the next ";".
+        // Some TinyXML releases copied "&#x..." through up to the next ";".
         {"&#x41;", "&amp;#x41;", "&#x41;"},
         {"&#x<b>", "&amp;#x&lt;b&gt;", "&#x<b>"},
         {"tab\there", "tab&#x09;here", "tab\there"},
