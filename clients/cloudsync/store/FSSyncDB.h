@@ -113,21 +113,6 @@ public:
     // False when no database is open or on a database error.
     bool resetSyncData(bool keepConfig);
 
-    // ---- Records, status sets and the data store ----
-
-    // ---- Path conversion (no lock, no database) ----
-
-    // The stored form of a path; on this platform an unchanged copy.
-    static std::string convertToStdPath(const std::string& path);
-    // The local form of a stored path; on this platform an unchanged copy.
-    static std::string convertToNativePath(const std::string& path);
-    // Every backslash replaced by "/".
-    static std::string convertToLinuxPath(const std::string& path);
-    // Every "/" replaced by a backslash.
-    static std::string convertToWin32Path(const std::string& path);
-
-    // ---- Sync-folder list, limit paths and external paths ----
-
     // ---- Activity log (FSSyncDB_Activity.cpp) ----
     //
     // Entries are kept newest-first by DATE (sortable UTC text). Conflicts,
@@ -170,12 +155,39 @@ public:
     // than 7 whole days old, while N still counts every matching row.
     std::string activityCollectionGetXMLByLevel(int level, int start, int count);
 
+    // ---- Path conversion (no lock, no database) ----
+
+    // The stored form of a path; on this platform an unchanged copy.
+    static std::string convertToStdPath(const std::string& path);
+    // The local form of a stored path; on this platform an unchanged copy.
+    static std::string convertToNativePath(const std::string& path);
+    // Every backslash replaced by "/".
+    static std::string convertToLinuxPath(const std::string& path);
+    // Every "/" replaced by a backslash.
+    static std::string convertToWin32Path(const std::string& path);
+
+    // ---- Records, status sets and the data store (FSSyncDB_Records.cpp) ----
+
+    // ---- Sync-folder list, limit paths and external paths (FSSyncDB_Folders.cpp) ----
+
+    // ---- Children queries (FSSyncDB_Children.cpp) ----
+
 protected:
     // The frame of every member that runs SQL: takes m_mutex for the whole
     // call, returns `failure` when no database is open, and turns a
     // wxSQLite3Exception into `failure` after logging logPrefix + its message
     // at error level on "Sync". Other exceptions pass to the caller with the
-    // lock released. `body` receives the open database.
+    // lock released. `body` receives the open database and returns the
+    // member's result; statements that belong together go in one
+    // SqlTransaction inside it. For example:
+    //
+    //     return runLocked(false, "", [&](wxSQLite3Database& db) {
+    //         SqlTransaction group(db);
+    //         db.ExecuteUpdate("delete from A;");
+    //         db.ExecuteUpdate("delete from B;");
+    //         group.commit();
+    //         return true;
+    //     });
     template <typename T, typename Body>
     T runLocked(T failure, const std::string& logPrefix, Body&& body);
 
