@@ -32,15 +32,19 @@
 // Life cycle: construct (closed) -> openDB(path, "") from the base, which runs
 // initDB -> any member from any thread -> closeDB() by the owner.
 
+#include "FSActivity.h"
 #include "SqliteDB.h"
 #include "wxSQLite3Exception.h"
 
 #include <Poco/Logger.h>
 #include <Poco/Types.h>
 
+#include <boost/shared_ptr.hpp>
+
 #include <atomic>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace Nuvaro {
 namespace Sync {
@@ -110,6 +114,46 @@ public:
     bool resetSyncData(bool keepConfig);
 
     // ---- Activity log (FSSyncDB_Activity.cpp) ----
+    //
+    // Entries are kept newest-first by DATE (sortable UTC text). Conflicts,
+    // errors, upload failures and skipped local files (FSActivity::isLasting)
+    // stay until a caller clears their type; once more than 2000 ordinary
+    // entries exist, each add removes those strictly older than the 201st
+    // oldest one (at most 200 rows). Every member returns false (the
+    // renderings "<activities></activities>") when no database is open or a
+    // statement fails; the failure is logged on "Sync".
+
+    // Stores the entry and sets its item id. A lasting entry identical (type,
+    // level, message, path, friendly name) to a stored one is not added again:
+    // the newest such row takes the entry's date and the entry takes its id.
+    // False when the ACTIVITY table is missing (nothing logged), or when the
+    // row could not be stored (item id unchanged); a failure while pruning
+    // also gives false but leaves the new row stored.
+    bool activityAdd(boost::shared_ptr<FSActivity>& entry);
+    // The deletes: one row by id; the rows of one type holding one path; every
+    // row of one type (whatever the type: the name is historical); every row.
+    // Item ids are never reused after a delete. True when the statement ran,
+    // even when it matched nothing.
+    bool activityDelete(int itemId);
+    bool activityDeleteForPaths(const std::string& fullPath, FSActivity::Type type);
+    bool activityDeleteAllErrors(FSActivity::Type type);
+    bool activityDeleteAll();
+    // Appends (without clearing `out`) at most 500 entries, newest first:
+    // filter -1 ordinary entries, -2 conflicts, errors and upload failures,
+    // -3 everything but skipped local files, any other value that one type.
+    // A row whose date cannot be read is logged and skipped. On failure the
+    // entries appended before it stay.
+    bool activityCollectionGet(std::vector<boost::shared_ptr<FSActivity>>& out, int filter);
+    // The log as XML for the front end, newest first, skipping `start` rows
+    // and listing `count` (all when below 1): "<activities><meta> <total>N
+    // </total></meta>" then one "<activity>" per entry with when (local time),
+    // type name, level, id, message, path and who; every text escaped. N counts
+    // every row. Rows carry no source, so every `source` lists the whole log.
+    std::string activityCollectionGetXML(int source, int start, int count);
+    // As above for the rows of one level (-1: all), with elapsed time, type
+    // number, level, id and message; the list stops at the first entry more
+    // than 7 whole days old, while N still counts every matching row.
+    std::string activityCollectionGetXMLByLevel(int level, int start, int count);
 
     // ---- Path conversion (no lock, no database) ----
 

@@ -1,0 +1,257 @@
+// FSSyncDB: the activity log (table ACTIVITY). Every member runs inside
+// runLocked: the database mutex is held for the whole body, so the duplicate
+// check, the insert and the pruning of one activityAdd form one step that no
+// other database call interleaves with; SQL errors are logged on "Sync" and
+// turned into the member's failure value.
+
+#include "FSSyncDB.h"
+
+#include "NuvaroUtil.h"
+#include "XmlText.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Logger.h>
+#include <Poco/Timespan.h>
+
+#include <functional>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+// Ordinary entries are every type but the four lasting ones; the log keeps at
+// most this many of them before it prunes the oldest.
+const char kOrdinaryClause[] = "(TYPE != '3' AND TYPE != '5' AND TYPE != '6' AND TYPE != '7')";
+const int kMaxOrdinaryEntries = 2000;
+// activityCollectionGet returns at most this many entries, newest first.
+const char kListLimit[] = " ORDER BY DATE DESC LIMIT 0,500;";
+// activityCollectionGetXMLByLevel leaves out entries older than this many
+// whole days.
+const int kMaxAgeDays = 7;
+const char kEmptyDocument[] = "<activities></activities>";
+
+// Builds the entry of the current row (ITEMID, LEVEL, TYPE, MESSAGE, FULLPATH,
+// DATE, FRIENDLY). A row whose DATE is not sortable UTC text is logged and
+// yields a null pointer, so one damaged row never spoils a whole listing.
+boost::shared_ptr<FSActivity> readActivityRow(wxSQLite3ResultSet& rows) {
+    const int itemId = rows.GetInt("ITEMID", 0);
+    const std::string date = rows.GetStdString("DATE");
+    try {
+        return boost::shared_ptr<FSActivity>(new FSActivity(
+            itemId, static_cast<FSActivity::Level>(rows.GetInt("LEVEL", 0)),
+            static_cast<FSActivity::Type>(rows.GetInt("TYPE", 0)), rows.GetStdString("MESSAGE"),
+            FSSyncDB::convertToNativePath(rows.GetStdString("FULLPATH")), date, rows.GetStdString("FRIENDLY")));
+    } catch (const Poco::Exception& e) {
+        Poco::Logger::get("Sync").error("Skipping activity entry " + std::to_string(itemId) +
+                                        " with unreadable date \"" + date + "\": " + e.displayText());
+        return boost::shared_ptr<FSActivity>();
+    }
+}
+
+// Id of the newest row holding the same type, level, message, path and
+// friendly name as the entry about to be added, or 0.
+int newestIdenticalActivity(wxSQLite3Database& db, const FSActivity& entry, const std::string& storedPath) {
+    wxSQLite3StatementBuffer sql;
+    sql.Format("select ITEMID from ACTIVITY where (TYPE=%d AND LEVEL=%d AND MESSAGE='%q' AND FULLPATH='%q' "
+               "AND FRIENDLY='%q') ORDER BY DATE DESC, ITEMID DESC LIMIT 1;",
+               static_cast<int>(entry.type), static_cast<int>(entry.level), entry.message.c_str(),
+               storedPath.c_str(), entry.friendlyName.c_str());
+    wxSQLite3ResultSet rows = db.ExecuteQuery(sql);
+    const int itemId = rows.NextRow() ? rows.GetInt("ITEMID", 0) : 0;
+    rows.Finalize();
+    return itemId;
+}
+
+// Once more than kMaxOrdinaryEntries ordinary entries exist, removes those
+// strictly older than the 201st oldest: at most 200 rows, and none that share
+// the cut date. Example: with 2001 entries whose oldest 250 all carry one
+// date, nothing goes until newer dates reach the 201st place.
+void pruneOrdinaryActivities(wxSQLite3Database& db) {
+    const int ordinary = db.ExecuteScalar(std::string("select COUNT(*) FROM ACTIVITY WHERE ") + kOrdinaryClause + ";");
+    if (ordinary <= kMaxOrdinaryEntries) return;
+
+    wxSQLite3ResultSet rows = db.ExecuteQuery(std::string("select * from ACTIVITY WHERE ") + kOrdinaryClause +
+                                              " ORDER BY DATE ASC LIMIT 200,1;");
+    const std::string cutDate = rows.NextRow() ? rows.GetStdString("DATE") : std::string();
+    rows.Finalize();
+
+    wxSQLite3StatementBuffer sql;
+    sql.Format("delete from ACTIVITY WHERE (TYPE != '3' AND TYPE != '5' AND TYPE != '6' AND TYPE != '7' AND "
+               "DATE < '%q')",
+               cutDate.c_str());
+    db.ExecuteUpdate(sql);
+}
+
+// Runs the count and the paged, newest-first query of one XML rendering and
+// writes the document. `where` is empty or a clause built from integers only.
+// writeRow writes one entry and returns false to end the list early (the rest
+// is left out; the total still counts every matching row).
+std::string renderActivities(wxSQLite3Database& db, const std::string& where, int start, int count,
+                             const std::function<bool(const FSActivity&, std::string&)>& writeRow) {
+    const int total = db.ExecuteScalar("select COUNT(*) FROM ACTIVITY " + where + ";");
+    if (count < 1) count = -1; // no upper bound
+    const std::string paging = "LIMIT " + std::to_string(start) + ", " + std::to_string(count);
+
+    std::string xml = "<activities><meta> <total>" + std::to_string(total) + "</total></meta>";
+    wxSQLite3ResultSet rows =
+        db.ExecuteQuery("select * FROM ACTIVITY " + where + " ORDER BY DATE DESC " + paging + ";");
+    while (rows.NextRow()) {
+        boost::shared_ptr<FSActivity> entry = readActivityRow(rows);
+        if (entry && !writeRow(*entry, xml)) break;
+    }
+    rows.Finalize();
+    return xml + "</activities>";
+}
+
+void appendElement(std::string& xml, const char* name, const std::string& escapedText) {
+    xml += '<';
+    xml += name;
+    xml += '>';
+    xml += escapedText;
+    xml += "</";
+    xml += name;
+    xml += '>';
+}
+
+// The type names the front end shows; it reads 1, 7 and anything unknown as a
+// download.
+const char* activityTypeName(FSActivity::Type type) {
+    switch (type) {
+    case FSActivity::TypeUpload: return "Upload";
+    case FSActivity::TypeConflict: return "Conflict";
+    case FSActivity::TypeDelete: return "Delete";
+    case FSActivity::TypeError:
+    case FSActivity::TypeUploadFailure: return "Error";
+    default: return "Download";
+    }
+}
+
+// The body of a delete: runs the one statement and reports that it ran. A
+// delete that fails in SQL gives false like every other member, so a caller
+// that clears entries knows they are still there.
+std::function<bool(wxSQLite3Database&)> runStatement(const char* sql) {
+    return [statement = std::string(sql)](wxSQLite3Database& db) {
+        db.ExecuteUpdate(statement);
+        return true;
+    };
+}
+
+} // namespace
+
+bool FSSyncDB::activityAdd(boost::shared_ptr<FSActivity>& entry) {
+    if (!entry) return false;
+    return runLocked(false, "", [&entry](wxSQLite3Database& db) {
+        if (!db.TableExists("ACTIVITY", "")) return false;
+        const std::string date = entry->dateText();
+        const std::string storedPath = convertToStdPath(entry->fullPath);
+
+        // A lasting entry is never pruned, so the same error reported on every
+        // pass would pile up: refresh the date of its newest twin instead.
+        if (FSActivity::isLasting(entry->type)) {
+            const int twin = newestIdenticalActivity(db, *entry, storedPath);
+            if (twin != 0) {
+                wxSQLite3StatementBuffer sql;
+                sql.Format("update ACTIVITY set DATE='%q' where ITEMID=%d;", date.c_str(), twin);
+                const int changed = db.ExecuteUpdate(sql);
+                entry->itemId = twin;
+                return changed == 1;
+            }
+        }
+
+        wxSQLite3StatementBuffer sql;
+        sql.Format("insert into ACTIVITY                                 (DATE, LEVEL, TYPE, MESSAGE, FULLPATH, "
+                   "FRIENDLY) values                                 ('%q', %d, %d, '%q', '%q', '%q');",
+                   date.c_str(), static_cast<int>(entry->level), static_cast<int>(entry->type),
+                   entry->message.c_str(), storedPath.c_str(), entry->friendlyName.c_str());
+        const int inserted = db.ExecuteUpdate(sql);
+        entry->itemId = static_cast<int>(db.GetLastRowId());
+
+        // A failure from here on leaves the new row stored and its id set.
+        pruneOrdinaryActivities(db);
+        return inserted == 1;
+    });
+}
+
+bool FSSyncDB::activityDelete(int itemId) {
+    wxSQLite3StatementBuffer sql;
+    sql.Format("delete from ACTIVITY where ITEMID=%d;", itemId);
+    return runLocked(false, "", runStatement(sql));
+}
+
+bool FSSyncDB::activityDeleteForPaths(const std::string& fullPath, FSActivity::Type type) {
+    wxSQLite3StatementBuffer sql;
+    sql.Format("delete from ACTIVITY where (TYPE=%d AND FULLPATH='%q');", static_cast<int>(type),
+               convertToStdPath(fullPath).c_str());
+    return runLocked(false, "", runStatement(sql));
+}
+
+bool FSSyncDB::activityDeleteAllErrors(FSActivity::Type type) {
+    wxSQLite3StatementBuffer sql;
+    sql.Format("delete from ACTIVITY where TYPE = '%d';", static_cast<int>(type));
+    return runLocked(false, "", runStatement(sql));
+}
+
+bool FSSyncDB::activityDeleteAll() { return runLocked(false, "", runStatement("delete from ACTIVITY;")); }
+
+bool FSSyncDB::activityCollectionGet(std::vector<boost::shared_ptr<FSActivity>>& out, int filter) {
+    std::string query;
+    switch (filter) {
+    case -1: query = std::string("select * from ACTIVITY WHERE ") + kOrdinaryClause; break;
+    case -2: query = "select * from ACTIVITY WHERE (TYPE = '3' OR TYPE = '5' OR TYPE = '6')"; break;
+    case -3: query = "select * from ACTIVITY WHERE TYPE != '7'"; break;
+    default: query = "select * from ACTIVITY WHERE TYPE = '" + std::to_string(filter) + "'"; break;
+    }
+    query += kListLimit;
+    return runLocked(false, "", [&query, &out](wxSQLite3Database& db) {
+        wxSQLite3ResultSet rows = db.ExecuteQuery(query);
+        while (rows.NextRow()) {
+            boost::shared_ptr<FSActivity> entry = readActivityRow(rows);
+            if (entry) out.push_back(entry);
+        }
+        rows.Finalize();
+        return true;
+    });
+}
+
+std::string FSSyncDB::activityCollectionGetXML(int source, int start, int count) {
+    // Rows carry no source, so every source value lists the whole log.
+    (void)source;
+    return runLocked(std::string(kEmptyDocument), "", [start, count](wxSQLite3Database& db) {
+        return renderActivities(db, "", start, count, [](const FSActivity& entry, std::string& xml) {
+            xml += "<activity>";
+            appendElement(xml, "when", xmlEscapeText(Nuvaro::Util::localTimeStrFromUTCTime(entry.date)));
+            appendElement(xml, "type", activityTypeName(entry.type));
+            appendElement(xml, "level", std::to_string(entry.level));
+            appendElement(xml, "id", std::to_string(entry.itemId));
+            appendElement(xml, "message", xmlEscapeText(entry.message));
+            appendElement(xml, "path", xmlEscapeText(entry.fullPath));
+            appendElement(xml, "who", xmlEscapeText(entry.friendlyName));
+            xml += "</activity>";
+            return true;
+        });
+    });
+}
+
+std::string FSSyncDB::activityCollectionGetXMLByLevel(int level, int start, int count) {
+    const std::string where = level == -1 ? std::string() : " WHERE LEVEL=" + std::to_string(level);
+    const Poco::DateTime now;
+    return runLocked(std::string(kEmptyDocument), "", [&](wxSQLite3Database& db) {
+        return renderActivities(db, where, start, count, [&now](const FSActivity& entry, std::string& xml) {
+            const Poco::Timespan age = now - entry.date;
+            // Rows come newest first: the first one past the cut ends the list.
+            if (age.days() > kMaxAgeDays) return false;
+            xml += "<activity>";
+            appendElement(xml, "elapsed", xmlEscapeText(Nuvaro::Util::readableTimeSpan(age)));
+            appendElement(xml, "type", std::to_string(entry.type));
+            appendElement(xml, "level", std::to_string(entry.level));
+            appendElement(xml, "id", std::to_string(entry.itemId));
+            appendElement(xml, "message", xmlEscapeText(entry.message));
+            xml += "</activity>";
+            return true;
+        });
+    });
+}
+
+} // namespace Sync
+} // namespace Nuvaro
