@@ -15,6 +15,8 @@
 #include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
 
+#include <cstdlib>
+#include <cxxabi.h>
 #include <mutex>
 #include <sstream>
 
@@ -35,6 +37,14 @@ void registerFactoryOnce() {
 }
 
 std::once_flag g_streamFactoriesOnce;
+
+// "Poco::Net::ConnectionRefusedException" rather than the compiler's mangled type name.
+std::string exceptionClassName(const Poco::Exception& e) {
+    int status = 0;
+    std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(e.className(), nullptr, nullptr, &status),
+                                                std::free);
+    return status == 0 && name ? std::string(name.get()) : std::string(e.className());
+}
 
 } // namespace
 
@@ -329,7 +339,7 @@ bool NuvaroConnector::runExchange(const RequestSpec& spec, Reply& reply,
         // A server URL that cannot be parsed or a session that cannot be built
         // (for example HTTPS without a TLS set-up) fails this request only.
         rootLog().error(exceptionPrefix + e.displayText());
-        setLastError(e.displayText(), e.className());
+        setLastError(e.displayText(), exceptionClassName(e));
         return false;
     } catch (const std::exception& e) {
         rootLog().error(spec.operation + " Exception caught : " + e.what());
@@ -344,7 +354,8 @@ bool NuvaroConnector::runExchange(const RequestSpec& spec, Reply& reply,
         rootLog().error(exceptionPrefix + e.displayText());
         if (spec.keepExceptionAsLastError) {
             const bool notXml = dynamic_cast<const Poco::XML::SAXException*>(&e) != nullptr;
-            setLastError(notXml ? std::string("Invalid response, check Server.") : e.displayText(), e.className());
+            setLastError(notXml ? std::string("Invalid response, check Server.") : e.displayText(),
+                         exceptionClassName(e));
         }
     } catch (const std::exception& e) {
         rootLog().error(spec.operation + " Exception caught : " + e.what());
