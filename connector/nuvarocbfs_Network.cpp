@@ -24,7 +24,7 @@ namespace Nuvaro {
 
 namespace {
 
-Poco::Logger& rootLog() { return Poco::Logger::root(); }
+Poco::Logger& rootLog() { return Poco::Logger::get("root"); }
 
 // Registers one URI stream factory; one that is already registered (by an
 // earlier registration in this process or by other code) is left in place.

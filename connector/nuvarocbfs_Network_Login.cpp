@@ -17,7 +17,7 @@ namespace Nuvaro {
 
 namespace {
 
-Poco::Logger& rootLog() { return Poco::Logger::root(); }
+Poco::Logger& rootLog() { return Poco::Logger::get("root"); }
 
 const int LOGIN_TIMEOUT_SECONDS = 20;
 
