@@ -206,10 +206,21 @@ bool NuvaroConnector::applyProxy(Poco::Net::HTTPClientSession& session) {
         setLastError("Invalid proxy port " + portText);
         return false;
     }
-    session.setProxy(host, static_cast<Poco::UInt16>(port));
-    const std::string user = setting(HTTP_PROXY_USER);
-    const std::string password = setting(HTTP_PROXY_PASSWORD);
-    if (!user.empty() && !password.empty()) session.setProxyCredentials(user, password);
+    // Poco's proxy configuration defaults to Basic authentication, which would
+    // send empty credentials; say "none" unless both user and password are set.
+    Poco::Net::HTTPClientSession::ProxyConfig proxy;
+    proxy.host = host;
+    proxy.port = static_cast<Poco::UInt16>(port);
+    proxy.username = setting(HTTP_PROXY_USER);
+    proxy.password = setting(HTTP_PROXY_PASSWORD);
+    const bool credentials = !proxy.username.empty() && !proxy.password.empty();
+    if (!credentials) {
+        proxy.username.clear();
+        proxy.password.clear();
+    }
+    proxy.authMethod = credentials ? Poco::Net::HTTPClientSession::PROXY_AUTH_HTTP_BASIC
+                                   : Poco::Net::HTTPClientSession::PROXY_AUTH_NONE;
+    session.setProxyConfig(proxy);
     return true;
 }
 

@@ -49,9 +49,11 @@ const Settings DEVICE_LOGIN{{"loginmode", "1"}, {"devauthcode", "D-123"}, {"pass
 class GuestLoginTest : public ConnectorFixture {};
 
 TEST_F(GuestLoginTest, PasswordLoginSendsEveryValueEncodedAndInOrder) {
+    // The account's e-mail name logs in only when its "+" reaches the server intact.
+    TestAccount withEmail = account();
+    withEmail.email = "ann+1@example.com";
+    server.addAccount(withEmail);
     auto conn = loggedIn({{"profile", "ann+1@example.com"}, {"RMC_CLIENT_ID", "id&1=2"}});
-    // The account logs in by its e-mail-like name only when it reaches the
-    // server intact, so check the wire instead of the outcome.
     const RecordedRequest request = lastRequest(LOGIN);
     const std::string node = percentEncoded(" (" + nodeName() + ")");
     EXPECT_EQ(request.body, "userid=ann%2B1%40example.com&password=p%26ss%2Bw%3Drd%201"
