@@ -207,10 +207,7 @@ TEST_F(LoginTest, InformationEndpointsAnswerTheirRecords)
 
 TEST_F(LoginTest, PathsOutsideTheAccountAreRefused)
 {
-    TestAccount other;
-    other.userId = "user2";
-    other.password = "pw";
-    server->addAccount(other);
+    addUser("user2", "pw");
     server->putFile("user2", "/user2/secret.txt", "s");
     for (std::string path : {"/user2/secret.txt", "/user1/../user2/secret.txt", "relative", "/user1/./x"}) {
         SCOPED_TRACE(path);
