@@ -75,18 +75,28 @@ TEST_F(RequestHeadTest, NoCookieBeforeLoginAndTheLoginCookiesAfterIt) {
     ASSERT_TRUE(conn->Authenticate(true));
     EXPECT_FALSE(lastRequest(LOGIN).hasHeader("Cookie"));
     ASSERT_TRUE(conn->getServerStatus(out, true));
-    const RecordedRequest request = lastRequest(STATUS);
-    int cookieHeaders = 0;
-    for (const auto& header : request.headers) cookieHeaders += header.first == "Cookie" ? 1 : 0;
-    EXPECT_EQ(cookieHeaders, 1);
-    const std::string firstCookie = request.header("Cookie");
-    EXPECT_NE(firstCookie.find('='), std::string::npos);
+    const std::string firstCookie = lastRequest(STATUS).header("Cookie");
+    EXPECT_EQ(firstCookie.rfind("vpsession=", 0), 0u) << firstCookie;
 
     // A second login replaces the cookies wholesale.
     ASSERT_TRUE(conn->Authenticate(true));
     ASSERT_TRUE(conn->getServerStatus(out, true));
     EXPECT_NE(lastRequest(STATUS).header("Cookie"), firstCookie);
     EXPECT_EQ(server.sessionCount(kUser), 2);
+}
+
+TEST_F(RequestHeadTest, EveryCookieOfTheLoginGoesInOneCookieHeaderInOrder) {
+    TestFault login = TestFault::withBody(LOGIN, commandBody("1", ""));
+    login.headers = {{"Set-Cookie", "vpsession=abc; path=/; HttpOnly"}, {"Set-Cookie", "lang=en; Secure"}};
+    server.addFault(login);
+    auto conn = loggedIn();
+    RecordList out;
+    conn->getServerStatus(out, true);
+    const RecordedRequest request = lastRequest(STATUS);
+    EXPECT_EQ(request.header("Cookie"), "vpsession=abc; lang=en");
+    int cookieHeaders = 0;
+    for (const auto& header : request.headers) cookieHeaders += header.first == "Cookie" ? 1 : 0;
+    EXPECT_EQ(cookieHeaders, 1);
 }
 
 TEST_F(RequestHeadTest, PrepareHttpRequestNeedsALoginAndKeepsMethodUriAndVersion) {
