@@ -252,7 +252,7 @@ void NuvaroConnector::sendRequest(Poco::Net::HTTPClientSession& session, const R
     }
     const std::string body = post ? encodeFields(spec.fields, false) : std::string();
     if (spec.traceRequest) {
-        rootLog().trace(getServerURI() + requestTarget(spec, true) + " " + (post ? encodeFields(spec.fields, true) : ""));
+        rootLog().trace(getServerURI() + requestTarget(spec, true) + (post ? " " + encodeFields(spec.fields, true) : ""));
     }
     if (post) {
         request.setContentLength(static_cast<std::streamsize>(body.size()));

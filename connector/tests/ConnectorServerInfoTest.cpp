@@ -127,7 +127,10 @@ TEST_F(ServerInfoTest, AccessDetailsOfAPath) {
     server.setAccess(kUser, "/user1/docs", true, false);
     auto conn = loggedIn();
     RecordList permissions;
+    CloudSyncTest::LogCapture log;
     ASSERT_TRUE(conn->getAccessDetailsForPath("/user1/docs", permissions));
+    EXPECT_TRUE(log.contains(server.baseUrl() + "/core/getaccessdetailsforpath fullpath=%2Fuser1%2Fdocs"))
+        << log.dump();
     EXPECT_EQ(lastRequest(ACCESS).body, "fullpath=%2Fuser1%2Fdocs");
     ASSERT_EQ(permissions.size(), 1u);
     EXPECT_EQ(value(permissions[0], "read"), "1");
@@ -159,7 +162,10 @@ TEST_F(ServerInfoTest, FavouriteListsAndTheirEntries) {
     ASSERT_EQ(lists.size(), 1u);
 
     RecordList entries;
+    CloudSyncTest::LogCapture log;
     ASSERT_TRUE(conn->getFavoritesInList("7&8", entries));
+    EXPECT_TRUE(log.contains(server.baseUrl() + "/core/getfavoritesinlist?id=7%268&fc=1")) << log.dump();
+    EXPECT_TRUE(log.contains("2 records received ")) << log.dump();
     EXPECT_EQ(lastRequest(FAVORITES).target, "/core/getfavoritesinlist?id=7%268&fc=1");
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(value(entries[1], "path"), "/user1/b.txt");
