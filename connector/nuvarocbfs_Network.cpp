@@ -81,14 +81,20 @@ void NuvaroConnector::setLastError(const std::string& text, const std::string& e
     m_lastErrorClass = errorClass;
 }
 
-void NuvaroConnector::resetSession() {
+// Every login flag except the admin-approval flag, which only a device-access
+// request changes.
+void NuvaroConnector::clearLoginFlags() {
     m_authenticated = false;
-    m_lanDetected = false;
     m_badLogin = false;
     m_2FARequired = false;
     m_devAuthCodeRequired = false;
     m_devAuthSessionTimeout = false;
     m_devAuthInvalidCode = false;
+}
+
+void NuvaroConnector::resetSession() {
+    clearLoginFlags();
+    m_lanDetected = false;
     m_config.clear();
     m_cookies.clear();
     m_lanURL.clear();
@@ -143,20 +149,22 @@ void NuvaroConnector::setCookies(Poco::Net::HTTPRequest& request) const {
     request.setCookies(pairs);
 }
 
-void NuvaroConnector::createGetMessage(Poco::Net::HTTPRequest& request, const std::string& uri) {
-    request.setMethod(Poco::Net::HTTPRequest::HTTP_GET);
+// Method, the two identifying headers, URI, then the cookies: the order in
+// which the head is written.
+void NuvaroConnector::fillHead(Poco::Net::HTTPRequest& request, const std::string& method, const std::string& uri) {
+    request.setMethod(method);
     request.set("User-Agent", m_userAgent);
-    request.set("Device-Info", deviceInfo(false));
+    request.set("Device-Info", deviceInfo(method == Poco::Net::HTTPRequest::HTTP_POST));
     request.setURI(uri);
     setCookies(request);
 }
 
+void NuvaroConnector::createGetMessage(Poco::Net::HTTPRequest& request, const std::string& uri) {
+    fillHead(request, Poco::Net::HTTPRequest::HTTP_GET, uri);
+}
+
 void NuvaroConnector::createPostMessage(Poco::Net::HTTPRequest& request, const std::string& uri) {
-    request.setMethod(Poco::Net::HTTPRequest::HTTP_POST);
-    request.set("User-Agent", m_userAgent);
-    request.set("Device-Info", deviceInfo(true));
-    request.setURI(uri);
-    setCookies(request);
+    fillHead(request, Poco::Net::HTTPRequest::HTTP_POST, uri);
 }
 
 bool NuvaroConnector::prepareHTTPRequest(Poco::Net::HTTPRequest& request) {
