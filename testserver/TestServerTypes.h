@@ -120,7 +120,7 @@ struct RecordedRequest {
     std::string body;          // raw body, up to the server's record limit
     Poco::Int64 bodySize = 0;  // full body size in bytes
     bool bodyTruncated = false; // body holds only the first bytes
-    int status = 0;            // status of the reply sent (0 when the connection was dropped first)
+    int status = 0;            // status of the reply built (a dropped or cut reply may not have reached the client)
 
     // First value of the header (case-insensitive name), "" when absent.
     std::string header(const std::string& name) const;
