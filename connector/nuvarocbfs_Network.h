@@ -1,27 +1,281 @@
 #pragma once
 
-// The client of the server's HTTP/XML API.
+// Nuvaro::NuvaroConnector, the program's synchronous client of the server's
+// HTTP(S) API, and the two TLS callback handlers.
 //
-// Source files:
-//   nuvarocbfs_TransferText.cpp  text helpers of the transfers (speed, names, dates)
+// Where the code lives:
+//   nuvarocbfs_Network.cpp             the object, its state accessors, request heads
+//                                      (createGetMessage, createPostMessage,
+//                                      prepareHTTPRequest) and the request procedure
+//                                      (runRequest, runExchange and their steps)
+//   nuvarocbfs_Network_TLS.cpp         initSSL and the TLS handler classes
+//   nuvarocbfs_Network_Login.cpp       Authenticate and the login flows
+//   nuvarocbfs_Network_ServerInfo.cpp  server information requests and detectLan
+//   nuvarocbfs_Request.h               RequestSpec and Reply, the tables a request
+//                                      hands to the procedure
+//   nuvarocbfs_TransferText.cpp        text helpers of the transfers (speed, names, dates)
+//
+// Adding a request: fill a RequestSpec (path, method, fields, timeout, record
+// name, gate text), call runRequest, then apply a result rule to the Reply
+// (commandResult for "command" replies, recordsResult for record lists).
 
 #include "nuvarocbfs_Defs.h"
+#include "nuvarocbfs_Request.h"
 #include "nuvarocbfs_XmlParser.h"
 
+#include <Poco/Mutex.h>
+#include <Poco/Net/Context.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPCookie.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/InvalidCertificateHandler.h>
+#include <Poco/Net/PrivateKeyPassphraseHandler.h>
+#include <Poco/Stopwatch.h>
+#include <Poco/Timespan.h>
 #include <Poco/Types.h>
 
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace Nuvaro {
 
+// Answers the TLS layer's request for a private key's passphrase.
+class NuvaroConnectorClientPrivateKeyResponseHandler : public Poco::Net::PrivateKeyPassphraseHandler {
+public:
+    explicit NuvaroConnectorClientPrivateKeyResponseHandler(bool onServerSide);
+    ~NuvaroConnectorClientPrivateKeyResponseHandler() override;
+    // Always answers the fixed passphrase "pindle".
+    void onPrivateKeyRequested(const void* sender, std::string& passphrase) override;
+};
+
+// Answers a certificate that failed verification. It never accepts one: the
+// error is logged and the handshake fails, so the request that made the
+// session fails cleanly.
+class NuvaroConnectorCertificateHandler : public Poco::Net::InvalidCertificateHandler {
+public:
+    explicit NuvaroConnectorCertificateHandler(bool onServerSide);
+    ~NuvaroConnectorCertificateHandler() override;
+    void onInvalidCertificate(const void* sender, Poco::Net::VerificationErrorArgs& errorArgs) override;
+};
+
+// The server API client. Each component (and each transfer slot) creates its
+// own connector from the settings map, logs in through Authenticate and then
+// issues requests. Every request opens a new HTTP or HTTPS session and closes
+// it when it ends; nothing is retried.
+//
+// Threads: a connector is used by one thread at a time; its login state,
+// cookies, last error and LAN fields have no lock. The only exception is the
+// upload-progress map, guarded by m_uploadProgressMutex.
+//
+// Failures: operations return false (or leave their output untouched) and may
+// keep a text for getLastError(); no exception leaves an operation.
 class NuvaroConnector {
 public:
+    // config: element 0 is the settings map ("url", "profile", login and proxy
+    // keys); the list is copied, its maps shared. registerStreamFactories: make
+    // sure the HTTP and FTP URI stream factories are registered (once per
+    // process; a factory that someone else registered already is fine).
+    NuvaroConnector(RecordList config, bool registerStreamFactories, std::string userAgent);
+    ~NuvaroConnector();
+    NuvaroConnector(const NuvaroConnector&) = delete;
+    NuvaroConnector& operator=(const NuvaroConnector&) = delete;
+
+    // ---- TLS (nuvarocbfs_Network_TLS.cpp) ----
+
+    // Sets up the process-wide default TLS client context once, at start-up,
+    // before any connector exists. tlsLevel "TLSV1_2_CLIENT_USE" or
+    // "TLSV1_1_CLIENT_USE" select those levels; any other text TLSV1_CLIENT_USE.
+    // Only verifyMode "VERIFY_NONE" turns certificate verification off; any
+    // other text verifies strictly. "clientcert.pem" (client certificate) and
+    // "clientca.pem" (trusted CAs) are read from the working directory; when
+    // the certificate is missing or unreadable the context is built without
+    // one, when the CA file is missing or unreadable the system's CA store is
+    // used instead. Both cases are logged as errors; nothing is thrown.
+    static void initSSL(const std::string& tlsLevel, const std::string& verifyMode);
+    static Poco::Net::Context::Usage tlsUsageFor(const std::string& tlsLevel);
+    static Poco::Net::Context::VerificationMode verificationModeFor(const std::string& verifyMode);
+
+    // ---- State ----
+
+    bool isAuthenticated() const { return m_authenticated; }
+    bool isBadLogin() const { return m_badLogin; }
+    bool is2FARequired() const { return m_2FARequired; }
+    bool isDevAuthCodeRequired() const { return m_devAuthCodeRequired; }
+    bool isDevAuthSessionTimeout() const { return m_devAuthSessionTimeout; }
+    bool isDevAuthInvalidCode() const { return m_devAuthInvalidCode; }
+    bool isAdminApprovalRequired() const { return m_adminApprovalRequired; }
+
+    // Returns the last error and empties it and the error class.
+    std::string getLastError();
+    // Returns the class name of the exception that ended the last login
+    // attempt and empties it; the error text stays.
+    std::string getLastErrorClass();
+
+    // Back to the logged-out state without configuration: flags (except the
+    // admin-approval flag), cookies, LAN address and settings are dropped; the
+    // last error, its class and the two-factor token stay. A later
+    // Authenticate fails until a new connector is made.
+    void resetSession();
+
+    // The server's base URL: the LAN address when LAN detection found one,
+    // else "url" of the settings map ("" when absent).
+    std::string getServerURI() const;
+
+    // Fill a request head: method, "User-Agent", "Device-Info" (the POST form
+    // ends in an encoded line feed), the URI, then the session cookies (no
+    // "Cookie" header at all when there are none). Neither checks the login.
+    void createGetMessage(Poco::Net::HTTPRequest& request, const std::string& uri);
+    void createPostMessage(Poco::Net::HTTPRequest& request, const std::string& uri);
+    // For requests built elsewhere: false and the request untouched when not
+    // logged in; else sets the headers and cookies of createGetMessage,
+    // leaving method, URI and version as they are.
+    bool prepareHTTPRequest(Poco::Net::HTTPRequest& request);
+
+    // Caps every request's timeout (tests use this against a stalling server;
+    // zero, the default, leaves each request's own timeout).
+    void setTimeoutLimit(const Poco::Timespan& limit) { m_timeoutLimit = limit; }
+
+    // ---- Login (nuvarocbfs_Network_Login.cpp) ----
+
+    // Logs in with the password, or with the device code when "loginmode" is
+    // a non-zero integer. False at once with an empty configuration. After a
+    // false result the is...() flags and getLastError() tell why.
+    bool Authenticate(bool unused = false);
+    bool doGuestLogin();
+    // Sends the two-factor code with the token of the guest login that
+    // answered "3".
+    bool do2FAVerification(const std::string& code);
+    // Asks the server to authorise this device; true when it was accepted for
+    // approval (isAdminApprovalRequired tells by whom).
+    bool requestDeviceAccess();
+    // Reads the reply of a login request already sent on session; answers a
+    // security question (result "2") through doRemoteLogin, at most
+    // kMaxSecurityQuestionRounds times in a row. Returns isAuthenticated().
+    bool parseLoginResponse(Poco::Net::HTTPClientSession* session);
+    bool doRemoteLogin(const std::string& question);
+    // SHA-1 of the text's bytes as 40 lower-case hexadecimal characters.
+    static std::string getSHA1Hash(const std::string& text);
+
+    static constexpr int kMaxSecurityQuestionRounds = 3;
+
+    // ---- Server information (nuvarocbfs_Network_ServerInfo.cpp) ----
+    //
+    // Records requests replace the output list only when the server answered
+    // with records; a non-2xx status or a refusing "command" record is a
+    // failure with the server's message as the last error, and the output is
+    // left as it was.
+
+    // Status 200 only. requireAuth false sends the request even when logged out.
+    bool getServerStatus(RecordList& status, bool requireAuth);
+    // Exactly one "info" record; profileDiffers: its "profile" differs (byte
+    // for byte) from the configured "profile".
+    bool getAuthenticationInfo(bool& profileDiffers);
+    // Exactly one "entry" record; entry then shares it.
+    bool getFileInfo(const std::string& path, Record& entry);
+    bool getAccessDetailsForPath(const std::string& path, RecordList& permissions);
+    bool getFavoritesInList(const std::string& id, RecordList& entries);
+    bool getAllFavoriteLists(const std::string& type, RecordList& lists);
+    bool getInstalledPluginList(RecordList& plugins);
+    // Asks "/" of the server; a 302 to an absolute http(s) address makes that
+    // address the base of every later request. Never moves an HTTPS server to
+    // plain HTTP. Reports nothing.
+    void detectLan();
+
+    // ---- Transfer text (nuvarocbfs_TransferText.cpp) ----
+
     // The speed of a transfer as text for the logs: the value as a double in the
     // stream's default format followed by " Bytes/s", " KB/s", " MB/s" or
     // " GB/s". The unit follows the byte count alone (more than 2^30-1 bytes is
     // GB, more than 2^20-1 MB, less than 1024 Bytes, otherwise KB), so 1048575
     // bytes in one second read "1024 KB/s". microseconds must be greater than 0.
     static std::string getPrintableSpeedValue(Poco::UInt64 bytes, Poco::UInt64 microseconds);
+
+    // Whether the URI stream factories have been registered by a connector.
+    static bool streamFactoriesRegistered() { return m_registered.load(); }
+
+private:
+    // ---- The request procedure (nuvarocbfs_Network.cpp) ----
+
+    // Runs one request: gate, session, head, body, exchange, status rule and
+    // parse. True when the reply was parsed (reply.outcome Parsed).
+    bool runRequest(const RequestSpec& spec, Reply& reply);
+    // The frame of every request without the exchange itself: optional
+    // clearing of the last error, the login gate, the session (proxy and
+    // timeout included), exception handling and logging. exchange runs with
+    // the open session; false when it did not run or raised.
+    bool runExchange(const RequestSpec& spec, Reply& reply,
+                     const std::function<void(Poco::Net::HTTPClientSession&)>& exchange);
+    std::unique_ptr<Poco::Net::HTTPClientSession> openSession(const RequestSpec& spec);
+    bool applyProxy(Poco::Net::HTTPClientSession& session);
+    void sendRequest(Poco::Net::HTTPClientSession& session, const RequestSpec& spec);
+    void receiveReply(Poco::Net::HTTPClientSession& session, const RequestSpec& spec, Reply& reply);
+    bool statusAccepted(const RequestSpec& spec, int status) const;
+    std::string requestTarget(const RequestSpec& spec, bool maskSecrets) const;
+    static std::string encodeFields(const std::vector<FormField>& fields, bool maskSecrets);
+    static std::string encodeValue(const std::string& value);
+    std::string deviceInfo(bool withLineFeed) const;
+    void setCookies(Poco::Net::HTTPRequest& request) const;
+    void fillHead(Poco::Net::HTTPRequest& request, const std::string& method, const std::string& uri);
+    Poco::Timespan effectiveTimeout(int seconds) const;
+    // Seconds as the login and status requests log them: microseconds / 1e6 as
+    // a float in the stream's default format, a zero reading counted as 1 µs.
+    static std::string elapsedSeconds(const Poco::Stopwatch& watch);
+
+    // ---- Result rules ----
+
+    // One "command" record with result "1": successText traced (when not
+    // empty), true. One with another result: failureText + " result=" ... at
+    // error level, its message as last error, false. Zero or several records:
+    // unexpectedText at error level, false, last error untouched.
+    bool commandResult(const Reply& reply, const std::string& successText, const std::string& failureText,
+                       const std::string& unexpectedText =
+                           "Unexpected XML response. More than the expected records received!");
+    // The parsed records replace out; false (out untouched) unless parsed.
+    static bool recordsResult(const Reply& reply, RecordList& out);
+
+    // ---- Helpers ----
+    std::string setting(const std::string& key) const;
+    bool hasSetting(const std::string& key) const;
+    static std::string recordValue(const Record& record, const std::string& key);
+    std::string clientDescription() const;
+    void addClientFields(RequestSpec& spec) const;
+    // A login reply said "1": logged in with the reply's cookies.
+    void acceptLogin(const Reply& reply, const std::string& traceText);
+    bool readLoginMode(int& mode);
+    const Record* singleLoginRecord(const Reply& reply, const std::string& unexpectedText);
+    void setLastError(const std::string& text, const std::string& errorClass = "");
+    void clearLoginFlags();
+
+    // ---- Fields (owning thread only, except where noted) ----
+    bool m_authenticated = false;
+    RecordList m_config;
+    std::vector<Poco::Net::HTTPCookie> m_cookies;
+    bool m_lanDetected = false;
+    std::string m_lanURL;
+    bool m_badLogin = false;
+    std::string m_lastError;
+    std::string m_lastErrorClass;
+    std::string m_userAgent;
+    bool m_2FARequired = false;
+    std::string m_2FAToken;
+    bool m_devAuthCodeRequired = false;
+    bool m_devAuthSessionTimeout = false;
+    bool m_devAuthInvalidCode = false;
+    bool m_adminApprovalRequired = false;
+    // Guarded by m_uploadProgressMutex: remote folder + "/" + file name to
+    // percent sent, for chunked uploads in progress.
+    Poco::Mutex m_uploadProgressMutex;
+    std::map<std::string, int> m_uploadProgress;
+    // Security questions answered in the current chain of doRemoteLogin calls.
+    int m_securityQuestionRounds = 0;
+    Poco::Timespan m_timeoutLimit;
+
+    // Process-wide: the stream factories have been registered.
+    static std::atomic<bool> m_registered;
 };
 
 // Splits path at every "/" and "\" into its folder part and last component.

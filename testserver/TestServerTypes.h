@@ -93,6 +93,7 @@ struct TestFault {
     Poco::Int64 truncateBodyAt = -1;      // announce the full length, send this many body bytes, then close
     bool omitContentLength = false;       // no Content-Length: the body ends when the connection closes
     bool chunkedEncoding = false;         // Transfer-Encoding: chunked instead of Content-Length
+    Fields headers;                       // extra headers of a replaced reply, e.g. two Set-Cookie lines
     int skip = 0;
     int times = -1;
 

@@ -1,0 +1,107 @@
+#pragma once
+
+// The small tables that the connector's requests hand to its one request
+// procedure (NuvaroConnector::runRequest / runExchange), and what the
+// procedure hands back. A request operation fills a RequestSpec, runs it, and
+// applies its result rule to the Reply; everything in between (session,
+// proxy, headers, cookies, timeout, encoding, logging, parsing, exceptions)
+// is the procedure's job.
+
+#include "nuvarocbfs_XmlParser.h"
+
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Nuvaro {
+
+// One name=value pair of a form body or of a GET query. The value is always
+// sent encoded with Poco::URI::encode and URL_SPECIAL_CHARS, so "+", "&" or "="
+// inside it reach the server intact. A secret value (password, password hash,
+// device code, two-factor code or token, security answer) is written as "***"
+// wherever the request is logged.
+struct FormField {
+    std::string name;
+    std::string value;
+    bool secret = false;
+};
+
+// Which HTTP status codes count as an answer to be parsed. Any other status
+// fails the request, with the server's message (or the status line) as the
+// connector's last error.
+enum class StatusRule {
+    Any,        // the XML decides (command requests)
+    Success2xx, // 200 to 299 (requests that return records)
+    Only200,    // exactly 200
+};
+
+// Everything one request operation tells the request procedure.
+struct RequestSpec {
+    // Name of the operation as it appears at the start of its log lines.
+    std::string operation;
+    // Poco::Net::HTTPRequest::HTTP_GET or HTTP_POST.
+    std::string method = Poco::Net::HTTPRequest::HTTP_GET;
+    // Absolute path, possibly with a query already ("?nousage=0").
+    std::string path;
+    // POST: the form body, in order. GET: appended to the path as its query
+    // ("?" or "&" depending on whether the path already has one).
+    std::vector<FormField> fields;
+    // Session timeout in seconds; 0 keeps Poco's default.
+    int timeoutSeconds = 0;
+    // Element name of the reply's records; empty: the body is not parsed.
+    std::string recordName;
+    // When the expected records are missing, also look for a "command" record
+    // refusing the request (result other than "1") and fail with its message.
+    bool detectRefusal = false;
+    StatusRule statusRule = StatusRule::Any;
+    // Empty the last error before the request (command requests, login flows).
+    bool clearLastError = false;
+    // Error text logged when the connector is not logged in; empty: no gate.
+    std::string notAuthenticatedText;
+    // Trace the request line and body / the response status line.
+    bool traceRequest = true;
+    bool traceStatus = true;
+    std::string httpVersion = Poco::Net::HTTPMessage::HTTP_1_1;
+    // Start of the error line for an exception during the exchange; the
+    // exception's display text follows. Defaults to operation + " : Caught Exception ".
+    std::optional<std::string> exceptionPrefix;
+    // Login flows keep a transport or parse failure as the last error and its
+    // exception class; other requests only log it.
+    bool keepExceptionAsLastError = false;
+
+    RequestSpec(std::string op, std::string method_, std::string path_)
+        : operation(std::move(op)), method(std::move(method_)), path(std::move(path_)) {}
+
+    RequestSpec& field(const std::string& name, const std::string& value, bool secret = false) {
+        fields.push_back(FormField{name, value, secret});
+        return *this;
+    }
+    RequestSpec& exceptionLine(const std::string& prefix) {
+        exceptionPrefix = prefix;
+        return *this;
+    }
+};
+
+// What came back from one request.
+struct Reply {
+    enum class Outcome {
+        NotSent,   // not logged in, bad server URL or proxy setting: nothing was sent
+        Failed,    // an exception ended the exchange (already logged)
+        BadStatus, // the status broke the request's StatusRule (last error set)
+        Refused,   // a "command" record refused a records request (last error set)
+        Parsed,    // the reply was parsed; records hold the result
+    };
+    Outcome outcome = Outcome::NotSent;
+    Poco::Net::HTTPResponse response;
+    RecordList records;
+    // The handler that parsed the reply, for printParsedData() and meta records.
+    std::shared_ptr<NuvaroXmlHandler> handler;
+
+    bool parsed() const { return outcome == Outcome::Parsed; }
+};
+
+} // namespace Nuvaro
