@@ -88,7 +88,8 @@ std::string getXMLResult(const std::string& command, bool result, const std::str
 // 256 KiB; once it is true the function stops. Returns false, and leaves `crc`
 // unchanged, for a missing or unreadable file, a folder, a read error, a
 // refused range and a cancel.
-bool getFileCRC(const std::string& path, std::string& crc, long start, long length, volatile bool* cancel);
+bool getFileCRC(const std::string& path, std::string& crc, long start, long length,
+                volatile bool* cancel = nullptr);
 
 // --- System ------------------------------------------------------------------
 

@@ -80,11 +80,14 @@ int wxSQLite3Database::ExecuteUpdate(const char* sql) {
         if (rc != SQLITE_OK) throwError(rc);
         next = tail;
         if (guard.statement == nullptr) continue;  // only blanks or a comment
+        // sqlite3_changes keeps the count of the last INSERT, UPDATE or DELETE
+        // across other statements; only a statement that changed rows reports it.
+        int totalBefore = sqlite3_total_changes(db);
         do {
             rc = sqlite3_step(guard.statement);
         } while (rc == SQLITE_ROW);
         if (rc != SQLITE_DONE) throwError(rc);
-        changes = sqlite3_changes(db);
+        changes = sqlite3_total_changes(db) != totalBefore ? sqlite3_changes(db) : 0;
     }
     return changes;
 }
