@@ -37,19 +37,36 @@ void storeStatusSet(wxSQLite3Database& db, const std::string& folder, const std:
     db.ExecuteUpdate(sql);
 }
 
-// Writes one dirty record of a store: a new row when its identity is not
-// stored yet, else a rewrite of its row (which carries a deletion as
-// ISDELETED 1). False when the statement stored nothing.
-bool writeDirtyRecord(wxSQLite3Database& db, const FSSyncRecord& record) {
+// Writes the dirty records of a store: a new row for each identity not stored
+// yet, else a rewrite of its row, which carries a deletion as ISDELETED 1.
+// Logs each record at trace level and the progress every 1000 records.
+// Returns the number written, or -1 (logged) when a record is not a sync
+// record or a write stored nothing.
+int writeDirtyRecords(wxSQLite3Database& db, const DataSyncStore& store) {
     Poco::Logger& log = syncLog();
-    if (!objectRowExists(db, record.getId())) {
+    ObjectRowWriter rows(db);
+    int written = 0;
+    for (const auto& entry : store.getDirtyRecords()) {
+        auto record = boost::dynamic_pointer_cast<FSSyncRecord>(entry.second);
+        if (!record) {
+            log.error("Exception in DataStoreSave not a sync record: " + entry.first.toString());
+            return -1;
+        }
+        const bool isNew = !rows.exists(record->getId());
         if (log.trace())
-            log.trace("FSSyncDB Add: " + record.getFullPath());
-        return writeObjectRow(db, record, ObjectWrite::Insert) == 1;
+            log.trace((isNew ? "FSSyncDB Add: " : record->getIsDeleted() == 1 ? "FSSyncDB Delete: " : "FSSyncDB Update: ") +
+                      record->getFullPath());
+        int changed = isNew ? rows.insert(*record) : rows.rewrite(*record);
+        if (changed != 1) {  // a trigger or a vanished row can make a write store nothing
+            log.error("Exception in DataStoreSave no row written for " + record->getId().toString() + " " +
+                      record->getFullPath());
+            return -1;
+        }
+        if (written % 1000 == 0)
+            log.trace("FSSyncDB Completed Processing: " + Poco::NumberFormatter::format(written));
+        ++written;
     }
-    if (log.trace())
-        log.trace((record.getIsDeleted() == 1 ? "FSSyncDB Delete: " : "FSSyncDB Update: ") + record.getFullPath());
-    return writeObjectRow(db, record, ObjectWrite::Rewrite) == 1;
+    return written;
 }
 
 // The paths by which a deleted row can shadow a live record: its local path
@@ -196,22 +213,9 @@ bool FSSyncDB::saveDataStore(const std::string& folder, DataSyncStore& store, in
         // group's destructor when anything fails or throws, and the store
         // stays dirty, so "false" always means that nothing was saved.
         SqlTransaction group(*m_db);
-        int written = 0;
-        for (const auto& entry : store.getDirtyRecords()) {
-            auto record = boost::dynamic_pointer_cast<FSSyncRecord>(entry.second);
-            if (!record) {
-                log.error("Exception in DataStoreSave not a sync record: " + entry.first.toString());
-                return false;
-            }
-            if (!writeDirtyRecord(*m_db, *record)) {
-                log.error("Exception in DataStoreSave no row written for " + record->getId().toString() + " " +
-                          record->getFullPath());
-                return false;
-            }
-            if (written % 1000 == 0)
-                log.trace("FSSyncDB Completed Processing: " + Poco::NumberFormatter::format(written));
-            ++written;
-        }
+        int written = writeDirtyRecords(*m_db, store);
+        if (written < 0)
+            return false;
         storeStatusSet(*m_db, folder, store.getSyncStatusSet().toString());
         log.trace("FSSyncDB Begin DB Commit ");
         group.commit();

@@ -50,7 +50,7 @@ bool FSSyncDB::FSSyncRecordAdd(FSSyncRecord* record) {
     if (record == nullptr)
         return false;
     return runLocked(false, kAddPrefix, [&](wxSQLite3Database& db) {
-        return wroteOneRow(writeObjectRow(db, *record, ObjectWrite::Insert), kAddPrefix, *record);
+        return wroteOneRow(ObjectRowWriter(db).insert(*record), kAddPrefix, *record);
     });
 }
 
@@ -58,7 +58,7 @@ bool FSSyncDB::FSSyncRecordUpdate(FSSyncRecord* record) {
     if (record == nullptr)
         return false;
     return runLocked(false, kUpdatePrefix, [&](wxSQLite3Database& db) {
-        return wroteOneRow(writeObjectRow(db, *record, ObjectWrite::Rewrite), kUpdatePrefix, *record);
+        return wroteOneRow(ObjectRowWriter(db).rewrite(*record), kUpdatePrefix, *record);
     });
 }
 
@@ -66,13 +66,13 @@ bool FSSyncDB::FSSyncRecordDelete(FSSyncRecord* record, bool skip) {
     if (skip || record == nullptr)
         return true;
     return runLocked(false, kDeletePrefix, [&](wxSQLite3Database& db) {
-        writeObjectRow(db, *record, ObjectWrite::Rewrite);
+        ObjectRowWriter(db).rewrite(*record);
         return true;
     });
 }
 
 bool FSSyncDB::doesObjectExist(const Poco::UUID& id) {
-    return runLocked(false, "", [&](wxSQLite3Database& db) { return objectRowExists(db, id); });
+    return runLocked(false, "", [&](wxSQLite3Database& db) { return ObjectRowWriter(db).exists(id); });
 }
 
 boost::shared_ptr<FSSyncRecord> FSSyncDB::getFSSyncRecord(const std::string& fullPath) {

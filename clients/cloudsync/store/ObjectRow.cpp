@@ -16,17 +16,19 @@ const char* const kColumnNames[] = {
     "UPDATEDVERSION", "UPDATEDPEER", "CREATEDVERSION", "CREATEDPEER", "ISDELETED",
     "SYNCFOLDER", "LOCALPARENT", "LOCALFULLPATH", "FILECRC", "FILEMOD"};
 
+// Parameters are numbered by column: ?1 is OBJID ... ?20 is FILEMOD.
 const char* const kInsert =
     "insert into OBJECT (OBJID, TYPE, NAME, PARENT, FULLPATH, SIZE, MODIFIED, ATTRIBS, FLAGS, FRIENDLY, "
     "UPDATEDVERSION, UPDATEDPEER, CREATEDVERSION, CREATEDPEER, ISDELETED, SYNCFOLDER, LOCALPARENT, LOCALFULLPATH, "
-    "FILECRC, FILEMOD) values ('%q', '%d', '%q', '%q', '%q', '%lld', '%lld', '%q', '%q', '%q', '%lld', '%q', "
-    "'%lld', '%q', '%d', '%q', '%q', '%q', '%q', '%q');";
+    "FILECRC, FILEMOD) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, "
+    "?19, ?20);";
 
 const char* const kRewrite =
-    "update OBJECT set TYPE='%d', NAME='%q', PARENT='%q', FULLPATH='%q', SIZE='%lld', MODIFIED='%lld', "
-    "ATTRIBS='%q', FLAGS='%q', FRIENDLY='%q', UPDATEDVERSION='%lld', UPDATEDPEER='%q', CREATEDVERSION='%lld', "
-    "CREATEDPEER='%q', ISDELETED='%d', SYNCFOLDER='%q', LOCALPARENT='%q', LOCALFULLPATH='%q', FILECRC='%q', "
-    "FILEMOD='%q' WHERE OBJID = '%q';";
+    "update OBJECT set TYPE=?2, NAME=?3, PARENT=?4, FULLPATH=?5, SIZE=?6, MODIFIED=?7, ATTRIBS=?8, FLAGS=?9, "
+    "FRIENDLY=?10, UPDATEDVERSION=?11, UPDATEDPEER=?12, CREATEDVERSION=?13, CREATEDPEER=?14, ISDELETED=?15, "
+    "SYNCFOLDER=?16, LOCALPARENT=?17, LOCALFULLPATH=?18, FILECRC=?19, FILEMOD=?20 WHERE OBJID = ?1;";
+
+const char* const kExists = "select count(*) FROM OBJECT where OBJID = ?1;";
 
 } // namespace
 
@@ -50,41 +52,53 @@ boost::shared_ptr<FSSyncRecord> ObjectRowReader::read(const wxSQLite3ResultSet& 
         text(FILEMOD)));
 }
 
-int writeObjectRow(wxSQLite3Database& db, const FSSyncRecord& record, ObjectWrite how) {
-    const std::string id = record.getId().toString();
-    const std::string parent = FSSyncDB::convertToStdPath(record.getParent());
-    const std::string fullPath = FSSyncDB::convertToStdPath(record.getFullPath());
-    const std::string localParent = FSSyncDB::convertToStdPath(record.getLocalParent());
-    const std::string localFullPath = FSSyncDB::convertToStdPath(record.getLocalFullPath());
-    const long long size = record.getSize();
-    const long long modified = record.getModified();
-    const long long updatedVersion = record.getUpdatedVersion();
-    const long long createdVersion = record.getCreatedVersion();
-    const int deleted = record.getIsDeleted() == 1 ? 1 : 0;
+ObjectRowWriter::ObjectRowWriter(wxSQLite3Database& db) : m_db(db) {}
 
-    wxSQLite3StatementBuffer sql;
-    if (how == ObjectWrite::Insert)
-        sql.Format(kInsert, id.c_str(), record.getType(), record.getName().c_str(), parent.c_str(), fullPath.c_str(),
-                   size, modified, record.getAttribs().c_str(), record.getFlags().c_str(),
-                   record.getFriendlyName().c_str(), updatedVersion, record.getUpdatedPeer().c_str(), createdVersion,
-                   record.getCreatedPeer().c_str(), deleted, record.getSyncFolderPath().c_str(), localParent.c_str(),
-                   localFullPath.c_str(), record.getFileCRC().c_str(), record.getFileModTime().c_str());
-    else
-        sql.Format(kRewrite, record.getType(), record.getName().c_str(), parent.c_str(), fullPath.c_str(), size,
-                   modified, record.getAttribs().c_str(), record.getFlags().c_str(),
-                   record.getFriendlyName().c_str(), updatedVersion, record.getUpdatedPeer().c_str(), createdVersion,
-                   record.getCreatedPeer().c_str(), deleted, record.getSyncFolderPath().c_str(), localParent.c_str(),
-                   localFullPath.c_str(), record.getFileCRC().c_str(), record.getFileModTime().c_str(), id.c_str());
-    return db.ExecuteUpdate(sql);
+wxSQLite3Statement& ObjectRowWriter::prepared(wxSQLite3Statement& statement, const char* sql) {
+    if (!statement.IsOk())
+        statement = m_db.PrepareStatement(sql);
+    return statement;
 }
 
-bool objectRowExists(wxSQLite3Database& db, const Poco::UUID& id) {
-    wxSQLite3StatementBuffer sql;
-    wxSQLite3ResultSet rows = db.ExecuteQuery(sql.Format("select * FROM OBJECT where OBJID = '%q'",
-                                                         id.toString().c_str()));
-    bool exists = rows.NextRow();
-    rows.Finalize();
-    return exists;
+void ObjectRowWriter::bindColumns(wxSQLite3Statement& statement, const FSSyncRecord& record) {
+    statement.Bind(1, record.getId().toString());
+    statement.Bind(2, record.getType());
+    statement.Bind(3, record.getName());
+    statement.Bind(4, FSSyncDB::convertToStdPath(record.getParent()));
+    statement.Bind(5, FSSyncDB::convertToStdPath(record.getFullPath()));
+    statement.Bind(6, static_cast<Poco::Int64>(record.getSize()));
+    statement.Bind(7, static_cast<Poco::Int64>(record.getModified()));
+    statement.Bind(8, record.getAttribs());
+    statement.Bind(9, record.getFlags());
+    statement.Bind(10, record.getFriendlyName());
+    statement.Bind(11, static_cast<Poco::Int64>(record.getUpdatedVersion()));
+    statement.Bind(12, record.getUpdatedPeer());
+    statement.Bind(13, static_cast<Poco::Int64>(record.getCreatedVersion()));
+    statement.Bind(14, record.getCreatedPeer());
+    statement.Bind(15, record.getIsDeleted() == 1 ? 1 : 0);
+    statement.Bind(16, record.getSyncFolderPath());
+    statement.Bind(17, FSSyncDB::convertToStdPath(record.getLocalParent()));
+    statement.Bind(18, FSSyncDB::convertToStdPath(record.getLocalFullPath()));
+    statement.Bind(19, record.getFileCRC());
+    statement.Bind(20, record.getFileModTime());
+}
+
+int ObjectRowWriter::insert(const FSSyncRecord& record) {
+    wxSQLite3Statement& statement = prepared(m_insert, kInsert);
+    bindColumns(statement, record);
+    return statement.ExecuteUpdate();
+}
+
+int ObjectRowWriter::rewrite(const FSSyncRecord& record) {
+    wxSQLite3Statement& statement = prepared(m_rewrite, kRewrite);
+    bindColumns(statement, record);
+    return statement.ExecuteUpdate();
+}
+
+bool ObjectRowWriter::exists(const Poco::UUID& id) {
+    wxSQLite3Statement& statement = prepared(m_exists, kExists);
+    statement.Bind(1, id.toString());
+    return statement.ExecuteScalar() > 0;
 }
 
 void appendObjectRecords(wxSQLite3Database& db, const std::string& query,

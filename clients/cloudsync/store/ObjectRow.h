@@ -11,16 +11,18 @@
 // decimal number (text that is no number gives 0); PARENT, FULLPATH,
 // LOCALPARENT and LOCALFULLPATH pass through FSSyncDB::convertToNativePath.
 //
-// Record to row: all twenty columns from the record's getters, every value
-// between single quotes ("%q" for texts, so apostrophes are doubled), the
-// four paths through FSSyncDB::convertToStdPath, ISDELETED 1 only when the
-// record's deleted value is 1.
+// Record to row: all twenty columns from the record's getters, bound as
+// values (numbers as integers, texts as text), the four paths through
+// FSSyncDB::convertToStdPath, ISDELETED 1 only when the record's deleted
+// value is 1.
 //
 // Every function runs on a connection whose lock the caller holds and throws
 // wxSQLite3Exception on a database error. An OBJID that is not a UUID throws
 // Poco::SyntaxException from the reader.
 
 #include "FSSyncRecord.h"
+
+#include "wxSQLite3Statement.h"
 
 #include <boost/shared_ptr.hpp>
 
@@ -55,18 +57,33 @@ private:
     int m_index[COLUMN_COUNT];
 };
 
-// How writeObjectRow writes a record.
-enum class ObjectWrite {
-    Insert,  // a new row with all twenty columns
-    Rewrite  // every column but OBJID of the row with the record's identity
+// Writes OBJECT rows and tests for them. Its statements are compiled once,
+// at first use, and then run with the values bound to them, so one writer
+// that serves a whole save costs little more per record than the write
+// itself. Values are bound, never spliced into the SQL text.
+// Holds prepared statements on `db`: keep it no longer than the lock.
+class ObjectRowWriter {
+public:
+    explicit ObjectRowWriter(wxSQLite3Database& db);
+
+    // Inserts a new row with all twenty columns; returns the rows changed (1).
+    int insert(const FSSyncRecord& record);
+    // Rewrites every column but OBJID of the row with the record's identity;
+    // returns the rows changed (0 when no row has that identity).
+    int rewrite(const FSSyncRecord& record);
+    // True when OBJECT holds a row with that identity.
+    bool exists(const Poco::UUID& id);
+
+private:
+    // Binds the twenty columns as parameters 1 (OBJID) to 20 (FILEMOD).
+    static void bindColumns(wxSQLite3Statement& statement, const FSSyncRecord& record);
+    wxSQLite3Statement& prepared(wxSQLite3Statement& statement, const char* sql);
+
+    wxSQLite3Database& m_db;
+    wxSQLite3Statement m_insert;
+    wxSQLite3Statement m_rewrite;
+    wxSQLite3Statement m_exists;
 };
-
-// Writes the record and returns the number of rows the statement changed
-// (1 when it did its work; 0 for a rewrite of an identity that has no row).
-int writeObjectRow(wxSQLite3Database& db, const FSSyncRecord& record, ObjectWrite how);
-
-// True when OBJECT holds a row with that identity.
-bool objectRowExists(wxSQLite3Database& db, const Poco::UUID& id);
 
 // Runs a query on OBJECT and appends a record for each row, in the order the
 // rows come. Records appended before an error stay in `records`.

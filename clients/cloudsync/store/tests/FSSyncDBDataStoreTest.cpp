@@ -269,6 +269,9 @@ TEST_F(DataStoreTest, FailedWriteRollsBackTheWholeSaveAndKeepsTheStoreDirty) {
     } cases[] = {
         {"insert refused", "CREATE TRIGGER fault BEFORE INSERT ON OBJECT BEGIN SELECT RAISE(ABORT, 'disk says no'); END;",
          "Exception in DataStoreSave disk says no"},
+        {"insert ignored", "CREATE TRIGGER fault BEFORE INSERT ON OBJECT WHEN NEW.NAME = 'c.txt' "
+                           "BEGIN SELECT RAISE(IGNORE); END;",
+         "Exception in DataStoreSave no row written for"},
         {"rewrite ignored", "CREATE TRIGGER fault BEFORE UPDATE ON OBJECT WHEN NEW.NAME = 'b.txt' "
                             "BEGIN SELECT RAISE(IGNORE); END;",
          "Exception in DataStoreSave no row written"},
