@@ -130,6 +130,18 @@ TEST_F(DataStoreTest, LiveRowPreferredOverDeletedRowOfTheSamePath) {
         EXPECT_FALSE(store.getRecord(gone->getId()));
     }
 
+    // A store that already holds a live record keeps it over a deleted row
+    // of the same identity.
+    sql("delete from OBJECT;");
+    RecordPtr held = makeRecord("/acct1", "docs/held.txt");
+    RecordPtr heldGone(new FSSyncRecord(*held));
+    heldGone->setIsDeleted(true);
+    add({heldGone});
+    DataSyncStore prefilled;
+    prefilled.insert(held);
+    load("/acct1", prefilled);
+    EXPECT_EQ(prefilled.getRecord(held->getId()), held);
+
     // With no live row, the deleted one is what there is.
     sql("delete from OBJECT;");
     RecordPtr gone = makeRecord("/acct1", "docs/old.txt");
