@@ -47,7 +47,7 @@ void AttributeManager::setAttributes(const std::string& attribs, Poco::File& fil
     }
 }
 
-void AttributeManager::setLastModified(Poco::Timestamp when, const std::string& path) {
+bool AttributeManager::setLastModified(Poco::Timestamp when, const std::string& path) {
     try {
         Poco::File file(path);
         file.setLastModified(when);
@@ -55,8 +55,10 @@ void AttributeManager::setLastModified(Poco::Timestamp when, const std::string& 
         Poco::Logger::get("AttributeManager")
             .trace("After Set: " + Poco::NumberFormatter::format(readBack.utcTime()) +
                    " | Requested: " + Poco::NumberFormatter::format(when.utcTime()));
+        return true;
     } catch (...) {
-        // Missing file or no permission: the time simply stays as it was.
+        // Missing file or no permission: the time stays as it was.
+        return false;
     }
 }
 

@@ -40,9 +40,9 @@ public:
     static void setAttributes(const std::string& attribs, Poco::File& file);
 
     // Sets the file's modification time and traces the time read back on
-    // logger "AttributeManager". Failures are ignored: the caller that needs
-    // to know compares the time itself.
-    static void setLastModified(Poco::Timestamp when, const std::string& path);
+    // logger "AttributeManager". Never throws: a missing file or a refused
+    // change gives false and leaves the file as it was.
+    static bool setLastModified(Poco::Timestamp when, const std::string& path);
 
     // True when `check` is off, or when the two UTC time values differ by at
     // most 59 whole seconds (the difference is truncated toward zero, so

@@ -28,7 +28,8 @@
 // message is logged at error level on the logger "Sync" and the member returns
 // its failure value. Statements that belong together run in one SqlTransaction,
 // so a failure leaves the tables as they were. Values are placed in statements
-// only through wxSQLite3StatementBuffer::Format with '%q' (quotes doubled).
+// only through wxSQLite3StatementBuffer::Format with '%q' (quotes doubled), or
+// bound to a prepared statement (the OBJECT row writes, see ObjectRow.h).
 //
 // Life cycle: construct (closed) -> openDB(path, "") from the base, which runs
 // initDB -> any member from any thread -> closeDB() by the owner.
@@ -115,6 +116,19 @@ public:
     // stay. All or nothing; the totals become 0 once the rows are gone.
     // False when no database is open or on a database error.
     bool resetSyncData(bool keepConfig);
+
+    // ---- Activity log (FSSyncDB_Activity.cpp) ----
+
+    // ---- Path conversion (no lock, no database) ----
+
+    // The stored form of a path; on this platform an unchanged copy.
+    static std::string convertToStdPath(const std::string& path);
+    // The local form of a stored path; on this platform an unchanged copy.
+    static std::string convertToNativePath(const std::string& path);
+    // Every backslash replaced by "/".
+    static std::string convertToLinuxPath(const std::string& path);
+    // Every "/" replaced by a backslash.
+    static std::string convertToWin32Path(const std::string& path);
 
     // ==== Records, status sets, the data store, the sync-folder and path
     // ==== lists, and the children queries (FSSyncDB_Records.cpp,
@@ -239,25 +253,22 @@ public:
 
     // ==== End of records, data store, lists and children queries ====
 
-    // ---- Path conversion (no lock, no database) ----
-
-    // The stored form of a path; on this platform an unchanged copy.
-    static std::string convertToStdPath(const std::string& path);
-    // The local form of a stored path; on this platform an unchanged copy.
-    static std::string convertToNativePath(const std::string& path);
-    // Every backslash replaced by "/".
-    static std::string convertToLinuxPath(const std::string& path);
-    // Every "/" replaced by a backslash.
-    static std::string convertToWin32Path(const std::string& path);
-
-    // ---- Activity log ----
-
 protected:
     // The frame of every member that runs SQL: takes m_mutex for the whole
     // call, returns `failure` when no database is open, and turns a
     // wxSQLite3Exception into `failure` after logging logPrefix + its message
     // at error level on "Sync". Other exceptions pass to the caller with the
-    // lock released. `body` receives the open database.
+    // lock released. `body` receives the open database and returns the
+    // member's result; statements that belong together go in one
+    // SqlTransaction inside it. For example:
+    //
+    //     return runLocked(false, "", [&](wxSQLite3Database& db) {
+    //         SqlTransaction group(db);
+    //         db.ExecuteUpdate("delete from A;");
+    //         db.ExecuteUpdate("delete from B;");
+    //         group.commit();
+    //         return true;
+    //     });
     template <typename T, typename Body>
     T runLocked(T failure, const std::string& logPrefix, Body&& body);
 

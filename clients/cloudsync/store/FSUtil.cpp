@@ -22,6 +22,13 @@ namespace Sync {
 
 namespace {
 
+// "link/" would make the system resolve the link; the name alone is judged.
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
 bool isSymbolicLink(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
@@ -73,10 +80,11 @@ bool greedyRecursiveWipe(const std::string& path) {
     Poco::Logger& log = Poco::Logger::root();
     log.debug("##### Begin Wipe: === " + path);
     try {
-        Poco::File folder(path);
-        if (path.empty() || isSymbolicLink(path) || !folder.exists() || !folder.isDirectory())
+        const std::string target = withoutTrailingSlashes(path);
+        Poco::File folder(target);
+        if (target.empty() || isSymbolicLink(target) || !folder.exists() || !folder.isDirectory())
             return false;
-        removeTree(path);
+        removeTree(target);
         log.debug("######## End Wipe: === " + path);
         return true;
     } catch (...) {
@@ -109,7 +117,7 @@ void setCustomPermissions(std::string path) {
     Poco::Logger::root().trace("Running CHMOD: for PATH: " + path);
     if (path.empty())
         return;
-    ::nftw(path.c_str(), restrictToOwner, 16, FTW_PHYS);
+    ::nftw(withoutTrailingSlashes(path).c_str(), restrictToOwner, 16, FTW_PHYS);
 }
 
 void FSUtilSplitFolder(const std::string& path, std::string& name, std::string& parent) {

@@ -57,10 +57,12 @@ TEST(Attributes, SetLastModifiedSetsAndTracesTheTime) {
     CloudSyncTest::LogCapture capture({"AttributeManager"});
     Poco::Timestamp when = Poco::Timestamp::fromUtcTime(utcValue(2017, 5, 16, 12, 34, 56));
 
-    AttributeManager::setLastModified(when, file);
+    EXPECT_TRUE(AttributeManager::setLastModified(when, file));
     EXPECT_EQ(Poco::File(file).getLastModified(), when);
     EXPECT_TRUE(capture.contains("After Set: ", "AttributeManager"));
-    EXPECT_NO_THROW(AttributeManager::setLastModified(when, tmp / "missing"));
+    bool set = true;
+    EXPECT_NO_THROW(set = AttributeManager::setLastModified(when, tmp / "missing"));
+    EXPECT_FALSE(set);
 }
 
 struct TimestampCase {

@@ -66,6 +66,7 @@ TEST(GreedyRecursiveWipe, RefusesFilesLinksAndMissingPaths) {
     EXPECT_FALSE(greedyRecursiveWipe(file));
     EXPECT_TRUE(exists(file));
     EXPECT_FALSE(greedyRecursiveWipe(tmp / "dirlink"));
+    EXPECT_FALSE(greedyRecursiveWipe(tmp / "dirlink/"));
     EXPECT_TRUE(exists(target));
     EXPECT_FALSE(greedyRecursiveWipe(tmp / "missing"));
     EXPECT_FALSE(greedyRecursiveWipe(""));
@@ -91,6 +92,15 @@ TEST(SetCustomPermissions, RestrictsTheTreeWithoutShellOrLinks) {
     EXPECT_FALSE(exists(tmp / "pwned"));
     EXPECT_FALSE(exists("pwned"));
     EXPECT_NO_THROW(setCustomPermissions(tmp / "missing"));
+
+    // A link given as the folder itself is not followed either.
+    std::string linkedDir = tmp / "linked";
+    Poco::File(linkedDir).createDirectories();
+    ::chmod(linkedDir.c_str(), 0755);
+    ASSERT_EQ(::symlink(linkedDir.c_str(), (tmp / "dirlink").c_str()), 0);
+    setCustomPermissions(tmp / "dirlink");
+    setCustomPermissions(tmp / "dirlink/");
+    EXPECT_EQ(modeOf(linkedDir), 0755u);
 }
 
 TEST(PathText, SplitFolder) {
