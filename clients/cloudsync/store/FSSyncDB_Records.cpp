@@ -63,8 +63,10 @@ bool FSSyncDB::FSSyncRecordUpdate(FSSyncRecord* record) {
 }
 
 bool FSSyncDB::FSSyncRecordDelete(FSSyncRecord* record, bool skip) {
-    if (skip || record == nullptr)
+    if (skip)
         return true;
+    if (record == nullptr)
+        return false;
     return runLocked(false, kDeletePrefix, [&](wxSQLite3Database& db) {
         ObjectRowWriter(db).rewrite(*record);
         return true;
