@@ -115,6 +115,15 @@ wxSQLite3ResultSet wxSQLite3Database::ExecuteQuery(const wxSQLite3StatementBuffe
     return ExecuteQuery(static_cast<const char*>(sql));
 }
 
+wxSQLite3Statement wxSQLite3Database::PrepareStatement(const std::string& sql) {
+    sqlite3* db = handle();
+    StatementGuard guard;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &guard.statement, nullptr);
+    if (rc != SQLITE_OK) throwError(rc);
+    if (guard.statement == nullptr) throw wxSQLite3Exception(WXSQLITE_ERROR, "Empty statement");
+    return wxSQLite3Statement(guard.release());
+}
+
 int wxSQLite3Database::ExecuteScalar(const char* sql) {
     wxSQLite3ResultSet rows = ExecuteQuery(sql);
     if (!rows.NextRow() || rows.GetColumnCount() < 1)

@@ -15,6 +15,7 @@
 // the last of them is finalized.
 
 #include "wxSQLite3ResultSet.h"
+#include "wxSQLite3Statement.h"
 #include "wxSQLite3StatementBuffer.h"
 
 #include <Poco/Types.h>
@@ -55,6 +56,10 @@ public:
     wxSQLite3ResultSet ExecuteQuery(const char* sql);
     wxSQLite3ResultSet ExecuteQuery(const std::string& sql);
     wxSQLite3ResultSet ExecuteQuery(const wxSQLite3StatementBuffer& sql);
+
+    // Compiles one statement with "?" parameters for repeated runs (see
+    // wxSQLite3Statement); throws when it does not compile.
+    wxSQLite3Statement PrepareStatement(const std::string& sql);
 
     // The first column of the first row as an int (NULL reads as 0). A query
     // that returns no row throws.

@@ -76,6 +76,7 @@ bool FSSyncDB::initDB() {
     });
     if (!created || doVersionUpdates() != CURRENT_VERSION)
         return false;
+    createObjectIndexes();  // speed only: a failure is logged and the file still works
     updateStats();
     return true;
 }

@@ -15,7 +15,8 @@
 // The members are split by concern:
 //   FSSyncDB.cpp           opening, schema, versions, totals, configuration
 //                          values, resets, path conversions
-//   FSSyncDB_Records.cpp   sync records, status sets and the data store
+//   FSSyncDB_Records.cpp   single sync records and lookups by path
+//   FSSyncDB_DataStore.cpp status sets and the data store of a sync folder
 //   FSSyncDB_Folders.cpp   sync-folder list, limit paths, external paths
 //   FSSyncDB_Children.cpp  children queries
 //   FSSyncDB_Activity.cpp  the activity log
@@ -27,14 +28,20 @@
 // message is logged at error level on the logger "Sync" and the member returns
 // its failure value. Statements that belong together run in one SqlTransaction,
 // so a failure leaves the tables as they were. Values are placed in statements
-// only through wxSQLite3StatementBuffer::Format with '%q' (quotes doubled).
+// only through wxSQLite3StatementBuffer::Format with '%q' (quotes doubled), or
+// bound to a prepared statement (the OBJECT row writes, see ObjectRow.h).
 //
 // Life cycle: construct (closed) -> openDB(path, "") from the base, which runs
 // initDB -> any member from any thread -> closeDB() by the owner.
 
 #include "FSActivity.h"
+#include "DataSyncStore.h"
+#include "FSSyncRecord.h"
 #include "SqliteDB.h"
+#include "nuvarocbfs_XmlParser.h"
 #include "wxSQLite3Exception.h"
+
+#include <boost/shared_ptr.hpp>
 
 #include <Poco/Logger.h>
 #include <Poco/Types.h>
@@ -166,11 +173,128 @@ public:
     // Every "/" replaced by a backslash.
     static std::string convertToWin32Path(const std::string& path);
 
-    // ---- Records, status sets and the data store (FSSyncDB_Records.cpp) ----
+    // ==== Records, status sets, the data store, the sync-folder and path
+    // ==== lists, and the children queries (FSSyncDB_Records.cpp,
+    // ==== FSSyncDB_DataStore.cpp, FSSyncDB_Folders.cpp, FSSyncDB_Children.cpp)
+    //
+    // Records live in OBJECT, one row per identity (OBJID). A deleted item
+    // keeps its row with ISDELETED 1 until its sync folder is forgotten, so
+    // a path may have a deleted row and a live row at once; every lookup by
+    // path prefers the live one.
 
-    // ---- Sync-folder list, limit paths and external paths (FSSyncDB_Folders.cpp) ----
+    // ---- Single records (FSSyncDB_Records.cpp) ----
+
+    // Inserts the record's row. False (logged with "Exception in
+    // FSSyncRecordAdd ") on a database error, such as an identity already
+    // stored, or when no row was written.
+    bool FSSyncRecordAdd(FSSyncRecord* record);
+    // Rewrites every column of the row with the record's identity. False
+    // (logged with "Exception in WS::WSObjectUpdate ") on a database error or
+    // when no row has that identity.
+    bool FSSyncRecordUpdate(FSSyncRecord* record);
+    // Soft delete: the same rewrite, so the row carries the record's deleted
+    // value; nothing at all when skip is true. True unless a database error
+    // ("Exception in WS::WSObjectDelete "); a missing row is not an error.
+    bool FSSyncRecordDelete(FSSyncRecord* record, bool skip);
+    // True when a row has that identity; false also on a database error.
+    bool doesObjectExist(const Poco::UUID& id);
+    // The record of the row whose server path (FULLPATH) or local path
+    // (LOCALFULLPATH) is the given one: the live row when there is one, else
+    // a deleted row. An empty pointer when none matches or on an error.
+    boost::shared_ptr<FSSyncRecord> getFSSyncRecord(const std::string& fullPath);
+    boost::shared_ptr<FSSyncRecord> getFSSyncRecordFromLocalFullPath(const std::string& localFullPath);
+
+    // ---- Status sets, table SYNCFOLDERS (FSSyncDB_DataStore.cpp) ----
+
+    // Stores the folder's status-set text, adding its row when missing.
+    bool setStatusSet(const std::string& folder, const std::string& statusSetText);
+    // Sets statusSetText to the folder's stored text, or to "" when the
+    // folder has no row yet (a folder that was never saved). True in both
+    // cases; false only on a database error.
+    bool getStatusSet(const std::string& folder, std::string& statusSetText);
+    // Removes the folder's row; true also when it had none.
+    bool dropStatusSet(const std::string& folder);
+
+    // ---- The data store of a sync folder (FSSyncDB_DataStore.cpp) ----
+
+    // Loads the folder's records (every record when folder is "") into a
+    // freshly built store, and sets the store's name "FSDATASTORE", its peer
+    // hostName and its status set (empty for "" and for a folder that has no
+    // row yet). Deleted records are loaded too, except one whose identity,
+    // local path or server path a live record holds. abort is read before
+    // each row; when set, the load stops and the result is false (the
+    // records inserted so far stay). False also on a database error.
+    bool getDataStore(const std::string& folder, const std::string& hostName,
+                      Nuvaro::DataSync::DataSyncStore& store, volatile bool& abort);
+    // Writes the store's dirty records (a new row for an identity not stored
+    // yet, else a rewrite, which carries a deletion) and its status set as
+    // the folder's, all in one transaction, then refreshes the totals.
+    // True: everything was committed, count holds the number of records
+    // written and the store has no dirty record. False: nothing was saved
+    // (any failed or ineffective write, or a failed commit, rolls the whole
+    // transaction back), count is unchanged and the store keeps its dirty
+    // records, so a later call can save them.
+    bool saveDataStore(const std::string& folder, Nuvaro::DataSync::DataSyncStore& store, int& count);
+    // Forgets a sync folder: every OBJECT row of it (deleted or not) and its
+    // SYNCFOLDERS row, in one transaction, then refreshes the totals. Other
+    // folders and the store are left alone.
+    bool deleteDataStore(const std::string& folder, Nuvaro::DataSync::DataSyncStore& store);
+
+    // ---- Sync-folder list, limit paths, external paths (FSSyncDB_Folders.cpp) ----
+
+    // Appends the name of every stored sync folder (not emptied first).
+    bool getSyncFolders(std::vector<std::string>& names);
+    // Compares the server's sync folders (records with the keys "name",
+    // "statusset", "skipdetect" (default "0"), "teamfolder" (default "0")
+    // and "teamfolderaccount") with the stored ones and appends, in server
+    // order, (name, skipdetect is "1") for each folder that needs a sync: its
+    // status-set text differs from the stored one, or it has no row yet. A
+    // team folder ("teamfolder" "1") of an account other than
+    // configuredTeamFolderAccount is neither compared nor listed, but counts
+    // as listed by the server. Stored folders the server no longer lists are
+    // forgotten (rows and records) in one transaction and the totals are
+    // refreshed. Writes no row for the listed folders (saveDataStore does).
+    // False when no database is open or on a database error.
+    bool updateSyncFolderList(const Nuvaro::RecordList& serverFolders,
+                              std::vector<std::pair<std::string, bool>>& foldersToSync,
+                              const std::string& configuredTeamFolderAccount);
+
+    // The selective-sync list: empty it; store each path in list order,
+    // skipping a path already stored (in one transaction); append every
+    // stored path in the order it was stored.
+    void clearAllLimitPaths();
+    void addLimitPaths(std::vector<std::string>& paths);
+    void getLimitPaths(std::vector<std::string>& paths);
+
+    // The external paths: whether one is stored; empty the list; append
+    // every stored path in the order it was stored; make the stored list
+    // equal to `paths` (missing ones added, others removed, in one
+    // transaction; an empty list empties it).
+    bool doesExternalPathExist(const std::string& path);
+    void clearAllExternalPaths();
+    void getExternalPaths(std::vector<std::string>& paths);
+    void updateExternalPaths(std::vector<std::string>& paths);
 
     // ---- Children queries (FSSyncDB_Children.cpp) ----
+
+    // Appends the live record at localPath, then the live records beneath it
+    // (local path beginning with localPath + "/", compared literally: "%"
+    // and "_" are ordinary characters, and "A/BC/x" is not beneath "A/B").
+    // Beneath-records come in no defined order. An OBJID that is not a UUID
+    // throws Poco::SyntaxException; records appended before stay.
+    void getFSAllChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
+    // Appends the live records whose local parent is localPath.
+    void getFSChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
+
+    // The indexes of OBJECT that serve the children queries and the lookups
+    // by local path; created by initDB when missing (no other schema change).
+    static constexpr const char* LOCALFULLPATH_INDEX = "OBJECT_LOCALFULLPATH_IDX";
+    static constexpr const char* LOCALPARENT_INDEX = "OBJECT_LOCALPARENT_IDX";
+    bool createObjectIndexes();
+    // The statement getFSAllChildren runs for the records beneath localPath.
+    static std::string descendantsQuery(const std::string& localPath);
+
+    // ==== End of records, data store, lists and children queries ====
 
 protected:
     // The frame of every member that runs SQL: takes m_mutex for the whole

@@ -13,7 +13,7 @@ const char* const kRelease = "RELEASE SAVEPOINT cloudsync_group;";
 const char* const kUndo = "ROLLBACK TO SAVEPOINT cloudsync_group; RELEASE SAVEPOINT cloudsync_group;";
 } // namespace
 
-SqlTransaction::SqlTransaction(wxSQLite3Database& db) : m_db(db), m_open(false) {
+SqlTransaction::SqlTransaction(wxSQLite3Database& db) : m_db(db), m_open(false), m_outermost(db.GetAutoCommit()) {
     m_db.ExecuteUpdate(kOpen);
     m_open = true;
 }
@@ -22,7 +22,10 @@ SqlTransaction::~SqlTransaction() {
     if (!m_open)
         return;
     try {
-        m_db.ExecuteUpdate(kUndo);
+        if (m_outermost)
+            m_db.Rollback();
+        else
+            m_db.ExecuteUpdate(kUndo);
     } catch (...) {
         // The connection is gone or SQLite already rolled everything back
         // (it does so itself on some errors); nothing is left to undo.

@@ -35,6 +35,11 @@ public:
 private:
     wxSQLite3Database& m_db;
     bool m_open;
+    // True for the group that opened the transaction. Its undo is a plain
+    // ROLLBACK: after a commit that failed (another connection holds the
+    // file), undoing through the savepoint would end in a second commit
+    // attempt, fail the same way and leave the transaction open.
+    bool m_outermost;
 };
 
 } // namespace Sync

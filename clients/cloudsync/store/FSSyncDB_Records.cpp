@@ -1,0 +1,93 @@
+// FSSyncDB: single sync records in table OBJECT (add, rewrite, soft delete,
+// existence, lookups by server path and by local path).
+
+#include "FSSyncDB.h"
+
+#include "ObjectRow.h"
+#include "wxSQLite3Database.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Logger.h>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+const char* const kAddPrefix = "Exception in FSSyncRecordAdd ";
+const char* const kUpdatePrefix = "Exception in WS::WSObjectUpdate ";
+const char* const kDeletePrefix = "Exception in WS::WSObjectDelete ";
+
+// An add or a rewrite that changed no row did not store the record: say so
+// and report it as the failure it is.
+bool wroteOneRow(int changed, const char* prefix, const FSSyncRecord& record) {
+    if (changed > 0)
+        return true;
+    Poco::Logger::get("Sync").error(std::string(prefix) + "no row written for " + record.getId().toString() + " " +
+                                    record.getFullPath());
+    return false;
+}
+
+// A lookup by path: the live row of that path when there is one, else a
+// deleted row (an item deleted and created again under the same path has
+// both).
+boost::shared_ptr<FSSyncRecord> lookUp(wxSQLite3Database& db, const char* column, const std::string& path,
+                                       const char* operation) {
+    wxSQLite3StatementBuffer sql;
+    sql.Format("select * FROM OBJECT WHERE %s='%q' ORDER BY ISDELETED LIMIT 1;", column,
+               FSSyncDB::convertToStdPath(path).c_str());
+    try {
+        return firstObjectRecord(db, std::string(sql));
+    } catch (const Poco::Exception& e) {
+        Poco::Logger::get("Sync").error(std::string(operation) + " Poco Exception caught : " + e.displayText());
+        return boost::shared_ptr<FSSyncRecord>();
+    }
+}
+
+} // namespace
+
+bool FSSyncDB::FSSyncRecordAdd(FSSyncRecord* record) {
+    if (record == nullptr)
+        return false;
+    return runLocked(false, kAddPrefix, [&](wxSQLite3Database& db) {
+        return wroteOneRow(ObjectRowWriter(db).insert(*record), kAddPrefix, *record);
+    });
+}
+
+bool FSSyncDB::FSSyncRecordUpdate(FSSyncRecord* record) {
+    if (record == nullptr)
+        return false;
+    return runLocked(false, kUpdatePrefix, [&](wxSQLite3Database& db) {
+        return wroteOneRow(ObjectRowWriter(db).rewrite(*record), kUpdatePrefix, *record);
+    });
+}
+
+bool FSSyncDB::FSSyncRecordDelete(FSSyncRecord* record, bool skip) {
+    if (skip)
+        return true;
+    if (record == nullptr)
+        return false;
+    return runLocked(false, kDeletePrefix, [&](wxSQLite3Database& db) {
+        ObjectRowWriter(db).rewrite(*record);
+        return true;
+    });
+}
+
+bool FSSyncDB::doesObjectExist(const Poco::UUID& id) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) { return ObjectRowWriter(db).exists(id); });
+}
+
+boost::shared_ptr<FSSyncRecord> FSSyncDB::getFSSyncRecord(const std::string& fullPath) {
+    return runLocked(boost::shared_ptr<FSSyncRecord>(), "", [&](wxSQLite3Database& db) {
+        return lookUp(db, "FULLPATH", fullPath, "getFSSyncRecord");
+    });
+}
+
+boost::shared_ptr<FSSyncRecord> FSSyncDB::getFSSyncRecordFromLocalFullPath(const std::string& localFullPath) {
+    return runLocked(boost::shared_ptr<FSSyncRecord>(), "", [&](wxSQLite3Database& db) {
+        return lookUp(db, "LOCALFULLPATH", localFullPath, "getFSSyncRecordFromLocalFullPath");
+    });
+}
+
+} // namespace Sync
+} // namespace Nuvaro
