@@ -309,6 +309,7 @@ std::string readBody(std::istream& stream, const Poco::Net::HTTPResponse& respon
 // request reports through its own error text, as the last error.
 void NuvaroConnector::failReply(const RequestSpec& spec, Reply& reply, Reply::Outcome outcome,
                                 const std::string& reason) {
+    rootLog().error(spec.operation + " : Request refused by server: " + reason);
     reply.outcome = outcome;
     reply.error = reason;
     if (!spec.lastErrorUntouched) setLastError(reason);
@@ -336,7 +337,6 @@ void NuvaroConnector::receiveReply(Poco::Net::HTTPClientSession& session, const 
     if (spec.detectRefusal && reply.records.empty()) {
         const std::string message = refusalMessage(body);
         if (!message.empty()) {
-            rootLog().error(spec.operation + " : Request refused by server: " + message);
             failReply(spec, reply, Reply::Outcome::Refused, message);
             return;
         }

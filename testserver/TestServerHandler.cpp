@@ -63,6 +63,7 @@ Reply faultReply(const TestFault& fault)
     reply.status = fault.redirectWithoutLocation ? 302 : (fault.status ? fault.status : 200);
     reply.contentType = fault.contentType;
     reply.body = fault.body;
+    reply.headers = fault.headers;
     return reply;
 }
 
