@@ -3,6 +3,10 @@
 #include "TestServerFixture.h"
 
 #include <Poco/DigestEngine.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/StreamCopier.h>
 #include <Poco/SHA1Engine.h>
 
 namespace TestServerTest {
@@ -152,6 +156,26 @@ TEST_F(LoginTest, RecordsTheExactRequest)
     EXPECT_EQ(all[1].formField("name"), "a+b c");
     EXPECT_EQ(all[1].header("Content-Type"), "application/x-www-form-urlencoded");
     EXPECT_TRUE(server->item("user1", "/user1/a+b c").has_value());
+}
+
+TEST_F(LoginTest, KeepAliveServesSeveralRequestsOnOneConnection)
+{
+    Poco::Net::HTTPClientSession session("127.0.0.1", server->port());
+    session.setKeepAlive(true);
+    session.setTimeout(Poco::Timespan(5, 0));
+    for (int i = 0; i < 3; ++i) {
+        Poco::Net::HTTPRequest request("GET", "/core/getpluginlaunchlist", "HTTP/1.1");
+        request.setKeepAlive(true);
+        request.set("Cookie", client->cookie());
+        session.sendRequest(request);
+        Poco::Net::HTTPResponse response;
+        std::string body;
+        Poco::StreamCopier::copyToString(session.receiveResponse(response), body);
+        EXPECT_TRUE(response.getKeepAlive());
+        EXPECT_EQ(records(body, "plugin").size(), 3u);
+        EXPECT_TRUE(session.connected()) << "the server closed a keep-alive connection";
+    }
+    EXPECT_EQ(server->requests("/core/getpluginlaunchlist").size(), 3u);
 }
 
 TEST_F(LoginTest, InformationEndpointsAnswerTheirRecords)

@@ -3,7 +3,10 @@
 
 #include "TestServerFixture.h"
 
+#include <Poco/TemporaryFile.h>
 #include <Poco/URI.h>
+
+#include <fstream>
 
 #include <atomic>
 #include <thread>
@@ -100,7 +103,12 @@ TEST_F(TransferTest, RefusedUploadAnswersTheFaultTextAndStoresNothing)
 TEST_F(TransferTest, RangeDownloadsAnswer206WithTheRightBytes)
 {
     std::string data = bytes(70000);
-    server->putFile("user1", "/user1/d/file.bin", data);
+    Poco::TemporaryFile local;
+    {
+        std::ofstream out(local.path(), std::ios::binary);
+        out << data;
+    }
+    ASSERT_TRUE(server->putFileFrom("user1", "/user1/d/file.bin", local.path()));
     const std::string target = "/core/downloadfile?filepath=%2Fuser1%2Fd&filename=file.bin&app=sync";
 
     struct Case {
