@@ -87,7 +87,6 @@ struct TestFault {
     bool replaceBody = false; // answer with `body` (status 200 unless `status` is set)
     std::string body;
     std::string contentType = "text/xml; charset=utf-8";
-    Fields headers;           // extra reply headers of a replaced reply (e.g. Content-Encoding)
     bool redirectWithoutLocation = false; // 302 with no Location header
     int delayMs = 0;                      // wait this long before answering
     Poco::Int64 dropAfterBytes = -1;      // send only this many bytes of the raw reply (head included), then close
