@@ -1,14 +1,11 @@
 #pragma once
 
-// Fixture of the command, remote-management, lock/share and listing tests: per
-// test a fresh test server on 127.0.0.1 with the account "user1", the folder
-// "/user1/docs" holding "a.txt", and a connector logged in to it (the login
-// request is cleared from the server's log).
+// Fixture of the command, remote-management, lock/share and listing tests: the
+// connector fixture's server and account, plus the folder "/user1/docs"
+// holding "a.txt", and a connector logged in to it as "Cloud Connector" with
+// an awkward client id (the login request is cleared from the server's log).
 
-#include "nuvarocbfs_Network.h"
-
-#include "VaultpineTestServer.h"
-#include "LogCapture.h"
+#include "ConnectorFixture.h"
 
 #include <Poco/Timespan.h>
 
@@ -23,16 +20,13 @@
 namespace CommandTests {
 
 namespace TS = Nuvaro::Sync::TestServer;
+using ConnectorTesting::commandBody;
 
 // The client id holds characters that must be encoded on the wire.
 const std::string CLIENT_ID = "pc 1&id=2+x";
-const std::string USER = "user1";
+const std::string USER = ConnectorTesting::ConnectorFixture::kUser;
 
 // Reply bodies for injected faults.
-inline std::string commandBody(const std::string& result, const std::string& message) {
-    return "<?xml version=\"1.0\"?><commands><command><type>t</type><result>" + result + "</result><message>" +
-           message + "</message></command></commands>";
-}
 inline std::string twoCommandsBody() {
     return "<commands><command><result>1</result><message></message></command>"
            "<command><result>1</result><message></message></command></commands>";
@@ -57,38 +51,27 @@ inline void expectText(const std::string& actual, const std::string& expected) {
     }
 }
 
-class CommandTest : public ::testing::Test {
+class CommandTest : public ConnectorTesting::ConnectorFixture {
 protected:
     void SetUp() override {
-        TS::ServerOptions options;
-        options.redirectListener = false;
-        m_server = std::make_unique<TS::VaultpineTestServer>(options);
-        m_server->start();
-        TS::TestAccount account;
-        account.userId = USER;
-        account.password = "secret";
-        m_server->addAccount(account);
-        m_server->makeFolder(USER, "/user1/docs");
-        m_server->putFile(USER, "/user1/docs/a.txt", "alpha");
-        connector = makeConnector();
-        ASSERT_TRUE(connector->Authenticate(false)) << connector->getLastError();
-        m_server->clearRequests();
+        ConnectorFixture::SetUp();
+        server.makeFolder(USER, "/user1/docs");
+        server.putFile(USER, "/user1/docs/a.txt", "alpha");
+        client = makeConnector();
+        ASSERT_TRUE(client->Authenticate(false)) << client->getLastError();
+        server.clearRequests();
     }
-
-    TS::VaultpineTestServer& server() { return *m_server; }
 
     // Not logged in yet. Every request's wait is capped at a few seconds.
     std::unique_ptr<Nuvaro::NuvaroConnector> makeConnector() {
-        settings.reset(new std::map<std::string, std::string>{
-            {"url", server().baseUrl()}, {"profile", USER}, {"password", "secret"}, {"RMC_CLIENT_ID", CLIENT_ID}});
-        auto made = std::make_unique<Nuvaro::NuvaroConnector>(Nuvaro::RecordList{settings}, false, "Cloud Connector");
+        auto made = connector({{"RMC_CLIENT_ID", CLIENT_ID}}, "Cloud Connector");
         made->setTimeoutLimit(Poco::Timespan(5, 0));
         return made;
     }
 
     // The one request the server recorded for path.
     TS::RecordedRequest onlyRequest(const std::string& path) {
-        std::vector<TS::RecordedRequest> recorded = server().requests(path);
+        std::vector<TS::RecordedRequest> recorded = server.requests(path);
         EXPECT_EQ(recorded.size(), 1u) << path;
         return recorded.empty() ? TS::RecordedRequest() : recorded.back();
     }
@@ -96,21 +79,17 @@ protected:
     // Answers the next request of path with the fault (once).
     void inject(TS::TestFault fault) {
         fault.times = 1;
-        server().addFault(fault);
+        server.addFault(fault);
     }
 
-    static bool loggedAtError(const CloudSyncTest::LogCapture& log) {
-        for (const auto& entry : const_cast<CloudSyncTest::LogCapture&>(log).channel().entries()) {
+    static bool loggedAtError(CloudSyncTest::LogCapture& log) {
+        for (const auto& entry : log.channel().entries()) {
             if (entry.priority <= Poco::Message::PRIO_ERROR) return true;
         }
         return false;
     }
 
-    Nuvaro::Record settings;
-    std::unique_ptr<Nuvaro::NuvaroConnector> connector;
-
-private:
-    std::unique_ptr<TS::VaultpineTestServer> m_server;
+    std::unique_ptr<Nuvaro::NuvaroConnector> client;
 };
 
 // The reply variants every kind of request is tried with.

@@ -11,35 +11,35 @@ namespace {
 using Nuvaro::NuvaroConnector;
 
 TEST_F(CommandTest, FileOperationsChangeTheServerStorage) {
-    EXPECT_TRUE(connector->createRemoteFolder("New folder", "/user1/docs"));
-    EXPECT_TRUE(server().item(USER, "/user1/docs/New folder").has_value());
+    EXPECT_TRUE(client->createRemoteFolder("New folder", "/user1/docs"));
+    EXPECT_TRUE(server.item(USER, "/user1/docs/New folder").has_value());
 
-    EXPECT_TRUE(connector->copyRemoteFile("/user1/docs", "a.txt", "/user1/docs/New folder"));
-    EXPECT_EQ(server().fileContent(USER, "/user1/docs/New folder/a.txt"), std::optional<std::string>("alpha"));
+    EXPECT_TRUE(client->copyRemoteFile("/user1/docs", "a.txt", "/user1/docs/New folder"));
+    EXPECT_EQ(server.fileContent(USER, "/user1/docs/New folder/a.txt"), std::optional<std::string>("alpha"));
 
-    EXPECT_TRUE(connector->renameRemoteFile("/user1/docs/New folder", "a.txt", "b&c.txt"));
-    EXPECT_TRUE(server().item(USER, "/user1/docs/New folder/b&c.txt").has_value());
+    EXPECT_TRUE(client->renameRemoteFile("/user1/docs/New folder", "a.txt", "b&c.txt"));
+    EXPECT_TRUE(server.item(USER, "/user1/docs/New folder/b&c.txt").has_value());
 
-    EXPECT_TRUE(connector->renameOrMoveRemoteFile("/user1/docs/New folder/b&c.txt", "/user1/docs/a.txt", true));
-    EXPECT_FALSE(server().item(USER, "/user1/docs/New folder/b&c.txt").has_value());
+    EXPECT_TRUE(client->renameOrMoveRemoteFile("/user1/docs/New folder/b&c.txt", "/user1/docs/a.txt", true));
+    EXPECT_FALSE(server.item(USER, "/user1/docs/New folder/b&c.txt").has_value());
 
-    EXPECT_TRUE(connector->deleteRemoteFile("/user1/docs", "New folder"));
-    EXPECT_FALSE(server().item(USER, "/user1/docs/New folder").has_value());
-    EXPECT_EQ(connector->getLastError(), "");
+    EXPECT_TRUE(client->deleteRemoteFile("/user1/docs", "New folder"));
+    EXPECT_FALSE(server.item(USER, "/user1/docs/New folder").has_value());
+    EXPECT_EQ(client->getLastError(), "");
 }
 
 // Absent and "could not ask" must be told apart: the jobs create or rename
 // remote folders when the answer is "absent".
 TEST_F(CommandTest, FileExistsTellsAbsentFromCouldNotAsk) {
-    EXPECT_TRUE(connector->remoteFileExists("/user1/docs/a.txt"));
-    EXPECT_EQ(connector->getLastError(), "");
+    EXPECT_TRUE(client->remoteFileExists("/user1/docs/a.txt"));
+    EXPECT_EQ(client->getLastError(), "");
 
-    EXPECT_FALSE(connector->remoteFileExists("/user1/docs/missing.txt"));
-    EXPECT_EQ(connector->getLastError(), "") << "absent leaves no error";
+    EXPECT_FALSE(client->remoteFileExists("/user1/docs/missing.txt"));
+    EXPECT_EQ(client->getLastError(), "") << "absent leaves no error";
 
-    server().dropSessions(USER);
-    EXPECT_FALSE(connector->remoteFileExists("/user1/docs/a.txt"));
-    EXPECT_EQ(connector->getLastError(), "Authentication Failed");
+    server.dropSessions(USER);
+    EXPECT_FALSE(client->remoteFileExists("/user1/docs/a.txt"));
+    EXPECT_EQ(client->getLastError(), "Authentication Failed");
 }
 
 TEST_F(CommandTest, FileExistsReplyVariants) {
@@ -47,8 +47,8 @@ TEST_F(CommandTest, FileExistsReplyVariants) {
     for (const OutcomeRow& row : commandRowsWithReasons()) {
         SCOPED_TRACE(variantName(row.variant));
         inject(faultFor(row.variant, "/app/explorer/fileexists", bodies));
-        EXPECT_EQ(connector->remoteFileExists("/user1/docs/a.txt"), row.ok);
-        expectText(connector->getLastError(), row.lastError);
+        EXPECT_EQ(client->remoteFileExists("/user1/docs/a.txt"), row.ok);
+        expectText(client->getLastError(), row.lastError);
     }
     // The answer is in "message": result "1" with message "0" is absent, a
     // message "1" means present whatever the result.
@@ -57,8 +57,8 @@ TEST_F(CommandTest, FileExistsReplyVariants) {
     for (const auto& [result, message, exists, lastError] : answers) {
         SCOPED_TRACE("result " + result + " message " + message);
         inject(TS::TestFault::withBody("/app/explorer/fileexists", commandBody(result, message)));
-        EXPECT_EQ(connector->remoteFileExists("/user1/docs/a.txt"), exists);
-        expectText(connector->getLastError(), lastError);
+        EXPECT_EQ(client->remoteFileExists("/user1/docs/a.txt"), exists);
+        expectText(client->getLastError(), lastError);
     }
 }
 
@@ -125,8 +125,8 @@ TEST_F(CommandTest, CommandReplyVariants) {
             SCOPED_TRACE(op.name + ": " + variantName(row.variant));
             CloudSyncTest::LogCapture log;
             inject(faultFor(row.variant, op.path, COMMAND_BODIES));
-            EXPECT_EQ(op.call(*connector), row.ok);
-            expectText(connector->getLastError(), row.lastError);
+            EXPECT_EQ(op.call(*client), row.ok);
+            expectText(client->getLastError(), row.lastError);
             if (!row.errorLine.empty()) {
                 EXPECT_TRUE(loggedWith(log, row.errorLine, Poco::Message::PRIO_ERROR));
             }
@@ -147,27 +147,27 @@ TEST_F(CommandTest, CommandReplyVariants) {
 // the caller's only way to learn why.
 TEST_F(CommandTest, RenameRefusedByTheServerKeepsItsMessage) {
     CloudSyncTest::LogCapture log;
-    EXPECT_FALSE(connector->renameRemoteFile("/user1/docs", "a.txt", "x/y"));
+    EXPECT_FALSE(client->renameRemoteFile("/user1/docs", "a.txt", "x/y"));
     EXPECT_FALSE(loggedAtError(log)) << log.dump();
-    EXPECT_EQ(connector->getLastError(), "Invalid name");
+    EXPECT_EQ(client->getLastError(), "Invalid name");
 }
 
 TEST_F(CommandTest, ExceptionLinesNameTheOperation) {
     const std::vector<std::pair<std::function<void()>, std::string>> cases = {
-        {[&] { connector->createRemoteFolder("n", "/user1"); }, "createRemoteFolder : Caught Exception "},
-        {[&] { connector->lockFile("/user1/docs/a.txt", 0); }, "lockFile ["},
+        {[&] { client->createRemoteFolder("n", "/user1"); }, "createRemoteFolder : Caught Exception "},
+        {[&] { client->lockFile("/user1/docs/a.txt", 0); }, "lockFile ["},
         {[&] {
              Nuvaro::RecordList shares;
-             connector->quickShare("/user1/docs/a.txt", shares);
+             client->quickShare("/user1/docs/a.txt", shares);
          },
          "quickShare"},
     };
     for (const auto& [call, prefix] : cases) {
         SCOPED_TRACE(prefix);
-        server().addFault(TS::TestFault::dropAfter("*", 0));
+        server.addFault(TS::TestFault::dropAfter("*", 0));
         CloudSyncTest::LogCapture log;
         call();
-        server().clearFaults();
+        server.clearFaults();
         bool found = false;
         for (const auto& entry : log.channel().entries()) {
             if (entry.priority == Poco::Message::PRIO_ERROR && entry.text.rfind(prefix, 0) == 0) found = true;

@@ -39,7 +39,7 @@ protected:
         entries = {marker()};
         meta = {marker()};
         error.clear();
-        return connector->getFileList(path, entries, meta, error, 0, false);
+        return client->getFileList(path, entries, meta, error, 0, false);
     }
     RecordList entries;
     RecordList meta;
@@ -47,7 +47,7 @@ protected:
 };
 
 TEST_F(ListingTest, ListsEntriesAndMetaRecords) {
-    server().makeFolder(USER, "/user1/docs/sub");
+    server.makeFolder(USER, "/user1/docs/sub");
     CloudSyncTest::LogCapture log;
     ASSERT_TRUE(list("/user1/docs")) << error;
     EXPECT_EQ(error, "");
@@ -61,11 +61,11 @@ TEST_F(ListingTest, ListsEntriesAndMetaRecords) {
     EXPECT_EQ(valueOf(meta[0], "total"), "2");
     EXPECT_TRUE(log.contains("getFileList : [/user1/docs] : 2 records received ")) << log.dump();
     EXPECT_TRUE(log.contains("getFileList : [/user1/docs] :  Elapsed time = ")) << log.dump();
-    EXPECT_EQ(connector->getLastError(), "");
+    EXPECT_EQ(client->getLastError(), "");
 }
 
 TEST_F(ListingTest, EmptyFolderIsAnEmptyListing) {
-    server().makeFolder(USER, "/user1/empty");
+    server.makeFolder(USER, "/user1/empty");
     CloudSyncTest::LogCapture log;
     ASSERT_TRUE(list("/user1/empty")) << error;
     EXPECT_TRUE(entries.empty());
@@ -75,12 +75,12 @@ TEST_F(ListingTest, EmptyFolderIsAnEmptyListing) {
 
 TEST_F(ListingTest, RawListingIsTheInflatedReply) {
     std::string xml;
-    ASSERT_TRUE(connector->getFileListStr("/user1/docs", xml, error, 0, false)) << error;
+    ASSERT_TRUE(client->getFileListStr("/user1/docs", xml, error, 0, false)) << error;
     EXPECT_THAT(xml, ::testing::HasSubstr("<name>a.txt</name>"));
 
     inject(TS::TestFault::withStatus("/core/getfilelist", 500, "<html>Internal error</html>"));
     xml = "kept";
-    EXPECT_FALSE(connector->getFileListStr("/user1/docs", xml, error, 0, false));
+    EXPECT_FALSE(client->getFileListStr("/user1/docs", xml, error, 0, false));
     EXPECT_EQ(xml, "kept");
     EXPECT_THAT(error, ::testing::StartsWith("Failed getFileList: "));
 }
@@ -109,7 +109,7 @@ TEST_F(ListingTest, ListingReplyVariants) {
             EXPECT_EQ(valueOf(meta[0], "name"), "kept");
         }
         expectText(error, row.error);
-        EXPECT_EQ(connector->getLastError(), "") << "the listing reports through its own error text";
+        EXPECT_EQ(client->getLastError(), "") << "the listing reports through its own error text";
     }
 }
 
@@ -156,7 +156,7 @@ TEST_F(ListingTest, NonXmlReplyFailsWithTheParserText) {
 }
 
 TEST_F(ListingTest, RefusalForAnExpiredSessionIsAFailure) {
-    server().dropSessions(USER);
+    server.dropSessions(USER);
     EXPECT_FALSE(list("/user1/docs"));
     EXPECT_EQ(error, "Failed getFileList: Authentication Failed");
 }

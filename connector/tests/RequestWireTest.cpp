@@ -80,8 +80,8 @@ std::vector<WireCase> wireCases() {
 TEST_F(CommandTest, RequestsGoOutAsFormPostsWithTheirTargetVersionAndBody) {
     for (const WireCase& wire : wireCases()) {
         SCOPED_TRACE(wire.name);
-        server().clearRequests();
-        wire.call(*connector);
+        server.clearRequests();
+        wire.call(*client);
         const TS::RecordedRequest request = onlyRequest(wire.target);
         EXPECT_EQ(request.method, "POST");
         EXPECT_EQ(request.target, wire.target);
@@ -97,12 +97,12 @@ TEST_F(CommandTest, RequestsGoOutAsFormPostsWithTheirTargetVersionAndBody) {
 }
 
 TEST_F(CommandTest, DecodedFieldsArriveIntact) {
-    connector->deleteRemoteFile("/user1", "a&b=c+d.txt");
+    client->deleteRemoteFile("/user1", "a&b=c+d.txt");
     const TS::RecordedRequest request = onlyRequest("/app/explorer/deletefile");
     EXPECT_EQ(request.formField("path"), "/user1");
     EXPECT_EQ(request.formField("name"), "a&b=c+d.txt");
 
-    connector->ackRmcCommands({ridRecord("12"), ridRecord("13")});
+    client->ackRmcCommands({ridRecord("12"), ridRecord("13")});
     const TS::RecordedRequest ack = onlyRequest("/core/ackrmccommands");
     EXPECT_EQ(ack.formField("command_rids"), "12#13");
     EXPECT_EQ(ack.formField("remote_client_id"), CLIENT_ID);
@@ -172,7 +172,7 @@ TEST_F(CommandTest, NothingIsSentBeforeLogin) {
             EXPECT_EQ(error, "Failed: No Authentication to get filelist");
         }
     }
-    EXPECT_TRUE(server().requests().empty());
+    EXPECT_TRUE(server.requests().empty());
 }
 
 } // namespace

@@ -17,36 +17,36 @@ std::string valueOf(const Record& record, const std::string& key) {
 }
 
 TEST_F(CommandTest, FetchedCommandsAreAcknowledgedByTheirRidsJoinedWithHash) {
-    const std::string first = server().queueRmcCommand(CLIENT_ID, "10000", "hello");
-    const std::string second = server().queueRmcCommand(CLIENT_ID, "10002");
-    const std::string third = server().queueRmcCommand(CLIENT_ID, "10008");
-    server().queueRmcCommand("another client", "10001");
+    const std::string first = server.queueRmcCommand(CLIENT_ID, "10000", "hello");
+    const std::string second = server.queueRmcCommand(CLIENT_ID, "10002");
+    const std::string third = server.queueRmcCommand(CLIENT_ID, "10008");
+    server.queueRmcCommand("another client", "10001");
 
     RecordList commands;
-    ASSERT_TRUE(connector->getAndAckRmcCommands(commands)) << connector->getLastError();
+    ASSERT_TRUE(client->getAndAckRmcCommands(commands)) << client->getLastError();
     ASSERT_EQ(commands.size(), 3u);
     EXPECT_EQ(valueOf(commands[0], "remote_command_id"), "10000");
     EXPECT_EQ(valueOf(commands[0], "message"), "hello");
     EXPECT_EQ(onlyRequest("/core/ackrmccommands").formField("command_rids"), first + "#" + second + "#" + third);
-    for (const TS::RmcCommand& command : server().rmcCommands(CLIENT_ID)) EXPECT_TRUE(command.acknowledged);
+    for (const TS::RmcCommand& command : server.rmcCommands(CLIENT_ID)) EXPECT_TRUE(command.acknowledged);
 
     // Nothing left: an empty list, and no acknowledgement is sent.
-    server().clearRequests();
-    EXPECT_TRUE(connector->getAndAckRmcCommands(commands));
+    server.clearRequests();
+    EXPECT_TRUE(client->getAndAckRmcCommands(commands));
     EXPECT_TRUE(commands.empty());
-    EXPECT_TRUE(server().requests("/core/ackrmccommands").empty());
+    EXPECT_TRUE(server.requests("/core/ackrmccommands").empty());
 }
 
 // A refused fetch must not read as "no commands".
 TEST_F(CommandTest, FetchRefusedForAnExpiredSessionIsAFailure) {
-    server().queueRmcCommand(CLIENT_ID, "10000", "hello");
-    server().dropSessions(USER);
+    server.queueRmcCommand(CLIENT_ID, "10000", "hello");
+    server.dropSessions(USER);
     RecordList commands{sentinel()};
-    EXPECT_FALSE(connector->getAndAckRmcCommands(commands));
-    EXPECT_EQ(connector->getLastError(), "Authentication Failed");
+    EXPECT_FALSE(client->getAndAckRmcCommands(commands));
+    EXPECT_EQ(client->getLastError(), "Authentication Failed");
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(valueOf(commands[0], "rid"), "old");
-    EXPECT_TRUE(server().requests("/core/ackrmccommands").empty());
+    EXPECT_TRUE(server.requests("/core/ackrmccommands").empty());
 }
 
 TEST_F(CommandTest, RmcFetchReplyVariants) {
@@ -65,12 +65,12 @@ TEST_F(CommandTest, RmcFetchReplyVariants) {
         SCOPED_TRACE(variantName(row.variant));
         inject(faultFor(row.variant, "/core/getrmccommands", bodies));
         RecordList commands{sentinel()};
-        EXPECT_EQ(connector->getRmcCommands(commands), row.ok);
+        EXPECT_EQ(client->getRmcCommands(commands), row.ok);
         EXPECT_EQ(commands.size(), row.count);
         if (!row.ok) {
             EXPECT_EQ(valueOf(commands[0], "rid"), "old");
         }
-        expectText(connector->getLastError(), row.error);
+        expectText(client->getLastError(), row.error);
     }
 }
 
@@ -79,15 +79,15 @@ TEST_F(CommandTest, RmcFetchReplyVariants) {
 TEST_F(CommandTest, RmcAcknowledgementReplyVariants) {
     for (const OutcomeRow& row : commandRowsWithReasons()) {
         SCOPED_TRACE(variantName(row.variant));
-        const std::string rid = server().queueRmcCommand(CLIENT_ID, "10000", "hi");
+        const std::string rid = server.queueRmcCommand(CLIENT_ID, "10000", "hi");
         inject(faultFor(row.variant, "/core/ackrmccommands", COMMAND_BODIES));
         RecordList commands;
-        EXPECT_EQ(connector->getAndAckRmcCommands(commands), row.ok);
+        EXPECT_EQ(client->getAndAckRmcCommands(commands), row.ok);
         ASSERT_EQ(commands.size(), 1u);
         EXPECT_EQ(valueOf(commands[0], "rid"), rid);
-        expectText(connector->getLastError(), row.lastError);
+        expectText(client->getLastError(), row.lastError);
         // Faults answer instead of the server, so acknowledge for the next row.
-        EXPECT_TRUE(connector->ackRmcCommands(commands));
+        EXPECT_TRUE(client->ackRmcCommands(commands));
     }
 }
 
@@ -95,25 +95,25 @@ TEST_F(CommandTest, LockAndUnlockAFile) {
     for (int readLock : {0, 1}) {
         SCOPED_TRACE(readLock);
         CloudSyncTest::LogCapture log;
-        ASSERT_TRUE(connector->lockFile("/user1/docs/a.txt", readLock)) << connector->getLastError();
+        ASSERT_TRUE(client->lockFile("/user1/docs/a.txt", readLock)) << client->getLastError();
         EXPECT_TRUE(log.contains("/user1/docs/a.txt : lock successful!"));
         EXPECT_TRUE(log.contains("lockFile : DATA = <?xml")) << log.dump();
-        auto lock = server().lockOf(USER, "/user1/docs/a.txt");
+        auto lock = server.lockOf(USER, "/user1/docs/a.txt");
         ASSERT_TRUE(lock.has_value());
         EXPECT_EQ(lock->readLock, readLock == 1);
 
-        ASSERT_TRUE(connector->unlockFile("/user1/docs/a.txt")) << connector->getLastError();
+        ASSERT_TRUE(client->unlockFile("/user1/docs/a.txt")) << client->getLastError();
         EXPECT_TRUE(log.contains("Unlock successful!"));
-        EXPECT_FALSE(server().lockOf(USER, "/user1/docs/a.txt").has_value());
+        EXPECT_FALSE(server.lockOf(USER, "/user1/docs/a.txt").has_value());
     }
 }
 
 // The caller reports a refused lock: nothing at error level, the message kept.
 TEST_F(CommandTest, LockOfAMissingFileIsRefusedQuietly) {
     CloudSyncTest::LogCapture log;
-    EXPECT_FALSE(connector->lockFile("/user1/docs/missing.txt", 0));
+    EXPECT_FALSE(client->lockFile("/user1/docs/missing.txt", 0));
     EXPECT_FALSE(loggedAtError(log)) << log.dump();
-    EXPECT_EQ(connector->getLastError(), "File or folder not found");
+    EXPECT_EQ(client->getLastError(), "File or folder not found");
 }
 
 TEST_F(CommandTest, LockReplyVariants) {
@@ -128,20 +128,20 @@ TEST_F(CommandTest, LockReplyVariants) {
         for (const OutcomeRow& row : rows) {
             SCOPED_TRACE(path + ": " + variantName(row.variant));
             inject(faultFor(row.variant, path, COMMAND_BODIES));
-            const bool ok = path == "/core/lock" ? connector->lockFile("/user1/docs/a.txt", 0)
-                                                 : connector->unlockFile("/user1/docs/a.txt");
+            const bool ok = path == "/core/lock" ? client->lockFile("/user1/docs/a.txt", 0)
+                                                 : client->unlockFile("/user1/docs/a.txt");
             EXPECT_EQ(ok, row.ok);
-            expectText(connector->getLastError(), row.lastError);
+            expectText(client->getLastError(), row.lastError);
         }
     }
 }
 
 TEST_F(CommandTest, QuickShareReturnsTheShareWithItsUrl) {
     RecordList shares;
-    ASSERT_TRUE(connector->quickShare("/user1/docs/a.txt", shares));
+    ASSERT_TRUE(client->quickShare("/user1/docs/a.txt", shares));
     ASSERT_EQ(shares.size(), 1u);
-    ASSERT_EQ(server().shares().size(), 1u);
-    EXPECT_EQ(valueOf(shares[0], "shareurl"), server().shares()[0].url);
+    ASSERT_EQ(server.shares().size(), 1u);
+    EXPECT_EQ(valueOf(shares[0], "shareurl"), server.shares()[0].url);
     EXPECT_EQ(valueOf(shares[0], "sharelocation"), "/user1/docs/a.txt");
 }
 
@@ -161,9 +161,9 @@ TEST_F(CommandTest, QuickShareReplyVariants) {
         SCOPED_TRACE(variantName(row.variant));
         inject(faultFor(row.variant, "/app/bramblelink/quickshare", bodies));
         RecordList shares{sentinel()};
-        EXPECT_EQ(connector->quickShare("/user1/docs/a.txt", shares), row.ok);
+        EXPECT_EQ(client->quickShare("/user1/docs/a.txt", shares), row.ok);
         EXPECT_EQ(shares.size(), row.count);
-        EXPECT_EQ(connector->getLastError(), row.error);
+        EXPECT_EQ(client->getLastError(), row.error);
     }
 }
 
