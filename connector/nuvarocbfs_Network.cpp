@@ -5,15 +5,15 @@
 
 #include <Poco/Environment.h>
 #include <Poco/Exception.h>
+#include <Poco/InflatingStream.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/FTPStreamFactory.h>
 #include <Poco/Net/HTTPSClientSession.h>
 #include <Poco/Net/HTTPStreamFactory.h>
 #include <Poco/Net/NameValueCollection.h>
+#include <Poco/Net/NetException.h>
 #include <Poco/NumberParser.h>
 #include <Poco/SAX/SAXException.h>
-#include <Poco/InflatingStream.h>
-#include <Poco/Net/NetException.h>
 #include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
 

@@ -21,8 +21,10 @@
 //   nuvarocbfs_TransferText.cpp        text helpers of the transfers (speed, names, dates)
 //
 // Adding a request: fill a RequestSpec (path, method, fields, timeout, record
-// name, gate text), call runRequest, then apply a result rule to the Reply
-// (commandResult for "command" replies, recordsResult for record lists).
+// name, gate text; postSpec makes the usual form POST), call runRequest, then
+// apply a result rule to the Reply (commandResult with a CommandRule for
+// "command" replies, or runCommand for both steps; recordsResult for record
+// lists; failureReason when the caller needs a reason for every failure).
 
 #include "nuvarocbfs_Defs.h"
 #include "nuvarocbfs_Request.h"

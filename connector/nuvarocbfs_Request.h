@@ -9,8 +9,8 @@
 
 #include "nuvarocbfs_XmlParser.h"
 
-#include <Poco/Net/HTTPRequest.h>
 #include <Poco/Message.h>
+#include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
 
 #include <functional>

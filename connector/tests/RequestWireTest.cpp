@@ -108,6 +108,49 @@ TEST_F(CommandTest, DecodedFieldsArriveIntact) {
     EXPECT_EQ(ack.formField("remote_client_id"), CLIENT_ID);
 }
 
+// The trace lines that say what was sent: one line of address, path and body
+// for most requests, two lines for copy, rename and the acknowledgement, none
+// for the remote-management fetch.
+TEST_F(CommandTest, RequestsAreTracedAsTheyGoOut) {
+    const std::string base = server.baseUrl();
+    struct Case {
+        std::string name;
+        std::function<void(NuvaroConnector&)> call;
+        std::vector<std::string> lines;
+    };
+    RecordList entries, meta, commands;
+    std::string error;
+    const std::vector<Case> cases = {
+        {"create folder", [](NuvaroConnector& c) { c.createRemoteFolder("n", "/user1"); },
+         {base + "/app/explorer/createfolder path=%2Fuser1&name=n"}},
+        {"copy", [](NuvaroConnector& c) { c.copyRemoteFile("/user1", "n", "/t"); },
+         {base + "/app/explorer/copyfile", "path=%2Fuser1&name=n&copyto=%2Ft"}},
+        {"rename", [](NuvaroConnector& c) { c.renameRemoteFile("/user1", "n", "m"); },
+         {base + "/app/explorer/renamefile", "path=%2Fuser1&name=n&newname=m"}},
+        {"rmc ack", [](NuvaroConnector& c) { c.ackRmcCommands({ridRecord("5")}); },
+         {base + "/core/ackrmccommands", "command_rids=5&remote_client_id=" + ENCODED_CLIENT_ID}},
+        {"lock", [](NuvaroConnector& c) { c.lockFile("/user1/docs/a.txt", 1); },
+         {base + "/core/lock path=%2Fuser1%2Fdocs%2Fa.txt&readlock=1"}},
+        {"listing", [&](NuvaroConnector& c) { c.getFileList("/user1", entries, meta, error, 0, false); },
+         {base + "/core/getfilelist path=%2Fuser1&showhidden=0"}},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        CloudSyncTest::LogCapture log;
+        item.call(*client);
+        for (const std::string& line : item.lines) {
+            bool traced = false;
+            for (const auto& entry : log.channel().entries()) {
+                traced = traced || (entry.text == line && entry.priority == Poco::Message::PRIO_TRACE);
+            }
+            EXPECT_TRUE(traced) << line << "\n" << log.dump();
+        }
+    }
+    CloudSyncTest::LogCapture log;
+    client->getRmcCommands(commands);
+    EXPECT_FALSE(log.contains("getrmccommands")) << log.dump();
+}
+
 // Not logged in: no traffic, false, and a reason where callers need one.
 TEST_F(CommandTest, NothingIsSentBeforeLogin) {
     struct Case {
