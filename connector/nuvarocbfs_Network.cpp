@@ -5,11 +5,13 @@
 
 #include <Poco/Environment.h>
 #include <Poco/Exception.h>
+#include <Poco/InflatingStream.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/FTPStreamFactory.h>
 #include <Poco/Net/HTTPSClientSession.h>
 #include <Poco/Net/HTTPStreamFactory.h>
 #include <Poco/Net/NameValueCollection.h>
+#include <Poco/Net/NetException.h>
 #include <Poco/NumberParser.h>
 #include <Poco/SAX/SAXException.h>
 #include <Poco/StreamCopier.h>
@@ -258,8 +260,11 @@ void NuvaroConnector::sendRequest(Poco::Net::HTTPClientSession& session, const R
     } else {
         createGetMessage(request, target);
     }
+    if (spec.acceptGzip) request.set("Accept-Encoding", "gzip");
     const std::string body = post ? encodeFields(spec.fields, false) : std::string();
-    if (spec.traceRequest) {
+    if (spec.traceRequestWith) {
+        spec.traceRequestWith(post ? encodeFields(spec.fields, true) : std::string());
+    } else if (spec.traceRequest) {
         rootLog().trace(getServerURI() + requestTarget(spec, true) + (post ? " " + encodeFields(spec.fields, true) : ""));
     }
     if (post) {
@@ -308,19 +313,48 @@ std::string refusalMessage(const std::string& body) {
     return std::string();
 }
 
+// The whole reply body. A body shorter than its announced length (the
+// connection closed early) is an error, never a shorter answer; a body sent
+// with "Content-Encoding" exactly "gzip" is inflated when the request asked
+// for gzip.
+std::string readBody(std::istream& stream, const Poco::Net::HTTPResponse& response, bool acceptGzip) {
+    std::string body;
+    Poco::StreamCopier::copyToString(stream, body);
+    if (response.hasContentLength() && static_cast<Poco::Int64>(body.size()) < response.getContentLength64()) {
+        throw Poco::Net::MessageException("Incomplete reply: " + std::to_string(body.size()) + " of " +
+                                          std::to_string(response.getContentLength64()) + " bytes received");
+    }
+    if (!acceptGzip || response.get("Content-Encoding", "") != "gzip") return body;
+    std::istringstream compressed(body);
+    Poco::InflatingInputStream inflater(compressed, Poco::InflatingStreamBuf::STREAM_GZIP);
+    std::string inflated;
+    Poco::StreamCopier::copyToString(inflater, inflated);
+    return inflated;
+}
+
 } // namespace
+
+// Records a failure of the reply: its reason in reply.error and, unless the
+// request reports through its own error text, as the last error.
+void NuvaroConnector::failReply(const RequestSpec& spec, Reply& reply, Reply::Outcome outcome,
+                                const std::string& reason) {
+    rootLog().error(spec.operation + " : Request refused by server: " + reason);
+    reply.outcome = outcome;
+    reply.error = reason;
+    if (!spec.lastErrorUntouched) setLastError(reason);
+}
 
 void NuvaroConnector::receiveReply(Poco::Net::HTTPClientSession& session, const RequestSpec& spec, Reply& reply) {
     std::istream& stream = session.receiveResponse(reply.response);
     const int status = static_cast<int>(reply.response.getStatus());
     if (spec.traceStatus) rootLog().trace(std::to_string(status) + " " + reply.response.getReason());
-    std::string body;
-    Poco::StreamCopier::copyToString(stream, body);
+    reply.body = readBody(stream, reply.response, spec.acceptGzip);
+    const std::string& body = reply.body;
+    if (!spec.traceBodyPrefix.empty()) rootLog().trace(spec.traceBodyPrefix + body);
     if (!statusAccepted(spec, status)) {
         std::string message = refusalMessage(body);
         if (message.empty()) message = "HTTP " + std::to_string(status) + " " + reply.response.getReason();
-        setLastError(message);
-        reply.outcome = Reply::Outcome::BadStatus;
+        failReply(spec, reply, Reply::Outcome::BadStatus, message);
         return;
     }
     if (spec.recordName.empty()) {
@@ -332,9 +366,7 @@ void NuvaroConnector::receiveReply(Poco::Net::HTTPClientSession& session, const 
     if (spec.detectRefusal && reply.records.empty()) {
         const std::string message = refusalMessage(body);
         if (!message.empty()) {
-            rootLog().error(spec.operation + " : Request refused by server: " + message);
-            setLastError(message);
-            reply.outcome = Reply::Outcome::Refused;
+            failReply(spec, reply, Reply::Outcome::Refused, message);
             return;
         }
     }
@@ -347,6 +379,7 @@ bool NuvaroConnector::runExchange(const RequestSpec& spec, Reply& reply,
     if (spec.clearLastError) getLastError();
     if (!spec.notAuthenticatedText.empty() && !m_authenticated) {
         rootLog().error(spec.notAuthenticatedText);
+        reply.error = spec.notAuthenticatedText;
         return false;
     }
     const std::string exceptionPrefix =
@@ -357,20 +390,26 @@ bool NuvaroConnector::runExchange(const RequestSpec& spec, Reply& reply,
     } catch (const Poco::Exception& e) {
         // A server URL that cannot be parsed or a session that cannot be built
         // (for example HTTPS without a TLS set-up) fails this request only.
-        rootLog().error(exceptionPrefix + e.displayText());
-        setLastError(e.displayText(), exceptionClassName(e));
+        rootLog().error(exceptionPrefix + e.displayText() + spec.exceptionSuffix);
+        reply.error = e.displayText();
+        if (!spec.lastErrorUntouched) setLastError(e.displayText(), exceptionClassName(e));
         return false;
     } catch (const std::exception& e) {
         rootLog().error(spec.operation + " Exception caught : " + e.what());
-        setLastError(e.what());
+        reply.error = e.what();
+        if (!spec.lastErrorUntouched) setLastError(e.what());
         return false;
     }
-    if (!applyProxy(*session)) return false;
+    if (!applyProxy(*session)) {
+        reply.error = m_lastError;
+        return false;
+    }
     try {
         exchange(*session);
         return true;
     } catch (const Poco::Exception& e) {
-        rootLog().error(exceptionPrefix + e.displayText());
+        rootLog().error(exceptionPrefix + e.displayText() + spec.exceptionSuffix);
+        reply.error = e.displayText();
         if (spec.keepExceptionAsLastError) {
             const bool notXml = dynamic_cast<const Poco::XML::SAXException*>(&e) != nullptr;
             setLastError(notXml ? std::string("Invalid response, check Server.") : e.displayText(),
@@ -378,9 +417,11 @@ bool NuvaroConnector::runExchange(const RequestSpec& spec, Reply& reply,
         }
     } catch (const std::exception& e) {
         rootLog().error(spec.operation + " Exception caught : " + e.what());
+        reply.error = e.what();
         if (spec.keepExceptionAsLastError) setLastError(e.what());
     } catch (...) {
         rootLog().error(spec.operation + " Unknown Exception caught : ");
+        reply.error = "Unknown exception";
     }
     reply.outcome = Reply::Outcome::Failed;
     return false;
@@ -398,21 +439,64 @@ bool NuvaroConnector::runRequest(const RequestSpec& spec, Reply& reply) {
 
 bool NuvaroConnector::commandResult(const Reply& reply, const std::string& successText, const std::string& failureText,
                                     const std::string& unexpectedText) {
-    if (!reply.parsed()) return false;
-    if (reply.records.size() != 1) {
-        rootLog().error(unexpectedText);
-        return false;
+    CommandRule rule;
+    rule.successText = successText;
+    rule.failureText = failureText;
+    rule.unexpectedText = unexpectedText;
+    return commandResult(reply, rule);
+}
+
+bool NuvaroConnector::runCommand(const RequestSpec& spec, const CommandRule& rule) {
+    Reply reply;
+    runRequest(spec, reply);
+    return commandResult(reply, rule);
+}
+
+const Record* NuvaroConnector::singleCommandRecord(const Reply& reply, const CommandRule& rule) const {
+    if (!reply.parsed()) return nullptr;
+    if (reply.records.size() == 1) return &reply.records.front();
+    if (rule.logUnexpected) {
+        rootLog().error(reply.records.empty() ? CommandRule::NO_RECORDS_TEXT : rule.unexpectedText);
+        if (rule.printUnexpected && reply.handler) reply.handler->printParsedData();
     }
-    const Record& record = reply.records.front();
-    const std::string result = recordValue(record, RESULT_KEY);
+    return nullptr;
+}
+
+bool NuvaroConnector::commandResult(const Reply& reply, const CommandRule& rule) {
+    const Record* record = singleCommandRecord(reply, rule);
+    if (!record) return false;
+    const std::string result = recordValue(*record, RESULT_KEY);
     if (result == SUCCESS_VALUE) {
-        if (!successText.empty()) rootLog().trace(successText);
+        if (!rule.successText.empty()) rootLog().trace(rule.successText);
         return true;
     }
-    const std::string message = recordValue(record, MESSAGE_KEY);
-    rootLog().error(failureText + " result=" + result + " message: " + message);
+    const std::string message = recordValue(*record, MESSAGE_KEY);
+    if (!rule.failureText.empty()) {
+        rootLog().log(Poco::Message("root", rule.failureText + " result=" + result + " message: " + message,
+                                    rule.failureLevel));
+    }
     m_lastError = message;
     return false;
+}
+
+std::string NuvaroConnector::failureReason(const Reply& reply) {
+    if (!reply.parsed()) return reply.error.empty() ? std::string("Request failed") : reply.error;
+    if (reply.records.empty()) return CommandRule::NO_RECORDS_TEXT;
+    if (reply.records.size() > 1) return CommandRule().unexpectedText;
+    const Record& record = reply.records.front();
+    const std::string message = recordValue(record, MESSAGE_KEY);
+    return message.empty() ? "Refused by server, result=" + recordValue(record, RESULT_KEY) : message;
+}
+
+void NuvaroConnector::keepFailureReason(const Reply& reply) { m_lastError = failureReason(reply); }
+
+// For requests that trace the server address and path on one line and the
+// body on the next.
+std::function<void(const std::string&)> NuvaroConnector::traceTargetThenBody(const std::string& path) const {
+    return [this, path](const std::string& body) {
+        rootLog().trace(getServerURI() + path);
+        rootLog().trace(body);
+    };
 }
 
 bool NuvaroConnector::recordsResult(const Reply& reply, RecordList& out) {

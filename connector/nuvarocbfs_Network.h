@@ -11,13 +11,20 @@
 //   nuvarocbfs_Network_TLS.cpp         initSSL and the TLS handler classes
 //   nuvarocbfs_Network_Login.cpp       Authenticate and the login flows
 //   nuvarocbfs_Network_ServerInfo.cpp  server information requests and detectLan
+//   nuvarocbfs_Network_Explorer.cpp    remote file operations (exists, create, delete,
+//                                      rename, copy, rename-or-move)
+//   nuvarocbfs_Network_RMC.cpp         remote-management commands: fetch and acknowledge
+//   nuvarocbfs_Network_LockShare.cpp   lock, unlock and quick share
+//   nuvarocbfs_Network_Listing.cpp     folder listing (getFileList, getFileListStr)
 //   nuvarocbfs_Request.h               RequestSpec and Reply, the tables a request
 //                                      hands to the procedure
 //   nuvarocbfs_TransferText.cpp        text helpers of the transfers (speed, names, dates)
 //
 // Adding a request: fill a RequestSpec (path, method, fields, timeout, record
-// name, gate text), call runRequest, then apply a result rule to the Reply
-// (commandResult for "command" replies, recordsResult for record lists).
+// name, gate text; postSpec makes the usual form POST), call runRequest, then
+// apply a result rule to the Reply (commandResult with a CommandRule for
+// "command" replies, or runCommand for both steps; recordsResult for record
+// lists; failureReason when the caller needs a reason for every failure).
 
 #include "nuvarocbfs_Defs.h"
 #include "nuvarocbfs_Request.h"
@@ -185,6 +192,80 @@ public:
     // plain HTTP. Reports nothing.
     void detectLan();
 
+    // ==== Commands, remote management, lock and share, listing ====
+    //
+    // Remote file operations (nuvarocbfs_Network_Explorer.cpp). Each empties
+    // the last error first and returns true when the server reports result
+    // "1". False when not logged in (nothing sent), on a refusal (the server's
+    // message is then the last error), on a reply without exactly one
+    // "command" record, and on a network or XML error (only logged). Values
+    // are sent encoded, so "/", "&", "=" or "+" in a path arrive intact.
+
+    // True when an item exists at the full server path. False with an EMPTY
+    // last error means the server said it is absent; false with a last error
+    // means the question could not be answered (not logged in, network error,
+    // refusal, unexpected reply), which callers must not take for "absent".
+    bool remoteFileExists(const std::string& path);
+    // Creates the folder name inside parentPath (one level).
+    bool createRemoteFolder(const std::string& name, const std::string& parentPath);
+    // Deletes the file or folder name inside parentPath.
+    bool deleteRemoteFile(const std::string& parentPath, const std::string& name);
+    // Renames name inside parentPath to newName, in the same folder. Sent as
+    // HTTP/1.0 with the HTTP library's default timeout.
+    bool renameRemoteFile(const std::string& parentPath, const std::string& name, const std::string& newName);
+    // Copies name of parentPath to the destination copyTo.
+    bool copyRemoteFile(const std::string& parentPath, const std::string& name, const std::string& copyTo);
+    // Renames or moves fromName to toName; overwrite adds "overwrite=1".
+    bool renameOrMoveRemoteFile(const std::string& fromName, const std::string& toName, bool overwrite);
+
+    // Remote-management commands (nuvarocbfs_Network_RMC.cpp) of the client
+    // id "RMC_CLIENT_ID". Every false result leaves its reason for
+    // getLastError().
+
+    // Fetches, then acknowledges what was fetched. commands holds the fetched
+    // records even when the acknowledgement fails; a failed fetch leaves it
+    // as it was and acknowledges nothing.
+    bool getAndAckRmcCommands(RecordList& commands);
+    // Replaces commands with the queued "rmc_command" records (possibly
+    // none). A refusal or an error status is a failure, not "no commands".
+    bool getRmcCommands(RecordList& commands);
+    // Acknowledges the records by their "rid"s joined with "#". An empty list
+    // is true at once, without a request.
+    bool ackRmcCommands(const RecordList& commands);
+
+    // Lock and share (nuvarocbfs_Network_LockShare.cpp). None of them empties
+    // the last error first.
+
+    // Locks a server file (readLock sent in decimal); true on result "1". A
+    // refusal leaves the server's message as the last error and logs nothing
+    // at error level: the caller reports getLastError().
+    bool lockFile(const std::string& path, int readLock);
+    // Unlocks a server file; as lockFile.
+    bool unlockFile(const std::string& path);
+    // Asks for a share of a server path: true once the reply is parsed, with
+    // shares replaced by its "share" records (possibly none; the link is in
+    // "shareurl"). False, shares untouched, when not logged in or on a
+    // network or XML error.
+    bool quickShare(const std::string& path, RecordList& shares);
+
+    // Listing of one server folder (nuvarocbfs_Network_Listing.cpp). The
+    // reason of a failure goes to error; the last error is not touched.
+    // showHidden is sent in decimal; fc true adds "fc=1".
+
+    // True when a complete 2xx reply was parsed: entries and metaRecords are
+    // then replaced by its "entry" and "meta" records (each may be empty, an
+    // empty folder). A non-2xx status, a refusing "command" record, a reply
+    // cut short or not XML, or a network error is false with error set and
+    // both lists untouched, so that no caller takes a failure for an empty
+    // folder.
+    bool getFileList(const std::string& path, RecordList& entries, RecordList& metaRecords, std::string& error,
+                     int showHidden, bool fc);
+    // The same request; xml receives the whole (inflated) reply body of a
+    // complete 2xx reply.
+    bool getFileListStr(const std::string& path, std::string& xml, std::string& error, int showHidden, bool fc);
+
+    // ==== End of commands, remote management, lock and share, listing ====
+
     // ---- Transfer text (nuvarocbfs_TransferText.cpp) ----
 
     // The speed of a transfer as text for the logs: the value as a double in the
@@ -236,6 +317,27 @@ private:
                            "Unexpected XML response. More than the expected records received!");
     // The parsed records replace out; false (out untouched) unless parsed.
     static bool recordsResult(const Reply& reply, RecordList& out);
+
+    // ---- Result rules of the commands, remote management, lock and listing ----
+
+    bool commandResult(const Reply& reply, const CommandRule& rule);
+    // Runs a "command" request and judges its reply by rule.
+    bool runCommand(const RequestSpec& spec, const CommandRule& rule);
+    // The one record of a parsed "command" reply, or nullptr (the zero or
+    // several records logged as the rule says).
+    const Record* singleCommandRecord(const Reply& reply, const CommandRule& rule) const;
+    // Sets the outcome and reason of a refused reply (and the last error,
+    // unless the request keeps it untouched).
+    void failReply(const RequestSpec& spec, Reply& reply, Reply::Outcome outcome, const std::string& reason);
+    // Why a request did not succeed: the reply's error, the zero/several
+    // records text, or the refusing record's message.
+    static std::string failureReason(const Reply& reply);
+    // Makes failureReason(reply) the last error.
+    void keepFailureReason(const Reply& reply);
+    // A request trace of two lines: server address + path, then the body.
+    std::function<void(const std::string&)> traceTargetThenBody(const std::string& path) const;
+    RequestSpec fileListSpec(const std::string& operation, const std::string& path, int showHidden, bool fc) const;
+    std::string fileListError(const Reply& reply);
 
     // ---- Helpers ----
     std::string setting(const std::string& key) const;

@@ -9,9 +9,11 @@
 
 #include "nuvarocbfs_XmlParser.h"
 
+#include <Poco/Message.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,6 +75,21 @@ struct RequestSpec {
     // exception class; other requests only log it.
     bool keepExceptionAsLastError = false;
 
+    // ---- Used by the command, listing and lock requests ----
+    // Replaces the one-line request trace: called with the body as logged
+    // (secrets masked) when the request is sent.
+    std::function<void(const std::string& loggedBody)> traceRequestWith;
+    // Not empty: the whole reply body is traced as this prefix + body.
+    std::string traceBodyPrefix;
+    // Text after the exception's display text in the exception's error line.
+    std::string exceptionSuffix;
+    // Offer "Accept-Encoding: gzip"; a reply whose "Content-Encoding" is
+    // exactly "gzip" is inflated before it is parsed or handed back.
+    bool acceptGzip = false;
+    // Transfers report failures through their own error text: a refusal or a
+    // bad status then only fills Reply::error, never the last error.
+    bool lastErrorUntouched = false;
+
     RequestSpec(std::string op, std::string method_, std::string path_)
         : operation(std::move(op)), method(std::move(method_)), path(std::move(path_)) {}
 
@@ -80,11 +97,23 @@ struct RequestSpec {
         fields.push_back(FormField{name, value, secret});
         return *this;
     }
-    RequestSpec& exceptionLine(const std::string& prefix) {
+    RequestSpec& exceptionLine(const std::string& prefix, const std::string& suffix = "") {
         exceptionPrefix = prefix;
+        exceptionSuffix = suffix;
         return *this;
     }
 };
+
+// A POST of a form body whose reply holds records named recordName; a gate
+// with notAuthenticatedText when it is not empty.
+inline RequestSpec postSpec(const std::string& operation, const std::string& path, int timeoutSeconds,
+                            const std::string& recordName, const std::string& notAuthenticatedText) {
+    RequestSpec spec(operation, Poco::Net::HTTPRequest::HTTP_POST, path);
+    spec.timeoutSeconds = timeoutSeconds;
+    spec.recordName = recordName;
+    spec.notAuthenticatedText = notAuthenticatedText;
+    return spec;
+}
 
 // What came back from one request.
 struct Reply {
@@ -100,8 +129,36 @@ struct Reply {
     RecordList records;
     // The handler that parsed the reply, for printParsedData() and meta records.
     std::shared_ptr<NuvaroXmlHandler> handler;
+    // The reply body (inflated when it came gzip-encoded).
+    std::string body;
+    // Why the request failed, for any outcome but Parsed: the "Not
+    // authenticated" text, the exception's display text, the status line or
+    // the server's message.
+    std::string error;
 
     bool parsed() const { return outcome == Outcome::Parsed; }
+};
+
+// How a "command" reply is judged. Exactly one record is expected: result "1"
+// is success (successText traced when not empty); another result is a refusal
+// whose message becomes the last error (failureText + " result=" + result +
+// " message: " + message logged at failureLevel, unless failureText is empty).
+// Zero records log NO_RECORDS_TEXT, several unexpectedText (both at error
+// level, unless logUnexpected is false), and leave the last error as it was.
+struct CommandRule {
+    static constexpr const char* NO_RECORDS_TEXT = "Unexpected XML response. No records received!";
+
+    explicit CommandRule(std::string success = "", std::string failure = "",
+                         Poco::Message::Priority level = Poco::Message::PRIO_ERROR)
+        : successText(std::move(success)), failureText(std::move(failure)), failureLevel(level) {}
+
+    std::string successText;
+    std::string failureText;
+    Poco::Message::Priority failureLevel;
+    std::string unexpectedText = "Unexpected XML response. More than the expected records received!";
+    bool logUnexpected = true;
+    // Also write the parsed records to the log after the unexpected-reply line.
+    bool printUnexpected = false;
 };
 
 } // namespace Nuvaro
