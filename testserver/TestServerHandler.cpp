@@ -1,0 +1,206 @@
+#include "TestServerHandler.h"
+
+#include "TestServerCore.h"
+#include "TestServerFaults.h"
+#include "TestServerRouter.h"
+#include "TestServerWire.h"
+
+#include <Poco/Net/HTTPCookie.h>
+#include <Poco/Net/HTTPServerRequestImpl.h>
+#include <Poco/Net/HTTPServerResponse.h>
+#include <Poco/Net/NameValueCollection.h>
+#include <Poco/Net/StreamSocket.h>
+
+#include <algorithm>
+#include <limits>
+#include <sstream>
+#include <streambuf>
+
+namespace Nuvaro {
+namespace Sync {
+namespace TestServer {
+
+namespace {
+
+// Reads through to the request body, keeping the first `limit` bytes and
+// counting them all.
+class RecordingStreamBuf : public std::streambuf {
+public:
+    RecordingStreamBuf(std::istream& in, std::size_t limit)
+        : m_in(in)
+        , m_limit(limit)
+    {
+    }
+
+    std::string captured;
+    Poco::Int64 count = 0;
+
+protected:
+    int_type underflow() override
+    {
+        if (!m_in.good()) return traits_type::eof();
+        m_in.read(m_buffer, sizeof(m_buffer));
+        std::streamsize n = m_in.gcount();
+        if (n <= 0) return traits_type::eof();
+        count += n;
+        if (captured.size() < m_limit)
+            captured.append(m_buffer, std::min<std::size_t>(static_cast<std::size_t>(n), m_limit - captured.size()));
+        setg(m_buffer, m_buffer, m_buffer + n);
+        return traits_type::to_int_type(m_buffer[0]);
+    }
+
+private:
+    std::istream& m_in;
+    const std::size_t m_limit;
+    char m_buffer[8192];
+};
+
+const char* const kSessionCookie = "vpsession";
+
+Reply faultReply(const TestFault& fault)
+{
+    Reply reply;
+    reply.status = fault.redirectWithoutLocation ? 302 : (fault.status ? fault.status : 200);
+    reply.contentType = fault.contentType;
+    reply.body = fault.body;
+    return reply;
+}
+
+// Writes up to `count` body bytes of the reply to `out`.
+void writeBody(const Reply& reply, std::ostream& out, Poco::Int64 count)
+{
+    if (!reply.file) {
+        out.write(reply.body.data(), static_cast<std::streamsize>(std::min<Poco::Int64>(count, reply.body.size())));
+        return;
+    }
+    reply.file->seekg(reply.fileOffset);
+    char buffer[8192];
+    while (count > 0 && reply.file->good() && out.good()) {
+        reply.file->read(buffer, static_cast<std::streamsize>(std::min<Poco::Int64>(count, sizeof(buffer))));
+        std::streamsize n = reply.file->gcount();
+        if (n <= 0) break;
+        out.write(buffer, n);
+        count -= n;
+    }
+}
+
+// Sends the head and the first `limit` bytes of head plus body straight to
+// the socket, then lets the connection close.
+void sendDropped(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response, const Reply& reply,
+                 Poco::Int64 limit)
+{
+    response.setContentLength64(reply.length());
+    response.setKeepAlive(false);
+    std::ostringstream raw;
+    response.write(raw);
+    writeBody(reply, raw, std::max<Poco::Int64>(0, limit - static_cast<Poco::Int64>(raw.tellp())));
+    std::string bytes = raw.str();
+    if (static_cast<Poco::Int64>(bytes.size()) > limit) bytes.resize(static_cast<std::size_t>(limit));
+    Poco::Net::StreamSocket& socket = static_cast<Poco::Net::HTTPServerRequestImpl&>(request).socket();
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        int n = socket.sendBytes(bytes.data() + sent, static_cast<int>(bytes.size() - sent));
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+    socket.shutdown();
+}
+
+void sendReply(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response, const Reply& reply,
+               const TestFault* fault)
+{
+    response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(reply.status));
+    if (!reply.contentType.empty()) response.setContentType(reply.contentType);
+    for (const auto& h : reply.headers) response.add(h.first, h.second);
+
+    if (fault && fault->dropAfterBytes >= 0) {
+        sendDropped(request, response, reply, fault->dropAfterBytes);
+        return;
+    }
+    bool http11 = request.getVersion() == Poco::Net::HTTPMessage::HTTP_1_1;
+    if (fault && fault->chunkedEncoding && http11) {
+        response.setChunkedTransferEncoding(true);
+    } else if (fault && (fault->omitContentLength || fault->chunkedEncoding)) {
+        response.setContentLength(Poco::Net::HTTPMessage::UNKNOWN_CONTENT_LENGTH);
+        response.setKeepAlive(false);
+    } else {
+        response.setContentLength64(reply.length());
+    }
+    Poco::Int64 toSend = reply.length();
+    if (fault && fault->truncateBodyAt >= 0 && fault->truncateBodyAt < toSend) {
+        toSend = fault->truncateBodyAt;
+        response.setKeepAlive(false);
+    }
+    std::ostream& out = response.send();
+    if (request.getMethod() != "HEAD") writeBody(reply, out, toSend);
+    out.flush();
+}
+
+} // namespace
+
+TestServerHandlerFactory::TestServerHandlerFactory(TestServerCore& core, int listener)
+    : m_core(core)
+    , m_listener(listener)
+{
+}
+
+Poco::Net::HTTPRequestHandler* TestServerHandlerFactory::createRequestHandler(const Poco::Net::HTTPServerRequest&)
+{
+    return new TestServerHandler(m_core, m_listener);
+}
+
+TestServerHandler::TestServerHandler(TestServerCore& core, int listener)
+    : m_core(core)
+    , m_listener(listener)
+{
+}
+
+void TestServerHandler::handleRequest(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response)
+{
+    RecordedRequest record;
+    record.listener = m_listener;
+    record.method = request.getMethod();
+    record.target = request.getURI();
+    record.version = request.getVersion();
+    record.path = routingPath(record.target, record.query);
+    for (const auto& h : request) record.headers.emplace_back(h.first, h.second);
+
+    std::optional<TestFault> fault = m_core.faults().take(record.path);
+    RecordingStreamBuf recorder(request.stream(), m_core.options().recordBodyLimit);
+    std::istream body(&recorder);
+
+    Reply reply;
+    if (fault && TestServerFaults::replacesReply(*fault)) {
+        reply = faultReply(*fault);
+    } else {
+        Exchange ex(request, body, m_listener, record.path, parseFields(record.query));
+        Poco::Net::NameValueCollection cookies;
+        request.getCookies(cookies);
+        if (cookies.has(kSessionCookie)) ex.session = m_core.store().session(cookies.get(kSessionCookie));
+        reply = TestServerRouter(m_core).route(ex);
+    }
+    // Read what the endpoint left so the whole body is recorded and the
+    // connection stays usable for the next request.
+    body.ignore(std::numeric_limits<std::streamsize>::max());
+
+    record.body = recorder.captured;
+    record.bodySize = recorder.count;
+    record.bodyTruncated = static_cast<Poco::Int64>(recorder.captured.size()) < recorder.count;
+    record.status = reply.status;
+    m_core.log().add(record);
+
+    if (fault && fault->delayMs > 0 && m_core.waitForStop(fault->delayMs)) {
+        response.setKeepAlive(false);
+        return; // stopping: drop the reply
+    }
+    try {
+        sendReply(request, response, reply, fault ? &*fault : nullptr);
+    } catch (Poco::Exception&) {
+        // The client went away mid-reply; nothing to answer any more.
+        response.setKeepAlive(false);
+    }
+}
+
+} // namespace TestServer
+} // namespace Sync
+} // namespace Nuvaro

@@ -1,0 +1,39 @@
+#pragma once
+
+// A started test server with one account ("user1" / "pass1", profile
+// "user1") and a logged-in plain HTTP client.
+
+#include "TestServerClient.h"
+#include "VaultpineTestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace TestServerTest {
+
+using namespace Nuvaro::Sync::TestServer;
+
+class TestServerFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server = std::make_unique<VaultpineTestServer>(options());
+        server->start();
+        TestAccount account;
+        account.userId = "user1";
+        account.password = "pass1";
+        server->addAccount(account);
+        client = std::make_unique<Client>(server->baseUrl());
+        ASSERT_TRUE(client->login("user1", "pass1"));
+    }
+
+    void TearDown() override { server->stop(); }
+
+    virtual ServerOptions options() { return ServerOptions(); }
+
+    std::unique_ptr<VaultpineTestServer> server;
+    std::unique_ptr<Client> client;
+};
+
+} // namespace TestServerTest
