@@ -59,6 +59,13 @@ TestFault TestFault::redirectNoLocation(const std::string& path)
     return f;
 }
 
+TestFault TestFault::redirectTo(const std::string& path, const std::string& location)
+{
+    TestFault f = faultAt(path);
+    f.location = location;
+    return f;
+}
+
 TestFault TestFault::noContentLength(const std::string& path)
 {
     TestFault f = faultAt(path);
@@ -108,7 +115,7 @@ std::optional<TestFault> TestServerFaults::take(const std::string& path)
 
 bool TestServerFaults::replacesReply(const TestFault& fault)
 {
-    return fault.status != 0 || fault.replaceBody || fault.redirectWithoutLocation;
+    return fault.status != 0 || fault.replaceBody || fault.redirectWithoutLocation || !fault.location.empty();
 }
 
 bool TestServerFaults::matches(const TestFault& fault, const std::string& path)

@@ -63,6 +63,10 @@ Reply faultReply(const TestFault& fault)
     reply.status = fault.redirectWithoutLocation ? 302 : (fault.status ? fault.status : 200);
     reply.contentType = fault.contentType;
     reply.body = fault.body;
+    if (!fault.location.empty()) {
+        reply.status = 302;
+        reply.headers.emplace_back("Location", fault.location);
+    }
     return reply;
 }
 

@@ -88,6 +88,7 @@ struct TestFault {
     std::string body;
     std::string contentType = "text/xml; charset=utf-8";
     bool redirectWithoutLocation = false; // 302 with no Location header
+    std::string location;                 // non-empty: 302 with this Location header
     int delayMs = 0;                      // wait this long before answering
     Poco::Int64 dropAfterBytes = -1;      // send only this many bytes of the raw reply (head included), then close
     Poco::Int64 truncateBodyAt = -1;      // announce the full length, send this many body bytes, then close
@@ -102,6 +103,7 @@ struct TestFault {
     static TestFault dropAfter(const std::string& path, Poco::Int64 bytes);
     static TestFault truncatedBody(const std::string& path, Poco::Int64 bytesSent);
     static TestFault redirectNoLocation(const std::string& path);
+    static TestFault redirectTo(const std::string& path, const std::string& location);
     static TestFault noContentLength(const std::string& path);
     static TestFault chunked(const std::string& path);
 };

@@ -2,6 +2,7 @@
 // on real files in a temporary folder.
 
 #include "nuvarocbfs_Network.h"
+#include "LocalFolder.h"
 
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
@@ -19,29 +20,14 @@ namespace {
 
 class LocalFileWrite : public ::testing::Test {
 protected:
-    void SetUp() override { m_dir.createDirectories(); }
-
-    std::string path(const std::string& name) const { return Poco::Path(m_dir.path(), name).toString(); }
-
-    static void write(const std::string& file, const std::string& content) {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out << content;
+    std::string path(const std::string& name) const { return m_dir.path(name); }
+    void write(const std::string& file, const std::string& content) const {
+        m_dir.write(Poco::Path(file).getFileName(), content);
     }
-    static std::string read(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream content;
-        content << in.rdbuf();
-        return content.str();
-    }
-    // Every entry of the folder, to see that no temporary file was left.
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        m_dir.list(names);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    static std::string read(const std::string& file) { return TransferTest::LocalFolder::read(file); }
+    std::vector<std::string> entries() const { return m_dir.entries(); }
 
-    Poco::TemporaryFile m_dir;
+    TransferTest::LocalFolder m_dir;
     NuvaroConnector m_connector{RecordList{}, false, "Cloud Sync"};
 };
 
