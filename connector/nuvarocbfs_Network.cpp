@@ -15,6 +15,8 @@
 #include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
 
+#include <cstdlib>
+#include <cxxabi.h>
 #include <mutex>
 #include <sstream>
 
@@ -22,7 +24,7 @@ namespace Nuvaro {
 
 namespace {
 
-Poco::Logger& rootLog() { return Poco::Logger::root(); }
+Poco::Logger& rootLog() { return Poco::Logger::get("root"); }
 
 // Registers one URI stream factory; one that is already registered (by an
 // earlier registration in this process or by other code) is left in place.
@@ -35,6 +37,14 @@ void registerFactoryOnce() {
 }
 
 std::once_flag g_streamFactoriesOnce;
+
+// "Poco::Net::ConnectionRefusedException" rather than the compiler's mangled type name.
+std::string exceptionClassName(const Poco::Exception& e) {
+    int status = 0;
+    std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(e.className(), nullptr, nullptr, &status),
+                                                std::free);
+    return status == 0 && name ? std::string(name.get()) : std::string(e.className());
+}
 
 } // namespace
 
@@ -71,14 +81,20 @@ void NuvaroConnector::setLastError(const std::string& text, const std::string& e
     m_lastErrorClass = errorClass;
 }
 
-void NuvaroConnector::resetSession() {
+// Every login flag except the admin-approval flag, which only a device-access
+// request changes.
+void NuvaroConnector::clearLoginFlags() {
     m_authenticated = false;
-    m_lanDetected = false;
     m_badLogin = false;
     m_2FARequired = false;
     m_devAuthCodeRequired = false;
     m_devAuthSessionTimeout = false;
     m_devAuthInvalidCode = false;
+}
+
+void NuvaroConnector::resetSession() {
+    clearLoginFlags();
+    m_lanDetected = false;
     m_config.clear();
     m_cookies.clear();
     m_lanURL.clear();
@@ -133,20 +149,22 @@ void NuvaroConnector::setCookies(Poco::Net::HTTPRequest& request) const {
     request.setCookies(pairs);
 }
 
-void NuvaroConnector::createGetMessage(Poco::Net::HTTPRequest& request, const std::string& uri) {
-    request.setMethod(Poco::Net::HTTPRequest::HTTP_GET);
+// Method, the two identifying headers, URI, then the cookies: the order in
+// which the head is written.
+void NuvaroConnector::fillHead(Poco::Net::HTTPRequest& request, const std::string& method, const std::string& uri) {
+    request.setMethod(method);
     request.set("User-Agent", m_userAgent);
-    request.set("Device-Info", deviceInfo(false));
+    request.set("Device-Info", deviceInfo(method == Poco::Net::HTTPRequest::HTTP_POST));
     request.setURI(uri);
     setCookies(request);
 }
 
+void NuvaroConnector::createGetMessage(Poco::Net::HTTPRequest& request, const std::string& uri) {
+    fillHead(request, Poco::Net::HTTPRequest::HTTP_GET, uri);
+}
+
 void NuvaroConnector::createPostMessage(Poco::Net::HTTPRequest& request, const std::string& uri) {
-    request.setMethod(Poco::Net::HTTPRequest::HTTP_POST);
-    request.set("User-Agent", m_userAgent);
-    request.set("Device-Info", deviceInfo(true));
-    request.setURI(uri);
-    setCookies(request);
+    fillHead(request, Poco::Net::HTTPRequest::HTTP_POST, uri);
 }
 
 bool NuvaroConnector::prepareHTTPRequest(Poco::Net::HTTPRequest& request) {
@@ -196,10 +214,21 @@ bool NuvaroConnector::applyProxy(Poco::Net::HTTPClientSession& session) {
         setLastError("Invalid proxy port " + portText);
         return false;
     }
-    session.setProxy(host, static_cast<Poco::UInt16>(port));
-    const std::string user = setting(HTTP_PROXY_USER);
-    const std::string password = setting(HTTP_PROXY_PASSWORD);
-    if (!user.empty() && !password.empty()) session.setProxyCredentials(user, password);
+    // Poco's proxy configuration defaults to Basic authentication, which would
+    // send empty credentials; say "none" unless both user and password are set.
+    Poco::Net::HTTPClientSession::ProxyConfig proxy;
+    proxy.host = host;
+    proxy.port = static_cast<Poco::UInt16>(port);
+    proxy.username = setting(HTTP_PROXY_USER);
+    proxy.password = setting(HTTP_PROXY_PASSWORD);
+    const bool credentials = !proxy.username.empty() && !proxy.password.empty();
+    if (!credentials) {
+        proxy.username.clear();
+        proxy.password.clear();
+    }
+    proxy.authMethod = credentials ? Poco::Net::HTTPClientSession::PROXY_AUTH_HTTP_BASIC
+                                   : Poco::Net::HTTPClientSession::PROXY_AUTH_NONE;
+    session.setProxyConfig(proxy);
     return true;
 }
 
@@ -234,7 +263,7 @@ void NuvaroConnector::sendRequest(Poco::Net::HTTPClientSession& session, const R
     }
     const std::string body = post ? encodeFields(spec.fields, false) : std::string();
     if (spec.traceRequest) {
-        rootLog().trace(getServerURI() + requestTarget(spec, true) + " " + (post ? encodeFields(spec.fields, true) : ""));
+        rootLog().trace(getServerURI() + requestTarget(spec, true) + (post ? " " + encodeFields(spec.fields, true) : ""));
     }
     if (post) {
         request.setContentLength(static_cast<std::streamsize>(body.size()));
@@ -332,7 +361,7 @@ bool NuvaroConnector::runExchange(const RequestSpec& spec, Reply& reply,
         // A server URL that cannot be parsed or a session that cannot be built
         // (for example HTTPS without a TLS set-up) fails this request only.
         rootLog().error(exceptionPrefix + e.displayText());
-        setLastError(e.displayText(), e.className());
+        setLastError(e.displayText(), exceptionClassName(e));
         return false;
     } catch (const std::exception& e) {
         rootLog().error(spec.operation + " Exception caught : " + e.what());
@@ -347,7 +376,8 @@ bool NuvaroConnector::runExchange(const RequestSpec& spec, Reply& reply,
         rootLog().error(exceptionPrefix + e.displayText());
         if (spec.keepExceptionAsLastError) {
             const bool notXml = dynamic_cast<const Poco::XML::SAXException*>(&e) != nullptr;
-            setLastError(notXml ? std::string("Invalid response, check Server.") : e.displayText(), e.className());
+            setLastError(notXml ? std::string("Invalid response, check Server.") : e.displayText(),
+                         exceptionClassName(e));
         }
     } catch (const std::exception& e) {
         rootLog().error(spec.operation + " Exception caught : " + e.what());

@@ -228,6 +228,7 @@ private:
     static std::string encodeValue(const std::string& value);
     std::string deviceInfo(bool withLineFeed) const;
     void setCookies(Poco::Net::HTTPRequest& request) const;
+    void fillHead(Poco::Net::HTTPRequest& request, const std::string& method, const std::string& uri);
     Poco::Timespan effectiveTimeout(int seconds) const;
     // Seconds as the login and status requests log them: microseconds / 1e6 as
     // a float in the stream's default format, a zero reading counted as 1 µs.
@@ -251,10 +252,12 @@ private:
     static std::string recordValue(const Record& record, const std::string& key);
     std::string clientDescription() const;
     void addClientFields(RequestSpec& spec) const;
-    void replaceCookies(const Reply& reply);
+    // A login reply said "1": logged in with the reply's cookies.
+    void acceptLogin(const Reply& reply, const std::string& traceText);
     bool readLoginMode(int& mode);
     const Record* singleLoginRecord(const Reply& reply, const std::string& unexpectedText);
     void setLastError(const std::string& text, const std::string& errorClass = "");
+    void clearLoginFlags();
 
     // ---- Fields (owning thread only, except where noted) ----
     bool m_authenticated = false;

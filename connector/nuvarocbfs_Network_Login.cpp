@@ -17,7 +17,7 @@ namespace Nuvaro {
 
 namespace {
 
-Poco::Logger& rootLog() { return Poco::Logger::root(); }
+Poco::Logger& rootLog() { return Poco::Logger::get("root"); }
 
 const int LOGIN_TIMEOUT_SECONDS = 20;
 
@@ -64,7 +64,11 @@ void NuvaroConnector::addClientFields(RequestSpec& spec) const {
         .field("remote_client_os_version", setting(RMC_CLIENT_OS_VERSION));
 }
 
-void NuvaroConnector::replaceCookies(const Reply& reply) { reply.response.getCookies(m_cookies); }
+void NuvaroConnector::acceptLogin(const Reply& reply, const std::string& traceText) {
+    rootLog().trace(traceText);
+    m_authenticated = true;
+    reply.response.getCookies(m_cookies);
+}
 
 // "loginmode" absent reads as 0 (password login). Text that is not a decimal
 // integer is refused rather than guessed at.
@@ -124,12 +128,7 @@ bool NuvaroConnector::doGuestLogin() {
     }
     addClientFields(spec);
 
-    m_authenticated = false;
-    m_badLogin = false;
-    m_2FARequired = false;
-    m_devAuthCodeRequired = false;
-    m_devAuthSessionTimeout = false;
-    m_devAuthInvalidCode = false;
+    clearLoginFlags();
 
     Reply reply;
     if (!runRequest(spec, reply)) return false;
@@ -142,9 +141,7 @@ bool NuvaroConnector::doGuestLogin() {
     const std::string result = recordValue(*record, RESULT_KEY);
     const std::string message = recordValue(*record, MESSAGE_KEY);
     if (result == SUCCESS_VALUE) {
-        rootLog().trace("Account Login Success");
-        m_authenticated = true;
-        replaceCookies(reply);
+        acceptLogin(reply, "Account Login Success");
         return true;
     }
     if (result == TWO_FA_LOGIN_REQ_VALUE) {
@@ -180,9 +177,7 @@ bool NuvaroConnector::do2FAVerification(const std::string& code) {
     if (!record) return false;
     const std::string result = recordValue(*record, RESULT_KEY);
     if (result == SUCCESS_VALUE) {
-        rootLog().trace("2FA Login successful!");
-        m_authenticated = true;
-        replaceCookies(reply);
+        acceptLogin(reply, "2FA Login successful!");
         return true;
     }
     const std::string message = recordValue(*record, MESSAGE_KEY);
@@ -244,9 +239,7 @@ bool NuvaroConnector::parseLoginResponse(Poco::Net::HTTPClientSession* session) 
         const std::string result = recordValue(*record, RESULT_KEY);
         const std::string message = recordValue(*record, MESSAGE_KEY);
         if (result == SUCCESS_VALUE) {
-            rootLog().trace("Login successful!");
-            m_authenticated = true;
-            replaceCookies(reply);
+            acceptLogin(reply, "Login successful!");
         } else if (result == REMOTE_LOGIN_REQ_VALUE && m_securityQuestionRounds < kMaxSecurityQuestionRounds) {
             doRemoteLogin(message);
         } else if (result == REMOTE_LOGIN_REQ_VALUE) {

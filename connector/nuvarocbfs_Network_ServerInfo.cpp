@@ -16,7 +16,7 @@ namespace Nuvaro {
 
 namespace {
 
-Poco::Logger& rootLog() { return Poco::Logger::root(); }
+Poco::Logger& rootLog() { return Poco::Logger::get("root"); }
 
 const int INFO_TIMEOUT_SECONDS = 120;
 const std::string LAN_INDEX_PATH = "/ui/core/index.html";

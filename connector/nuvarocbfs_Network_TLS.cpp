@@ -15,7 +15,7 @@ namespace Nuvaro {
 
 namespace {
 
-Poco::Logger& rootLog() { return Poco::Logger::root(); }
+Poco::Logger& rootLog() { return Poco::Logger::get("root"); }
 
 const std::string CLIENT_CERT_FILE = "clientcert.pem";
 const std::string CLIENT_CA_FILE = "clientca.pem";

@@ -4,7 +4,6 @@
 
 #include <Poco/File.h>
 #include <Poco/Net/HTTPServerParams.h>
-#include <Poco/Net/SSLManager.h>
 #include <Poco/Net/SecureServerSocket.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Path.h>
@@ -94,10 +93,6 @@ void TestServerCore::start()
 {
     if (m_running) return;
     if (m_options.https) {
-        if (!m_sslInitialised) {
-            Poco::Net::initializeSSL();
-            m_sslInitialised = true;
-        }
         std::string dir = certDir();
         std::string cert = m_options.certFile.empty() ? dir + "/server.pem" : m_options.certFile;
         std::string key = m_options.keyFile.empty() ? dir + "/server.key" : m_options.keyFile;
@@ -141,11 +136,10 @@ void TestServerCore::stop()
     m_pool.reset();
     m_redirectPool.reset();
     m_redirectPort = 0;
-    if (m_sslInitialised) {
-        m_context = nullptr;
-        Poco::Net::uninitializeSSL();
-        m_sslInitialised = false;
-    }
+    // No Poco::Net::uninitializeSSL() here (nor initializeSSL() in start): it
+    // would shut the process-wide SSLManager down, and with it the client
+    // side's default context. The Context initialises OpenSSL by itself.
+    m_context = nullptr;
 }
 
 std::string TestServerCore::issueDownloadToken(const std::string& userId, const std::string& path)

@@ -82,7 +82,6 @@ private:
     std::unique_ptr<Poco::ThreadPool> m_redirectPool;
     std::unique_ptr<Poco::Net::HTTPServer> m_server;
     std::unique_ptr<Poco::Net::HTTPServer> m_redirectServer;
-    bool m_sslInitialised = false;
 
     std::mutex m_transferMutex; // guards the two maps below
     std::map<std::string, std::pair<std::string, std::string>> m_downloadTokens;

@@ -62,7 +62,8 @@ TestFault TestFault::redirectNoLocation(const std::string& path)
 TestFault TestFault::redirectTo(const std::string& path, const std::string& location)
 {
     TestFault f = faultAt(path);
-    f.location = location;
+    f.status = 302;
+    f.headers.emplace_back("Location", location);
     return f;
 }
 
@@ -115,7 +116,7 @@ std::optional<TestFault> TestServerFaults::take(const std::string& path)
 
 bool TestServerFaults::replacesReply(const TestFault& fault)
 {
-    return fault.status != 0 || fault.replaceBody || fault.redirectWithoutLocation || !fault.location.empty();
+    return fault.status != 0 || fault.replaceBody || fault.redirectWithoutLocation;
 }
 
 bool TestServerFaults::matches(const TestFault& fault, const std::string& path)

@@ -63,10 +63,7 @@ Reply faultReply(const TestFault& fault)
     reply.status = fault.redirectWithoutLocation ? 302 : (fault.status ? fault.status : 200);
     reply.contentType = fault.contentType;
     reply.body = fault.body;
-    if (!fault.location.empty()) {
-        reply.status = 302;
-        reply.headers.emplace_back("Location", fault.location);
-    }
+    reply.headers = fault.headers;
     return reply;
 }
 

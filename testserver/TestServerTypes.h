@@ -88,12 +88,12 @@ struct TestFault {
     std::string body;
     std::string contentType = "text/xml; charset=utf-8";
     bool redirectWithoutLocation = false; // 302 with no Location header
-    std::string location;                 // non-empty: 302 with this Location header
     int delayMs = 0;                      // wait this long before answering
     Poco::Int64 dropAfterBytes = -1;      // send only this many bytes of the raw reply (head included), then close
     Poco::Int64 truncateBodyAt = -1;      // announce the full length, send this many body bytes, then close
     bool omitContentLength = false;       // no Content-Length: the body ends when the connection closes
     bool chunkedEncoding = false;         // Transfer-Encoding: chunked instead of Content-Length
+    Fields headers;                       // extra headers of a replaced reply, e.g. two Set-Cookie lines
     int skip = 0;
     int times = -1;
 
@@ -121,7 +121,7 @@ struct RecordedRequest {
     std::string body;          // raw body, up to the server's record limit
     Poco::Int64 bodySize = 0;  // full body size in bytes
     bool bodyTruncated = false; // body holds only the first bytes
-    int status = 0;            // status of the reply sent (0 when the connection was dropped first)
+    int status = 0;            // status of the reply built (a dropped or cut reply may not have reached the client)
 
     // First value of the header (case-insensitive name), "" when absent.
     std::string header(const std::string& name) const;

@@ -3,6 +3,7 @@
 #include "TestServerCore.h"
 #include "TestServerWire.h"
 
+#include <Poco/File.h>
 #include <Poco/FileStream.h>
 #include <Poco/StreamCopier.h>
 
@@ -56,15 +57,27 @@ bool VaultpineTestServer::makeFolder(const std::string& userId, const std::strin
 bool VaultpineTestServer::putFile(const std::string& userId, const std::string& path, const std::string& content,
                                   Poco::Timestamp modified)
 {
+    return storeFile(userId, path, modified, [&](const std::string& temp) {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    });
+}
+
+bool VaultpineTestServer::putFileFrom(const std::string& userId, const std::string& path, const std::string& localFile,
+                                      Poco::Timestamp modified)
+{
+    return storeFile(userId, path, modified, [&](const std::string& temp) { Poco::File(localFile).copyTo(temp); });
+}
+
+bool VaultpineTestServer::storeFile(const std::string& userId, const std::string& path, Poco::Timestamp modified,
+                                    const std::function<void(const std::string&)>& writeTemp)
+{
     std::string resolved, error;
     TestServerStore& store = m_core->store();
     if (!store.resolve(userId, path, resolved, error) || resolved == "/") return false;
     if (!store.makeFolders(userId, parentOf(resolved), "testserver", error)) return false;
     std::string temp = store.newTempFile();
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    }
+    writeTemp(temp);
     return store.commitFile(userId, parentOf(resolved), lastSegment(resolved), temp, modified, true, "testserver",
                             error);
 }

@@ -22,6 +22,7 @@
 
 #include <Poco/Types.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,6 +92,9 @@ public:
     // Creates or overwrites a file with the given bytes (parents are made).
     bool putFile(const std::string& userId, const std::string& path, const std::string& content,
                  Poco::Timestamp modified = Poco::Timestamp());
+    // The same with the bytes of a local file, copied on disk (for large files).
+    bool putFileFrom(const std::string& userId, const std::string& path, const std::string& localFile,
+                     Poco::Timestamp modified = Poco::Timestamp());
     // Deletes a file or folder (leaving tombstones). False when absent.
     bool removeItem(const std::string& userId, const std::string& path);
     // The live (not deleted) item at the path.
@@ -148,6 +152,9 @@ public:
     bool waitForRequests(const std::string& path, std::size_t count, int timeoutMs) const;
 
 private:
+    bool storeFile(const std::string& userId, const std::string& path, Poco::Timestamp modified,
+                   const std::function<void(const std::string&)>& writeTemp);
+
     std::unique_ptr<TestServerCore> m_core;
 };
 

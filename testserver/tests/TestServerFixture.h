@@ -20,15 +20,20 @@ protected:
     {
         server = std::make_unique<VaultpineTestServer>(options());
         server->start();
-        TestAccount account;
-        account.userId = "user1";
-        account.password = "pass1";
-        server->addAccount(account);
+        addUser("user1", "pass1");
         client = std::make_unique<Client>(server->baseUrl());
         ASSERT_TRUE(client->login("user1", "pass1"));
     }
 
     void TearDown() override { server->stop(); }
+
+    void addUser(const std::string& user, const std::string& password)
+    {
+        TestAccount account;
+        account.userId = user;
+        account.password = password;
+        server->addAccount(account);
+    }
 
     virtual ServerOptions options() { return ServerOptions(); }
 

@@ -3,6 +3,10 @@
 #include "TestServerFixture.h"
 
 #include <Poco/DigestEngine.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/StreamCopier.h>
 #include <Poco/SHA1Engine.h>
 
 namespace TestServerTest {
@@ -154,6 +158,26 @@ TEST_F(LoginTest, RecordsTheExactRequest)
     EXPECT_TRUE(server->item("user1", "/user1/a+b c").has_value());
 }
 
+TEST_F(LoginTest, KeepAliveServesSeveralRequestsOnOneConnection)
+{
+    Poco::Net::HTTPClientSession session("127.0.0.1", server->port());
+    session.setKeepAlive(true);
+    session.setTimeout(Poco::Timespan(5, 0));
+    for (int i = 0; i < 3; ++i) {
+        Poco::Net::HTTPRequest request("GET", "/core/getpluginlaunchlist", "HTTP/1.1");
+        request.setKeepAlive(true);
+        request.set("Cookie", client->cookie());
+        session.sendRequest(request);
+        Poco::Net::HTTPResponse response;
+        std::string body;
+        Poco::StreamCopier::copyToString(session.receiveResponse(response), body);
+        EXPECT_TRUE(response.getKeepAlive());
+        EXPECT_EQ(records(body, "plugin").size(), 3u);
+        EXPECT_TRUE(session.connected()) << "the server closed a keep-alive connection";
+    }
+    EXPECT_EQ(server->requests("/core/getpluginlaunchlist").size(), 3u);
+}
+
 TEST_F(LoginTest, InformationEndpointsAnswerTheirRecords)
 {
     server->putFile("user1", "/user1/docs/a.txt", "hello");
@@ -207,10 +231,7 @@ TEST_F(LoginTest, InformationEndpointsAnswerTheirRecords)
 
 TEST_F(LoginTest, PathsOutsideTheAccountAreRefused)
 {
-    TestAccount other;
-    other.userId = "user2";
-    other.password = "pw";
-    server->addAccount(other);
+    addUser("user2", "pw");
     server->putFile("user2", "/user2/secret.txt", "s");
     for (std::string path : {"/user2/secret.txt", "/user1/../user2/secret.txt", "relative", "/user1/./x"}) {
         SCOPED_TRACE(path);

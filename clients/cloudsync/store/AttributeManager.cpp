@@ -1,0 +1,132 @@
+#include "AttributeManager.h"
+
+#include "NuvaroUtil.h"
+
+#include <Poco/DateTime.h>
+#include <Poco/DateTimeFormat.h>
+#include <Poco/DateTimeFormatter.h>
+#include <Poco/LocalDateTime.h>
+#include <Poco/Logger.h>
+#include <Poco/NumberFormatter.h>
+#include <Poco/NumberParser.h>
+#include <Poco/StringTokenizer.h>
+
+#include <cstdlib>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+const Poco::Int64 kUnitsPerSecond = 10000000;  // 100-nanosecond units
+
+// Reads a switch of settings[0]; a missing key is added empty, as every
+// reader of the settings map does.
+std::string settingValue(RecordList& settings, const std::string& key) {
+    if (settings.empty() || !settings[0])
+        return std::string();
+    return (*settings[0])[key];
+}
+
+} // namespace
+
+std::string AttributeManager::getAttributes(Poco::File& file) {
+    return file.canExecute() ? "x," : "";
+}
+
+void AttributeManager::setAttributes(const std::string& attribs, Poco::File& file) {
+    Poco::StringTokenizer entries(attribs, ",");
+    for (const auto& entry : entries) {
+        if (entry != "x")
+            continue;
+        try {
+            file.setExecutable(true);
+        } catch (...) {
+            // A file we cannot change keeps its mode; the next pass tries again.
+        }
+    }
+}
+
+bool AttributeManager::setLastModified(Poco::Timestamp when, const std::string& path) {
+    try {
+        Poco::File file(path);
+        file.setLastModified(when);
+        Poco::Timestamp readBack = file.getLastModified();
+        Poco::Logger::get("AttributeManager")
+            .trace("After Set: " + Poco::NumberFormatter::format(readBack.utcTime()) +
+                   " | Requested: " + Poco::NumberFormatter::format(when.utcTime()));
+        return true;
+    } catch (...) {
+        // Missing file or no permission: the time stays as it was.
+        return false;
+    }
+}
+
+bool AttributeManager::sameModifiedTimestamp(Poco::Int64 a, Poco::Int64 b, bool check) {
+    if (!check)
+        return true;
+    // Integer division truncates toward zero, like Timespan::totalSeconds().
+    Poco::Int64 seconds = std::llabs((a - b) / kUnitsPerSecond);
+    if (seconds > 59) {
+        Poco::Logger::get("AttributeManager")
+            .trace("Timestamp : DIFF exceeds 60 secs " + Poco::NumberFormatter::format(seconds));
+        return false;
+    }
+    return true;
+}
+
+bool AttributeManager::advancedSizeChecks(RecordList& settings) {
+    return settingValue(settings, "checkmodtime") == "1" || settingValue(settings, "checkcrc") == "1";
+}
+
+bool AttributeManager::sameFileCRC(RecordList& settings, const std::string& storedCRC,
+                                   const std::string& storedModText, const std::string& localPath,
+                                   Poco::Int64 size, Poco::Int64 modTime) {
+    Poco::Logger& log = Poco::Logger::get("FolderCacheActivity");
+    const std::string checkCRC = settingValue(settings, "checkcrc");
+
+    if (settingValue(settings, "checkmodtime") == "1") {
+        if (storedModText.empty())
+            return true;
+        const std::string current = getUTCTimeStrFromUTCTimestamp(modTime);
+        if (current == storedModText)
+            return true;
+        log.trace("MOD Check FAIL: " + current + " expected: " + storedModText + " for " + localPath);
+        if (checkCRC == "0")
+            return false;
+    }
+
+    if (checkCRC != "1" || storedCRC.empty())
+        return true;
+
+    std::string crc;
+    if (!Nuvaro::Util::getFileCRC(localPath, crc, 0, size, nullptr) || crc == storedCRC)
+        return true;
+    log.trace("File CRC Check Changed... for " + localPath);
+    return false;
+}
+
+Poco::Timestamp AttributeManager::getUTCTimestamp(Poco::Int64 utc) {
+    return Poco::Timestamp::fromUtcTime(utc);
+}
+
+std::string AttributeManager::getLocalTimeStrFromUTCTimestamp(Poco::Int64 utc) {
+    // LocalDateTime applies the zone offset (and daylight saving) in force at
+    // that time, not the one of today.
+    Poco::LocalDateTime local{Poco::DateTime(getUTCTimestamp(utc))};
+    return Poco::DateTimeFormatter::format(local, Poco::DateTimeFormat::SORTABLE_FORMAT);
+}
+
+std::string AttributeManager::getUTCTimeStrFromUTCTimestamp(Poco::Int64 utc) {
+    return Poco::DateTimeFormatter::format(getUTCTimestamp(utc), Poco::DateTimeFormat::SORTABLE_FORMAT);
+}
+
+Poco::Timestamp AttributeManager::getUTCTimeStampFromEpochStr(const std::string& text) {
+    Poco::Int64 seconds = 0;
+    if (!Poco::NumberParser::tryParse64(text, seconds, ','))
+        seconds = 0;
+    return Poco::Timestamp::fromEpochTime(static_cast<std::time_t>(seconds));
+}
+
+} // namespace Sync
+} // namespace Nuvaro

@@ -1,0 +1,85 @@
+#pragma once
+
+// File attribute, modification-time and checksum rules shared by the sync
+// worker, the folder scan, the offline jobs and the runner.
+//
+// Time units used here:
+//   - UTC time value: signed 64-bit count of 100-nanosecond units since
+//     1582-10-15 00:00 UTC (Poco::Timestamp::utcTime()); sync records keep
+//     modification times in this unit.
+//   - Epoch seconds: whole seconds since 1970-01-01 00:00 UTC, as the server
+//     sends them in listings ("modifiedepoch").
+//   - Sortable text: Poco::DateTimeFormat::SORTABLE_FORMAT
+//     ("2017-05-16 12:34:56"), always UTC unless the name says local.
+//
+// Attribute text: entries each followed by ","; only "x," (executable) is
+// produced or understood.
+//
+// Stateless: every member is static and may run on any thread.
+
+#include "nuvarocbfs_XmlParser.h"
+
+#include <Poco/File.h>
+#include <Poco/Timestamp.h>
+#include <Poco/Types.h>
+
+#include <string>
+
+namespace Nuvaro {
+namespace Sync {
+
+class AttributeManager {
+public:
+    // "x," when the file is executable by us, else "". Throws Poco's file
+    // exceptions for a missing file.
+    static std::string getAttributes(Poco::File& file);
+
+    // Makes the file executable when `attribs` holds the entry "x"; never
+    // clears the executable bit. Failures (missing file, no permission) are
+    // ignored.
+    static void setAttributes(const std::string& attribs, Poco::File& file);
+
+    // Sets the file's modification time and traces the time read back on
+    // logger "AttributeManager". Never throws: a missing file or a refused
+    // change gives false and leaves the file as it was.
+    static bool setLastModified(Poco::Timestamp when, const std::string& path);
+
+    // True when `check` is off, or when the two UTC time values differ by at
+    // most 59 whole seconds (the difference is truncated toward zero, so
+    // 59.9 s apart is still the same time and 60 s apart is not).
+    static bool sameModifiedTimestamp(Poco::Int64 a, Poco::Int64 b, bool check);
+
+    // True when settings[0] switches on "checkmodtime" or "checkcrc" ("1").
+    static bool advancedSizeChecks(RecordList& settings);
+
+    // True when the local file counts as unchanged since the last sync, by
+    // the switches of settings[0]:
+    //   - "checkmodtime" "1": an empty stored text, or a stored text equal to
+    //     the sortable UTC text of `modTime`, means unchanged. A different
+    //     text means changed when "checkcrc" is "0"; with any other
+    //     "checkcrc" value the checksum rule below decides.
+    //   - "checkcrc" "1" with a stored checksum: the checksum of the first
+    //     `size` bytes decides; a checksum that cannot be computed counts as
+    //     unchanged.
+    //   - anything else: unchanged.
+    // Worked example: checkmodtime "1", checkcrc "" and a different stored
+    // text gives true (the text alone is not trusted to mean a change).
+    static bool sameFileCRC(RecordList& settings, const std::string& storedCRC,
+                            const std::string& storedModText, const std::string& localPath,
+                            Poco::Int64 size, Poco::Int64 modTime);
+
+    static Poco::Timestamp getUTCTimestamp(Poco::Int64 utc);
+    // Sortable text of the time in the local time zone (for log lines).
+    static std::string getLocalTimeStrFromUTCTimestamp(Poco::Int64 utc);
+    // Sortable text of the time in UTC.
+    static std::string getUTCTimeStrFromUTCTimestamp(Poco::Int64 utc);
+
+    // The decimal epoch-seconds text (thousands separator ",") as a time
+    // stamp of that exact UTC second. Epoch seconds are UTC already: no
+    // time-zone shift is applied. A text that does not parse gives the epoch
+    // (1970-01-01 00:00:00 UTC).
+    static Poco::Timestamp getUTCTimeStampFromEpochStr(const std::string& text);
+};
+
+} // namespace Sync
+} // namespace Nuvaro

@@ -1,0 +1,254 @@
+#include "FSSyncDB.h"
+
+#include "SqlTransaction.h"
+#include "wxSQLite3Database.h"
+
+#include <Poco/NumberFormatter.h>
+#include <Poco/String.h>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+struct TableDefinition {
+    const char* name;
+    const char* create;
+};
+
+// Creation order and column types are those of every existing syncclient.db;
+// they must not change.
+const TableDefinition kTables[] = {
+    {"OBJECT",
+     "CREATE TABLE OBJECT (OBJID TEXT PRIMARY KEY, TYPE INTEGER, NAME TEXT, PARENT TEXT, FULLPATH TEXT, "
+     "SIZE INTEGER, MODIFIED INTEGER, ATTRIBS TEXT, FLAGS TEXT, FRIENDLY TEXT, UPDATEDVERSION integer, "
+     "UPDATEDPEER TEXT, CREATEDVERSION integer, CREATEDPEER TEXT, ISDELETED integer, SYNCFOLDER TEXT, "
+     "LOCALPARENT TEXT, LOCALFULLPATH TEXT, FILECRC TEXT, FILEMOD TEXT);"},
+    {"ACTIVITY",
+     "CREATE TABLE ACTIVITY (ITEMID INTEGER PRIMARY KEY AUTOINCREMENT, DATE TEXT, LEVEL INTEGER, "
+     "TYPE INTEGER, MESSAGE TEXT, FULLPATH TEXT, FRIENDLY TEXT);"},
+    {"SYNCFOLDERS", "CREATE TABLE SYNCFOLDERS (NAME TEXT PRIMARY KEY, STATUSSET TEXT);"},
+    {"CONFIG", "CREATE TABLE CONFIG (KEY TEXT, NAME TEXT, VALUE TEXT, PRIMARY KEY(KEY, NAME));"},
+    {"VERSION", "CREATE TABLE VERSION (VERSIONID INTEGER PRIMARY KEY, STATUS TEXT, NOTES TEXT);"},
+    {"LIMITPATHS", "CREATE TABLE LIMITPATHS (PATH TEXT PRIMARY KEY);"},
+    {"EXTERNALPATHS", "CREATE TABLE EXTERNALPATHS (PATH TEXT PRIMARY KEY);"},
+};
+
+// The two OBJECT columns that version 2 added to version 1.
+const char* const kVersion2Columns[] = {"FILECRC", "FILEMOD"};
+
+bool objectHasColumn(wxSQLite3Database& db, const std::string& column) {
+    wxSQLite3ResultSet columns = db.ExecuteQuery("PRAGMA table_info(OBJECT);");
+    bool found = false;
+    while (columns.NextRow())
+        if (Poco::icompare(columns.GetStdString("name"), column) == 0)
+            found = true;
+    columns.Finalize();
+    return found;
+}
+
+} // namespace
+
+FSSyncDB::FSSyncDB() : m_totalFSSize(0), m_totalFSFiles(0) {}
+
+FSSyncDB::~FSSyncDB() = default;
+
+void FSSyncDB::logDBError(const wxSQLite3Exception& e, const std::string& logPrefix) {
+    Poco::Logger::get("Sync").error(logPrefix + e.GetMessage());
+}
+
+// ---- Schema and version ----
+
+bool FSSyncDB::initDB() {
+    // The tables and the first version row are created together: a file whose
+    // creation broke off holds no VERSION table without its row.
+    bool created = runLocked(false, "", [this](wxSQLite3Database& db) {
+        SqlTransaction group(db);
+        for (const auto& table : kTables) {
+            if (db.TableExists(table.name, ""))
+                continue;
+            db.ExecuteUpdate(table.create);
+            if (std::string(table.name) == "VERSION" && !setVersionInfo(CURRENT_VERSION, "OK", ""))
+                return false;
+        }
+        group.commit();
+        return true;
+    });
+    if (!created || doVersionUpdates() != CURRENT_VERSION)
+        return false;
+    updateStats();
+    return true;
+}
+
+int FSSyncDB::doVersionUpdates() {
+    std::string status;
+    std::string notes;
+    int version = getVersionInfo(status, notes);
+    Poco::Logger::get("Sync").information("FSSyncDB::DB Version is at " + Poco::NumberFormatter::format(version));
+
+    if (version == 1) {
+        // A column may already be there (an upgrade that broke off in an older
+        // program): add only what is missing, and stamp version 2 only when
+        // both columns exist, all in one transaction.
+        bool upgraded = runLocked(false, "", [this](wxSQLite3Database& db) {
+            SqlTransaction group(db);
+            for (const char* column : kVersion2Columns) {
+                if (objectHasColumn(db, column))
+                    continue;
+                wxSQLite3StatementBuffer sql;
+                db.ExecuteUpdate(sql.Format("Alter table OBJECT ADD %s TEXT;", column));
+                db.ExecuteUpdate(sql.Format("update OBJECT SET %s = '';", column));
+            }
+            for (const char* column : kVersion2Columns)
+                if (!objectHasColumn(db, column))
+                    return false;
+            if (!setVersionInfo(CURRENT_VERSION, "OK", "Updated"))
+                return false;
+            group.commit();
+            return true;
+        });
+        if (!upgraded)
+            Poco::Logger::get("Sync").error("Config DB Exception updating to version 2...");
+    }
+    return getVersionInfo(status, notes);
+}
+
+int FSSyncDB::getVersionInfo(std::string& status, std::string& notes) {
+    return runLocked(-1, "", [&](wxSQLite3Database& db) {
+        wxSQLite3ResultSet rows = db.ExecuteQuery("select * from VERSION;");
+        if (!rows.NextRow()) {
+            rows.Finalize();
+            return -1;
+        }
+        int version = rows.GetInt("VERSIONID", 0);
+        std::string rowStatus = rows.GetStdString("STATUS");
+        std::string rowNotes = rows.GetStdString("NOTES");
+        rows.Finalize();
+        status = rowStatus;
+        notes = rowNotes;
+        return version;
+    });
+}
+
+bool FSSyncDB::setVersionInfo(int version, const std::string& status, const std::string& notes) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) {
+        SqlTransaction group(db);
+        db.ExecuteUpdate("DELETE FROM VERSION;");
+        wxSQLite3StatementBuffer sql;
+        db.ExecuteUpdate(sql.Format("INSERT INTO VERSION (VERSIONID, STATUS, NOTES) VALUES (%d, '%q', '%q');",
+                                    version, status.c_str(), notes.c_str()));
+        group.commit();
+        return true;
+    });
+}
+
+// ---- Totals ----
+
+void FSSyncDB::updateStats() {
+    Poco::Mutex::ScopedLock lock(m_mutex);
+    if (!m_db || !m_db->IsOpen())
+        return;
+    try {
+        wxSQLite3ResultSet size = m_db->ExecuteQuery(
+            "SELECT SUM(size) AS SIZEDATA FROM OBJECT WHERE ISDELETED = 0 AND TYPE=1 AND FLAGS != 'SKIP';");
+        if (size.NextRow())
+            m_totalFSSize = size.GetInt64("SIZEDATA", 0);
+        size.Finalize();
+        wxSQLite3ResultSet count = m_db->ExecuteQuery(
+            "SELECT COUNT(*) AS NUMFILES FROM OBJECT WHERE ISDELETED = 0 AND TYPE=1 AND FLAGS != 'SKIP';");
+        if (count.NextRow())
+            m_totalFSFiles = count.GetInt64("NUMFILES", 0);
+        count.Finalize();
+    } catch (const wxSQLite3Exception&) {
+        // The totals only steer the delete approval; the last values serve.
+    }
+}
+
+// ---- Configuration values ----
+
+bool FSSyncDB::doesConfigExist(const std::string& key, const std::string& name) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) {
+        wxSQLite3StatementBuffer sql;
+        wxSQLite3ResultSet rows =
+            db.ExecuteQuery(sql.Format("select * from CONFIG where KEY='%q' and NAME='%q';", key.c_str(), name.c_str()));
+        bool exists = rows.NextRow();
+        rows.Finalize();
+        return exists;
+    });
+}
+
+bool FSSyncDB::setConfigValue(const std::string& key, const std::string& name, const std::string& value) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) {
+        SqlTransaction group(db);
+        wxSQLite3StatementBuffer sql;
+        if (doesConfigExist(key, name))
+            sql.Format("update CONFIG set VALUE='%q' where KEY='%q' and NAME='%q';", value.c_str(), key.c_str(),
+                       name.c_str());
+        else
+            sql.Format("insert into CONFIG (KEY, NAME, VALUE) values ('%q', '%q', '%q');", key.c_str(), name.c_str(),
+                       value.c_str());
+        db.ExecuteUpdate(sql);
+        group.commit();
+        return true;
+    });
+}
+
+std::string FSSyncDB::getConfigValue(const std::string& key, const std::string& name,
+                                     const std::string& defaultValue) {
+    return runLocked(defaultValue, "", [&](wxSQLite3Database& db) {
+        std::string value = defaultValue;
+        wxSQLite3StatementBuffer sql;
+        wxSQLite3ResultSet rows =
+            db.ExecuteQuery(sql.Format("select * from CONFIG where KEY='%q' and NAME='%q';", key.c_str(), name.c_str()));
+        if (rows.NextRow())
+            value = rows.GetStdString("VALUE");
+        rows.Finalize();
+        return value;
+    });
+}
+
+// ---- Resets ----
+
+bool FSSyncDB::resetConfigData() {
+    return runLocked(false, "", [](wxSQLite3Database& db) {
+        db.ExecuteUpdate("delete from CONFIG;");
+        return true;
+    });
+}
+
+bool FSSyncDB::resetSyncData(bool keepConfig) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) {
+        SqlTransaction group(db);
+        db.ExecuteUpdate("delete from ACTIVITY;");
+        db.ExecuteUpdate("delete from OBJECT;");
+        db.ExecuteUpdate("delete from SYNCFOLDERS;");
+        db.ExecuteUpdate("delete from EXTERNALPATHS;");
+        if (!keepConfig)
+            db.ExecuteUpdate("delete from CONFIG;");
+        group.commit();
+        m_totalFSSize = 0;
+        m_totalFSFiles = 0;
+        return true;
+    });
+}
+
+// ---- Path conversion ----
+
+std::string FSSyncDB::convertToStdPath(const std::string& path) {
+    return path;
+}
+
+std::string FSSyncDB::convertToNativePath(const std::string& path) {
+    return path;
+}
+
+std::string FSSyncDB::convertToLinuxPath(const std::string& path) {
+    return Poco::replace(path, "\\", "/");
+}
+
+std::string FSSyncDB::convertToWin32Path(const std::string& path) {
+    return Poco::replace(path, "/", "\\");
+}
+
+} // namespace Sync
+} // namespace Nuvaro

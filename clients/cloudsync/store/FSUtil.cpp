@@ -1,0 +1,162 @@
+#include "FSUtil.h"
+
+#include <Poco/File.h>
+#include <Poco/Logger.h>
+#include <Poco/Path.h>
+#include <Poco/String.h>
+#include <Poco/StringTokenizer.h>
+
+#include <utf8proc.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+// "link/" would make the system resolve the link; the name alone is judged.
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+bool isSymbolicLink(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Removes a tree without following links; throws Poco's file exceptions.
+void removeTree(const std::string& path) {
+    Poco::File entry(path);
+    if (!isSymbolicLink(path) && entry.isDirectory()) {
+        std::vector<std::string> names;
+        entry.list(names);
+        for (const auto& name : names)
+            removeTree(path + "/" + name);
+    }
+    if (isSymbolicLink(path) || !entry.isDirectory()) {
+        if (::unlink(path.c_str()) != 0)
+            throw Poco::FileException("cannot remove", path, errno);
+    } else {
+        entry.remove(false);
+    }
+}
+
+// NFC form of a UTF-8 text; false when the text is not valid UTF-8.
+bool toNFC(const std::string& text, std::string& out) {
+    utf8proc_uint8_t* result = nullptr;
+    utf8proc_ssize_t length =
+        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                     static_cast<utf8proc_ssize_t>(text.size()), &result,
+                     static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+    if (length < 0)
+        return false;
+    out.assign(reinterpret_cast<const char*>(result), static_cast<size_t>(length));
+    std::free(result);
+    return true;
+}
+
+int restrictToOwner(const char* path, const struct stat*, int flag, struct FTW*) {
+    // FTW_PHYS reports links as FTW_SL (or FTW_SLN) and never walks through them.
+    if (flag == FTW_SL || flag == FTW_SLN)
+        return 0;
+    if (::chmod(path, S_IRWXU) != 0)
+        Poco::Logger::root().trace(std::string("CHMOD failed for PATH: ") + path + ": " + std::strerror(errno));
+    return 0;
+}
+
+} // namespace
+
+bool greedyRecursiveWipe(const std::string& path) {
+    Poco::Logger& log = Poco::Logger::root();
+    log.debug("##### Begin Wipe: === " + path);
+    try {
+        const std::string target = withoutTrailingSlashes(path);
+        Poco::File folder(target);
+        if (target.empty() || isSymbolicLink(target) || !folder.exists() || !folder.isDirectory())
+            return false;
+        removeTree(target);
+        log.debug("######## End Wipe: === " + path);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool caseSensitiveFileExists(const std::string& path) {
+    try {
+        Poco::Path full(path);
+        std::string wanted;
+        if (!toNFC(full.getFileName(), wanted))
+            return false;
+        full.makeParent();
+        std::vector<std::string> names;
+        Poco::File(full).list(names);
+        bool found = false;
+        for (const auto& name : names) {
+            std::string normal;
+            if (toNFC(name, normal) && normal == wanted)
+                found = true;
+        }
+        return found;
+    } catch (...) {
+        return false;
+    }
+}
+
+void setCustomPermissions(std::string path) {
+    Poco::Logger::root().trace("Running CHMOD: for PATH: " + path);
+    if (path.empty())
+        return;
+    ::nftw(withoutTrailingSlashes(path).c_str(), restrictToOwner, 16, FTW_PHYS);
+}
+
+void FSUtilSplitFolder(const std::string& path, std::string& name, std::string& parent) {
+    if (path.empty())
+        return;
+    Poco::StringTokenizer parts(path, "/");
+    if (parts.count() == 0)
+        return;
+    for (std::size_t i = 0; i + 1 < parts.count(); ++i)
+        parent += parts[i] + "/";
+    name = parts[parts.count() - 1];
+}
+
+std::string FSUtilRemoveEndingSlash(const std::string& path) {
+    if (path.size() > 1 && (path.back() == '/' || path.back() == '\\'))
+        return path.substr(0, path.size() - 1);
+    return path;
+}
+
+std::string FSUtilRemoveDoubleSlash(const std::string& path) {
+    if (path.size() < 2)
+        return path;
+    std::string result = path;
+    Poco::replaceInPlace(result, std::string("//"), std::string("/"));
+    Poco::replaceInPlace(result, std::string("\\\\"), std::string("\\"));
+    return result;
+}
+
+bool isUNCPath(const std::string&) {
+    return false;
+}
+
+std::string getLongPrefix(const std::string& path) {
+    return path;
+}
+
+bool DeleteDirectoryWin32(const std::string&, bool) {
+    return false;
+}
+
+} // namespace Sync
+} // namespace Nuvaro
