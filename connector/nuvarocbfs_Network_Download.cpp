@@ -26,6 +26,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <sstream>
 #include <memory>
@@ -101,10 +102,16 @@ bool isAbsoluteUrl(const std::string& text) {
     return true;
 }
 
-// A unique name for a temporary file in the same folder as path.
+// A unique name for a temporary file in the same folder as path: the file's
+// name (its first 200 bytes, so that a long name stays within the 255 bytes
+// a name may have) + "." + process id + "-" + counter + ".tmp.part".
 std::string temporaryNameFor(const std::string& path) {
     static std::atomic<unsigned> counter{0};
-    return path + "." + std::to_string(Poco::Process::id()) + "-" + std::to_string(++counter) + ".tmp.part";
+    constexpr std::string::size_type kMaxKeptName = 200;
+    const std::string::size_type slash = path.rfind('/');
+    const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::string kept = path.substr(0, nameStart + std::min(kMaxKeptName, path.size() - nameStart));
+    return kept + "." + std::to_string(Poco::Process::id()) + "-" + std::to_string(++counter) + ".tmp.part";
 }
 
 // Removes a temporary file on every path unless commit() was called.

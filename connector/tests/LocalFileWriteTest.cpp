@@ -58,6 +58,17 @@ TEST_F(LocalFileWrite, ReplaceAndOffsetWrites) {
     }
 }
 
+TEST_F(LocalFileWrite, ReplacingAFileWithTheLongestNameWorks) {
+    const std::string name(255, 'n');
+    const std::string file = path(name);
+    write(file, "old");
+    std::istringstream body("new");
+    std::string error;
+    ASSERT_TRUE(m_connector.saveResponseToFile(body, file, -1, error, 3)) << error;
+    EXPECT_EQ(read(file), "new");
+    EXPECT_EQ(entries(), std::vector<std::string>{name});
+}
+
 TEST_F(LocalFileWrite, ShortBodyLeavesTheOldFileUntouched) {
     const std::string file = path("keep.txt");
     write(file, "old content");

@@ -247,7 +247,7 @@ TEST_F(Transfers, CancelBeforeTheStartSendsNothing) {
 
 TEST_F(Transfers, CancelDuringAPieceStopsBeforeTheNext) {
     const std::string file = writeLocal("c.bin", pattern(10));
-    m_server->addFault(TestFault::withDelay("/upload", 300)); // every piece is held
+    m_server->addFault(TestFault::withDelay("/upload", 500)); // every piece is held
     std::atomic<bool> cancel{false};
     std::string error;
     auto upload = std::async(std::launch::async,
@@ -263,7 +263,7 @@ TEST_F(Transfers, CancelDuringAPieceStopsBeforeTheNext) {
 
 TEST_F(Transfers, StopRequestDuringTheLastPieceDoesNotUndoAFinishedUpload) {
     const std::string file = writeLocal("last.bin", pattern(6));
-    TestFault hold = TestFault::withDelay("/upload", 300);
+    TestFault hold = TestFault::withDelay("/upload", 500);
     hold.skip = 1; // the second and last piece is held
     m_server->addFault(hold);
     std::atomic<bool> cancel{false};
@@ -300,7 +300,7 @@ TEST_F(Transfers, FileNameIsThePartAfterTheLastBackslash) {
 TEST_F(Transfers, FileChangedDuringUploadFails) {
     // The server holds its answer while the test changes the file: the bytes
     // sent no longer describe the file.
-    m_server->addFault(TestFault::withDelay("/upload", 300));
+    m_server->addFault(TestFault::withDelay("/upload", 500));
     struct Case {
         bool chunked;
         std::string change; // what the file becomes during the first request
@@ -416,6 +416,7 @@ TEST_F(Transfers, RefusedDownloadsLeaveTheLocalFileAlone) {
         {"404 on the redirect", TestFault::withStatus("/download/*", 404), -1, bad},
         {"500", TestFault::withStatus("/core/downloadfile", 500, "<error/>"), -1, bad},
         {"302 without Location", TestFault::redirectNoLocation("/core/downloadfile"), -1, bad},
+        {"a second redirect", TestFault::redirectTo("/download/*", "/core/downloadfile"), -1, bad},
         {"200 to a range", TestFault::withBody("/download/*", "whole file"), 3, bad},
         {"206 for another range", TestFault::withStatus("/download/*", 206, "xx"), 3,
          "Failed: Unexpected Content-Range for Download File"},
