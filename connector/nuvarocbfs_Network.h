@@ -377,6 +377,8 @@ private:
     bool checkTransferTarget(const Poco::URI& target, bool& sendCookies, std::string& error, const std::string& name);
     bool isServerHost(const std::string& host) const;
     std::string transferSetupError() const;
+    // getPrintableSpeedValue of bytes over the watch's time (1 µs at least).
+    static std::string transferSpeed(Poco::UInt64 bytes, const Poco::Stopwatch& watch);
 
     enum class DownloadOutcome;
     DownloadOutcome runDownloadRequest(Poco::Net::HTTPClientSession& session, Poco::Net::HTTPRequest& request,

@@ -28,7 +28,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <sstream>
 #include <memory>
 
 namespace Nuvaro {
@@ -253,12 +252,8 @@ bool NuvaroConnector::downloadFile(const std::string& filePath, const std::strin
             return false;
         }
         watch.stop();
-        Poco::UInt64 elapsed = static_cast<Poco::UInt64>(watch.elapsed());
-        if (elapsed == 0) elapsed = 1;
-        std::ostringstream line;
-        line << speedText << " Download time = " << static_cast<float>(elapsed) / 1000000.0f
-             << " seconds, Speed=" << getPrintableSpeedValue(Poco::File(localPath).getSize(), elapsed);
-        rootLog().information(line.str());
+        rootLog().information(speedText + " Download time = " + elapsedSeconds(watch) + " seconds, Speed=" +
+                              transferSpeed(Poco::File(localPath).getSize(), watch));
         return true;
     });
 }

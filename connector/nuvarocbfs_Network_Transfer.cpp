@@ -46,6 +46,11 @@ bool NuvaroConnector::runTransfer(const std::string& name, const std::string& ga
     return ok;
 }
 
+std::string NuvaroConnector::transferSpeed(Poco::UInt64 bytes, const Poco::Stopwatch& watch) {
+    const Poco::Timestamp::TimeDiff micros = watch.elapsed();
+    return getPrintableSpeedValue(bytes, micros > 0 ? static_cast<Poco::UInt64>(micros) : 1);
+}
+
 std::string NuvaroConnector::transferSetupError() const {
     // The request procedure keeps the reason of a failed set-up (bad server
     // URL, bad proxy setting) as the last error.

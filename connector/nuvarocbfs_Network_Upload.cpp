@@ -20,16 +20,18 @@
 #include <Poco/Net/HTTPResponse.h>
 #include <Poco/Stopwatch.h>
 #include <Poco/StreamCopier.h>
-#include <Poco/Timestamp.h>
 #include <Poco/URI.h>
+
+#include <sys/stat.h>
 
 #include <exception>
 #include <memory>
-#include <sstream>
 
 namespace Nuvaro {
 
 namespace {
+
+Poco::Logger& rootLog() { return Poco::Logger::root(); }
 
 const std::string kBoundary = "---------------------------248221545120005";
 const std::string kNoAuthError = "Failed: No Authentication to Upload File";
@@ -38,7 +40,6 @@ const std::string kGateLog = " : Not authenticated. Cannot upload file";
 constexpr int kUploadTimeoutSeconds = 120;
 constexpr int kPieceTimeoutSeconds = 300;
 
-Poco::Logger& rootLog() { return Poco::Logger::root(); }
 // 100-nanosecond units between 1582-10-15 and 1970-01-01.
 constexpr Poco::Int64 kUtcEpochOffset = 122192928000000000LL;
 
@@ -70,35 +71,49 @@ bool containsWord(const std::string& text, const std::string& word) {
     return false;
 }
 
+// The modification time of a file in nanoseconds since 1970.
+Poco::Int64 modificationNanos(const struct stat& info) {
+    return static_cast<Poco::Int64>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+}
+
 // The size and modification time of the file being uploaded, measured once
-// before the first request, with the open stream the data is read from.
+// before the first request, with the open stream the data is read from. A
+// missing file raises the file library's FileNotFoundException.
 struct UploadSource {
     explicit UploadSource(const std::string& path)
-        : stream(path, std::ios::in | std::ios::binary), size(Poco::File(path).getSize()),
-          modified(Poco::File(path).getLastModified()) {}
+        : stream(path, std::ios::in | std::ios::binary) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            Poco::File(path).getSize(); // raises the file library's error for the path
+            return;
+        }
+        size = static_cast<Poco::Int64>(info.st_size);
+        modified = modificationNanos(info);
+    }
 
     // False with the error text when the file could not be opened for reading.
     bool opened(std::string& error) const {
-        if (stream.good()) return true;
+        if (stream.good() && modified >= 0) return true;
         error = "Failed: Opening File for upload";
         return false;
     }
 
-    // True when the file on disk still has the measured size and time.
+    // True when the file at path still has the measured size and time (to
+    // the nanosecond, where the file system keeps them).
     bool unchanged(const std::string& path) const {
-        const Poco::File file(path);
-        return file.exists() && static_cast<Poco::Int64>(file.getSize()) == size &&
-               file.getLastModified() == modified;
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 && static_cast<Poco::Int64>(info.st_size) == size &&
+               modificationNanos(info) == modified;
     }
 
     // The modification time as the upload's date field.
     std::string dateText() const {
-        return UtilGetUTCTimeStrFromUTCTimestamp(modified.epochMicroseconds() * 10 + kUtcEpochOffset);
+        return UtilGetUTCTimeStrFromUTCTimestamp((modified / 1000) * 10 + kUtcEpochOffset);
     }
 
     Poco::FileInputStream stream;
-    Poco::Int64 size;
-    Poco::Timestamp modified;
+    Poco::Int64 size = 0;
+    Poco::Int64 modified = -1; // nanoseconds since 1970; -1 when unreadable
 };
 
 // Erases a chunked upload's progress entry when the upload ends, on every path.
@@ -253,13 +268,9 @@ bool NuvaroConnector::chunkedUploadFile(const std::string& remoteFolder, const s
         rootLog().debug(name + " : File " + localPath + " with size " + std::to_string(source.size) +
                         " uploaded successfully ");
         watch.stop();
-        Poco::UInt64 elapsed = static_cast<Poco::UInt64>(watch.elapsed());
-        if (elapsed == 0) elapsed = 1;
-        std::ostringstream line;
-        line << name << " Elapsed time = " << static_cast<float>(elapsed) / 1000000.0f
-             << " secs, Size = " << source.size
-             << ", Speed=" << getPrintableSpeedValue(static_cast<Poco::UInt64>(source.size), elapsed);
-        rootLog().information(line.str());
+        rootLog().information(name + " Elapsed time = " + elapsedSeconds(watch) + " secs, Size = " +
+                              std::to_string(source.size) + ", Speed=" +
+                              transferSpeed(static_cast<Poco::UInt64>(source.size), watch));
         return true;
     });
 }
