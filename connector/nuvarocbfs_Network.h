@@ -292,8 +292,10 @@ private:
     // nuvarocbfs_LargeFile.h. Each call runs on the caller's thread through the
     // request procedure's frame (runExchange: login gate, session, proxy) and
     // blocks until the transfer ends or a timeout (120 s per request, 300 s per
-    // piece) ends it. None of them reads or writes the last error: the result
-    // and the caller's error text say everything.
+    // piece) ends it. The result and the caller's error text say what
+    // happened; the transfers leave the last error alone (only a session that
+    // cannot be set up, a bad URL or proxy setting, is kept there by the
+    // request procedure, as for every request).
 public:
     // Downloads the server file fileName in the server folder filePath (the
     // file's full server path is accepted as filePath too: the server resolves
@@ -333,7 +335,7 @@ public:
                             Poco::Int64 expectedLength = -1);
 
     // Uploads the file at localPath into the server folder remoteFolder in one
-    // multipart POST ("filedata", the name after the last "/" or ""). True
+    // multipart POST ("filedata", the name after the last "/" or "\"). True
     // only when the server answers 200 with "Succeeded" or "OK" as a word of
     // its own in the body; otherwise false with the body (or, when empty, the
     // status) in error. A missing file fails with "Failed: " + the file
