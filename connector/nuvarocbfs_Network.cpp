@@ -237,16 +237,19 @@ bool NuvaroConnector::applyProxy(Poco::Net::HTTPClientSession& session) {
 // Only the scheme, host and port of the server URL are used: each request
 // sends its own absolute path.
 std::unique_ptr<Poco::Net::HTTPClientSession> NuvaroConnector::openSession(const RequestSpec& spec) {
-    const Poco::URI uri(getServerURI());
-    if (uri.getHost().empty()) throw Poco::SyntaxException("No server host in URL", getServerURI());
+    return openSession(Poco::URI(getServerURI()), spec.timeoutSeconds);
+}
+
+std::unique_ptr<Poco::Net::HTTPClientSession> NuvaroConnector::openSession(const Poco::URI& uri, int timeoutSeconds) {
+    if (uri.getHost().empty()) throw Poco::SyntaxException("No server host in URL", uri.toString());
     std::unique_ptr<Poco::Net::HTTPClientSession> session;
     if (uri.getScheme() == "https") {
         session = std::make_unique<Poco::Net::HTTPSClientSession>(uri.getHost(), uri.getPort());
     } else {
         session = std::make_unique<Poco::Net::HTTPClientSession>(uri.getHost(), uri.getPort());
     }
-    if (spec.timeoutSeconds > 0 || m_timeoutLimit.totalMicroseconds() > 0) {
-        session->setTimeout(effectiveTimeout(spec.timeoutSeconds));
+    if (timeoutSeconds > 0 || m_timeoutLimit.totalMicroseconds() > 0) {
+        session->setTimeout(effectiveTimeout(timeoutSeconds));
     }
     return session;
 }

@@ -19,6 +19,10 @@
 //   nuvarocbfs_Request.h               RequestSpec and Reply, the tables a request
 //                                      hands to the procedure
 //   nuvarocbfs_TransferText.cpp        text helpers of the transfers (speed, names, dates)
+//   nuvarocbfs_Network_Transfer.cpp    the frame shared by downloads and uploads
+//   nuvarocbfs_Network_Download.cpp    downloadFile, downloadToFile, saveResponseToFile
+//   nuvarocbfs_Network_Upload.cpp      uploadFile, chunkedUploadFile, getCurrentUploadList
+//   nuvarocbfs_LargeFile.cpp           copyStream64 and the large-file seek helpers
 //
 // Adding a request: fill a RequestSpec (path, method, fields, timeout, record
 // name, gate text; postSpec makes the usual form POST), call runRequest, then
@@ -27,6 +31,7 @@
 // lists; failureReason when the caller needs a reason for every failure).
 
 #include "nuvarocbfs_Defs.h"
+#include "nuvarocbfs_LargeFile.h"
 #include "nuvarocbfs_Request.h"
 #include "nuvarocbfs_XmlParser.h"
 
@@ -40,6 +45,7 @@
 #include <Poco/Stopwatch.h>
 #include <Poco/Timespan.h>
 #include <Poco/Types.h>
+#include <Poco/URI.h>
 
 #include <atomic>
 #include <functional>
@@ -291,6 +297,9 @@ private:
     bool runExchange(const RequestSpec& spec, Reply& reply,
                      const std::function<void(Poco::Net::HTTPClientSession&)>& exchange);
     std::unique_ptr<Poco::Net::HTTPClientSession> openSession(const RequestSpec& spec);
+    // A session (HTTPS when the scheme is "https") on the host and port of uri,
+    // with the timeout of a request of timeoutSeconds; no proxy yet.
+    std::unique_ptr<Poco::Net::HTTPClientSession> openSession(const Poco::URI& uri, int timeoutSeconds);
     bool applyProxy(Poco::Net::HTTPClientSession& session);
     void sendRequest(Poco::Net::HTTPClientSession& session, const RequestSpec& spec);
     void receiveReply(Poco::Net::HTTPClientSession& session, const RequestSpec& spec, Reply& reply);
@@ -378,6 +387,120 @@ private:
 
     // Process-wide: the stream factories have been registered.
     static std::atomic<bool> m_registered;
+
+    // ==== File transfers ====================================================
+    // Downloads: nuvarocbfs_Network_Download.cpp; uploads:
+    // nuvarocbfs_Network_Upload.cpp; the large-file helpers they share:
+    // nuvarocbfs_LargeFile.h. Each call runs on the caller's thread through the
+    // request procedure's frame (runExchange: login gate, session, proxy) and
+    // blocks until the transfer ends or a timeout (120 s per request, 300 s per
+    // piece) ends it. The result and the caller's error text say what
+    // happened; the transfers leave the last error alone (only a session that
+    // cannot be set up, a bad URL or proxy setting, is kept there by the
+    // request procedure, as for every request).
+public:
+    // Downloads the server file fileName in the server folder filePath (the
+    // file's full server path is accepted as filePath too: the server resolves
+    // both) into localPath. rangeStart/rangeEnd (-1 for none) ask for a byte
+    // range: (a, b) "bytes=a-b", (a, -1) "bytes=a-", (-1, b) "bytes=-b".
+    //
+    // Success needs 200 for a whole-file request and 206 for a ranged one, on
+    // the first request and on the one redirect (302 with Location) it follows.
+    // The body then replaces localPath (no range, or a suffix range -b) through
+    // a temporary file renamed into place once the body arrived complete, or
+    // is written into localPath from rangeStart on, keeping every byte before
+    // it (a 206 whose Content-Range starts elsewhere is refused). On false,
+    // error holds the reason and localPath is as it was (an offset write that
+    // broke off keeps what it wrote after the offset). error is not written on
+    // success. The redirect target may be relative (resolved against the
+    // server); the session cookies go only to the server's own host, and an
+    // HTTPS server is never followed to plain HTTP.
+    bool downloadFile(const std::string& filePath, const std::string& fileName, const std::string& localPath,
+                      std::string& error, const std::string& appName, Poco::Int64 rangeStart, Poco::Int64 rangeEnd);
+
+    // Downloads url into localPath (always replaced, as above). url is either
+    // server-relative ("/core/getprofileimage", sent unchanged) or absolute
+    // (the server's URL + a path; another host gets no cookies, an HTTPS server
+    // is not left for plain HTTP). Only 200 or 206 succeed; a 302 fails.
+    bool downloadToFile(const std::string& url, const std::string& localPath, std::string& error);
+
+    // Writes the whole stream in into localPath. offset -1 replaces the file
+    // through a temporary file in the same folder that is renamed into place
+    // only when the stream ended without error and, when expectedLength is
+    // not -1, after exactly expectedLength bytes; on false nothing changed.
+    // Another offset opens the file without truncating it (creating it when
+    // missing) and writes from offset on. A file that cannot be opened raises
+    // the file library's exception; a stream that is not good after opening
+    // or positioning gives false with "Failed: Unable to create local file for
+    // writing".
+    bool saveResponseToFile(std::istream& in, const std::string& localPath, Poco::Int64 offset, std::string& error,
+                            Poco::Int64 expectedLength = -1);
+
+    // Uploads the file at localPath into the server folder remoteFolder in one
+    // multipart POST ("filedata", the name after the last "/" or "\"). True
+    // only when the server answers 200 with "Succeeded" or "OK" as a word of
+    // its own in the body; otherwise false with the body (or, when empty, the
+    // status) in error. A missing file fails with "Failed: " + the file
+    // library's text before anything is sent; a file that changes while it is
+    // sent fails with "Failed: File changed during upload". The last argument
+    // has no effect (callers pass -1).
+    bool uploadFile(const std::string& remoteFolder, const std::string& localPath, std::string& error,
+                    std::string appName, Poco::Int64 unused);
+
+    // The same upload in pieces of at most chunkSize (> 0) bytes on one
+    // session, each telling the server its offset and whether it is the last;
+    // an empty file goes as one empty last piece. date ("" computes it from
+    // the file) goes unchanged with every piece. cancel is read (never
+    // written, so no signal is consumed) before each piece and never after the
+    // last: once the last piece was accepted the upload has succeeded. A
+    // cancelled upload fails with "Canceled by user". While it runs,
+    // getCurrentUploadList shows remoteFolder + "/" + name with the percentage
+    // acknowledged before the piece in flight; the entry is gone afterwards.
+    bool chunkedUploadFile(const std::string& remoteFolder, const std::string& localPath, std::string& error,
+                           const std::atomic<bool>& cancel, std::string appName, Poco::Int64 chunkSize,
+                           std::string date);
+
+    // Empties list, then copies the progress of the chunked uploads running on
+    // this connector into it. Any thread may call it.
+    void getCurrentUploadList(std::map<std::string, int>& list);
+
+private:
+    // The frame of every transfer (nuvarocbfs_Network_Transfer.cpp): the login
+    // gate (logs name + gateLog, error = gateError), then the request
+    // procedure's session on the server (proxy, timeout of timeoutSeconds)
+    // handed to transfer, whose result is returned. An exception from transfer
+    // is logged as name + " : [" display text + "] with message [" ... "]" and
+    // gives false with error = failurePrefix + the display text; a session
+    // that could not be set up gives false with "Failed: " + the reason.
+    bool runTransfer(const std::string& name, const std::string& gateLog, const std::string& gateError,
+                     int timeoutSeconds, const std::string& failurePrefix, std::string& error,
+                     const std::function<bool(Poco::Net::HTTPClientSession&)>& transfer);
+    // Whether a download may fetch from target, and with the session cookies:
+    // only http and https, never plain HTTP when the server is HTTPS; cookies
+    // only for the server's own host (configured or LAN address).
+    bool checkTransferTarget(const Poco::URI& target, bool& sendCookies, std::string& error, const std::string& name);
+    bool isServerHost(const std::string& host) const;
+    std::string transferSetupError() const;
+    // getPrintableSpeedValue of bytes over the watch's time (1 µs at least).
+    static std::string transferSpeed(Poco::UInt64 bytes, const Poco::Stopwatch& watch);
+
+    enum class DownloadOutcome;
+    DownloadOutcome runDownloadRequest(Poco::Net::HTTPClientSession& session, Poco::Net::HTTPRequest& request,
+                                       Poco::Int64 rangeStart, Poco::Int64 rangeEnd, bool mayRedirect,
+                                       const std::string& localPath, std::string& location, std::string& error,
+                                       const std::string& name);
+    // One GET of target (no redirect followed) on a session of its own to
+    // address, after checkTransferTarget; the body is saved as by downloadFile.
+    bool downloadFromAddress(const Poco::URI& address, const std::string& target, Poco::Int64 rangeStart,
+                             Poco::Int64 rangeEnd, const std::string& localPath, std::string& error,
+                             const std::string& name);
+
+    static std::string uploadTarget(const std::string& appName, const std::string& remoteFolder,
+                                    Poco::Int64 offset, bool complete, const std::string& date);
+    bool sendUploadPiece(Poco::Net::HTTPClientSession& session, const std::string& target,
+                         const std::string& fileName, std::istream& data, Poco::Int64 count, int timeoutSeconds,
+                         std::string& error, const std::string& name);
+    // ==== End of file transfers =============================================
 };
 
 // Splits path at every "/" and "\" into its folder part and last component.

@@ -59,6 +59,14 @@ TestFault TestFault::redirectNoLocation(const std::string& path)
     return f;
 }
 
+TestFault TestFault::redirectTo(const std::string& path, const std::string& location)
+{
+    TestFault f = faultAt(path);
+    f.status = 302;
+    f.headers.emplace_back("Location", location);
+    return f;
+}
+
 TestFault TestFault::noContentLength(const std::string& path)
 {
     TestFault f = faultAt(path);

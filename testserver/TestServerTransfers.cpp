@@ -199,6 +199,14 @@ Reply TestServerRouter::downloadFile(Exchange& ex)
         return refusal;
     }
     auto item = m_core.store().item(ex.session->userId, path);
+    // Callers also send the file's full path as filepath: a file at filepath
+    // whose name is filename is that file.
+    std::string fullPath;
+    if (!item && resolve(ex, ex.field("filepath"), fullPath, refusal, "downloadfile") &&
+        lastSegment(fullPath) == ex.field("filename")) {
+        path = fullPath;
+        item = m_core.store().item(ex.session->userId, path);
+    }
     if (!item || item->type != 1) return xml(commandReply("downloadfile", "0", "File not found"), 404);
     if (!m_core.side().access(ex.session->userId, path).first)
         return xml(commandReply("downloadfile", "0", "Permission denied"), 403);

@@ -103,6 +103,7 @@ struct TestFault {
     static TestFault dropAfter(const std::string& path, Poco::Int64 bytes);
     static TestFault truncatedBody(const std::string& path, Poco::Int64 bytesSent);
     static TestFault redirectNoLocation(const std::string& path);
+    static TestFault redirectTo(const std::string& path, const std::string& location);
     static TestFault noContentLength(const std::string& path);
     static TestFault chunked(const std::string& path);
 };
