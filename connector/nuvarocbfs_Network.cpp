@@ -440,15 +440,6 @@ bool NuvaroConnector::runRequest(const RequestSpec& spec, Reply& reply) {
 
 // ---- Result rules ----
 
-bool NuvaroConnector::commandResult(const Reply& reply, const std::string& successText, const std::string& failureText,
-                                    const std::string& unexpectedText) {
-    CommandRule rule;
-    rule.successText = successText;
-    rule.failureText = failureText;
-    rule.unexpectedText = unexpectedText;
-    return commandResult(reply, rule);
-}
-
 bool NuvaroConnector::runCommand(const RequestSpec& spec, const CommandRule& rule) {
     Reply reply;
     runRequest(spec, reply);

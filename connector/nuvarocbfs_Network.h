@@ -317,18 +317,13 @@ private:
 
     // ---- Result rules ----
 
-    // One "command" record with result "1": successText traced (when not
-    // empty), true. One with another result: failureText + " result=" ... at
-    // error level, its message as last error, false. Zero or several records:
-    // unexpectedText at error level, false, last error untouched.
-    bool commandResult(const Reply& reply, const std::string& successText, const std::string& failureText,
-                       const std::string& unexpectedText =
-                           "Unexpected XML response. More than the expected records received!");
     // The parsed records replace out; false (out untouched) unless parsed.
     static bool recordsResult(const Reply& reply, RecordList& out);
 
-    // ---- Result rules of the commands, remote management, lock and listing ----
-
+    // One "command" record with result "1": rule.successText traced (when not
+    // empty), true. One with another result: rule.failureText + " result=" ...
+    // at rule.failureLevel, its message as last error, false. Zero or several
+    // records: logged as the rule says, false, last error untouched.
     bool commandResult(const Reply& reply, const CommandRule& rule);
     // Runs a "command" request and judges its reply by rule.
     bool runCommand(const RequestSpec& spec, const CommandRule& rule);

@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+using CloudSyncTest::TempFolder;
+
 using ::testing::HasSubstr;
 
 namespace {

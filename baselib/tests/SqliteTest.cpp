@@ -11,6 +11,8 @@
 
 #include <fstream>
 
+using CloudSyncTest::TempFolder;
+
 using ::testing::HasSubstr;
 
 namespace {

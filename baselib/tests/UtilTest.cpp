@@ -17,6 +17,8 @@
 #include <type_traits>
 #include <unistd.h>
 
+using CloudSyncTest::TempFolder;
+
 namespace Util = Nuvaro::Util;
 
 namespace {

@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using CloudSyncTest::TempFolder;
+
 using Nuvaro::Data::RawData;
 using Nuvaro::Data::VariantField;
 using Nuvaro::Data::VariantRow;

@@ -148,7 +148,7 @@ protected:
     sqlite3* m_raw = nullptr;
 
 private:
-    StoreTest::TempFolder m_dir;
+    CloudSyncTest::TempFolder m_dir;
 };
 
 // ---- activityAdd ----------------------------------------------------------

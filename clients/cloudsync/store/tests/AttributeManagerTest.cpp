@@ -31,7 +31,7 @@ mode_t modeOf(const std::string& path) {
 }
 
 TEST(Attributes, OnlyTheExecutableBitIsCarried) {
-    StoreTest::TempFolder tmp;
+    CloudSyncTest::TempFolder tmp;
     std::string script = tmp.write("run.sh", "#!/bin/sh\n");
     std::string text = tmp.write("notes.txt", "n");
     ::chmod(script.c_str(), 0755);
@@ -52,7 +52,7 @@ TEST(Attributes, OnlyTheExecutableBitIsCarried) {
 }
 
 TEST(Attributes, SetLastModifiedSetsAndTracesTheTime) {
-    StoreTest::TempFolder tmp;
+    CloudSyncTest::TempFolder tmp;
     std::string file = tmp.write("a.txt", "a");
     CloudSyncTest::LogCapture capture({"AttributeManager"});
     Poco::Timestamp when = Poco::Timestamp::fromUtcTime(utcValue(2017, 5, 16, 12, 34, 56));
@@ -132,7 +132,7 @@ class SameFileCRC : public ::testing::TestWithParam<CrcCase> {};
 
 TEST_P(SameFileCRC, FollowsTheSwitches) {
     const CrcCase& c = GetParam();
-    StoreTest::TempFolder tmp;
+    CloudSyncTest::TempFolder tmp;
     const std::string content = "quarterly report, version 2";
     std::string file = tmp.write("report.docx", content);
     const Poco::Int64 modTime = utcValue(2020, 6, 1, 8, 30, 0);
@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         CrcCase{"NoSwitchesAtAll", nullptr, nullptr, DIFFERENT, DIFFERENT, true}));
 
 TEST(SameFileCRCRules, ChecksumCoversOnlyTheRecordedSize) {
-    StoreTest::TempFolder tmp;
+    CloudSyncTest::TempFolder tmp;
     std::string file = tmp.write("a.docx", "0123456789");
     std::string crcOfFirstFour;
     ASSERT_TRUE(Nuvaro::Util::getFileCRC(tmp.write("b.docx", "0123"), crcOfFirstFour, 0, 4, nullptr));
@@ -174,7 +174,7 @@ TEST(SameFileCRCRules, ChecksumCoversOnlyTheRecordedSize) {
 }
 
 TEST(SameFileCRCRules, UnreadableFileCountsUnchangedAndChangesAreTraced) {
-    StoreTest::TempFolder tmp;
+    CloudSyncTest::TempFolder tmp;
     CloudSyncTest::LogCapture capture({"FolderCacheActivity"});
     Nuvaro::RecordList settings = settingsOf("1", "1");
     EXPECT_TRUE(AttributeManager::sameFileCRC(settings, "crc", "2000-01-01 00:00:00", tmp / "missing", 5, 0));

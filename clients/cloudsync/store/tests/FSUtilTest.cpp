@@ -29,7 +29,7 @@ const std::string kComposed = "caf\xC3\xA9.txt";
 const std::string kDecomposed = "cafe\xCC\x81.txt";
 
 TEST(CaseSensitiveFileExists, IgnoresCompositionButNotCase) {
-    StoreTest::TempFolder tmp;
+    CloudSyncTest::TempFolder tmp;
     tmp.write("nfd/" + kDecomposed, "d");
     tmp.write("nfc/" + kComposed, "c");
     tmp.write("case/Report.txt", "r");
@@ -44,7 +44,7 @@ TEST(CaseSensitiveFileExists, IgnoresCompositionButNotCase) {
 }
 
 TEST(GreedyRecursiveWipe, RemovesATreeButNothingALinkPointsTo) {
-    StoreTest::TempFolder tmp;
+    CloudSyncTest::TempFolder tmp;
     std::string outsideFile = tmp.write("outside/keep.txt", "keep");
     tmp.write("tree/a/b/c.txt", "c");
     tmp.write("tree/top.txt", "t");
@@ -58,7 +58,7 @@ TEST(GreedyRecursiveWipe, RemovesATreeButNothingALinkPointsTo) {
 }
 
 TEST(GreedyRecursiveWipe, RefusesFilesLinksAndMissingPaths) {
-    StoreTest::TempFolder tmp;
+    CloudSyncTest::TempFolder tmp;
     std::string file = tmp.write("file.txt", "f");
     std::string target = tmp.write("target/inner.txt", "i");
     ASSERT_EQ(::symlink((tmp / "target").c_str(), (tmp / "dirlink").c_str()), 0);
@@ -73,7 +73,7 @@ TEST(GreedyRecursiveWipe, RefusesFilesLinksAndMissingPaths) {
 }
 
 TEST(SetCustomPermissions, RestrictsTheTreeWithoutShellOrLinks) {
-    StoreTest::TempFolder tmp;
+    CloudSyncTest::TempFolder tmp;
     // A name a shell would run as a second command.
     const std::string folder = tmp / "data'; touch pwned; '";
     std::string inner = tmp.write("data'; touch pwned; '/sub/f.txt", "f");

@@ -41,7 +41,7 @@ protected:
         return std::stoi(column("select count(*) from " + tableAndWhere + ";").at(0));
     }
 
-    TempFolder m_tmp;
+    CloudSyncTest::TempFolder m_tmp;
 };
 
 } // namespace StoreTest

@@ -1,18 +1,21 @@
 #pragma once
 
 // A fresh folder under the system's temp folder for one test, removed with
-// everything in it when the test ends.
+// everything in it when the object goes.
 
 #include <Poco/File.h>
 #include <Poco/Path.h>
 #include <Poco/UUIDGenerator.h>
 
+#include <fstream>
 #include <string>
+
+namespace CloudSyncTest {
 
 class TempFolder {
 public:
     TempFolder()
-        : m_path(Poco::Path::temp() + "baselib-test-" +
+        : m_path(Poco::Path::temp() + "cloudsync-test-" +
                  Poco::UUIDGenerator::defaultGenerator().createRandom().toString()) {
         Poco::File(m_path).createDirectories();
     }
@@ -26,8 +29,20 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& path() const { return m_path; }
+    // The full path of `name` (relative) inside the folder.
     std::string file(const std::string& name) const { return m_path + "/" + name; }
+    std::string operator/(const std::string& name) const { return file(name); }
+
+    // Writes `content` to the file `name` (relative), creating its folders.
+    std::string write(const std::string& name, const std::string& content) const {
+        std::string full = file(name);
+        Poco::File(Poco::Path(full).parent()).createDirectories();
+        std::ofstream(full, std::ios::binary) << content;
+        return full;
+    }
 
 private:
     std::string m_path;
 };
+
+} // namespace CloudSyncTest
