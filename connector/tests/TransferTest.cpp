@@ -297,6 +297,36 @@ TEST_F(Transfers, FileNameIsThePartAfterTheLastBackslash) {
     EXPECT_EQ(m_server->requests("/upload")[0].body, multipartBody("name.txt", "xyz"));
 }
 
+// A double quote, CR or LF in a file name would end the filename parameter
+// or the part's header line early (and let the rest of the name add headers).
+TEST_F(Transfers, UploadFileNameCannotBreakThePartHeader) {
+    struct Case {
+        std::string name;
+        std::string sent; // the filename parameter on the wire
+    } cases[] = {
+        {"say \"hi\".txt", "say %22hi%22.txt"},
+        {"a\r\nX-Injected: 1\r\n\r\nx", "a%0D%0AX-Injected: 1%0D%0A%0D%0Ax"},
+        {"line\nfeed", "line%0Afeed"},
+        {"100% \xc3\xa9t\xc3\xa9 ;=,'.txt", "100% \xc3\xa9t\xc3\xa9 ;=,'.txt"}, // byte for byte as it is
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sent);
+        m_server->clearRequests();
+        const std::string file = writeLocal(c.name, "data");
+        std::string error;
+        std::atomic<bool> cancel{false};
+        ASSERT_TRUE(m_connector->uploadFile(kFolder, file, error, "sync", -1)) << error;
+        ASSERT_TRUE(m_connector->chunkedUploadFile(kFolder, file, error, cancel, "sync", 3, "")) << error;
+        const auto recorded = m_server->requests("/upload");
+        ASSERT_EQ(recorded.size(), 3u);
+        EXPECT_EQ(recorded[0].body, multipartBody(c.sent, "data"));
+        EXPECT_EQ(recorded[0].header("Content-Length"), std::to_string(200 + c.sent.size() + 4));
+        EXPECT_EQ(recorded[2].body, multipartBody(c.sent, "a"));
+        EXPECT_EQ(m_server->fileContent(kUser, kFolder + "/" + c.name), "data");
+        Poco::File(file).remove();
+    }
+}
+
 TEST_F(Transfers, FileChangedDuringUploadFails) {
     // The server holds its answer while the test changes the file: the bytes
     // sent no longer describe the file.
