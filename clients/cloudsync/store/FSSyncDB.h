@@ -222,8 +222,11 @@ public:
     // hostName and its status set (empty for "" and for a folder that has no
     // row yet). Deleted records are loaded too, except one whose identity,
     // local path or server path a live record holds. abort is read before
-    // each row; when set, the load stops and the result is false (the
-    // records inserted so far stay). False also on a database error.
+    // each row; when set, the load stops and the result is false. False also
+    // when no database is open, on a database error (a lock held past the
+    // busy time-out) and for a damaged row (an OBJID that is not a UUID,
+    // logged on "Sync"). After false the store holds no record at all, so
+    // nobody works from part of a folder.
     bool getDataStore(const std::string& folder, const std::string& hostName,
                       Nuvaro::DataSync::DataSyncStore& store, volatile bool& abort);
     // Writes the store's dirty records (a new row for an identity not stored
@@ -277,14 +280,21 @@ public:
 
     // ---- Children queries (FSSyncDB_Children.cpp) ----
 
+    // Both queries tell a failure from "no children": true when the query
+    // ran (possibly finding nothing), false when no database is open or a
+    // statement failed (a locked database, a broken table; logged on "Sync"),
+    // and the caller must then not take the records for the whole answer.
+    // A damaged row (an OBJID that is not a UUID) is skipped with an error
+    // line and the rest are still returned. Records appended before a
+    // failure stay in `records`; nothing is thrown.
+
     // Appends the live record at localPath, then the live records beneath it
     // (local path beginning with localPath + "/", compared literally: "%"
     // and "_" are ordinary characters, and "A/BC/x" is not beneath "A/B").
-    // Beneath-records come in no defined order. An OBJID that is not a UUID
-    // throws Poco::SyntaxException; records appended before stay.
-    void getFSAllChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
+    // Beneath-records come in no defined order.
+    bool getFSAllChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
     // Appends the live records whose local parent is localPath.
-    void getFSChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
+    bool getFSChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
 
     // The indexes of OBJECT that serve the children queries and the lookups
     // by local path; created by initDB when missing (no other schema change).

@@ -33,8 +33,8 @@ std::string FSSyncDB::descendantsQuery(const std::string& localPath) {
                       from.c_str(), to.c_str());
 }
 
-void FSSyncDB::getFSAllChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
-    runLocked(false, "", [&](wxSQLite3Database& db) {
+bool FSSyncDB::getFSAllChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) {
         wxSQLite3StatementBuffer sql;
         appendObjectRecords(db,
                             sql.Format("select * FROM OBJECT WHERE ISDELETED ='0' AND LOCALFULLPATH = '%q';",
@@ -45,8 +45,8 @@ void FSSyncDB::getFSAllChildren(const std::string& localPath, std::vector<boost:
     });
 }
 
-void FSSyncDB::getFSChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
-    runLocked(false, "", [&](wxSQLite3Database& db) {
+bool FSSyncDB::getFSChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) {
         wxSQLite3StatementBuffer sql;
         appendObjectRecords(db,
                             sql.Format("select * FROM OBJECT WHERE ISDELETED='0' AND LOCALPARENT='%q';",

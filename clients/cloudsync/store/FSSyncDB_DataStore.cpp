@@ -3,6 +3,7 @@
 
 #include "FSSyncDB.h"
 
+#include "NuvaroException.h"
 #include "ObjectRow.h"
 #include "SqlTransaction.h"
 #include "wxSQLite3Database.h"
@@ -184,22 +185,27 @@ bool FSSyncDB::dropStatusSet(const std::string& folder) {
 bool FSSyncDB::getDataStore(const std::string& folder, const std::string& hostName, DataSyncStore& store,
                             volatile bool& abort) {
     Poco::Mutex::ScopedLock lock(m_mutex);
-    if (!m_db || !m_db->IsOpen())
-        return false;
+    bool loaded = false;
     std::string statusText;
-    if (!folder.empty() && !getStatusSet(folder, statusText))
-        return false;
-    store.setName("FSDATASTORE");
-    store.setSyncStatusSet(DataSyncStatusSet(statusText));
-    store.setPeer(hostName);
-    try {
-        return runLocked(false, "", [&](wxSQLite3Database& db) { return loadRecords(db, folder, store, abort); });
-    } catch (const Poco::Exception& e) {
-        syncLog().error("getDataStore Poco Exception caught : " + e.displayText());
-    } catch (const std::exception& e) {
-        syncLog().error(std::string("getDataStore Exception caught : ") + e.what());
+    if (m_db && m_db->IsOpen() && (folder.empty() || getStatusSet(folder, statusText))) {
+        store.setName("FSDATASTORE");
+        store.setSyncStatusSet(DataSyncStatusSet(statusText));
+        store.setPeer(hostName);
+        try {
+            loaded = runLocked(false, "", [&](wxSQLite3Database& db) { return loadRecords(db, folder, store, abort); });
+        } catch (const Nuvaro::Exception& e) {
+            syncLog().error("getDataStore Exception caught : " + e.message());
+        } catch (const Poco::Exception& e) {
+            syncLog().error("getDataStore Poco Exception caught : " + e.displayText());
+        } catch (const std::exception& e) {
+            syncLog().error(std::string("getDataStore Exception caught : ") + e.what());
+        }
     }
-    return false;
+    // No caller may work from half a folder: a load that failed part-way
+    // (a locked database, a damaged row, an abort) leaves no record behind.
+    if (!loaded)
+        store.clear();
+    return loaded;
 }
 
 bool FSSyncDB::saveDataStore(const std::string& folder, DataSyncStore& store, int& count) {

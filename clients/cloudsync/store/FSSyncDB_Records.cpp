@@ -3,6 +3,7 @@
 
 #include "FSSyncDB.h"
 
+#include "NuvaroException.h"
 #include "ObjectRow.h"
 #include "wxSQLite3Database.h"
 
@@ -38,8 +39,8 @@ boost::shared_ptr<FSSyncRecord> lookUp(wxSQLite3Database& db, const char* column
                FSSyncDB::convertToStdPath(path).c_str());
     try {
         return firstObjectRecord(db, std::string(sql));
-    } catch (const Poco::Exception& e) {
-        Poco::Logger::get("Sync").error(std::string(operation) + " Poco Exception caught : " + e.displayText());
+    } catch (const Nuvaro::Exception& e) {
+        Poco::Logger::get("Sync").error(std::string(operation) + " Exception caught : " + e.message());
         return boost::shared_ptr<FSSyncRecord>();
     }
 }

@@ -213,6 +213,42 @@ TEST_F(DataStoreTest, AbortFlagStopsTheLoadAtTheFirstRow) {
     EXPECT_EQ(store.getPeer(), "laptop1");
 }
 
+// A load that fails part-way used to leave the records read before the
+// failure in the store, for a caller to work from half a folder.
+TEST_F(DataStoreTest, LoadThatFailsPartWayLeavesTheStoreEmpty) {
+    add({m_a, m_b});
+    sql("insert into OBJECT (OBJID, TYPE, NAME, FULLPATH, LOCALFULLPATH, ISDELETED, SYNCFOLDER) values "
+        "('damaged', 1, 'x', '/acct1/x', 'My Files/x', 0, '/acct1');");
+    volatile bool abort = false;
+    {
+        CloudSyncTest::LogCapture capture({"Sync"});
+        DataSyncStore store;
+        EXPECT_FALSE(m_db.getDataStore("/acct1", "laptop1", store, abort));
+        EXPECT_EQ(store.size(), 0u);
+        EXPECT_TRUE(store.getDirtyRecords().empty());
+        EXPECT_TRUE(capture.contains("getDataStore Exception caught : OBJECT row with a malformed identity 'damaged'",
+                                     "Sync"))
+            << capture.dump();
+    }
+    sql("delete from OBJECT where OBJID='damaged';");
+
+    // A lock held past the busy time-out by another connection.
+    m_db.setBusyTimeout(0);
+    wxSQLite3Database writer;
+    writer.Open(path());
+    writer.Begin(WXSQLITE_TRANSACTION_EXCLUSIVE);
+    DataSyncStore locked;
+    locked.insert(m_c);  // whatever the store held before
+    EXPECT_FALSE(m_db.getDataStore("", "laptop1", locked, abort));
+    EXPECT_EQ(locked.size(), 0u);
+    writer.Rollback();
+    writer.Close();
+
+    DataSyncStore store;
+    load("/acct1", store);
+    EXPECT_EQ(store.size(), 2u);
+}
+
 TEST_F(DataStoreTest, StatusSetsStoreReplaceAndDrop) {
     ASSERT_TRUE(m_db.setStatusSet("/SHARED/o'neil", "a:1"));
     ASSERT_TRUE(m_db.setStatusSet("/SHARED/o'neil", "a:2"));
