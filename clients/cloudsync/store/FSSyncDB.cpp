@@ -143,6 +143,25 @@ bool FSSyncDB::setVersionInfo(int version, const std::string& status, const std:
     });
 }
 
+// ---- Indexes ----
+
+bool FSSyncDB::createObjectIndexes() {
+    static const std::pair<const char*, const char*> kIndexes[] = {
+        {LOCALFULLPATH_INDEX, "LOCALFULLPATH"},
+        {LOCALPARENT_INDEX, "LOCALPARENT"},
+        {FULLPATH_INDEX, "FULLPATH"},
+        {SYNCFOLDER_INDEX, "SYNCFOLDER"},
+    };
+    return runLocked(false, "", [](wxSQLite3Database& db) {
+        SqlTransaction group(db);
+        for (const auto& index : kIndexes)
+            db.ExecuteUpdate(std::string("CREATE INDEX IF NOT EXISTS ") + index.first + " ON OBJECT (" +
+                             index.second + ");");
+        group.commit();
+        return true;
+    });
+}
+
 // ---- Totals ----
 
 void FSSyncDB::updateStats() {

@@ -296,13 +296,24 @@ public:
     // Appends the live records whose local parent is localPath.
     bool getFSChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
 
-    // The indexes of OBJECT that serve the children queries and the lookups
-    // by local path; created by initDB when missing (no other schema change).
+    // ---- Indexes of OBJECT and the statements they serve ----
+    //
+    // Created by initDB when missing (no other schema change): by local path
+    // and by local parent (children queries, lookups by local path), by
+    // server path (lookups by server path, one per file of a pass) and by
+    // sync folder (the load and the forgetting of one folder).
     static constexpr const char* LOCALFULLPATH_INDEX = "OBJECT_LOCALFULLPATH_IDX";
     static constexpr const char* LOCALPARENT_INDEX = "OBJECT_LOCALPARENT_IDX";
+    static constexpr const char* FULLPATH_INDEX = "OBJECT_FULLPATH_IDX";
+    static constexpr const char* SYNCFOLDER_INDEX = "OBJECT_SYNCFOLDER_IDX";
     bool createObjectIndexes();
     // The statement getFSAllChildren runs for the records beneath localPath.
     static std::string descendantsQuery(const std::string& localPath);
+    // The statement of a lookup by path: column "FULLPATH" (getFSSyncRecord)
+    // or "LOCALFULLPATH" (getFSSyncRecordFromLocalFullPath).
+    static std::string recordByPathQuery(const std::string& column, const std::string& path);
+    // The statement getDataStore runs for a folder ("" for every row).
+    static std::string folderRecordsQuery(const std::string& folder);
 
     // ==== End of records, data store, lists and children queries ====
 

@@ -1,5 +1,4 @@
-// FSSyncDB: the children queries (a folder's live records by local path) and
-// the OBJECT indexes that serve them.
+// FSSyncDB: the children queries (a folder's live records by local path).
 
 #include "FSSyncDB.h"
 
@@ -8,15 +7,6 @@
 
 namespace Nuvaro {
 namespace Sync {
-
-bool FSSyncDB::createObjectIndexes() {
-    return runLocked(false, "", [](wxSQLite3Database& db) {
-        db.ExecuteUpdate("CREATE INDEX IF NOT EXISTS " + std::string(LOCALFULLPATH_INDEX) +
-                         " ON OBJECT (LOCALFULLPATH);");
-        db.ExecuteUpdate("CREATE INDEX IF NOT EXISTS " + std::string(LOCALPARENT_INDEX) + " ON OBJECT (LOCALPARENT);");
-        return true;
-    });
-}
 
 std::string FSSyncDB::descendantsQuery(const std::string& localPath) {
     // The texts that begin with P + "/" are exactly those from P + "/" up to,

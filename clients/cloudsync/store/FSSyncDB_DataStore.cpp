@@ -124,12 +124,7 @@ void insertUnshadowed(DataSyncStore& store, const std::vector<boost::shared_ptr<
 // Loads the rows of one folder (every row when folder is empty) into the
 // store; false when abort was set while the rows were read.
 bool loadRecords(wxSQLite3Database& db, const std::string& folder, DataSyncStore& store, volatile bool& abort) {
-    wxSQLite3StatementBuffer sql;
-    if (folder.empty())
-        sql.Format("select * FROM OBJECT;");
-    else
-        sql.Format("select * FROM OBJECT where SYNCFOLDER='%q';", folder.c_str());
-    wxSQLite3ResultSet rows = db.ExecuteQuery(sql);
+    wxSQLite3ResultSet rows = db.ExecuteQuery(FSSyncDB::folderRecordsQuery(folder));
     ObjectRowReader reader(rows);
     std::vector<boost::shared_ptr<FSSyncRecord>> deleted;
     while (rows.NextRow()) {
@@ -149,6 +144,14 @@ bool loadRecords(wxSQLite3Database& db, const std::string& folder, DataSyncStore
 }
 
 } // namespace
+
+// Runs on SYNCFOLDER_INDEX for one folder.
+std::string FSSyncDB::folderRecordsQuery(const std::string& folder) {
+    if (folder.empty())
+        return "select * FROM OBJECT;";
+    wxSQLite3StatementBuffer sql;
+    return sql.Format("select * FROM OBJECT where SYNCFOLDER='%q';", folder.c_str());
+}
 
 // ---- Status sets ----
 

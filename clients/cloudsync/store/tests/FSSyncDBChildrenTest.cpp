@@ -138,26 +138,13 @@ TEST_F(ChildrenTest, FailedQueryIsToldFromNoChildren) {
 }
 
 TEST_F(ChildrenTest, QueriesRunOnTheirIndexes) {
-    EXPECT_EQ(column("select name from sqlite_master where type='index' and tbl_name='OBJECT' and sql is not null "
-                     "order by name;"),
-              (std::vector<std::string>{"OBJECT_LOCALFULLPATH_IDX", "OBJECT_LOCALPARENT_IDX"}));
-    wxSQLite3Database db;
-    db.Open(path());
-    wxSQLite3ResultSet rows =
-        db.ExecuteQuery("EXPLAIN QUERY PLAN " + Nuvaro::Sync::FSSyncDB::descendantsQuery("My Files/A/B"));
-    std::string plan;
-    while (rows.NextRow())
-        plan += rows.GetStdString("detail") + " | ";
-    rows.Finalize();
-    db.Close();
+    const std::string plan = queryPlan(Nuvaro::Sync::FSSyncDB::descendantsQuery("My Files/A/B"));
     EXPECT_NE(plan.find("USING INDEX OBJECT_LOCALFULLPATH_IDX (LOCALFULLPATH>? AND LOCALFULLPATH<?)"),
               std::string::npos)
         << plan;
-
-    // Opening the file again finds the indexes and keeps them.
-    m_db.closeDB();
-    ASSERT_TRUE(m_db.openDB(path(), ""));
-    EXPECT_EQ(count("sqlite_master where type='index' and tbl_name='OBJECT' and sql is not null"), 2);
+    EXPECT_NE(queryPlan("select * FROM OBJECT WHERE ISDELETED='0' AND LOCALPARENT='My Files/A/B';")
+                  .find("USING INDEX OBJECT_LOCALPARENT_IDX (LOCALPARENT=?)"),
+              std::string::npos);
 }
 
 } // namespace

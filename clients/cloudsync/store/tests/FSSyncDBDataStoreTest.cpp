@@ -249,6 +249,40 @@ TEST_F(DataStoreTest, LoadThatFailsPartWayLeavesTheStoreEmpty) {
     EXPECT_EQ(store.size(), 2u);
 }
 
+// A lookup by server path (one per file when a delta is applied) and the
+// load and forgetting of one folder used to scan the whole OBJECT table.
+TEST_F(DataStoreTest, LookupsByServerPathAndFolderRunOnIndexes) {
+    using Nuvaro::Sync::FSSyncDB;
+    EXPECT_EQ(column("select name from sqlite_master where type='index' and tbl_name='OBJECT' and sql is not null "
+                     "order by name;"),
+              (std::vector<std::string>{"OBJECT_FULLPATH_IDX", "OBJECT_LOCALFULLPATH_IDX", "OBJECT_LOCALPARENT_IDX",
+                                        "OBJECT_SYNCFOLDER_IDX"}));
+    struct Case {
+        std::string statement;
+        std::string step;
+    } cases[] = {
+        {FSSyncDB::recordByPathQuery("FULLPATH", "/acct1/docs/a.txt"),
+         "SEARCH OBJECT USING INDEX OBJECT_FULLPATH_IDX (FULLPATH=?)"},
+        {FSSyncDB::recordByPathQuery("LOCALFULLPATH", "My Files/docs/a.txt"),
+         "SEARCH OBJECT USING INDEX OBJECT_LOCALFULLPATH_IDX (LOCALFULLPATH=?)"},
+        {FSSyncDB::folderRecordsQuery("/acct1"), "SEARCH OBJECT USING INDEX OBJECT_SYNCFOLDER_IDX (SYNCFOLDER=?)"},
+        {"delete FROM OBJECT WHERE SYNCFOLDER='/acct1';",
+         "SEARCH OBJECT USING INDEX OBJECT_SYNCFOLDER_IDX (SYNCFOLDER=?)"},
+    };
+    for (const auto& c : cases) {
+        const std::string plan = queryPlan(c.statement);
+        EXPECT_NE(plan.find(c.step), std::string::npos) << c.statement << "\n" << plan;
+    }
+
+    // An older file without them gets them when it is opened, once.
+    m_db.closeDB();
+    sql("DROP INDEX OBJECT_FULLPATH_IDX; DROP INDEX OBJECT_SYNCFOLDER_IDX;");
+    ASSERT_TRUE(m_db.openDB(path(), ""));
+    m_db.closeDB();
+    ASSERT_TRUE(m_db.openDB(path(), ""));
+    EXPECT_EQ(count("sqlite_master where type='index' and tbl_name='OBJECT' and sql is not null"), 4);
+}
+
 TEST_F(DataStoreTest, StatusSetsStoreReplaceAndDrop) {
     ASSERT_TRUE(m_db.setStatusSet("/SHARED/o'neil", "a:1"));
     ASSERT_TRUE(m_db.setStatusSet("/SHARED/o'neil", "a:2"));
