@@ -32,7 +32,9 @@
 // bound to a prepared statement (the OBJECT row writes, see ObjectRow.h).
 //
 // Life cycle: construct (closed) -> openDB(path, "") from the base, which runs
-// initDB -> any member from any thread -> closeDB() by the owner.
+// initDB and stays closed when the file is not a sound sync database of a
+// version this program understands (getOpenError tells why) -> any member
+// from any thread -> closeDB() by the owner.
 
 #include "FSActivity.h"
 #include "DataSyncStore.h"
@@ -67,10 +69,13 @@ public:
     // ---- Schema and version (FSSyncDB.cpp) ----
 
     // Creates the missing tables (a new database starts at version 2, "OK",
-    // ""), upgrades a version-1 database, and computes the totals. True only
-    // when the schema ends at version 2; any other version (an empty VERSION
-    // table, a version from another program) gives false and the database
-    // must not be used for syncing.
+    // ""), upgrades a version-1 database, adds missing indexes and computes
+    // the totals. True only when the schema ends at version 2. A file this
+    // program does not understand (an empty VERSION table, a version other
+    // than 1 or 2 such as one written by a newer program, a table that lacks
+    // a column this program reads) gives false before anything is written to
+    // it, and openDB then closes the database: every member returns its
+    // failure value, and nothing reads or writes a schema it does not know.
     bool initDB() override;
 
     // Brings a version-1 database to version 2 by adding the OBJECT columns
