@@ -48,6 +48,14 @@ VariantRow sampleRow() {
     return row;
 }
 
+// Sets one field of row, writes the row to path and returns the file's text.
+std::string writeOneField(VariantRow& row, const std::string& path, const std::string& name,
+                          const std::string& value) {
+    row[name] = value;
+    EXPECT_TRUE(row.write(path)) << row.getLastError();
+    return readFile(path);
+}
+
 std::size_t filesIn(const std::string& folder) {
     std::vector<std::string> names;
     Poco::File(folder).list(names);
@@ -236,9 +244,7 @@ TEST(VariantRow, WriteThatCannotSucceedLeavesTheOldFileInPlace) {
     TempFolder temp;
     const std::string path = temp.file("editinfo.xml");
     VariantRow good;
-    good["name"] = "a.txt";
-    ASSERT_TRUE(good.write(path));
-    const std::string before = readFile(path);
+    const std::string before = writeOneField(good, path, "name", "a.txt");
 
     std::vector<VariantRow> refused(5);
     refused[0]["1starts with digit"] = "x";
@@ -261,9 +267,7 @@ TEST(VariantRow, WriteRefusesFieldNamesThatCannotBeReadBackAndKeepsTheOldFile) {
     TempFolder temp;
     const std::string path = temp.file("syncclientconfig.xml");
     VariantRow good;
-    good["url"] = "https://files.example.com";
-    ASSERT_TRUE(good.write(path));
-    const std::string before = readFile(path);
+    const std::string before = writeOneField(good, path, "url", "https://files.example.com");
 
     for (const std::string& name : {std::string("\xFF"), std::string("a\xC3"), std::string("\xC3\x28"),
                                    std::string("\xED\xA0\x80"),       // a surrogate
