@@ -8,6 +8,7 @@ packages=(
   libpoco-dev libboost-dev libutf8proc-dev libtinyxml-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl curl sqlite3
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()
