@@ -1,6 +1,6 @@
 // Information endpoints of the test server: status, plugin list,
-// authentication info, file info, access details, favourites, and the
-// remote-management queue.
+// authentication info, file info, access details, favourites, the
+// remote-management queue, and the profile and login images.
 
 #include "TestServerCore.h"
 #include "TestServerRouter.h"
@@ -108,6 +108,31 @@ Reply TestServerRouter::ackRmcCommands(Exchange& ex)
     std::vector<std::string> list(tokens.begin(), tokens.end());
     int matched = m_core.side().acknowledgeRmc(ex.field("remote_client_id"), list);
     return command(type, true, std::to_string(matched) + " commands acknowledged");
+}
+
+namespace {
+
+Reply pngReply(const std::string& bytes)
+{
+    Reply reply;
+    reply.contentType = "image/png";
+    reply.body = bytes;
+    return reply;
+}
+
+} // namespace
+
+// The logged-in account's picture.
+Reply TestServerRouter::profileImage(Exchange& ex)
+{
+    return pngReply(m_core.side().profileImage(ex.session->userId));
+}
+
+// ?type=login: the picture of the login page; public, as the page is.
+Reply TestServerRouter::customImage(Exchange& ex)
+{
+    if (ex.field("type") != "login") return xml(commandReply("getcustomimage", "0", "Unknown image type"), 404);
+    return pngReply(m_core.side().loginImage());
 }
 
 } // namespace TestServer
