@@ -12,9 +12,18 @@ namespace Nuvaro {
 namespace Sync {
 namespace TestServer {
 
+// The status record; an empty "teamfolderaccount" is filled with the owner of
+// the account's first team folder, so a client sees its team folders without
+// further set-up.
 Reply TestServerRouter::systemStatus(Exchange& ex)
 {
-    return xml(XmlReply("systemstatus").record("status", m_core.side().statusRecord(profileOf(ex))).str());
+    Fields status = m_core.side().statusRecord(profileOf(ex));
+    for (auto& field : status) {
+        if (field.first != "teamfolderaccount" || !field.second.empty()) continue;
+        for (const SyncFolder& folder : m_core.syncFoldersOf(ex.session->userId))
+            if (folder.teamFolder && field.second.empty()) field.second = folder.teamFolderAccount;
+    }
+    return xml(XmlReply("systemstatus").record("status", status).str());
 }
 
 Reply TestServerRouter::pluginList(Exchange&)

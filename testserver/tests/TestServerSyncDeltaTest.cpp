@@ -120,6 +120,11 @@ TEST_F(SyncTest, FolderListAndStatusSetsNameTheFoldersTheAccountSees)
         }
     }
 
+    EXPECT_EQ(records(client->get("/core/getsystemstatus").body, "status").at(0)["teamfolderaccount"], "teamacct")
+        << "the status names the team folders' owner unless the test set another";
+    server->setStatusValue("teamfolderaccount", "configured");
+    EXPECT_EQ(records(client->get("/core/getsystemstatus").body, "status").at(0)["teamfolderaccount"], "configured");
+
     server->setAllowSync("user1", false);
     for (auto request : {&SyncTest::folderList, &SyncTest::statusSets})
         EXPECT_EQ(records((this->*request)({"/user1"}).body, "meta").at(0)["allowsync"], "0");
