@@ -121,7 +121,7 @@ public:
     // of the changes made through this API. Default "testserver" for both.
     void setApiPeer(const std::string& peer, const std::string& friendlyName);
     // Loads every file and folder below a local folder into the account's
-    // own files ("/<profile>/..."), keeping modification times; links are
+    // own files ("/<profile>/..."), keeping the files' modification times; links are
     // skipped. Returns the number of items loaded, -1 when the account or the
     // folder does not exist.
     int seedFromFolder(const std::string& userId, const std::string& localFolder);
