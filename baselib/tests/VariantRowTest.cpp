@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <fstream>
 #include <limits>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,13 +20,6 @@ using Nuvaro::Data::VariantField;
 using Nuvaro::Data::VariantRow;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
@@ -53,7 +45,7 @@ std::string writeOneField(VariantRow& row, const std::string& path, const std::s
                           const std::string& value) {
     row[name] = value;
     EXPECT_TRUE(row.write(path)) << row.getLastError();
-    return readFile(path);
+    return TempFolder::read(path);
 }
 
 std::size_t filesIn(const std::string& folder) {
@@ -233,7 +225,7 @@ TEST(VariantRow, DamagedOrMissingFileIsAFailureAndChangesNothing) {
         EXPECT_EQ(row.getFieldNames(), std::vector<std::string>{"url"}) << content;
         EXPECT_EQ(row.getField("url").getString(), "before");
         EXPECT_EQ(row.getRootName(), "mine");
-        EXPECT_EQ(readFile(path), content);  // the file is left as it was
+        EXPECT_EQ(TempFolder::read(path), content);  // the file is left as it was
     }
     VariantRow row;
     EXPECT_FALSE(row.read(temp.file("missing.xml")));
@@ -257,7 +249,7 @@ TEST(VariantRow, WriteThatCannotSucceedLeavesTheOldFileInPlace) {
         EXPECT_FALSE(row.getLastError().empty());
     }
     EXPECT_FALSE(good.write(temp.file("no-such-folder/editinfo.xml")));
-    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(TempFolder::read(path), before);
     EXPECT_EQ(filesIn(temp.path()), 1u);
 }
 
@@ -282,7 +274,7 @@ TEST(VariantRow, WriteRefusesFieldNamesThatCannotBeReadBackAndKeepsTheOldFile) {
         std::string xml = "untouched";
         EXPECT_FALSE(row.formatXml(xml));
         EXPECT_EQ(xml, "untouched");
-        EXPECT_EQ(readFile(path), before);
+        EXPECT_EQ(TempFolder::read(path), before);
     }
     // Binary data can hold one name twice; the second would be lost.
     VariantRow twice;
@@ -298,7 +290,7 @@ TEST(VariantRow, WriteRefusesFieldNamesThatCannotBeReadBackAndKeepsTheOldFile) {
     }
     ASSERT_EQ(twice.getFieldCount(), 2u);
     EXPECT_FALSE(twice.write(path));
-    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(TempFolder::read(path), before);
     EXPECT_EQ(filesIn(temp.path()), 1u);
 
     // Names of other scripts are names and are written.
