@@ -1,5 +1,7 @@
 #include "DataSyncRecord.h"
 
+#include "NuvaroException.h"
+
 namespace Nuvaro {
 namespace DataSync {
 
@@ -35,7 +37,10 @@ void DataSyncRecord::saveBase(Data::VariantRow& row) const {
 
 void DataSyncRecord::loadBase(Data::VariantRow& row) {
     std::string idText = row.getField("DSID").getString();
-    id = idText.empty() ? Poco::UUID::null() : Poco::UUID(idText);
+    Poco::UUID parsed;
+    if (!idText.empty() && !parsed.tryParse(idText))
+        throw Nuvaro::Exception("Malformed record identity in stored data: " + idText);
+    id = parsed;
     updatedVersion = static_cast<long>(row.getField("DSUPDVERSION").getInt64());
     updatedPeer = row.getField("DSUPDPEER").getString();
     createdVersion = static_cast<long>(row.getField("DSCRTVERSION").getInt64());

@@ -51,8 +51,10 @@ public:
     // Stores the six base fields in `row` under the names "DSID" (identity text),
     // "DSUPDVERSION", "DSUPDPEER", "DSCRTVERSION", "DSCRTPEER", "DSDELETED".
     void saveBase(Data::VariantRow& row) const;
-    // Reads them back; a missing field reads as 0 or "", and an identity text
-    // that is not a UUID throws Poco::SyntaxException.
+    // Reads them back; a missing field reads as 0 or "" (a missing identity as
+    // the nil one). An identity text that is not a UUID (a damaged stored
+    // record) throws Nuvaro::Exception, the only exception the readers of
+    // stored data pass on; the record may then be partly read.
     void loadBase(Data::VariantRow& row);
 
     const Poco::UUID& getId() const { return id; }

@@ -79,5 +79,11 @@ void DataSyncStore::clearDirtyRecords() {
     m_new.clear();
 }
 
+void DataSyncStore::clear() {
+    m_records.clear();
+    clearDirtyRecords();
+    m_highestVersion = 0;
+}
+
 } // namespace DataSync
 } // namespace Nuvaro

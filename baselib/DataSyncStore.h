@@ -65,6 +65,9 @@ public:
     // The records added by addNewRecord since the last clearDirtyRecords.
     const DataSyncRecordMap& getNewRecords() const { return m_new; }
     void clearDirtyRecords();
+    // Forgets every record (dirty and new ones included) and the versions
+    // seen, as in a newly built store; name, peer and status set stay.
+    void clear();
     std::size_t size() const { return m_records.size(); }
 
     const std::string& getName() const { return m_name; }

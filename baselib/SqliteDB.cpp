@@ -1,7 +1,28 @@
 #include "SqliteDB.h"
 
+#include "NuvaroException.h"
+#include "wxSQLite3Exception.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Logger.h>
+
+#include <exception>
+
 namespace Nuvaro {
 namespace Misc {
+
+namespace {
+
+// Reads every page of the file (SQLite's quick check): a file whose pages
+// are damaged fails here, when it is opened, not in the middle of a pass.
+void checkPages(wxSQLite3Database& db) {
+    wxSQLite3ResultSet rows = db.ExecuteQuery("PRAGMA quick_check(1);");
+    const std::string verdict = rows.NextRow() ? rows.GetStdString(0) : std::string("no answer");
+    rows.Finalize();
+    if (verdict != "ok") throw wxSQLite3Exception(WXSQLITE_ERROR, "database disk image is malformed: " + verdict);
+}
+
+} // namespace
 
 SqliteDB::SqliteDB() = default;
 
@@ -10,10 +31,30 @@ SqliteDB::~SqliteDB() { closeDB(); }
 bool SqliteDB::openDB(const std::string& path, const std::string& key) {
     Poco::Mutex::ScopedLock lock(m_mutex);
     closeDB();
-    auto db = std::make_unique<wxSQLite3Database>();
-    db->Open(path, key);
-    m_db = std::move(db);
-    return initDB();
+    m_openError.clear();
+    std::string reason;
+    try {
+        auto db = std::make_unique<wxSQLite3Database>();
+        db->Open(path, key);
+        checkPages(*db);
+        m_db = std::move(db);
+        if (initDB()) return true;
+        reason = "its tables or version are not ones this program can use";
+    } catch (const wxSQLite3Exception& e) {
+        reason = e.GetMessage();
+    } catch (const Poco::Exception& e) {
+        reason = e.displayText();
+    } catch (const Nuvaro::Exception& e) {
+        reason = e.message();
+    } catch (const std::exception& e) {
+        reason = e.what();
+    }
+    // Nothing may go on with a file that did not open cleanly: every member
+    // of the subclass finds no database and returns its failure value.
+    closeDB();
+    m_openError = "Cannot use the database " + path + ": " + reason;
+    Poco::Logger::get("Sync").error(m_openError);
+    return false;
 }
 
 void SqliteDB::closeDB() {
@@ -27,6 +68,11 @@ void SqliteDB::closeDB() {
 bool SqliteDB::isOpen() const {
     Poco::Mutex::ScopedLock lock(m_mutex);
     return m_db != nullptr;
+}
+
+std::string SqliteDB::getOpenError() const {
+    Poco::Mutex::ScopedLock lock(m_mutex);
+    return m_openError;
 }
 
 bool SqliteDB::initDB() { return true; }

@@ -4,9 +4,10 @@
 // database): one connection, one recursive mutex, and a schema hook.
 //
 // Life cycle: construct (closed, m_db null) -> openDB(path, "") opens or creates
-// the file and runs the subclass's initDB() -> members of the subclass run SQL
-// through m_db while holding m_mutex -> closeDB() (m_db null again). The
-// destructor closes a database that is still open.
+// the file and runs the subclass's initDB(), and stays closed when any of that
+// fails -> members of the subclass run SQL through m_db while holding m_mutex
+// -> closeDB() (m_db null again). The destructor closes a database that is
+// still open.
 //
 // Ownership and threads: m_db and m_mutex are the subclass's to use. Every
 // member of a subclass that runs SQL takes m_mutex for its whole body
@@ -30,18 +31,24 @@ public:
     SqliteDB(const SqliteDB&) = delete;
     SqliteDB& operator=(const SqliteDB&) = delete;
 
-    // Opens `path` (creating a missing file) and then calls initDB(); returns
-    // initDB's result. A file that cannot be opened, or is not an SQLite
-    // database, throws wxSQLite3Exception and leaves the object closed. When
-    // initDB returns false (or throws) the database stays open: the owner
-    // decides whether to go on with it. `key` must be empty (no encryption).
+    // Opens `path` (creating a missing file), reads every page once, then
+    // calls initDB(). True only when all of that succeeded. Otherwise the
+    // object is left closed, so every member of the subclass returns its
+    // failure value, and getOpenError() says why (also logged at error level
+    // on "Sync"): a file that cannot be opened, is not an SQLite database or
+    // has damaged pages, or whose initDB returned false or threw. Nothing is
+    // thrown. `key` must be empty (no encryption).
     bool openDB(const std::string& path, const std::string& key);
     // Closes the database; harmless when it is closed.
     void closeDB();
     bool isOpen() const;
+    // Why the last openDB failed ("Cannot use the database <path>: <reason>"),
+    // or "" after a successful one.
+    std::string getOpenError() const;
 
     // Creates or upgrades the subclass's schema; true when the database is
-    // usable. Runs with m_db open and m_mutex held. The base has no schema.
+    // usable. Runs with m_db open and m_mutex held; false (or an exception)
+    // makes openDB close the database again. The base has no schema.
     virtual bool initDB();
 
 protected:
@@ -49,6 +56,10 @@ protected:
     std::unique_ptr<wxSQLite3Database> m_db;
     // Recursive; guards m_db and every statement run through it.
     mutable Poco::Mutex m_mutex;
+
+private:
+    // Guarded by m_mutex.
+    std::string m_openError;
 };
 
 } // namespace Misc

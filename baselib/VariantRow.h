@@ -34,9 +34,12 @@
 // write() replaces the file atomically (a temporary file in the same folder,
 // flushed to disk, then renamed over the target; the target's permissions are
 // kept, a new file is readable by its owner only) and returns false, leaving
-// the old file as it was, when a field name is not a valid XML element name,
-// a value holds a control character XML cannot carry, or the file system
-// fails. Fields read from a file are all written back, so fields this program
+// the old file as it was, when a field name is not an XML element name
+// (valid UTF-8 of XML's name characters, no ":"), a value is not valid UTF-8
+// or holds a control character XML cannot carry, the text would not read
+// back as exactly these fields (a name the parser refuses, a name that
+// occurs twice, which binary data can hold), or the file system fails. So a
+// readable file is never replaced by one that cannot be read back. Fields read from a file are all written back, so fields this program
 // does not know survive a rewrite; comments of a hand-written file do not.
 //
 // getLastError() describes the last failure of read(path) or write(path).
@@ -77,6 +80,12 @@ public:
     // XML file form.
     bool read(const std::string& path);
     bool write(const std::string& path) const;
+    // The same form as text: parseXml replaces the row's fields and root name
+    // (false, row unchanged, for text that is not well-formed XML);
+    // formatXml gives the text write() would store (false, xml untouched,
+    // when write() would refuse).
+    bool parseXml(const std::string& text);
+    bool formatXml(std::string& xml) const;
     const std::string& getLastError() const { return m_lastError; }
 
     // Name of the root element written by write(path): "config" unless the

@@ -5,6 +5,7 @@
 //   save       saveDataStore of that many new records (one transaction)
 //   load       getDataStore of them into a new store
 //   children   getFSChildren and getFSAllChildren of a folder of 1,000 items
+//   lookup     getFSSyncRecord by server path, averaged over 1,000 paths
 //   reference  the same rows inserted by a plain sqlite3 program into the same
 //              table and indexes, one prepared statement, one transaction
 //   peak RSS   the child's peak resident memory
@@ -79,7 +80,9 @@ double referenceInsert(const std::string& path, const std::vector<boost::shared_
                        "ISDELETED integer, SYNCFOLDER TEXT, LOCALPARENT TEXT, LOCALFULLPATH TEXT, FILECRC TEXT, "
                        "FILEMOD TEXT);"
                        "CREATE INDEX OBJECT_LOCALFULLPATH_IDX ON OBJECT (LOCALFULLPATH);"
-                       "CREATE INDEX OBJECT_LOCALPARENT_IDX ON OBJECT (LOCALPARENT);",
+                       "CREATE INDEX OBJECT_LOCALPARENT_IDX ON OBJECT (LOCALPARENT);"
+                       "CREATE INDEX OBJECT_FULLPATH_IDX ON OBJECT (FULLPATH);"
+                       "CREATE INDEX OBJECT_SYNCFOLDER_IDX ON OBJECT (SYNCFOLDER);",
                        nullptr, nullptr, nullptr),
           db, "schema");
     auto start = std::chrono::steady_clock::now();
@@ -166,7 +169,7 @@ void runSize(const std::string& folder, int count) {
     // Children of the middle folder, averaged over a few runs; each query
     // returns its record count.
     std::string middle = "My Files/d" + std::to_string(count / kFolderSize / 2);
-    auto timeQuery = [&](void (FSSyncDB::*query)(const std::string&, std::vector<boost::shared_ptr<FSSyncRecord>>&),
+    auto timeQuery = [&](bool (FSSyncDB::*query)(const std::string&, std::vector<boost::shared_ptr<FSSyncRecord>>&),
                          std::size_t& found) {
         const int runs = 20;
         auto begin = std::chrono::steady_clock::now();
@@ -181,11 +184,25 @@ void runSize(const std::string& folder, int count) {
     std::size_t foundAll = 0;
     double children = timeQuery(&FSSyncDB::getFSChildren, found);
     double allChildren = timeQuery(&FSSyncDB::getFSAllChildren, foundAll);
+
+    // Lookups by server path spread over the whole table, as the apply step
+    // makes them (one per file).
+    const int lookups = 1000;
+    start = std::chrono::steady_clock::now();
+    for (int k = 0; k < lookups; ++k) {
+        const int i = static_cast<int>((static_cast<long long>(k) * 7919) % count);
+        const std::string name = "file-" + std::to_string(i) + ".txt";
+        if (!db.getFSSyncRecord("/acct1/d" + std::to_string(i / kFolderSize) + "/" + name)) {
+            std::fprintf(stderr, "getFSSyncRecord found nothing\n");
+            std::exit(1);
+        }
+    }
+    double lookup = secondsSince(start) / lookups;
     db.closeDB();
 
-    std::printf("%8d  %9.3f  %9.3f  %6.2fx  %9.3f  %9.2f (%zu)  %9.2f (%zu)  %8.1f\n", count, save, reference,
-                save / reference, load, children * 1000, found, allChildren * 1000, foundAll,
-                peakRssKB() / 1024.0);
+    std::printf("%8d  %9.3f  %9.3f  %6.2fx  %9.3f  %9.2f (%zu)  %9.2f (%zu)  %9.1f  %8.1f\n", count, save,
+                reference, save / reference, load, children * 1000, found, allChildren * 1000, foundAll,
+                lookup * 1e6, peakRssKB() / 1024.0);
     std::fflush(stdout);
 }
 
@@ -199,8 +216,8 @@ int main(int argc, char** argv) {
         counts = {10000, 100000};
 
     std::printf("sync database store benchmark (times in seconds unless marked)\n");
-    std::printf("%8s  %9s  %9s  %7s  %9s  %14s  %14s  %8s\n", "records", "save", "reference", "ratio", "load",
-                "children ms", "all-children ms", "peak MB");
+    std::printf("%8s  %9s  %9s  %7s  %9s  %14s  %14s  %9s  %8s\n", "records", "save", "reference", "ratio", "load",
+                "children ms", "all-children ms", "lookup us", "peak MB");
     for (int count : counts) {
         std::string folder = Poco::Path::temp() + "storebench-" +
                              Poco::UUIDGenerator::defaultGenerator().createRandom().toString();

@@ -3,6 +3,8 @@
 
 #include "nuvarocbfs_Network.h"
 
+#include "nuvarocbfs_ChunkedBody.h"
+
 #include <Poco/Environment.h>
 #include <Poco/Exception.h>
 #include <Poco/InflatingStream.h>
@@ -317,12 +319,20 @@ std::string refusalMessage(const std::string& body) {
 }
 
 // The whole reply body. A body shorter than its announced length (the
-// connection closed early) is an error, never a shorter answer; a body sent
-// with "Content-Encoding" exactly "gzip" is inflated when the request asked
-// for gzip.
-std::string readBody(std::istream& stream, const Poco::Net::HTTPResponse& response, bool acceptGzip) {
+// connection closed early) or a chunked body without its last chunk is an
+// error, never a shorter answer; a body sent with "Content-Encoding" exactly
+// "gzip" is inflated when the request asked for gzip.
+std::string readBody(Poco::Net::HTTPClientSession& session, std::istream& stream,
+                     const Poco::Net::HTTPResponse& response, bool acceptGzip) {
     std::string body;
-    Poco::StreamCopier::copyToString(stream, body);
+    if (response.getChunkedTransferEncoding()) {
+        ChunkedBodyInputStream chunked(ChunkedBodyStreamBuf::sessionSource(session));
+        Poco::StreamCopier::copyToString(chunked, body);
+        if (!chunked.complete())
+            throw Poco::Net::MessageException("Incomplete reply: " + chunked.errorText());
+    } else {
+        Poco::StreamCopier::copyToString(stream, body);
+    }
     if (response.hasContentLength() && static_cast<Poco::Int64>(body.size()) < response.getContentLength64()) {
         throw Poco::Net::MessageException("Incomplete reply: " + std::to_string(body.size()) + " of " +
                                           std::to_string(response.getContentLength64()) + " bytes received");
@@ -351,7 +361,7 @@ void NuvaroConnector::receiveReply(Poco::Net::HTTPClientSession& session, const 
     std::istream& stream = session.receiveResponse(reply.response);
     const int status = static_cast<int>(reply.response.getStatus());
     if (spec.traceStatus) rootLog().trace(std::to_string(status) + " " + reply.response.getReason());
-    reply.body = readBody(stream, reply.response, spec.acceptGzip);
+    reply.body = readBody(session, stream, reply.response, spec.acceptGzip);
     const std::string& body = reply.body;
     if (!spec.traceBodyPrefix.empty()) rootLog().trace(spec.traceBodyPrefix + body);
     if (!statusAccepted(spec, status)) {

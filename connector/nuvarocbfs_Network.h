@@ -21,6 +21,8 @@
 //   nuvarocbfs_TransferText.cpp        text helpers of the transfers (speed, names, dates)
 //   nuvarocbfs_Network_Transfer.cpp    the frame shared by downloads and uploads
 //   nuvarocbfs_Network_Download.cpp    downloadFile, downloadToFile, saveResponseToFile
+//   nuvarocbfs_ChunkedBody.cpp         the reader of chunked reply bodies that checks
+//                                      their framing (downloads and every request)
 //   nuvarocbfs_Network_Upload.cpp      uploadFile, chunkedUploadFile, getCurrentUploadList
 //   nuvarocbfs_LargeFile.cpp           copyStream64 and the large-file seek helpers
 //
@@ -410,10 +412,22 @@ public:
     // success. The redirect target may be relative (resolved against the
     // server); the session cookies go only to the server's own host, and an
     // HTTPS server is never followed to plain HTTP.
+    //
+    // The body counts as complete only when its length is known and reached:
+    // a chunked body must end with its last, zero-length chunk, any other
+    // body must carry a Content-Length and deliver that many bytes; a reply
+    // whose body would end only with the connection is refused ("Failed:
+    // Download reply without a length"). expectedSize (-1: unknown) is the
+    // size localPath must have once the body is written, the size the caller
+    // knows from the sync record: a replacing body of another size is
+    // refused before the rename ("Failed: Size Mismatch, ..."), so a short
+    // reply never replaces the user's file.
     bool downloadFile(const std::string& filePath, const std::string& fileName, const std::string& localPath,
-                      std::string& error, const std::string& appName, Poco::Int64 rangeStart, Poco::Int64 rangeEnd);
+                      std::string& error, const std::string& appName, Poco::Int64 rangeStart, Poco::Int64 rangeEnd,
+                      Poco::Int64 expectedSize = -1);
 
-    // Downloads url into localPath (always replaced, as above). url is either
+    // Downloads url into localPath (always replaced, complete bodies only, as
+    // above). url is either
     // server-relative ("/core/getprofileimage", sent unchanged) or absolute
     // (the server's URL + a path; another host gets no cookies, an HTTPS server
     // is not left for plain HTTP). Only 200 or 206 succeed; a 302 fails.
@@ -421,15 +435,17 @@ public:
 
     // Writes the whole stream in into localPath. offset -1 replaces the file
     // through a temporary file in the same folder that is renamed into place
-    // only when the stream ended without error and, when expectedLength is
-    // not -1, after exactly expectedLength bytes; on false nothing changed.
-    // Another offset opens the file without truncating it (creating it when
-    // missing) and writes from offset on. A file that cannot be opened raises
+    // only when the stream ended without error, when expectedLength is not
+    // -1 after exactly expectedLength bytes, and when expectedFileSize is not
+    // -1 with a file of exactly that size; on false nothing changed. Another
+    // offset opens the file without truncating it (creating it when missing)
+    // and writes from offset on; the same checks then make the result false
+    // but cannot undo the write. A file that cannot be opened raises
     // the file library's exception; a stream that is not good after opening
     // or positioning gives false with "Failed: Unable to create local file for
     // writing".
     bool saveResponseToFile(std::istream& in, const std::string& localPath, Poco::Int64 offset, std::string& error,
-                            Poco::Int64 expectedLength = -1);
+                            Poco::Int64 expectedLength = -1, Poco::Int64 expectedFileSize = -1);
 
     // Uploads the file at localPath into the server folder remoteFolder in one
     // multipart POST ("filedata", the name after the last "/" or "\"). True
@@ -479,16 +495,22 @@ private:
     // getPrintableSpeedValue of bytes over the watch's time (1 µs at least).
     static std::string transferSpeed(Poco::UInt64 bytes, const Poco::Stopwatch& watch);
 
+    // Where and how a download's body goes: the local file, the byte range
+    // asked for (-1 for none) and the file size the caller expects (-1).
+    struct LocalDownload {
+        std::string path;
+        Poco::Int64 rangeStart;
+        Poco::Int64 rangeEnd;
+        Poco::Int64 expectedSize;
+    };
     enum class DownloadOutcome;
     DownloadOutcome runDownloadRequest(Poco::Net::HTTPClientSession& session, Poco::Net::HTTPRequest& request,
-                                       Poco::Int64 rangeStart, Poco::Int64 rangeEnd, bool mayRedirect,
-                                       const std::string& localPath, std::string& location, std::string& error,
-                                       const std::string& name);
+                                       const LocalDownload& local, bool mayRedirect, std::string& location,
+                                       std::string& error, const std::string& name);
     // One GET of target (no redirect followed) on a session of its own to
     // address, after checkTransferTarget; the body is saved as by downloadFile.
-    bool downloadFromAddress(const Poco::URI& address, const std::string& target, Poco::Int64 rangeStart,
-                             Poco::Int64 rangeEnd, const std::string& localPath, std::string& error,
-                             const std::string& name);
+    bool downloadFromAddress(const Poco::URI& address, const std::string& target, const LocalDownload& local,
+                             std::string& error, const std::string& name);
 
     static std::string uploadTarget(const std::string& appName, const std::string& remoteFolder,
                                     Poco::Int64 offset, bool complete, const std::string& date);

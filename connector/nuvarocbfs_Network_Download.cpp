@@ -9,6 +9,8 @@
 
 #include "nuvarocbfs_Network.h"
 
+#include "nuvarocbfs_ChunkedBody.h"
+
 #include <Poco/Ascii.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
@@ -40,6 +42,7 @@ const std::string kNoAuthError = "Failed: No Authentication to Download File";
 const std::string kUnauthorizedError = "Failed: Got Server Unauthorized Error. No Authentication to Download File";
 const std::string kBadStatusError = "Failed: Bad HTTP Status for Download File";
 const std::string kCreateLocalError = "Failed: Unable to create local file for writing";
+const std::string kNoLengthError = "Failed: Download reply without a length";
 const std::string kGateLog = " : Not authenticated. Cannot get download file";
 constexpr int kTimeoutSeconds = 120;
 constexpr std::streamsize kDiscardLimit = 1 << 20;
@@ -148,11 +151,12 @@ void copyPermissions(const std::string& original, const std::string& target) {
 // What became of one GET of a download.
 enum class NuvaroConnector::DownloadOutcome { Saved, Failed, Redirect };
 
-NuvaroConnector::DownloadOutcome NuvaroConnector::runDownloadRequest(
-    Poco::Net::HTTPClientSession& session, Poco::Net::HTTPRequest& request, Poco::Int64 rangeStart,
-    Poco::Int64 rangeEnd, bool mayRedirect, const std::string& localPath, std::string& location, std::string& error,
-    const std::string& name) {
-    const ByteRange range{rangeStart, rangeEnd};
+NuvaroConnector::DownloadOutcome NuvaroConnector::runDownloadRequest(Poco::Net::HTTPClientSession& session,
+                                                                     Poco::Net::HTTPRequest& request,
+                                                                     const LocalDownload& local, bool mayRedirect,
+                                                                     std::string& location, std::string& error,
+                                                                     const std::string& name) {
+    const ByteRange range{local.rangeStart, local.rangeEnd};
     if (range.requested()) request.set("Range", range.header());
     session.sendRequest(request);
 
@@ -193,14 +197,29 @@ NuvaroConnector::DownloadOutcome NuvaroConnector::runDownloadRequest(
         error = "Failed: Unexpected Content-Range for Download File";
         return DownloadOutcome::Failed;
     }
-    const Poco::Int64 expected = response.hasContentLength() ? response.getContentLength64() : -1;
-    return saveResponseToFile(body, localPath, range.start, error, expected) ? DownloadOutcome::Saved
-                                                                            : DownloadOutcome::Failed;
+    // A body is complete only when its length is known and reached: a
+    // chunked body at its last, zero-length chunk (read with the framing
+    // checked, which Poco's own chunked stream does not do), any other body
+    // at its Content-Length. A body that ends when the connection closes
+    // cannot be told from one that broke off, so it is refused.
+    bool saved = false;
+    if (response.getChunkedTransferEncoding()) {
+        ChunkedBodyInputStream chunked(ChunkedBodyStreamBuf::sessionSource(session));
+        saved = saveResponseToFile(chunked, local.path, range.start, error, -1, local.expectedSize);
+        if (!saved && !chunked.errorText().empty())
+            rootLog().error(name + " : Chunked body refused: " + chunked.errorText());
+    } else if (response.hasContentLength()) {
+        saved = saveResponseToFile(body, local.path, range.start, error, response.getContentLength64(),
+                                   local.expectedSize);
+    } else {
+        rootLog().error(name + " : Reply without Content-Length or chunked encoding refused");
+        error = kNoLengthError;
+    }
+    return saved ? DownloadOutcome::Saved : DownloadOutcome::Failed;
 }
 
 bool NuvaroConnector::downloadFromAddress(const Poco::URI& address, const std::string& target,
-                                          Poco::Int64 rangeStart, Poco::Int64 rangeEnd, const std::string& localPath,
-                                          std::string& error, const std::string& name) {
+                                          const LocalDownload& local, std::string& error, const std::string& name) {
     bool sendCookies = false;
     if (!checkTransferTarget(address, sendCookies, error, name)) return false;
     std::unique_ptr<Poco::Net::HTTPClientSession> session = openSession(address, kTimeoutSeconds);
@@ -212,13 +231,12 @@ bool NuvaroConnector::downloadFromAddress(const Poco::URI& address, const std::s
     createGetMessage(request, target);
     if (!sendCookies) request.erase("Cookie");
     std::string location;
-    return runDownloadRequest(*session, request, rangeStart, rangeEnd, false, localPath, location, error, name) ==
-           DownloadOutcome::Saved;
+    return runDownloadRequest(*session, request, local, false, location, error, name) == DownloadOutcome::Saved;
 }
 
 bool NuvaroConnector::downloadFile(const std::string& filePath, const std::string& fileName,
                                    const std::string& localPath, std::string& error, const std::string& appName,
-                                   Poco::Int64 rangeStart, Poco::Int64 rangeEnd) {
+                                   Poco::Int64 rangeStart, Poco::Int64 rangeEnd, Poco::Int64 expectedSize) {
     const std::string name = "downloadFile";
     Poco::Stopwatch watch;
     watch.start();
@@ -226,6 +244,7 @@ bool NuvaroConnector::downloadFile(const std::string& filePath, const std::strin
         NUVARO_DOWNLOADFILE_COMMAND + "?filepath=" + encodeValue(filePath) + "&filename=" + encodeValue(fileName);
     if (!appName.empty()) target += "&app=" + appName;
     target += "&redirect=1";
+    const LocalDownload local{localPath, rangeStart, rangeEnd, expectedSize};
 
     return runTransfer(name, kGateLog, kNoAuthError, kTimeoutSeconds, "Failed:", error,
                        [&](Poco::Net::HTTPClientSession& session) {
@@ -234,8 +253,7 @@ bool NuvaroConnector::downloadFile(const std::string& filePath, const std::strin
         Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, target, Poco::Net::HTTPMessage::HTTP_1_1);
         createGetMessage(request, target);
         std::string location;
-        const DownloadOutcome outcome =
-            runDownloadRequest(session, request, rangeStart, rangeEnd, true, localPath, location, error, name);
+        const DownloadOutcome outcome = runDownloadRequest(session, request, local, true, location, error, name);
         std::string speedText = name + " : " + filePath + "/" + fileName;
         if (outcome == DownloadOutcome::Redirect) {
             rootLog().debug(name + " : Download redirect to " + location);
@@ -246,7 +264,7 @@ bool NuvaroConnector::downloadFile(const std::string& filePath, const std::strin
             next.resolve(target);
             next.resolve(location);
             const std::string nextTarget = isAbsoluteUrl(location) ? location : next.toString();
-            if (!downloadFromAddress(next, nextTarget, rangeStart, rangeEnd, localPath, error, name)) return false;
+            if (!downloadFromAddress(next, nextTarget, local, error, name)) return false;
             speedText = name + " : " + filePath;
         } else if (outcome != DownloadOutcome::Saved) {
             return false;
@@ -260,23 +278,22 @@ bool NuvaroConnector::downloadFile(const std::string& filePath, const std::strin
 
 bool NuvaroConnector::downloadToFile(const std::string& url, const std::string& localPath, std::string& error) {
     const std::string name = "downloadToFile";
+    const LocalDownload local{localPath, -1, -1, -1};
     return runTransfer(name, kGateLog, kNoAuthError, kTimeoutSeconds, "Failed:", error,
                        [&](Poco::Net::HTTPClientSession& session) {
         // An absolute URL is fetched from its own host under the rules of a
         // redirect; a server-relative one goes to the server unchanged.
-        if (isAbsoluteUrl(url)) {
-            return downloadFromAddress(Poco::URI(url), pathAndQueryOf(url), -1, -1, localPath, error, name);
-        }
+        if (isAbsoluteUrl(url)) return downloadFromAddress(Poco::URI(url), pathAndQueryOf(url), local, error, name);
         Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, url, Poco::Net::HTTPMessage::HTTP_1_1);
         createGetMessage(request, url);
         std::string location;
-        return runDownloadRequest(session, request, -1, -1, false, localPath, location, error, name) ==
-               DownloadOutcome::Saved;
+        return runDownloadRequest(session, request, local, false, location, error, name) == DownloadOutcome::Saved;
     });
 }
 
 bool NuvaroConnector::saveResponseToFile(std::istream& in, const std::string& localPath, Poco::Int64 offset,
-                                         std::string& error, Poco::Int64 expectedLength) {
+                                         std::string& error, Poco::Int64 expectedLength,
+                                         Poco::Int64 expectedFileSize) {
     const std::string name = "saveResponseToFile";
     const bool replace = offset == -1;
     TemporaryFileGuard temporary(replace ? temporaryNameFor(localPath) : std::string());
@@ -308,6 +325,17 @@ bool NuvaroConnector::saveResponseToFile(std::istream& in, const std::string& lo
         rootLog().error(name + ": Incomplete body for " + localPath + ": received " + counts);
         error = "Failed: Incomplete download, received " + counts;
         return false;
+    }
+    if (expectedFileSize >= 0) {
+        // The size the caller knows (the sync record's) decides before the
+        // rename; an offset write can only be reported, not undone.
+        const Poco::Int64 size = static_cast<Poco::Int64>(Poco::File(writePath).getSize());
+        if (size != expectedFileSize) {
+            const std::string counts = std::to_string(size) + " bytes, expected " + std::to_string(expectedFileSize);
+            rootLog().error(name + ": Size mismatch for " + localPath + ": " + counts);
+            error = "Failed: Size Mismatch, the download has " + counts;
+            return false;
+        }
     }
     if (replace) {
         copyPermissions(localPath, writePath);

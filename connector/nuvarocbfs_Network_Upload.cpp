@@ -2,7 +2,8 @@
 // (chunkedUploadFile), and the progress of the pieces (getCurrentUploadList).
 //
 // Every request carries one multipart part "filedata" whose Content-Length is
-// fixed before the data is read: 200 + the name's bytes + the data bytes. The
+// fixed before the data is read: 200 + the name's bytes (as the filename
+// parameter carries them) + the data bytes. The
 // file's size and modification time are measured once, before the first
 // request, and exactly that many bytes are sent; a file that shrinks, grows or
 // is modified while it is read fails the upload with "File changed during
@@ -43,11 +44,31 @@ constexpr int kPieceTimeoutSeconds = 300;
 // 100-nanosecond units between 1582-10-15 and 1970-01-01.
 constexpr Poco::Int64 kUtcEpochOffset = 122192928000000000LL;
 
+// The file name as the quoted filename parameter carries it: a double
+// quote, CR and LF would end the parameter or the header line, so they are
+// percent-encoded (%22, %0D, %0A) as multipart/form-data does; every other
+// byte goes as it is, so most names go out unchanged.
+//   say "hi".txt  ->  say %22hi%22.txt
+std::string filenameParameter(const std::string& fileName) {
+    std::string out;
+    out.reserve(fileName.size());
+    for (char c : fileName) {
+        switch (c) {
+        case '"': out += "%22"; break;
+        case '\r': out += "%0D"; break;
+        case '\n': out += "%0A"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
 // The part head (boundary line, part headers, empty line) and the tail of
-// the multipart body. head + tail are 200 bytes plus the name's bytes.
+// the multipart body. head + tail are 200 bytes plus the bytes of the name
+// as the filename parameter carries it.
 std::string partHead(const std::string& fileName) {
-    return "--" + kBoundary + "\r\n" + "Content-Disposition: form-data; name=\"filedata\"; filename=\"" + fileName +
-           "\"\r\n" + "Content-Type: application/octet-stream\r\n\r\n";
+    return "--" + kBoundary + "\r\n" + "Content-Disposition: form-data; name=\"filedata\"; filename=\"" +
+           filenameParameter(fileName) + "\"\r\n" + "Content-Type: application/octet-stream\r\n\r\n";
 }
 
 std::string partTail() {

@@ -9,6 +9,7 @@ packages=(
   libgraphicsmagick++1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl curl sqlite3
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test with ctest.
+# Installs what is missing, builds everything and runs every test with ctest
+# (extra arguments go to that ctest), then runs each fuzz target for a few
+# seconds on its seed corpus in a clang + ASan/UBSan build of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-cd build
-ctest --output-on-failure -j "$(nproc)" --timeout 300 "$@"
+(cd build && ctest --output-on-failure -j "$(nproc)" --timeout 300 "$@")
+bash scripts/fuzz.sh

@@ -81,6 +81,20 @@ TestFault TestFault::chunked(const std::string& path)
     return f;
 }
 
+TestFault TestFault::chunkedCut(const std::string& path, Poco::Int64 bytesSent)
+{
+    TestFault f = faultAt(path);
+    f.chunkedCutAt = bytesSent;
+    return f;
+}
+
+TestFault TestFault::chunkedShortChunk(const std::string& path, Poco::Int64 announced, Poco::Int64 bytesSent)
+{
+    TestFault f = chunkedCut(path, bytesSent);
+    f.announcedChunkSize = announced;
+    return f;
+}
+
 int TestServerFaults::add(const TestFault& fault)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

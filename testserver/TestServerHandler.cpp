@@ -85,6 +85,19 @@ void writeBody(const Reply& reply, std::ostream& out, Poco::Int64 count)
     }
 }
 
+// Writes bytes straight to the request's socket, then shuts it down.
+void sendRaw(Poco::Net::HTTPServerRequest& request, const std::string& bytes)
+{
+    Poco::Net::StreamSocket& socket = static_cast<Poco::Net::HTTPServerRequestImpl&>(request).socket();
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        int n = socket.sendBytes(bytes.data() + sent, static_cast<int>(bytes.size() - sent));
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+    socket.shutdown();
+}
+
 // Sends the head and the first `limit` bytes of head plus body straight to
 // the socket, then lets the connection close.
 void sendDropped(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response, const Reply& reply,
@@ -97,14 +110,28 @@ void sendDropped(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerRes
     writeBody(reply, raw, std::max<Poco::Int64>(0, limit - static_cast<Poco::Int64>(raw.tellp())));
     std::string bytes = raw.str();
     if (static_cast<Poco::Int64>(bytes.size()) > limit) bytes.resize(static_cast<std::size_t>(limit));
-    Poco::Net::StreamSocket& socket = static_cast<Poco::Net::HTTPServerRequestImpl&>(request).socket();
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        int n = socket.sendBytes(bytes.data() + sent, static_cast<int>(bytes.size() - sent));
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-    }
-    socket.shutdown();
+    sendRaw(request, bytes);
+}
+
+// Sends the head with chunked encoding and one chunk of the first
+// `fault.chunkedCutAt` body bytes straight to the socket, then closes without
+// the last chunk. The chunk announces its own size (and ends with CR LF), or
+// `fault.announcedChunkSize` when that is set.
+void sendCutChunked(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
+                    const Reply& reply, const TestFault& fault)
+{
+    response.setChunkedTransferEncoding(true);
+    response.setKeepAlive(false);
+    std::ostringstream raw;
+    response.write(raw);
+    const Poco::Int64 sent = std::min<Poco::Int64>(fault.chunkedCutAt, reply.length());
+    const Poco::Int64 announced = fault.announcedChunkSize >= 0 ? fault.announcedChunkSize : sent;
+    std::ostringstream size;
+    size << std::hex << announced;
+    raw << size.str() << "\r\n";
+    writeBody(reply, raw, sent);
+    if (fault.announcedChunkSize < 0) raw << "\r\n";
+    sendRaw(request, raw.str());
 }
 
 void sendReply(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response, const Reply& reply,
@@ -116,6 +143,10 @@ void sendReply(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerRespo
 
     if (fault && fault->dropAfterBytes >= 0) {
         sendDropped(request, response, reply, fault->dropAfterBytes);
+        return;
+    }
+    if (fault && fault->chunkedCutAt >= 0) {
+        sendCutChunked(request, response, reply, *fault);
         return;
     }
     bool http11 = request.getVersion() == Poco::Net::HTTPMessage::HTTP_1_1;

@@ -52,6 +52,23 @@ Poco::Timestamp parseUploadDate(const std::string& text)
     return Poco::Timestamp();
 }
 
+// The file name of a filename parameter: %22, %0D and %0A (either case)
+// stand for a double quote, CR and LF; everything else is taken as it is.
+std::string decodeFilename(const std::string& parameter)
+{
+    std::string name;
+    for (std::size_t i = 0; i < parameter.size(); ++i) {
+        const std::string escape = parameter.substr(i, 3);
+        if (equalsNoCase(escape, "%22") || equalsNoCase(escape, "%0D") || equalsNoCase(escape, "%0A")) {
+            name += percentDecode(escape);
+            i += 2;
+        } else {
+            name += parameter[i];
+        }
+    }
+    return name;
+}
+
 // Streams the "filedata" part into `file`; returns the part's file name, or
 // false when the body has no such part.
 bool receiveFilePart(Exchange& ex, const std::string& file, std::string& fileName)
@@ -72,7 +89,7 @@ bool receiveFilePart(Exchange& ex, const std::string& file, std::string& fileNam
             Poco::StreamCopier::copyToString(reader.stream(), disposition);
             continue;
         }
-        fileName = partParams.get("filename", "");
+        fileName = decodeFilename(partParams.get("filename", ""));
         Poco::FileOutputStream out(file, std::ios::out | std::ios::trunc | std::ios::binary);
         Poco::StreamCopier::copyStream64(reader.stream(), out, 8192);
         out.close();

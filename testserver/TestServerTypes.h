@@ -102,6 +102,9 @@ struct TestFault {
     Poco::Int64 truncateBodyAt = -1;      // announce the full length, send this many body bytes, then close
     bool omitContentLength = false;       // no Content-Length: the body ends when the connection closes
     bool chunkedEncoding = false;         // Transfer-Encoding: chunked instead of Content-Length
+    Poco::Int64 chunkedCutAt = -1;        // chunked: send this many body bytes in one chunk, then close
+                                          // without the last (zero-length) chunk
+    Poco::Int64 announcedChunkSize = -1;  // with chunkedCutAt: the chunk announces this size instead
     Fields headers;                       // extra headers of a replaced reply, e.g. two Set-Cookie lines
     int skip = 0;
     int times = -1;
@@ -115,6 +118,11 @@ struct TestFault {
     static TestFault redirectTo(const std::string& path, const std::string& location);
     static TestFault noContentLength(const std::string& path);
     static TestFault chunked(const std::string& path);
+    // A chunked reply that breaks off: "5\r\nhello\r\n" (bytesSent = 5), then close.
+    static TestFault chunkedCut(const std::string& path, Poco::Int64 bytesSent);
+    // A chunked reply whose only chunk announces more than it carries:
+    // "400\r\nhello" (announced = 0x400, bytesSent = 5), then close.
+    static TestFault chunkedShortChunk(const std::string& path, Poco::Int64 announced, Poco::Int64 bytesSent);
 };
 
 // One request exactly as the server received it.

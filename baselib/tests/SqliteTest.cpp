@@ -202,12 +202,14 @@ TEST_F(SqliteTest, AResultSetOutlivesTheCloseOfItsDatabase) {
 
 namespace {
 
-// A database whose schema step creates one table and reports what it is told.
+// A database whose schema step creates one table and reports what it is told
+// (or throws).
 class ProbeDB : public Nuvaro::Misc::SqliteDB {
 public:
-    explicit ProbeDB(bool initResult) : m_initResult(initResult) {}
+    explicit ProbeDB(bool initResult, bool initThrows = false) : m_initResult(initResult), m_initThrows(initThrows) {}
     bool initDB() override {
         ++initCalls;
+        if (m_initThrows) throw std::runtime_error("schema step exploded");
         if (!m_db->TableExists("PROBE")) m_db->ExecuteUpdate("CREATE TABLE PROBE (A TEXT);");
         return m_initResult;
     }
@@ -220,7 +222,21 @@ public:
 
 private:
     bool m_initResult;
+    bool m_initThrows;
 };
+
+// A database file of a few hundred rows, so that it spans many pages.
+std::string makeDatabaseFile(const std::string& path) {
+    wxSQLite3Database db;
+    db.Open(path);
+    db.ExecuteUpdate("CREATE TABLE T (ID INTEGER PRIMARY KEY, NAME TEXT);");
+    db.Begin();
+    for (int i = 0; i < 500; ++i)
+        db.ExecuteUpdate("INSERT INTO T (NAME) VALUES ('" + std::string(100, static_cast<char>('a' + i % 26)) + "');");
+    db.Commit();
+    db.Close();
+    return path;
+}
 
 } // namespace
 
@@ -232,20 +248,44 @@ TEST(SqliteDB, OpenRunsTheSchemaStepAndReportsItsResult) {
     EXPECT_EQ(good.initCalls, 1);
     EXPECT_TRUE(good.isOpen());
     EXPECT_EQ(good.rows(), 0);
+    EXPECT_EQ(good.getOpenError(), "");
     good.closeDB();
     EXPECT_FALSE(good.isOpen());
-
-    ProbeDB refusing(false);
-    EXPECT_FALSE(refusing.openDB(temp.file("a.db"), ""));
-    EXPECT_TRUE(refusing.isOpen());  // the owner decides what to do with it
-    EXPECT_EQ(refusing.rows(), 0);
 }
 
-TEST(SqliteDB, AFileThatCannotBeOpenedThrowsAndLeavesTheObjectClosed) {
+// A database whose schema step failed used to stay open, for every member
+// to read and write a schema it does not understand.
+TEST(SqliteDB, FailedSchemaStepLeavesTheDatabaseClosed) {
+    TempFolder temp;
+    for (bool throws : {false, true}) {
+        SCOPED_TRACE(throws ? "initDB throws" : "initDB returns false");
+        ProbeDB refusing(false, throws);
+        EXPECT_FALSE(refusing.openDB(temp.file("a.db"), ""));
+        EXPECT_EQ(refusing.initCalls, 1);
+        EXPECT_FALSE(refusing.isOpen());
+        EXPECT_THAT(refusing.getOpenError(), HasSubstr("Cannot use the database " + temp.file("a.db") + ": "));
+        if (throws) {
+            EXPECT_THAT(refusing.getOpenError(), HasSubstr("schema step exploded"));
+        }
+    }
+}
+
+// A file that is not a database, or is damaged, used to throw out of
+// openDB (or to open and fail later, in the middle of a pass).
+TEST(SqliteDB, AFileThatCannotBeOpenedFailsWithAClearErrorAndStaysClosed) {
     TempFolder temp;
     {
         std::ofstream junk(temp.file("junk.db"));
         junk << "this is a text file, not a database, and it is long enough to have a header";
+    }
+    // A database whose table pages were overwritten: the header and the
+    // schema still read, the rows do not.
+    const std::string damaged = makeDatabaseFile(temp.file("damaged.db"));
+    {
+        std::fstream file(damaged, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(4096 * 3);
+        const std::string garbage(4096 * 4, '\xA5');
+        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
     }
     struct Case {
         std::string path;
@@ -254,19 +294,18 @@ TEST(SqliteDB, AFileThatCannotBeOpenedThrowsAndLeavesTheObjectClosed) {
     };
     const Case cases[] = {
         {temp.file("junk.db"), "", "file is not a database"},
+        {damaged, "", "database disk image is malformed"},
         {temp.file("missing-folder/a.db"), "", "unable to open database file"},
         {temp.path(), "", ""},
         {temp.file("b.db"), "secret", "not supported"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
         ProbeDB db(true);
-        try {
-            db.openDB(c.path, c.key);
-            ADD_FAILURE() << "opened " << c.path;
-        } catch (const wxSQLite3Exception& e) {
-            EXPECT_THAT(e.GetMessage(), HasSubstr(c.message)) << c.path;
-        }
-        EXPECT_FALSE(db.isOpen()) << c.path;
-        EXPECT_EQ(db.initCalls, 0) << c.path;
+        EXPECT_FALSE(db.openDB(c.path, c.key));
+        EXPECT_THAT(db.getOpenError(), HasSubstr("Cannot use the database " + c.path + ": "));
+        EXPECT_THAT(db.getOpenError(), HasSubstr(c.message));
+        EXPECT_FALSE(db.isOpen());
+        EXPECT_EQ(db.initCalls, 0);
     }
 }

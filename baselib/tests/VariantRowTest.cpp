@@ -40,6 +40,14 @@ VariantRow sampleRow() {
     return row;
 }
 
+// Sets one field of row, writes the row to path and returns the file's text.
+std::string writeOneField(VariantRow& row, const std::string& path, const std::string& name,
+                          const std::string& value) {
+    row[name] = value;
+    EXPECT_TRUE(row.write(path)) << row.getLastError();
+    return TempFolder::read(path);
+}
+
 std::size_t filesIn(const std::string& folder) {
     std::vector<std::string> names;
     Poco::File(folder).list(names);
@@ -228,9 +236,7 @@ TEST(VariantRow, WriteThatCannotSucceedLeavesTheOldFileInPlace) {
     TempFolder temp;
     const std::string path = temp.file("editinfo.xml");
     VariantRow good;
-    good["name"] = "a.txt";
-    ASSERT_TRUE(good.write(path));
-    const std::string before = TempFolder::read(path);
+    const std::string before = writeOneField(good, path, "name", "a.txt");
 
     std::vector<VariantRow> refused(5);
     refused[0]["1starts with digit"] = "x";
@@ -245,6 +251,57 @@ TEST(VariantRow, WriteThatCannotSucceedLeavesTheOldFileInPlace) {
     EXPECT_FALSE(good.write(temp.file("no-such-folder/editinfo.xml")));
     EXPECT_EQ(TempFolder::read(path), before);
     EXPECT_EQ(filesIn(temp.path()), 1u);
+}
+
+// A field name with a byte above 0x7F that is not UTF-8 used to be written,
+// replacing a readable configuration file with one that cannot be read back.
+TEST(VariantRow, WriteRefusesFieldNamesThatCannotBeReadBackAndKeepsTheOldFile) {
+    TempFolder temp;
+    const std::string path = temp.file("syncclientconfig.xml");
+    VariantRow good;
+    const std::string before = writeOneField(good, path, "url", "https://files.example.com");
+
+    for (const std::string& name : {std::string("\xFF"), std::string("a\xC3"), std::string("\xC3\x28"),
+                                   std::string("\xED\xA0\x80"),       // a surrogate
+                                   std::string("\xC3\x97x"),           // U+00D7 cannot start a name
+                                   std::string("a\xE2\x80\xA8"),       // U+2028 is no name character
+                                   std::string("x:y"), std::string("-a"), std::string("")}) {
+        SCOPED_TRACE(name);
+        VariantRow row = good;
+        row[name] = "value";
+        EXPECT_FALSE(row.write(path));
+        EXPECT_FALSE(row.getLastError().empty());
+        std::string xml = "untouched";
+        EXPECT_FALSE(row.formatXml(xml));
+        EXPECT_EQ(xml, "untouched");
+        EXPECT_EQ(TempFolder::read(path), before);
+    }
+    // Binary data can hold one name twice; the second would be lost.
+    VariantRow twice;
+    {
+        VariantRow a;
+        a["dup"] = "1";
+        RawData one(a.getSize());
+        a.write(one);
+        std::string bytes(reinterpret_cast<const char*>(one.getData()), one.getSize());
+        bytes[4] = 2;  // two fields...
+        bytes += bytes.substr(8);  // ...the same one again
+        twice.read(RawData(bytes.data(), bytes.size()));
+    }
+    ASSERT_EQ(twice.getFieldCount(), 2u);
+    EXPECT_FALSE(twice.write(path));
+    EXPECT_EQ(TempFolder::read(path), before);
+    EXPECT_EQ(filesIn(temp.path()), 1u);
+
+    // Names of other scripts are names and are written.
+    VariantRow other;
+    other["gr\xC3\xB6\xC3\x9F" "e"] = "1";
+    other["\xE5\x90\x8D\xE5\x89\x8D"] = "2";
+    other["na\xC3\xAFve.x-y_z"] = "3";
+    ASSERT_TRUE(other.write(path)) << other.getLastError();
+    VariantRow readBack;
+    ASSERT_TRUE(readBack.read(path)) << readBack.getLastError();
+    EXPECT_EQ(readBack.getFieldNames(), other.getFieldNames());
 }
 
 TEST(VariantRow, WriteKeepsTheFilesPermissionsAndMakesNewFilesPrivate) {

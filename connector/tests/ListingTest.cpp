@@ -120,7 +120,11 @@ TEST_F(ListingTest, ReplyCutShortIsAFailure) {
     TS::TestFault plainCut = TS::TestFault::withBody("/core/getfilelist", padded);
     plainCut.truncateBodyAt = static_cast<Poco::Int64>(LISTING.size());
     TS::TestFault compressedCut = TS::TestFault::truncatedBody("/core/getfilelist", 60);
+    TS::TestFault chunkedCut = TS::TestFault::withBody("/core/getfilelist", padded);
+    chunkedCut.chunkedCutAt = static_cast<Poco::Int64>(LISTING.size());
     const std::vector<std::tuple<std::string, TS::TestFault, std::string>> cuts = {
+        {"chunked body without its last chunk", chunkedCut,
+         "Failed getFileList: Malformed message: Incomplete reply: the connection ended before the last chunk"},
         {"plain body shorter than its length", plainCut, "Failed getFileList: Malformed message: Incomplete reply*"},
         {"compressed body shorter than its length", compressedCut, "Failed getFileList: Malformed message: Incomplete reply*"},
         {"connection closed inside the head", TS::TestFault::dropAfter("/core/getfilelist", 20),

@@ -297,6 +297,36 @@ TEST_F(Transfers, FileNameIsThePartAfterTheLastBackslash) {
     EXPECT_EQ(m_server->requests("/upload")[0].body, multipartBody("name.txt", "xyz"));
 }
 
+// A double quote, CR or LF in a file name would end the filename parameter
+// or the part's header line early (and let the rest of the name add headers).
+TEST_F(Transfers, UploadFileNameCannotBreakThePartHeader) {
+    struct Case {
+        std::string name;
+        std::string sent; // the filename parameter on the wire
+    } cases[] = {
+        {"say \"hi\".txt", "say %22hi%22.txt"},
+        {"a\r\nX-Injected: 1\r\n\r\nx", "a%0D%0AX-Injected: 1%0D%0A%0D%0Ax"},
+        {"line\nfeed", "line%0Afeed"},
+        {"100% \xc3\xa9t\xc3\xa9 ;=,'.txt", "100% \xc3\xa9t\xc3\xa9 ;=,'.txt"}, // byte for byte as it is
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sent);
+        m_server->clearRequests();
+        const std::string file = writeLocal(c.name, "data");
+        std::string error;
+        std::atomic<bool> cancel{false};
+        ASSERT_TRUE(m_connector->uploadFile(kFolder, file, error, "sync", -1)) << error;
+        ASSERT_TRUE(m_connector->chunkedUploadFile(kFolder, file, error, cancel, "sync", 3, "")) << error;
+        const auto recorded = m_server->requests("/upload");
+        ASSERT_EQ(recorded.size(), 3u);
+        EXPECT_EQ(recorded[0].body, multipartBody(c.sent, "data"));
+        EXPECT_EQ(recorded[0].header("Content-Length"), std::to_string(200 + c.sent.size() + 4));
+        EXPECT_EQ(recorded[2].body, multipartBody(c.sent, "a"));
+        EXPECT_EQ(m_server->fileContent(kUser, kFolder + "/" + c.name), "data");
+        Poco::File(file).remove();
+    }
+}
+
 TEST_F(Transfers, FileChangedDuringUploadFails) {
     // The server holds its answer while the test changes the file: the bytes
     // sent no longer describe the file.
@@ -444,6 +474,74 @@ TEST_F(Transfers, RefusedDownloadsLeaveTheLocalFileAlone) {
                 EXPECT_TRUE(localEntries().empty());
             }
         }
+    }
+}
+
+// Poco reads a chunked body that stops before its last (zero-length) chunk
+// as complete; such a reply, and one that ends only with the connection,
+// must never replace the user's file.
+TEST_F(Transfers, CutChunkedOrUnframedDownloadNeverReplacesTheFile) {
+    m_server->putFile(kUser, kFolder + "/f.txt", "hello, the whole file");
+    const std::string lost = "Failed: Connection lost during download";
+    struct Case {
+        std::string what;
+        TestFault fault; // on the body's request: the redirect for downloadFile
+        std::string error;
+    };
+    const Case cases[] = {
+        {"5\\r\\nhello\\r\\n, then close", TestFault::chunkedCut("*", 5), lost},
+        {"a chunk of 0x400 bytes carrying 5", TestFault::chunkedShortChunk("*", 0x400, 5), lost},
+        {"no length, ended by close", TestFault::noContentLength("*"), "Failed: Download reply without a length"},
+    };
+    const std::string url = "/core/downloadfile?filepath=%2Fuser1%2Fdocs&filename=f.txt";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (bool toFile : {false, true}) {
+            m_server->clearFaults();
+            TestFault fault = c.fault;
+            fault.path = toFile ? "/core/downloadfile" : "/download/*";
+            m_server->addFault(fault);
+            const std::string file = writeLocal("f.txt", "precious local bytes, longer than hello");
+            std::string error;
+            const bool ok = toFile ? m_connector->downloadToFile(url, file, error)
+                                   : m_connector->downloadFile(kFolder, "f.txt", file, error, "sync", -1, -1);
+            EXPECT_FALSE(ok) << (toFile ? "downloadToFile" : "downloadFile");
+            EXPECT_EQ(error, c.error);
+            EXPECT_EQ(read(file), "precious local bytes, longer than hello");
+            EXPECT_EQ(localEntries(), std::vector<std::string>{"f.txt"});
+        }
+    }
+}
+
+TEST_F(Transfers, WholeChunkedDownloadIsAccepted) {
+    const std::string data = pattern(100000);
+    m_server->putFile(kUser, kFolder + "/c.bin", data);
+    m_server->addFault(TestFault::chunked("/download/*"));
+    const std::string file = writeLocal("c.bin", "old");
+    std::string error;
+    ASSERT_TRUE(m_connector->downloadFile(kFolder, "c.bin", file, error, "sync", -1, -1, 100000)) << error;
+    EXPECT_EQ(read(file), data);
+}
+
+// The size the sync record names decides before the rename: a reply that is
+// complete in itself but of another size leaves the user's file alone.
+TEST_F(Transfers, DownloadOfAnotherSizeThanExpectedKeepsTheFile) {
+    m_server->putFile(kUser, kFolder + "/e.txt", "hello");
+    struct Case {
+        Poco::Int64 expected;
+        bool ok;
+    };
+    for (const Case& c : {Case{5, true}, Case{-1, true}, Case{21, false}, Case{4, false}}) {
+        SCOPED_TRACE(c.expected);
+        const std::string file = writeLocal("e.txt", "the old file, 21 bytes");
+        std::string error;
+        EXPECT_EQ(m_connector->downloadFile(kFolder, "e.txt", file, error, "sync", -1, -1, c.expected), c.ok);
+        EXPECT_EQ(read(file), c.ok ? "hello" : "the old file, 21 bytes");
+        if (!c.ok) {
+            EXPECT_EQ(error, "Failed: Size Mismatch, the download has 5 bytes, expected " +
+                                 std::to_string(c.expected));
+        }
+        EXPECT_EQ(localEntries(), std::vector<std::string>{"e.txt"});
     }
 }
 

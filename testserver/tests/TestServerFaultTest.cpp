@@ -159,5 +159,28 @@ TEST_F(FaultTest, RepliesWithoutContentLength)
     EXPECT_EQ(r.body, full);
 }
 
+TEST_F(FaultTest, ChunkedRepliesThatBreakOff)
+{
+    std::string full = client->get(kStatus).body;
+    struct Case {
+        TestFault fault;
+        std::string body; // exactly what follows the head before the close
+    } cases[] = {
+        {TestFault::chunkedCut("/core/getsystemstatus", 5), "5\r\n" + full.substr(0, 5) + "\r\n"},
+        {TestFault::chunkedShortChunk("/core/getsystemstatus", 0x400, 5), "400\r\n" + full.substr(0, 5)},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.body);
+        server->clearFaults();
+        server->addFault(tc.fault);
+        std::string raw = rawExchange(server->port(), kStatus, client->cookie());
+        std::size_t headEnd = raw.find("\r\n\r\n");
+        ASSERT_NE(headEnd, std::string::npos);
+        EXPECT_NE(raw.find("Transfer-Encoding: chunked"), std::string::npos);
+        EXPECT_EQ(raw.find("Content-Length"), std::string::npos);
+        EXPECT_EQ(raw.substr(headEnd + 4), tc.body);
+    }
+}
+
 } // namespace
 } // namespace TestServerTest

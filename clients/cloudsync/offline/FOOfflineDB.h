@@ -33,7 +33,8 @@
 // wxSQLite3StatementBuffer::Format with '%q' (quotes doubled) or as integers.
 //
 // Life cycle: construct (closed) -> openDB(path, "") from the base, which runs
-// initDB -> any member from any thread -> closeDB() by the owner.
+// initDB and stays closed when the file cannot be used (getOpenError tells
+// why) -> any member from any thread -> closeDB() by the owner.
 
 #include "FOOfflineEntry.h"
 #include "FOOfflineJobData.h"
@@ -71,8 +72,8 @@ public:
     // version-4 OBJECT columns already in place, in one transaction with its
     // version row), then upgrades to version 4. True only when the schema
     // ends at version 4; any other version (an empty VERSION table, a failed
-    // upgrade, a version from another program) gives false, and the owner
-    // must not run jobs on the file.
+    // upgrade, a version from another program) gives false, and openDB then
+    // closes the database again: every member returns its failure value.
     bool initDB() override;
 
     // Brings a database at version 1, 2 or 3 to version 4, one step at a time:

@@ -20,12 +20,14 @@ namespace {
 
 const Poco::Int64 kUnitsPerSecond = 10000000;  // 100-nanosecond units
 
-// Reads a switch of settings[0]; a missing key is added empty, as every
-// reader of the settings map does.
-std::string settingValue(RecordList& settings, const std::string& key) {
+// Reads a switch of settings[0]; a missing key reads as "". The map is only
+// looked into (find), never changed: transfer threads read the same map at
+// the same time, and an insert would change it under them.
+std::string settingValue(const RecordList& settings, const std::string& key) {
     if (settings.empty() || !settings[0])
         return std::string();
-    return (*settings[0])[key];
+    auto found = settings[0]->find(key);
+    return found != settings[0]->end() ? found->second : std::string();
 }
 
 } // namespace

@@ -49,6 +49,10 @@ public:
     // 59.9 s apart is still the same time and 60 s apart is not).
     static bool sameModifiedTimestamp(Poco::Int64 a, Poco::Int64 b, bool check);
 
+    // Both readers of settings[0] below only look keys up: a missing key
+    // reads as "" and the map is never changed, so other threads may read
+    // it at the same time.
+
     // True when settings[0] switches on "checkmodtime" or "checkcrc" ("1").
     static bool advancedSizeChecks(RecordList& settings);
 

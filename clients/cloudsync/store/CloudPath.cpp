@@ -24,6 +24,14 @@ bool splitComponents(const std::string& path, std::vector<std::string>& componen
     return true;
 }
 
+// True when name can stand as one component of a path: not empty, no "/",
+// no NUL byte, not "." or "..". The root and account names come from the
+// server's status reply and must pass this before a path is built on them.
+bool isSingleComponent(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
 // `head` followed by "/" and every component from index `from` on.
 std::string joinFrom(std::string head, const std::vector<std::string>& components, std::size_t from) {
     for (std::size_t i = from; i < components.size(); ++i) head += "/" + components[i];
@@ -39,13 +47,15 @@ std::string CloudPath::translateToLocalPath(const std::string& account, const st
     std::vector<std::string> c;
     if (!splitComponents(serverPath, c) || c.empty()) return std::string();
 
+    // An account name that matches c[0] or c[1] is a sound component already.
     if (c[0] == account) return joinFrom(kMyFiles, c, 1);
     if (c[0] == "SHARED") {
-        if (c.size() > 1 && c[1] == teamAccount) return joinFrom(teamRoot, c, 2);
+        if (c.size() > 1 && c[1] == teamAccount)
+            return isSingleComponent(teamRoot) ? joinFrom(teamRoot, c, 2) : std::string();
         return joinFrom(kSharedWithMe, c, 1);
     }
     if (noExternal) return std::string();
-    if (c[0] == "EXTERNAL") return joinFrom(networkRoot, c, 1);
+    if (c[0] == "EXTERNAL") return isSingleComponent(networkRoot) ? joinFrom(networkRoot, c, 1) : std::string();
     return std::string();
 }
 
@@ -55,13 +65,14 @@ std::string CloudPath::translateToRemotePath(const std::string& account, const s
     std::vector<std::string> c;
     if (!splitComponents(localPath, c) || c.empty()) return std::string();
 
-    if (c[0] == kMyFiles) return joinFrom("/" + account, c, 1);
+    // A root name that matches c[0] is a sound component already.
+    if (c[0] == kMyFiles) return isSingleComponent(account) ? joinFrom("/" + account, c, 1) : std::string();
     if (c[0] == kSharedWithMe) {
         if (c.size() < 3 || c[1] == teamAccount) return std::string();
         return joinFrom("/SHARED", c, 1);
     }
     if (c[0] == teamRoot) {
-        if (c.size() == 1) return std::string();
+        if (c.size() == 1 || !isSingleComponent(teamAccount)) return std::string();
         return joinFrom("/SHARED/" + teamAccount, c, 1);
     }
     if (noExternal) return std::string();

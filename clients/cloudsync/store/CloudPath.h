@@ -22,7 +22,15 @@
 // directions refuse (give "") a path with a "." or ".." component, or a
 // component holding a NUL byte: such a path could name a place outside the
 // sync folder (or another account's folder on the server), whatever the server
-// or a caller sends.
+// or a caller sends. The root and account names (account, team root, team
+// account, network root) come from the server's status reply as well: each
+// must be one path component (not empty, no "/", no NUL, not "." or "..").
+// A translation that would be built on a name that is not refuses too, so a
+// team root of "../../.ssh" never turns "/SHARED/<team account>/x" into
+// "../../.ssh/x", and an account of ".." never gives "/../x".
+//
+// Hence every non-empty local result is a relative path of non-empty
+// components, none of them "." or "..", none holding a NUL byte.
 //
 // Worked example with account "acct1", team root "Team Folders", team account
 // "teamacct" and network root "Network Folders":

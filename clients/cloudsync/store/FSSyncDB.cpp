@@ -6,6 +6,9 @@
 #include <Poco/NumberFormatter.h>
 #include <Poco/String.h>
 
+#include <map>
+#include <set>
+
 namespace Nuvaro {
 namespace Sync {
 
@@ -37,14 +40,74 @@ const TableDefinition kTables[] = {
 // The two OBJECT columns that version 2 added to version 1.
 const char* const kVersion2Columns[] = {"FILECRC", "FILEMOD"};
 
+// The column names of a table, in upper case ("" names no table: none).
+std::set<std::string> columnsOf(wxSQLite3Database& db, const std::string& table) {
+    wxSQLite3StatementBuffer sql;
+    wxSQLite3ResultSet rows = db.ExecuteQuery(sql.Format("PRAGMA table_info(\"%w\");", table.c_str()));
+    std::set<std::string> names;
+    while (rows.NextRow())
+        names.insert(Poco::toUpper(rows.GetStdString("name")));
+    rows.Finalize();
+    return names;
+}
+
 bool objectHasColumn(wxSQLite3Database& db, const std::string& column) {
-    wxSQLite3ResultSet columns = db.ExecuteQuery("PRAGMA table_info(OBJECT);");
-    bool found = false;
-    while (columns.NextRow())
-        if (Poco::icompare(columns.GetStdString("name"), column) == 0)
-            found = true;
-    columns.Finalize();
-    return found;
+    return columnsOf(db, "OBJECT").count(Poco::toUpper(column)) != 0;
+}
+
+// The columns each table has when this program creates it, read from a
+// database in memory built with the statements above.
+const std::map<std::string, std::set<std::string>>& expectedColumns() {
+    static const std::map<std::string, std::set<std::string>> columns = [] {
+        std::map<std::string, std::set<std::string>> result;
+        wxSQLite3Database memory;
+        memory.Open(":memory:");
+        for (const auto& table : kTables) {
+            memory.ExecuteUpdate(table.create);
+            result[table.name] = columnsOf(memory, table.name);
+        }
+        memory.Close();
+        return result;
+    }();
+    return columns;
+}
+
+// Whether an existing file holds a schema this program understands, checked
+// before anything is written to it: a version row of 1 or 2 when there is a
+// VERSION table, and every column this program reads in every table that
+// exists (a version-1 OBJECT may lack the two columns the upgrade adds).
+// Logs on "Sync" why not.
+bool schemaUnderstood(wxSQLite3Database& db) {
+    Poco::Logger& log = Poco::Logger::get("Sync");
+    int version = FSSyncDB::CURRENT_VERSION;
+    if (db.TableExists("VERSION", "")) {
+        wxSQLite3ResultSet rows = db.ExecuteQuery("select VERSIONID from VERSION;");
+        version = rows.NextRow() ? rows.GetInt(0, 0) : -1;
+        rows.Finalize();
+        if (version != 1 && version != FSSyncDB::CURRENT_VERSION) {
+            log.error("FSSyncDB: the database is at version " + Poco::NumberFormatter::format(version) +
+                      ", which this program does not understand; the file is left as it is");
+            return false;
+        }
+    }
+    for (const auto& table : kTables) {
+        if (!db.TableExists(table.name, ""))
+            continue;
+        const std::set<std::string> present = columnsOf(db, table.name);
+        std::string missing;
+        for (const std::string& column : expectedColumns().at(table.name)) {
+            const bool addedByUpgrade = version == 1 && std::string(table.name) == "OBJECT" &&
+                                        (column == kVersion2Columns[0] || column == kVersion2Columns[1]);
+            if (present.count(column) == 0 && !addedByUpgrade)
+                missing += (missing.empty() ? "" : ", ") + column;
+        }
+        if (!missing.empty()) {
+            log.error(std::string("FSSyncDB: table ") + table.name + " lacks the columns " + missing +
+                      "; the file is left as it is");
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -63,6 +126,8 @@ bool FSSyncDB::initDB() {
     // The tables and the first version row are created together: a file whose
     // creation broke off holds no VERSION table without its row.
     bool created = runLocked(false, "", [this](wxSQLite3Database& db) {
+        if (!schemaUnderstood(db))
+            return false;
         SqlTransaction group(db);
         for (const auto& table : kTables) {
             if (db.TableExists(table.name, ""))
@@ -138,6 +203,25 @@ bool FSSyncDB::setVersionInfo(int version, const std::string& status, const std:
         wxSQLite3StatementBuffer sql;
         db.ExecuteUpdate(sql.Format("INSERT INTO VERSION (VERSIONID, STATUS, NOTES) VALUES (%d, '%q', '%q');",
                                     version, status.c_str(), notes.c_str()));
+        group.commit();
+        return true;
+    });
+}
+
+// ---- Indexes ----
+
+bool FSSyncDB::createObjectIndexes() {
+    static const std::pair<const char*, const char*> kIndexes[] = {
+        {LOCALFULLPATH_INDEX, "LOCALFULLPATH"},
+        {LOCALPARENT_INDEX, "LOCALPARENT"},
+        {FULLPATH_INDEX, "FULLPATH"},
+        {SYNCFOLDER_INDEX, "SYNCFOLDER"},
+    };
+    return runLocked(false, "", [](wxSQLite3Database& db) {
+        SqlTransaction group(db);
+        for (const auto& index : kIndexes)
+            db.ExecuteUpdate(std::string("CREATE INDEX IF NOT EXISTS ") + index.first + " ON OBJECT (" +
+                             index.second + ");");
         group.commit();
         return true;
     });

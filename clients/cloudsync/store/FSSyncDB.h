@@ -32,7 +32,9 @@
 // bound to a prepared statement (the OBJECT row writes, see ObjectRow.h).
 //
 // Life cycle: construct (closed) -> openDB(path, "") from the base, which runs
-// initDB -> any member from any thread -> closeDB() by the owner.
+// initDB and stays closed when the file is not a sound sync database of a
+// version this program understands (getOpenError tells why) -> any member
+// from any thread -> closeDB() by the owner.
 
 #include "FSActivity.h"
 #include "DataSyncStore.h"
@@ -67,10 +69,13 @@ public:
     // ---- Schema and version (FSSyncDB.cpp) ----
 
     // Creates the missing tables (a new database starts at version 2, "OK",
-    // ""), upgrades a version-1 database, and computes the totals. True only
-    // when the schema ends at version 2; any other version (an empty VERSION
-    // table, a version from another program) gives false and the database
-    // must not be used for syncing.
+    // ""), upgrades a version-1 database, adds missing indexes and computes
+    // the totals. True only when the schema ends at version 2. A file this
+    // program does not understand (an empty VERSION table, a version other
+    // than 1 or 2 such as one written by a newer program, a table that lacks
+    // a column this program reads) gives false before anything is written to
+    // it, and openDB then closes the database: every member returns its
+    // failure value, and nothing reads or writes a schema it does not know.
     bool initDB() override;
 
     // Brings a version-1 database to version 2 by adding the OBJECT columns
@@ -222,8 +227,11 @@ public:
     // hostName and its status set (empty for "" and for a folder that has no
     // row yet). Deleted records are loaded too, except one whose identity,
     // local path or server path a live record holds. abort is read before
-    // each row; when set, the load stops and the result is false (the
-    // records inserted so far stay). False also on a database error.
+    // each row; when set, the load stops and the result is false. False also
+    // when no database is open, on a database error (a lock held past the
+    // busy time-out) and for a damaged row (an OBJID that is not a UUID,
+    // logged on "Sync"). After false the store holds no record at all, so
+    // nobody works from part of a folder.
     bool getDataStore(const std::string& folder, const std::string& hostName,
                       Nuvaro::DataSync::DataSyncStore& store, volatile bool& abort);
     // Writes the store's dirty records (a new row for an identity not stored
@@ -277,22 +285,40 @@ public:
 
     // ---- Children queries (FSSyncDB_Children.cpp) ----
 
+    // Both queries tell a failure from "no children": true when the query
+    // ran (possibly finding nothing), false when no database is open or a
+    // statement failed (a locked database, a broken table; logged on "Sync"),
+    // and the caller must then not take the records for the whole answer.
+    // A damaged row (an OBJID that is not a UUID) is skipped with an error
+    // line and the rest are still returned. Records appended before a
+    // failure stay in `records`; nothing is thrown.
+
     // Appends the live record at localPath, then the live records beneath it
     // (local path beginning with localPath + "/", compared literally: "%"
     // and "_" are ordinary characters, and "A/BC/x" is not beneath "A/B").
-    // Beneath-records come in no defined order. An OBJID that is not a UUID
-    // throws Poco::SyntaxException; records appended before stay.
-    void getFSAllChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
+    // Beneath-records come in no defined order.
+    bool getFSAllChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
     // Appends the live records whose local parent is localPath.
-    void getFSChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
+    bool getFSChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
 
-    // The indexes of OBJECT that serve the children queries and the lookups
-    // by local path; created by initDB when missing (no other schema change).
+    // ---- Indexes of OBJECT and the statements they serve ----
+    //
+    // Created by initDB when missing (no other schema change): by local path
+    // and by local parent (children queries, lookups by local path), by
+    // server path (lookups by server path, one per file of a pass) and by
+    // sync folder (the load and the forgetting of one folder).
     static constexpr const char* LOCALFULLPATH_INDEX = "OBJECT_LOCALFULLPATH_IDX";
     static constexpr const char* LOCALPARENT_INDEX = "OBJECT_LOCALPARENT_IDX";
+    static constexpr const char* FULLPATH_INDEX = "OBJECT_FULLPATH_IDX";
+    static constexpr const char* SYNCFOLDER_INDEX = "OBJECT_SYNCFOLDER_IDX";
     bool createObjectIndexes();
     // The statement getFSAllChildren runs for the records beneath localPath.
     static std::string descendantsQuery(const std::string& localPath);
+    // The statement of a lookup by path: column "FULLPATH" (getFSSyncRecord)
+    // or "LOCALFULLPATH" (getFSSyncRecordFromLocalFullPath).
+    static std::string recordByPathQuery(const std::string& column, const std::string& path);
+    // The statement getDataStore runs for a folder ("" for every row).
+    static std::string folderRecordsQuery(const std::string& folder);
 
     // ==== End of records, data store, lists and children queries ====
 

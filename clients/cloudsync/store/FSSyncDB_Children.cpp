@@ -1,5 +1,4 @@
-// FSSyncDB: the children queries (a folder's live records by local path) and
-// the OBJECT indexes that serve them.
+// FSSyncDB: the children queries (a folder's live records by local path).
 
 #include "FSSyncDB.h"
 
@@ -8,15 +7,6 @@
 
 namespace Nuvaro {
 namespace Sync {
-
-bool FSSyncDB::createObjectIndexes() {
-    return runLocked(false, "", [](wxSQLite3Database& db) {
-        db.ExecuteUpdate("CREATE INDEX IF NOT EXISTS " + std::string(LOCALFULLPATH_INDEX) +
-                         " ON OBJECT (LOCALFULLPATH);");
-        db.ExecuteUpdate("CREATE INDEX IF NOT EXISTS " + std::string(LOCALPARENT_INDEX) + " ON OBJECT (LOCALPARENT);");
-        return true;
-    });
-}
 
 std::string FSSyncDB::descendantsQuery(const std::string& localPath) {
     // The texts that begin with P + "/" are exactly those from P + "/" up to,
@@ -33,8 +23,8 @@ std::string FSSyncDB::descendantsQuery(const std::string& localPath) {
                       from.c_str(), to.c_str());
 }
 
-void FSSyncDB::getFSAllChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
-    runLocked(false, "", [&](wxSQLite3Database& db) {
+bool FSSyncDB::getFSAllChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) {
         wxSQLite3StatementBuffer sql;
         appendObjectRecords(db,
                             sql.Format("select * FROM OBJECT WHERE ISDELETED ='0' AND LOCALFULLPATH = '%q';",
@@ -45,8 +35,8 @@ void FSSyncDB::getFSAllChildren(const std::string& localPath, std::vector<boost:
     });
 }
 
-void FSSyncDB::getFSChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
-    runLocked(false, "", [&](wxSQLite3Database& db) {
+bool FSSyncDB::getFSChildren(const std::string& localPath, std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) {
         wxSQLite3StatementBuffer sql;
         appendObjectRecords(db,
                             sql.Format("select * FROM OBJECT WHERE ISDELETED='0' AND LOCALPARENT='%q';",

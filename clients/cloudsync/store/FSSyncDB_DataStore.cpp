@@ -3,6 +3,7 @@
 
 #include "FSSyncDB.h"
 
+#include "NuvaroException.h"
 #include "ObjectRow.h"
 #include "SqlTransaction.h"
 #include "wxSQLite3Database.h"
@@ -123,12 +124,7 @@ void insertUnshadowed(DataSyncStore& store, const std::vector<boost::shared_ptr<
 // Loads the rows of one folder (every row when folder is empty) into the
 // store; false when abort was set while the rows were read.
 bool loadRecords(wxSQLite3Database& db, const std::string& folder, DataSyncStore& store, volatile bool& abort) {
-    wxSQLite3StatementBuffer sql;
-    if (folder.empty())
-        sql.Format("select * FROM OBJECT;");
-    else
-        sql.Format("select * FROM OBJECT where SYNCFOLDER='%q';", folder.c_str());
-    wxSQLite3ResultSet rows = db.ExecuteQuery(sql);
+    wxSQLite3ResultSet rows = db.ExecuteQuery(FSSyncDB::folderRecordsQuery(folder));
     ObjectRowReader reader(rows);
     std::vector<boost::shared_ptr<FSSyncRecord>> deleted;
     while (rows.NextRow()) {
@@ -148,6 +144,14 @@ bool loadRecords(wxSQLite3Database& db, const std::string& folder, DataSyncStore
 }
 
 } // namespace
+
+// Runs on SYNCFOLDER_INDEX for one folder.
+std::string FSSyncDB::folderRecordsQuery(const std::string& folder) {
+    if (folder.empty())
+        return "select * FROM OBJECT;";
+    wxSQLite3StatementBuffer sql;
+    return sql.Format("select * FROM OBJECT where SYNCFOLDER='%q';", folder.c_str());
+}
 
 // ---- Status sets ----
 
@@ -184,22 +188,27 @@ bool FSSyncDB::dropStatusSet(const std::string& folder) {
 bool FSSyncDB::getDataStore(const std::string& folder, const std::string& hostName, DataSyncStore& store,
                             volatile bool& abort) {
     Poco::Mutex::ScopedLock lock(m_mutex);
-    if (!m_db || !m_db->IsOpen())
-        return false;
+    bool loaded = false;
     std::string statusText;
-    if (!folder.empty() && !getStatusSet(folder, statusText))
-        return false;
-    store.setName("FSDATASTORE");
-    store.setSyncStatusSet(DataSyncStatusSet(statusText));
-    store.setPeer(hostName);
-    try {
-        return runLocked(false, "", [&](wxSQLite3Database& db) { return loadRecords(db, folder, store, abort); });
-    } catch (const Poco::Exception& e) {
-        syncLog().error("getDataStore Poco Exception caught : " + e.displayText());
-    } catch (const std::exception& e) {
-        syncLog().error(std::string("getDataStore Exception caught : ") + e.what());
+    if (m_db && m_db->IsOpen() && (folder.empty() || getStatusSet(folder, statusText))) {
+        store.setName("FSDATASTORE");
+        store.setSyncStatusSet(DataSyncStatusSet(statusText));
+        store.setPeer(hostName);
+        try {
+            loaded = runLocked(false, "", [&](wxSQLite3Database& db) { return loadRecords(db, folder, store, abort); });
+        } catch (const Nuvaro::Exception& e) {
+            syncLog().error("getDataStore Exception caught : " + e.message());
+        } catch (const Poco::Exception& e) {
+            syncLog().error("getDataStore Poco Exception caught : " + e.displayText());
+        } catch (const std::exception& e) {
+            syncLog().error(std::string("getDataStore Exception caught : ") + e.what());
+        }
     }
-    return false;
+    // No caller may work from half a folder: a load that failed part-way
+    // (a locked database, a damaged row, an abort) leaves no record behind.
+    if (!loaded)
+        store.clear();
+    return loaded;
 }
 
 bool FSSyncDB::saveDataStore(const std::string& folder, DataSyncStore& store, int& count) {

@@ -3,6 +3,7 @@
 
 #include "FSSyncDB.h"
 
+#include "NuvaroException.h"
 #include "ObjectRow.h"
 #include "wxSQLite3Database.h"
 
@@ -33,18 +34,22 @@ bool wroteOneRow(int changed, const char* prefix, const FSSyncRecord& record) {
 // both).
 boost::shared_ptr<FSSyncRecord> lookUp(wxSQLite3Database& db, const char* column, const std::string& path,
                                        const char* operation) {
-    wxSQLite3StatementBuffer sql;
-    sql.Format("select * FROM OBJECT WHERE %s='%q' ORDER BY ISDELETED LIMIT 1;", column,
-               FSSyncDB::convertToStdPath(path).c_str());
     try {
-        return firstObjectRecord(db, std::string(sql));
-    } catch (const Poco::Exception& e) {
-        Poco::Logger::get("Sync").error(std::string(operation) + " Poco Exception caught : " + e.displayText());
+        return firstObjectRecord(db, FSSyncDB::recordByPathQuery(column, path));
+    } catch (const Nuvaro::Exception& e) {
+        Poco::Logger::get("Sync").error(std::string(operation) + " Exception caught : " + e.message());
         return boost::shared_ptr<FSSyncRecord>();
     }
 }
 
 } // namespace
+
+// Runs on the index of the column (FULLPATH_INDEX, LOCALFULLPATH_INDEX).
+std::string FSSyncDB::recordByPathQuery(const std::string& column, const std::string& path) {
+    wxSQLite3StatementBuffer sql;
+    return sql.Format("select * FROM OBJECT WHERE %s='%q' ORDER BY ISDELETED LIMIT 1;", column.c_str(),
+                      convertToStdPath(path).c_str());
+}
 
 bool FSSyncDB::FSSyncRecordAdd(FSSyncRecord* record) {
     if (record == nullptr)

@@ -64,8 +64,9 @@ public:
 
     // The VariantRow form written into a new RawData block.
     boost::shared_ptr<Nuvaro::Data::RawData> toRawData() override;
-    // Reads the base and the nine VariantRow fields from a raw block. Passes
-    // on Nuvaro::Exception for malformed data.
+    // Reads the base and the nine VariantRow fields from a raw block. Throws
+    // only Nuvaro::Exception, for any malformed data (cut short, a wrong tag,
+    // an identity that is not a UUID); the record may then be partly read.
     void fromRawData(boost::shared_ptr<Nuvaro::Data::RawData>& data) override;
 
     // The nine fields (server paths in their stored form), then the base.

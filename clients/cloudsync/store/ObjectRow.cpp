@@ -1,7 +1,10 @@
 #include "ObjectRow.h"
 
 #include "FSSyncDB.h"
+#include "NuvaroException.h"
 #include "wxSQLite3Database.h"
+
+#include <Poco/Logger.h>
 
 #include <cstdlib>
 
@@ -42,7 +45,11 @@ boost::shared_ptr<FSSyncRecord> ObjectRowReader::read(const wxSQLite3ResultSet& 
     auto path = [&](Column column) { return FSSyncDB::convertToNativePath(rows.GetStdString(m_index[column])); };
     auto number = [&](Column column) { return rows.GetInt64(m_index[column], 0); };
 
-    Nuvaro::DataSync::DataSyncRecord base(Poco::UUID(text(OBJID)), number(UPDATEDVERSION), text(UPDATEDPEER),
+    Poco::UUID id;
+    const std::string idText = text(OBJID);
+    if (!id.tryParse(idText) || id.isNull())
+        throw Nuvaro::Exception("OBJECT row with a malformed identity '" + idText + "' (" + text(LOCALFULLPATH) + ")");
+    Nuvaro::DataSync::DataSyncRecord base(id, number(UPDATEDVERSION), text(UPDATEDPEER),
                                           number(CREATEDVERSION), text(CREATEDPEER),
                                           rows.GetBool(m_index[ISDELETED]) ? 1 : 0);
     int type = static_cast<int>(std::strtol(text(TYPE).c_str(), nullptr, 10));
@@ -101,13 +108,21 @@ bool ObjectRowWriter::exists(const Poco::UUID& id) {
     return statement.ExecuteScalar() > 0;
 }
 
-void appendObjectRecords(wxSQLite3Database& db, const std::string& query,
-                         std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
+int appendObjectRecords(wxSQLite3Database& db, const std::string& query,
+                        std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
     wxSQLite3ResultSet rows = db.ExecuteQuery(query);
     ObjectRowReader reader(rows);
-    while (rows.NextRow())
-        records.push_back(reader.read(rows));
+    int skipped = 0;
+    while (rows.NextRow()) {
+        try {
+            records.push_back(reader.read(rows));
+        } catch (const Nuvaro::Exception& e) {
+            Poco::Logger::get("Sync").error("Skipping a damaged sync record: " + e.message());
+            ++skipped;
+        }
+    }
     rows.Finalize();
+    return skipped;
 }
 
 boost::shared_ptr<FSSyncRecord> firstObjectRecord(wxSQLite3Database& db, const std::string& query) {

@@ -17,8 +17,8 @@
 // value is 1.
 //
 // Every function runs on a connection whose lock the caller holds and throws
-// wxSQLite3Exception on a database error. An OBJID that is not a UUID throws
-// Poco::SyntaxException from the reader.
+// wxSQLite3Exception on a database error. A row whose OBJID is not a UUID (or
+// is the nil one) is damaged: the reader throws Nuvaro::Exception for it.
 
 #include "FSSyncRecord.h"
 
@@ -45,7 +45,7 @@ public:
     // Throws wxSQLite3Exception when the result set lacks an OBJECT column.
     explicit ObjectRowReader(const wxSQLite3ResultSet& rows);
 
-    // A new record of the current row.
+    // A new record of the current row; Nuvaro::Exception for a damaged row.
     boost::shared_ptr<FSSyncRecord> read(const wxSQLite3ResultSet& rows) const;
 
 private:
@@ -86,11 +86,14 @@ private:
 };
 
 // Runs a query on OBJECT and appends a record for each row, in the order the
-// rows come. Records appended before an error stay in `records`.
-void appendObjectRecords(wxSQLite3Database& db, const std::string& query,
-                         std::vector<boost::shared_ptr<FSSyncRecord>>& records);
+// rows come. A damaged row is skipped with an error line on "Sync"; returns
+// how many were skipped. Records appended before a database error stay in
+// `records`.
+int appendObjectRecords(wxSQLite3Database& db, const std::string& query,
+                        std::vector<boost::shared_ptr<FSSyncRecord>>& records);
 
-// The record of the first row of a query on OBJECT, or an empty pointer.
+// The record of the first row of a query on OBJECT, or an empty pointer;
+// Nuvaro::Exception when that row is damaged.
 boost::shared_ptr<FSSyncRecord> firstObjectRecord(wxSQLite3Database& db, const std::string& query);
 
 // Forgets a sync folder: its SYNCFOLDERS row and every OBJECT row it owns

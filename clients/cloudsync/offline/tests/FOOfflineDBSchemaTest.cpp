@@ -187,11 +187,15 @@ TEST_F(OfflineDBSchema, MissingOrUnknownVersionIsRefusedUnchanged) {
         makeOlderFile(1, std::string("DELETE FROM VERSION;") + c.versionRows);
         FOOfflineDB db;
         EXPECT_FALSE(db.openDB(path(), ""));
+        // The database is closed again: no member reads or writes a schema
+        // it does not understand.
+        EXPECT_FALSE(db.isOpen());
         std::string status, notes;
-        EXPECT_EQ(db.getVersionInfo(status, notes), c.version);
+        EXPECT_EQ(db.getVersionInfo(status, notes), -1);
+        EXPECT_EQ(rows("select VERSIONID from VERSION;"),
+                  c.version < 0 ? Strings{} : Strings{std::to_string(c.version)});
         // No upgrade step ran.
         EXPECT_EQ(columns("OFFLINEFOLDERS").size(), 6u);
-        db.closeDB();
     }
 }
 

@@ -196,6 +196,21 @@ TEST(AdvancedSizeChecks, OnWhenEitherSwitchIsOne) {
     EXPECT_FALSE(AttributeManager::advancedSizeChecks(none));
 }
 
+// The settings map is shared with transfer threads that read it at the same
+// time: reading a switch must not insert the missing key into it.
+TEST(SettingsReads, MissingSwitchesAreNotInsertedIntoTheSettings) {
+    CloudSyncTest::TempFolder tmp;
+    std::string file = tmp.write("d.docx", "data");
+    for (const char* present : {"checkmodtime", "checkcrc", "other"}) {
+        SCOPED_TRACE(present);
+        Nuvaro::Record map(new std::map<std::string, std::string>{{present, "1"}});
+        Nuvaro::RecordList settings{map};
+        AttributeManager::advancedSizeChecks(settings);
+        AttributeManager::sameFileCRC(settings, "crc", "2000-01-01 00:00:00", file, 4, 0);
+        EXPECT_EQ(*map, (std::map<std::string, std::string>{{present, "1"}}));
+    }
+}
+
 // ---- time conversions ----
 
 // Runs the test body in a time zone five hours west of UTC, so that any

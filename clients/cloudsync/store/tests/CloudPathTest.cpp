@@ -116,6 +116,38 @@ TEST(CloudPath, RefusesDotComponentsThatCouldLeaveTheSyncFolder) {
     });
 }
 
+// The root and account names come from the server's status reply: a name
+// that is not one path component must not reach a path.
+TEST(CloudPath, RootAndAccountNamesThatAreNotOneComponentAreRefused) {
+    const std::string nul("\0", 1);
+    for (const std::string& bad : {std::string("../../.ssh"), std::string("/etc"), std::string(""),
+                                  std::string("a") + nul + "b", std::string("."), std::string(".."),
+                                  std::string("a/b")}) {
+        SCOPED_TRACE("name '" + bad + "'");
+        // Team root and network root, on the way to local paths.
+        EXPECT_EQ(CloudPath::translateToLocalPath(kAccount, "/SHARED/teamacct/authorized_keys", kNetworkRoot, bad,
+                                                  kTeamAccount, false),
+                  "");
+        EXPECT_EQ(CloudPath::translateToLocalPath(kAccount, "/SHARED/teamacct", kNetworkRoot, bad, kTeamAccount,
+                                                  false),
+                  "");
+        EXPECT_EQ(CloudPath::translateToLocalPath(kAccount, "/EXTERNAL/share1/f", bad, kTeamRoot, kTeamAccount,
+                                                  false),
+                  "");
+        // The account and the team-folder account, on the way to server paths.
+        EXPECT_EQ(CloudPath::translateToRemotePath(bad, "My Files/x", kNetworkRoot, kTeamRoot, kTeamAccount, false),
+                  "");
+        EXPECT_EQ(CloudPath::translateToRemotePath(bad, "My Files", kNetworkRoot, kTeamRoot, kTeamAccount, false), "");
+        EXPECT_EQ(CloudPath::translateToRemotePath(kAccount, "Team Folders/x", kNetworkRoot, kTeamRoot, bad, false),
+                  "");
+        // Paths that do not use the bad name still translate.
+        EXPECT_EQ(CloudPath::translateToLocalPath(kAccount, "/acct1/a", bad, bad, bad, false), "My Files/a");
+        EXPECT_EQ(CloudPath::translateToLocalPath(kAccount, "/SHARED/owner2/x", kNetworkRoot, bad, kTeamAccount,
+                                                  false),
+                  "Shared with Me/owner2/x");
+    }
+}
+
 TEST(CloudPath, StoredAndNativeFormsAreTheSamePath) {
     for (const std::string path : {"", "/", "My Files/a b/c.txt", "a\\b"}) {
         EXPECT_EQ(CloudPath::convertToStdPath(path), path);

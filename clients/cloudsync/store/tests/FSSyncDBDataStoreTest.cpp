@@ -213,6 +213,76 @@ TEST_F(DataStoreTest, AbortFlagStopsTheLoadAtTheFirstRow) {
     EXPECT_EQ(store.getPeer(), "laptop1");
 }
 
+// A load that fails part-way used to leave the records read before the
+// failure in the store, for a caller to work from half a folder.
+TEST_F(DataStoreTest, LoadThatFailsPartWayLeavesTheStoreEmpty) {
+    add({m_a, m_b});
+    sql("insert into OBJECT (OBJID, TYPE, NAME, FULLPATH, LOCALFULLPATH, ISDELETED, SYNCFOLDER) values "
+        "('damaged', 1, 'x', '/acct1/x', 'My Files/x', 0, '/acct1');");
+    volatile bool abort = false;
+    {
+        CloudSyncTest::LogCapture capture({"Sync"});
+        DataSyncStore store;
+        EXPECT_FALSE(m_db.getDataStore("/acct1", "laptop1", store, abort));
+        EXPECT_EQ(store.size(), 0u);
+        EXPECT_TRUE(store.getDirtyRecords().empty());
+        EXPECT_TRUE(capture.contains("getDataStore Exception caught : OBJECT row with a malformed identity 'damaged'",
+                                     "Sync"))
+            << capture.dump();
+    }
+    sql("delete from OBJECT where OBJID='damaged';");
+
+    // A lock held past the busy time-out by another connection.
+    m_db.setBusyTimeout(0);
+    wxSQLite3Database writer;
+    writer.Open(path());
+    writer.Begin(WXSQLITE_TRANSACTION_EXCLUSIVE);
+    DataSyncStore locked;
+    locked.insert(m_c);  // whatever the store held before
+    EXPECT_FALSE(m_db.getDataStore("", "laptop1", locked, abort));
+    EXPECT_EQ(locked.size(), 0u);
+    writer.Rollback();
+    writer.Close();
+
+    DataSyncStore store;
+    load("/acct1", store);
+    EXPECT_EQ(store.size(), 2u);
+}
+
+// A lookup by server path (one per file when a delta is applied) and the
+// load and forgetting of one folder used to scan the whole OBJECT table.
+TEST_F(DataStoreTest, LookupsByServerPathAndFolderRunOnIndexes) {
+    using Nuvaro::Sync::FSSyncDB;
+    EXPECT_EQ(column("select name from sqlite_master where type='index' and tbl_name='OBJECT' and sql is not null "
+                     "order by name;"),
+              (std::vector<std::string>{"OBJECT_FULLPATH_IDX", "OBJECT_LOCALFULLPATH_IDX", "OBJECT_LOCALPARENT_IDX",
+                                        "OBJECT_SYNCFOLDER_IDX"}));
+    struct Case {
+        std::string statement;
+        std::string step;
+    } cases[] = {
+        {FSSyncDB::recordByPathQuery("FULLPATH", "/acct1/docs/a.txt"),
+         "SEARCH OBJECT USING INDEX OBJECT_FULLPATH_IDX (FULLPATH=?)"},
+        {FSSyncDB::recordByPathQuery("LOCALFULLPATH", "My Files/docs/a.txt"),
+         "SEARCH OBJECT USING INDEX OBJECT_LOCALFULLPATH_IDX (LOCALFULLPATH=?)"},
+        {FSSyncDB::folderRecordsQuery("/acct1"), "SEARCH OBJECT USING INDEX OBJECT_SYNCFOLDER_IDX (SYNCFOLDER=?)"},
+        {"delete FROM OBJECT WHERE SYNCFOLDER='/acct1';",
+         "SEARCH OBJECT USING INDEX OBJECT_SYNCFOLDER_IDX (SYNCFOLDER=?)"},
+    };
+    for (const auto& c : cases) {
+        const std::string plan = queryPlan(c.statement);
+        EXPECT_NE(plan.find(c.step), std::string::npos) << c.statement << "\n" << plan;
+    }
+
+    // An older file without them gets them when it is opened, once.
+    m_db.closeDB();
+    sql("DROP INDEX OBJECT_FULLPATH_IDX; DROP INDEX OBJECT_SYNCFOLDER_IDX;");
+    ASSERT_TRUE(m_db.openDB(path(), ""));
+    m_db.closeDB();
+    ASSERT_TRUE(m_db.openDB(path(), ""));
+    EXPECT_EQ(count("sqlite_master where type='index' and tbl_name='OBJECT' and sql is not null"), 4);
+}
+
 TEST_F(DataStoreTest, StatusSetsStoreReplaceAndDrop) {
     ASSERT_TRUE(m_db.setStatusSet("/SHARED/o'neil", "a:1"));
     ASSERT_TRUE(m_db.setStatusSet("/SHARED/o'neil", "a:2"));

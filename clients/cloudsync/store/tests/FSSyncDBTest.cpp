@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <Poco/File.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -81,10 +83,12 @@ TEST_F(SyncDBFile, NewFileGetsTheSevenTablesAndVersionTwo) {
     EXPECT_EQ(versionRow(), (std::vector<std::string>{"2", "OK", ""}));
     EXPECT_EQ(objectColumns().size(), 20u);
     EXPECT_EQ(objectColumns().back(), "FILEMOD");
-    // The only indexes besides the keys' own serve the lookups by local path.
+    // The only indexes besides the keys' own serve the lookups by path and
+    // by sync folder.
     EXPECT_EQ(column("select name from sqlite_master where type='index' and name not like 'sqlite_autoindex%' "
                      "order by name;"),
-              (std::vector<std::string>{"OBJECT_LOCALFULLPATH_IDX", "OBJECT_LOCALPARENT_IDX"}));
+              (std::vector<std::string>{"OBJECT_FULLPATH_IDX", "OBJECT_LOCALFULLPATH_IDX", "OBJECT_LOCALPARENT_IDX",
+                                        "OBJECT_SYNCFOLDER_IDX"}));
     EXPECT_EQ(db.getTotalFSFiles(), 0);
     EXPECT_EQ(db.getTotalFSSize(), 0);
     EXPECT_TRUE(capture.contains("FSSyncDB::DB Version is at 2", "Sync"));
@@ -139,20 +143,83 @@ TEST_F(SyncDBFile, FailedUpgradeChangesNothingAndKeepsVersionOne) {
     EXPECT_EQ(db.getTotalFSFiles(), 0);  // not computed
 }
 
-TEST_F(SyncDBFile, UnknownOrMissingVersionIsRefused) {
-    for (const char* versionRows : {"INSERT INTO VERSION VALUES (7, 'OK', 'future');", ""}) {
-        sql(std::string("CREATE TABLE IF NOT EXISTS VERSION (VERSIONID INTEGER PRIMARY KEY, STATUS TEXT, NOTES "
-                        "TEXT); DELETE FROM VERSION;") +
-            versionRows +
-            "CREATE TABLE IF NOT EXISTS OBJECT (OBJID TEXT PRIMARY KEY, TYPE INTEGER, NAME TEXT, SIZE INTEGER, "
-            "FLAGS TEXT, ISDELETED integer);"
-            "INSERT OR REPLACE INTO OBJECT VALUES ('x', 1, 'x', 5, '', 0);");
+// A file this program does not understand used to stay open after initDB
+// failed, for every member to read and write a schema it does not know.
+TEST_F(SyncDBFile, FileItCannotUseIsClosedAndLeftAsItIs) {
+    const std::string allTables = "CREATE TABLE OBJECT (OBJID TEXT PRIMARY KEY, TYPE INTEGER, NAME TEXT, PARENT "
+                                  "TEXT, FULLPATH TEXT, SIZE INTEGER, MODIFIED INTEGER, ATTRIBS TEXT, FLAGS TEXT, "
+                                  "FRIENDLY TEXT, UPDATEDVERSION integer, UPDATEDPEER TEXT, CREATEDVERSION integer, "
+                                  "CREATEDPEER TEXT, ISDELETED integer, SYNCFOLDER TEXT, LOCALPARENT TEXT, "
+                                  "LOCALFULLPATH TEXT, FILECRC TEXT, FILEMOD TEXT);"
+                                  "CREATE TABLE CONFIG (KEY TEXT, NAME TEXT, VALUE TEXT, PRIMARY KEY(KEY, NAME));"
+                                  "CREATE TABLE VERSION (VERSIONID INTEGER PRIMARY KEY, STATUS TEXT, NOTES TEXT);";
+    struct Case {
+        std::string what;
+        std::string statements;  // the file as another program left it
+        std::string logText;
+    } cases[] = {
+        {"written by a newer version", allTables + "INSERT INTO VERSION VALUES (7, 'OK', 'future');",
+         "FSSyncDB: the database is at version 7, which this program does not understand"},
+        {"an empty VERSION table", allTables, "FSSyncDB: the database is at version -1"},
+        {"a table without columns this program reads",
+         "CREATE TABLE OBJECT (OBJID TEXT PRIMARY KEY, TYPE INTEGER, NAME TEXT, SIZE INTEGER, FLAGS TEXT, "
+         "ISDELETED integer);"
+         "CREATE TABLE VERSION (VERSIONID INTEGER PRIMARY KEY, STATUS TEXT, NOTES TEXT);"
+         "INSERT INTO VERSION VALUES (2, 'OK', '');",
+         "FSSyncDB: table OBJECT lacks the columns "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (Poco::File(path()).exists())
+            Poco::File(path()).remove();
+        sql(c.statements + "INSERT INTO OBJECT (OBJID, TYPE, NAME, SIZE, FLAGS, ISDELETED) VALUES ('x', 1, 'x', 5, '', 0);");
+        const std::vector<std::string> before = column("select sql from sqlite_master order by name;");
+
         FSSyncDB db;
-        EXPECT_FALSE(db.openDB(path(), "")) << versionRows;
-        EXPECT_EQ(db.getTotalFSFiles(), 0) << versionRows;
+        CloudSyncTest::LogCapture capture({"Sync"});
+        EXPECT_FALSE(db.openDB(path(), ""));
+        EXPECT_TRUE(capture.contains(c.logText, "Sync")) << capture.dump();
+        EXPECT_NE(db.getOpenError(), "");
+        EXPECT_FALSE(db.isOpen());
+
+        // Every member gives its failure value and writes nothing.
         std::string status = "unset", notes = "unset";
-        EXPECT_EQ(db.getVersionInfo(status, notes), *versionRows ? 7 : -1);
-        db.closeDB();
+        EXPECT_EQ(db.getVersionInfo(status, notes), -1);
+        EXPECT_FALSE(db.setConfigValue("config", "url", "x"));
+        EXPECT_EQ(db.getConfigValue("config", "url", "dflt"), "dflt");
+        EXPECT_FALSE(db.getFSSyncRecord("/x"));
+        EXPECT_FALSE(db.resetSyncData(false));
+        EXPECT_EQ(db.getTotalFSFiles(), 0);
+        EXPECT_EQ(column("select sql from sqlite_master order by name;"), before);
+        EXPECT_EQ(count("OBJECT"), 1);
+    }
+}
+
+// Neither a file that is not a database nor a damaged one throws out of
+// openDB; both leave it closed with the reason.
+TEST_F(SyncDBFile, NonDatabaseOrDamagedFileFailsToOpenWithAClearError) {
+    {
+        FSSyncDB db;
+        ASSERT_TRUE(db.openDB(path(), ""));
+        for (int i = 0; i < 300; ++i)
+            ASSERT_TRUE(db.setConfigValue("config", "key" + std::to_string(i), std::string(200, 'v')));
+    }
+    {
+        std::fstream file(path(), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(4096 * 4);
+        const std::string garbage(4096 * 8, '\x5A');
+        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    }
+    const std::string text = m_tmp.write("text.db", std::string(200, 'x'));
+    for (const std::string& file : {path(), text}) {
+        SCOPED_TRACE(file);
+        FSSyncDB db;
+        CloudSyncTest::LogCapture capture({"Sync"});
+        EXPECT_FALSE(db.openDB(file, ""));
+        EXPECT_FALSE(db.isOpen());
+        EXPECT_EQ(db.getOpenError().rfind("Cannot use the database " + file + ": ", 0), 0u) << db.getOpenError();
+        EXPECT_TRUE(capture.contains(db.getOpenError(), "Sync"));
+        EXPECT_EQ(db.getConfigValue("config", "key1", "dflt"), "dflt");
     }
 }
 

@@ -1,6 +1,7 @@
 #include "FSSyncRecord.h"
 
 #include "LogCapture.h"
+#include "NuvaroException.h"
 
 #include <Poco/DateTime.h>
 #include <Poco/Exception.h>
@@ -182,6 +183,28 @@ TEST(SaxRecord, FolderKeepsItsModifiedTime) {
     EXPECT_EQ(r.getModified(), 42);
 }
 
+// The root names come from the server's status reply: a team root of
+// "../../.ssh" must not turn "/SHARED/teamacct/authorized_keys" into a path
+// outside the sync folder.
+TEST(SaxRecord, RootNameThatIsNotOneComponentRefusesTheRecord) {
+    for (const std::string bad : {"../../.ssh", "/etc", "", ".."}) {
+        SCOPED_TRACE(bad);
+        CloudSyncTest::LogCapture capture({"Sync"});
+        Nuvaro::Record team(new Fields(applied(
+            {{"parent", "/SHARED/teamacct"}, {"fullpath", "/SHARED/teamacct/authorized_keys"}})));
+        FSSyncRecord r;
+        EXPECT_FALSE(r.fromSAXRecord(kProfile, "MyFolder", team, kNetwork, bad, kTeamAccount));
+        EXPECT_TRUE(capture.contains("fromSAXRecord Empty Local Full Path trying to translate: "
+                                     "/SHARED/teamacct/authorized_keys",
+                                     "Sync"))
+            << capture.dump();
+
+        Nuvaro::Record network(
+            new Fields(applied({{"parent", "/EXTERNAL/share1"}, {"fullpath", "/EXTERNAL/share1/f.txt"}})));
+        EXPECT_FALSE(r.fromSAXRecord(kProfile, "MyFolder", network, bad, kTeam, kTeamAccount));
+    }
+}
+
 TEST(SaxRecord, NullRecordIsRefused) {
     CloudSyncTest::LogCapture capture({"Sync"});
     Nuvaro::Record none;
@@ -329,6 +352,24 @@ TEST(StoredForms, VariantRowHoldsTheNamedFields) {
     FSSyncRecord loaded;
     loaded.loadFSRecord(row);
     expectSameStoredFields(loaded, original);
+}
+
+// Callers of fromRawData catch the base layer's exception; anything else
+// thrown from damaged stored data would end the program.
+TEST(StoredForms, MalformedStoredIdentityThrowsOnlyTheBaseLayersException) {
+    for (const std::string id : {"not-a-uuid", "6ba7b810-9dad-11d1-80b4", "6ba7b810-9dad-11d1-80b4-00c04fd430cZ"}) {
+        SCOPED_TRACE(id);
+        Nuvaro::Data::VariantRow row = fullRecord().saveFSRecord();
+        row["DSID"] = id;
+        boost::shared_ptr<Nuvaro::Data::RawData> raw(new Nuvaro::Data::RawData(row.getSize()));
+        row.write(*raw);
+        FSSyncRecord target;
+        EXPECT_THROW(target.fromRawData(raw), Nuvaro::Exception);
+        EXPECT_THROW(target.loadFSRecord(row), Nuvaro::Exception);
+    }
+    boost::shared_ptr<Nuvaro::Data::RawData> garbage(new Nuvaro::Data::RawData("NVR1\x01\0\0\0", 8));
+    FSSyncRecord target;
+    EXPECT_THROW(target.fromRawData(garbage), Nuvaro::Exception);
 }
 
 TEST(StoredForms, DefaultAndCopy) {

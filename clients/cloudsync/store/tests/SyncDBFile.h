@@ -24,17 +24,25 @@ protected:
         db.ExecuteUpdate(statements);
         db.Close();
     }
-    // The first column of every row of a query on a second connection.
-    std::vector<std::string> column(const std::string& query) {
+    // One column (the first by default) of every row of a query on a second
+    // connection.
+    std::vector<std::string> column(const std::string& query, int index = 0) {
         wxSQLite3Database db;
         db.Open(path());
         wxSQLite3ResultSet rows = db.ExecuteQuery(query);
         std::vector<std::string> values;
         while (rows.NextRow())
-            values.push_back(rows.GetStdString(0, "<null>"));
+            values.push_back(rows.GetStdString(index, "<null>"));
         rows.Finalize();
         db.Close();
         return values;
+    }
+    // SQLite's plan for a statement, its steps ("detail", column 3) joined by " | ".
+    std::string queryPlan(const std::string& statement) {
+        std::string plan;
+        for (const std::string& step : column("EXPLAIN QUERY PLAN " + statement, 3))
+            plan += step + " | ";
+        return plan;
     }
     // The number of rows of a table, optionally followed by a where clause.
     int count(const std::string& tableAndWhere) {
