@@ -193,7 +193,8 @@ void FolderCacheActivity::loadCache(const StorePtr& store) {
         const auto* record = dynamic_cast<const FSSyncRecord*>(entry.second.get());
         if (!record || record->getFlags() == "SKIP")
             continue;
-        m_pathIndex.emplace(record->getLocalFullPath(), record->getId());
+        m_pathIndex.emplace(std::string_view(record->getLocalFullPath()),
+                            boost::static_pointer_cast<FSSyncRecord>(entry.second));
         if (record->getIsDeleted() != 1)
             m_parentIndex[record->getLocalParent()].push_back(record->getId());
     }
@@ -203,7 +204,7 @@ FSSyncRecordPtr FolderCacheActivity::getRecordforFullPath(const StorePtr& store,
     auto found = m_pathIndex.find(path);
     if (found == m_pathIndex.end())
         return FSSyncRecordPtr();
-    FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(store->getRecord(found->second));
+    FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(store->getRecord(found->second->getId()));
     if (!record || record->getLocalFullPath() != path)
         return FSSyncRecordPtr();
     return record;
@@ -223,7 +224,10 @@ void FolderCacheActivity::getChildrenRecordsforParent(const StorePtr& store, con
 
 void FolderCacheActivity::indexNewRecord(const FSSyncRecordPtr& record) {
     m_parentIndex[record->getLocalParent()].push_back(record->getId());
-    m_pathIndex[record->getLocalFullPath()] = record->getId();
+    // A key is a view of its own value's path, so a replaced value takes
+    // its key with it.
+    m_pathIndex.erase(record->getLocalFullPath());
+    m_pathIndex.emplace(std::string_view(record->getLocalFullPath()), record);
     auto names = m_nfcNamesByParent.find(record->getLocalParent());
     std::string name;
     if (names != m_nfcNamesByParent.end() && Nuvaro::Util::toNFC(record->getName(), name))
@@ -239,6 +243,10 @@ std::string FolderCacheActivity::remotePath(const std::string& localPath) const 
 
 void FolderCacheActivity::run() {
     Poco::Logger& log = scanLog();
+    struct ReleaseOnExit {
+        FolderCacheActivity* scan;
+        ~ReleaseOnExit() { scan->releaseWorkingState(); }
+    } release{this};
     try {
         readSettings();
         LowestPriority priority;
@@ -499,6 +507,18 @@ void FolderCacheActivity::collectResults(const StorePtr& store) {
                     " items" + " Changes: " + number(static_cast<Poco::Int64>(m_changeList.size())) + " items");
     uiPostEvent(uiEvent(16), "", 0);
     scanLog().trace("FCA: Ending Activity ");
+}
+
+void FolderCacheActivity::releaseWorkingState() {
+    m_tree.folders.clear();
+    m_tree.skippedPaths.clear();
+    m_tree.unsupportedPaths.clear();
+    m_tree.repeatedFolders.clear();
+    m_tree.unlistedFolders.clear();
+    m_pathIndex = decltype(m_pathIndex)();
+    m_parentIndex = decltype(m_parentIndex)();
+    m_nfcNamesByParent = decltype(m_nfcNamesByParent)();
+    m_excludedFolders = decltype(m_excludedFolders)();
 }
 
 void FolderCacheActivity::addSkippedActivity(const std::string& message, const std::string& path) {

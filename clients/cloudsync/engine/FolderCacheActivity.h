@@ -66,6 +66,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -178,6 +179,9 @@ private:
     void markVanishedItems(const StorePtr& store, FSChildren& children, const FolderData& folder);
     void markDeleted(const StorePtr& store, const FSSyncRecordPtr& record);
     void collectResults(const StorePtr& store);
+    // Frees the tree picture, the indexes and the caches once the change
+    // list is made: a finished scan keeps only its results.
+    void releaseWorkingState();
     void addSkippedActivity(const std::string& message, const std::string& path);
 
     // Item steps (FolderCacheActivity_Items.cpp). entryRefusedByName runs
@@ -205,10 +209,12 @@ private:
     bool m_changesLimited;
     const std::string m_osName;
     // Parent index: local parent -> identities of live records, in index
-    // order. Path index: local full path -> identity (deleted records too).
+    // order. Path index: local full path -> record (deleted records too),
+    // keyed by a view of the record's own path, which the value keeps alive;
+    // the identity of the value decides, through the store.
     std::unordered_map<std::string, std::vector<Poco::UUID>> m_parentIndex;
     ChangeList m_changeList;
-    std::unordered_map<std::string, Poco::UUID> m_pathIndex;
+    std::unordered_map<std::string_view, FSSyncRecordPtr> m_pathIndex;
     const std::string m_profile;
     const std::string m_networkFolderName;
     const std::string m_teamFolderName;
