@@ -24,6 +24,8 @@
 #include "FSSyncDB.h"
 #include "FolderCacheActivity.h"
 
+#include "BenchSizes.h"
+
 #include <Poco/File.h>
 #include <Poco/Path.h>
 #include <Poco/ThreadPool.h>
@@ -49,9 +51,8 @@ using Nuvaro::Sync::FolderCacheActivity;
 
 namespace {
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using BenchSizes::peakRssKB;
+using BenchSizes::secondsSince;
 
 template <typename Body>
 double bestOf(int runs, Body body) {
@@ -68,12 +69,6 @@ long currentRssKB() {
     long pages = 0, resident = 0;
     std::ifstream("/proc/self/statm") >> pages >> resident;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-long peakRssKB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 std::string fileName(int i) {
@@ -211,31 +206,9 @@ void runSize(const std::string& folder, int count) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<int> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::atoi(argv[i]));
-    if (counts.empty())
-        counts = {10000, 100000};
-
     std::printf("folder scan benchmark (times in seconds, warm cache; ratios against find)\n");
     std::printf("%8s  %7s  %7s %6s  %7s  %6s  %9s %6s  %9s %6s  %10s  %10s  %8s\n", "files", "find", "walk", "ratio",
                 "first", "save", "no change", "ratio", "1% change", "ratio", "walk B/file", "scan B/file",
                 "scan MB");
-    for (int count : counts) {
-        std::string folder = Poco::Path::temp() + "scanbench-" +
-                             Poco::UUIDGenerator::defaultGenerator().createRandom().toString();
-        Poco::File(folder).createDirectories();
-        std::fflush(stdout);
-        pid_t child = fork();
-        if (child == 0) {
-            runSize(folder, count);
-            std::_Exit(0);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        Poco::File(folder).remove(true);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            return 1;
-    }
-    return 0;
+    return BenchSizes::runEachSizeInChild(BenchSizes::sizesFromArguments(argc, argv), "scanbench-", runSize);
 }
