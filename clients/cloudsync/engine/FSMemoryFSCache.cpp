@@ -2,6 +2,7 @@
 
 #include "NameRules.h"
 #include "NuvaroUtil.h"
+#include "ScanLog.h"
 #include "UIEvent.h"
 
 #include <Poco/Exception.h>
@@ -19,10 +20,6 @@ namespace Nuvaro {
 namespace Sync {
 
 namespace {
-
-Poco::Logger& scanLog() {
-    return Poco::Logger::get("FolderCacheActivity");
-}
 
 // Closes a directory stream (and the descriptor it owns) on every path out.
 class DirHandle {

@@ -10,6 +10,7 @@
 #include "NameRules.h"
 #include "NuvaroException.h"
 #include "NuvaroUtil.h"
+#include "ScanLog.h"
 #include "UIEvent.h"
 #include "nuvarocbfs_Defs.h"
 
@@ -30,10 +31,6 @@ namespace Nuvaro {
 namespace Sync {
 
 namespace {
-
-Poco::Logger& scanLog() {
-    return Poco::Logger::get("FolderCacheActivity");
-}
 
 uiEventType uiEvent(int number) {
     return static_cast<uiEventType>(number);
@@ -56,7 +53,11 @@ public:
         if (!m_thread)
             return;
         m_previous = m_thread->getPriority();
-        m_thread->setPriority(Poco::Thread::PRIO_LOWEST);
+        try {
+            m_thread->setPriority(Poco::Thread::PRIO_LOWEST);
+        } catch (...) {
+            // Reported below: the scan runs at the priority it has.
+        }
         if (m_thread->getPriority() != Poco::Thread::PRIO_LOWEST)
             scanLog().trace("FCA: failed to change thread priority ");
     }

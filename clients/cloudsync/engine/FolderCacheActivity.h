@@ -37,6 +37,13 @@
 // invalid characters, a path too long for the server) or for a Unicode
 // normalisation clash is left out together with everything below it.
 //
+// Nothing is reported deleted on weak evidence: a record counts as vanished
+// only when its folder was listed in full and a fresh listing of that folder
+// (compared in NFC) does not hold the name either; a folder that cannot be
+// listed, an entry that cannot be examined and a folder reached a second
+// time through a link keep every record. When the records cannot be loaded
+// the scan ends without a change list rather than take every item for new.
+//
 // Threads: the worker creates the object, starts activity() on a pool thread,
 // may stop it (activity().stop() or its quit flag), and reads the results
 // (changesDetected, getChangeList, changesLimited, numConflictsDetected) only

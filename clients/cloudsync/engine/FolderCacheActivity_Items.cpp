@@ -8,6 +8,7 @@
 #include "FSActivity.h"
 #include "NameRules.h"
 #include "NuvaroUtil.h"
+#include "ScanLog.h"
 
 #include <Poco/File.h>
 #include <Poco/Logger.h>
@@ -23,10 +24,6 @@ namespace Nuvaro {
 namespace Sync {
 
 namespace {
-
-Poco::Logger& scanLog() {
-    return Poco::Logger::get("FolderCacheActivity");
-}
 
 const Poco::Int64 kUnitsPerSecond = 10000000;  // UTC time values: 100 ns units
 
@@ -173,7 +170,10 @@ void FolderCacheActivity::processFileEntry(const StorePtr& store, boost::shared_
 
     const Poco::Int64 modified = entry.modified.utcTime();
     const Poco::Int64 size = static_cast<Poco::Int64>(entry.size);
-    Poco::File file(absolutePath);
+    auto attributes = [&absolutePath] {
+        Poco::File file(absolutePath);
+        return AttributeManager::getAttributes(file);
+    };
     FSSyncRecordPtr record = getRecordforFullPath(store, logPath);
     if (!record) {
         if (inUseTestApplies && inUse(absolutePath))
@@ -182,7 +182,7 @@ void FolderCacheActivity::processFileEntry(const StorePtr& store, boost::shared_
             return;
         FSSyncRecordPtr added(new FSSyncRecord(
             Nuvaro::Util::createUUIDFromString(FSSyncDB::convertToStdPath(logPath)), FSTypeFile, entry.name,
-            parentRemote, remote, size, modified, AttributeManager::getAttributes(file), "", m_friendlyName, "",
+            parentRemote, remote, size, modified, attributes(), "", m_friendlyName, "",
             folder.relativePath, logPath));
         store->addNewRecord(added);
         indexNewRecord(added);
@@ -194,7 +194,7 @@ void FolderCacheActivity::processFileEntry(const StorePtr& store, boost::shared_
         record->setType(FSTypeFile);
         record->setModified(modified);
         record->setSize(size);
-        record->setAttribs(AttributeManager::getAttributes(file));
+        record->setAttribs(attributes());
         record->setFriendlyName(m_friendlyName);
         store->updateRecord(record);
         indexNewRecord(record);
@@ -212,7 +212,7 @@ void FolderCacheActivity::processFileEntry(const StorePtr& store, boost::shared_
         return;
     record->setModified(modified);
     record->setSize(size);
-    record->setAttribs(AttributeManager::getAttributes(file));
+    record->setAttribs(attributes());
     record->setFriendlyName(m_friendlyName);
     store->updateRecord(record);
 }
