@@ -5,6 +5,7 @@
 
 #include "LogCapture.h"
 #include "EventRecorder.h"
+#include "wxSQLite3Database.h"
 
 #include <Poco/File.h>
 #include <Poco/Timestamp.h>
@@ -282,6 +283,49 @@ TEST_F(Scan, StopDuringTheStartPauseEndsTheScanAtOnce) {
     scan->activity().wait(10000);
     EXPECT_LT(started.elapsed(), 5 * 1000000);
     EXPECT_FALSE(scan->changesDetected());
+}
+
+// The quit flag is raised from the scan's own thread when it reports its
+// tenth folder, so the walk stops before the eleventh.
+struct QuitAtTenthFolder {
+    volatile bool* quit;
+    static void observe(void* self, uiEventType type, const std::string&, int value) {
+        if (type == 11 && value == 10)
+            __atomic_store_n(static_cast<QuitAtTenthFolder*>(self)->quit, true, __ATOMIC_RELEASE);
+    }
+};
+
+TEST_F(Scan, StopDuringTheWalkKeepsTheChangesFoundSoFar) {
+    for (int i = 0; i < 20; ++i)
+        write("My Files/f" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "/x.txt", "x");
+    QuitAtTenthFolder quitter{&m_quit};
+    setUiEventObserverForTesting(&QuitAtTenthFolder::observe, &quitter);
+    FolderCacheActivity::ChangeList changes = scan();
+    setUiEventObserverForTesting(nullptr, nullptr);
+
+    // Folders in path order: the root, "My Files", f00 ... f07 are the
+    // first ten, so f00 to f07 (records for the folder and its file) count.
+    std::vector<std::string> expected{"My Files"};
+    for (int i = 0; i < 8; ++i) {
+        expected.push_back("My Files/f0" + std::to_string(i));
+        expected.push_back("My Files/f0" + std::to_string(i) + "/x.txt");
+    }
+    EXPECT_EQ(paths(changes), expected);
+}
+
+TEST_F(Scan, UnreadableRecordsEndTheScanInsteadOfMakingEveryItemNew) {
+    write("My Files/a/f.txt", "f");
+    scanAndSave();
+    write("My Files/a/g.txt", "g");
+    {
+        wxSQLite3Database second;
+        second.Open(m_tmp / "data/syncclient.db");
+        second.ExecuteUpdate("update OBJECT set OBJID = 'not-a-uuid' where NAME = 'f.txt';");
+        second.Close();
+    }
+    CloudSyncTest::LogCapture log({"FolderCacheActivity"});
+    EXPECT_TRUE(scan().empty());
+    EXPECT_TRUE(log.contains("FCA: DB Store Load failed, Quitting Activity ")) << log.dump();
 }
 
 TEST_F(Scan, QuitFlagEndsTheScanWithoutChanges) {
