@@ -4,7 +4,8 @@
 // thread at the same time as the others (launchDefaultBrowser and
 // setWorkingDirectoryToExePath change process state; see there).
 // Sources: NuvaroUtil.cpp (texts, names, identities), NuvaroUtilFiles.cpp
-// (file checksum), NuvaroUtilSystem.cpp (home folder, working folder, browser).
+// (file checksum, atomic file replacement), NuvaroUtilSystem.cpp (home folder,
+// working folder, browser).
 
 #include <Poco/DateTime.h>
 #include <Poco/Timespan.h>
@@ -99,6 +100,15 @@ std::string getXMLResult(const std::string& command, bool result, const std::str
 // refused range and a cancel.
 bool getFileCRC(const std::string& path, std::string& crc, long start, long length,
                 volatile bool* cancel = nullptr);
+
+// Writes `content` to `path` through a temporary file in the same folder
+// (".NAME.UUID.tmp"), flushed to disk and then renamed over `path`, so that
+// `path` always holds either its old content or the whole new one. The
+// target's permissions are kept; a new file is readable by its owner only.
+// Returns false with a reason in `error` when the folder does not exist or
+// the file system fails; the temporary file is then removed and `path` is
+// as it was.
+bool replaceFile(const std::string& path, const std::string& content, std::string& error);
 
 // --- System ------------------------------------------------------------------
 

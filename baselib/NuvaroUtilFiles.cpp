@@ -1,11 +1,14 @@
-// File checksum of Nuvaro::Util (see NuvaroUtil.h).
+// File checksum and atomic file replacement of Nuvaro::Util (see NuvaroUtil.h).
 
 #include "NuvaroUtil.h"
 
 #include <Poco/Checksum.h>
+#include <Poco/Path.h>
+#include <Poco/UUIDGenerator.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +63,42 @@ bool getFileCRC(const std::string& path, std::string& crc, long start, long leng
                   static_cast<unsigned>(adler32.checksum()));
     crc = text;
     return true;
+}
+
+bool replaceFile(const std::string& path, const std::string& content, std::string& error) {
+    Poco::Path target(path);
+    std::string temp = target.parent().toString() + "." + target.getFileName() + "." +
+                       Poco::UUIDGenerator::defaultGenerator().createRandom().toString() + ".tmp";
+    mode_t mode = S_IRUSR | S_IWUSR;
+    struct stat existing;
+    if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        error = "Cannot create " + temp + ": " + std::strerror(errno);
+        return false;
+    }
+    ::fchmod(fd, mode);  // not narrowed by the umask
+    std::size_t written = 0;
+    bool ok = true;
+    while (ok && written < content.size()) {
+        ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else written += static_cast<std::size_t>(n);
+    }
+    if (ok && ::fsync(fd) != 0) ok = false;
+    if (!ok) error = "Cannot write " + temp + ": " + std::strerror(errno);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = "Cannot write " + temp + ": " + std::strerror(errno);
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = "Cannot replace " + path + ": " + std::strerror(errno);
+    }
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
 }
 
 } // namespace Util

@@ -12,17 +12,10 @@
 #include <Poco/DOM/Node.h>
 #include <Poco/DOM/NodeList.h>
 #include <Poco/Exception.h>
-#include <Poco/Path.h>
 #include <Poco/SAX/XMLReader.h>
-#include <Poco/UUIDGenerator.h>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace Nuvaro {
 namespace Data {
@@ -70,43 +63,6 @@ bool escapeValue(const std::string& value, std::string& out) {
         }
     }
     return true;
-}
-
-// Writes `content` to `path` through a temporary file and a rename.
-bool replaceFile(const std::string& path, const std::string& content, std::string& error) {
-    Poco::Path target(path);
-    std::string temp = target.parent().toString() + "." + target.getFileName() + "." +
-                       Poco::UUIDGenerator::defaultGenerator().createRandom().toString() + ".tmp";
-    mode_t mode = S_IRUSR | S_IWUSR;
-    struct stat existing;
-    if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
-
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
-        error = "Cannot create " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    ::fchmod(fd, mode);  // not narrowed by the umask
-    std::size_t written = 0;
-    bool ok = true;
-    while (ok && written < content.size()) {
-        ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else written += static_cast<std::size_t>(n);
-    }
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (!ok) error = "Cannot write " + temp + ": " + std::strerror(errno);
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = "Cannot write " + temp + ": " + std::strerror(errno);
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = "Cannot replace " + path + ": " + std::strerror(errno);
-    }
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
 }
 
 } // namespace
@@ -180,7 +136,7 @@ bool VariantRow::write(const std::string& path) const {
                ">\n";
     }
     xml += "</" + m_rootName + ">\n";
-    if (!replaceFile(path, xml, m_lastError)) return false;
+    if (!Util::replaceFile(path, xml, m_lastError)) return false;
     m_lastError.clear();
     return true;
 }

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config ccache
   libpoco-dev libboost-dev libutf8proc-dev libtinyxml-dev libsqlite3-dev
+  libgraphicsmagick++1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl curl sqlite3
 )

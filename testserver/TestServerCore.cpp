@@ -179,6 +179,16 @@ void TestServerCore::dropPartialFile(const std::string& key)
     m_partials.erase(key);
 }
 
+std::vector<SyncFolder> TestServerCore::syncFoldersOf(const std::string& userId) const
+{
+    auto set = m_sync.folders(userId);
+    if (set) return *set;
+    auto account = m_store->findAccount(userId);
+    SyncFolder own;
+    own.path = "/" + (account ? account->profile : userId);
+    return {own};
+}
+
 } // namespace TestServer
 } // namespace Sync
 } // namespace Nuvaro

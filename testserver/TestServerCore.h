@@ -12,6 +12,7 @@
 #include "TestServerRequestLog.h"
 #include "TestServerSideState.h"
 #include "TestServerStore.h"
+#include "TestServerSyncState.h"
 #include "VaultpineTestServer.h"
 
 #include <Poco/Event.h>
@@ -46,6 +47,10 @@ public:
 
     TestServerStore& store() { return *m_store; }
     TestServerSideState& side() { return m_side; }
+    TestServerSyncState& sync() { return m_sync; }
+    // The sync folders the account sees: those the test set, else its own
+    // files ("/<profile>").
+    std::vector<SyncFolder> syncFoldersOf(const std::string& userId) const;
     TestServerFaults& faults() { return m_faults; }
     TestServerRequestLog& log() { return m_log; }
 
@@ -69,6 +74,7 @@ private:
     bool m_ownsDataDir = false;
     std::unique_ptr<TestServerStore> m_store;
     TestServerSideState m_side;
+    TestServerSyncState m_sync;
     TestServerFaults m_faults;
     TestServerRequestLog m_log;
     Poco::Event m_stopEvent{false}; // manual reset: set while stopped

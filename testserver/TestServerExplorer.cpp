@@ -6,11 +6,6 @@
 #include "TestServerRouter.h"
 #include "TestServerWire.h"
 
-#include <Poco/DeflatingStream.h>
-#include <Poco/String.h>
-
-#include <sstream>
-
 namespace Nuvaro {
 namespace Sync {
 namespace TestServer {
@@ -154,16 +149,7 @@ Reply TestServerRouter::fileList(Exchange& ex)
                             {"canupload", m_core.side().access(user, path).second ? "1" : "0"}});
     for (const TestItem& item : items) listing.record("entry", entryFields(item));
     Reply reply = xml(listing.str());
-
-    std::string accept = Poco::toLower(ex.request.get("Accept-Encoding", ""));
-    if (accept.find("gzip") != std::string::npos) {
-        std::ostringstream packed;
-        Poco::DeflatingOutputStream deflater(packed, Poco::DeflatingStreamBuf::STREAM_GZIP);
-        deflater << reply.body;
-        deflater.close();
-        reply.body = packed.str();
-        reply.headers.emplace_back("Content-Encoding", "gzip");
-    }
+    compressIfAccepted(ex, reply);
     return reply;
 }
 

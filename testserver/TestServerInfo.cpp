@@ -1,6 +1,6 @@
 // Information endpoints of the test server: status, plugin list,
-// authentication info, file info, access details, favourites, and the
-// remote-management queue.
+// authentication info, file info, access details, favourites, the
+// remote-management queue, and the profile and login images.
 
 #include "TestServerCore.h"
 #include "TestServerRouter.h"
@@ -12,9 +12,18 @@ namespace Nuvaro {
 namespace Sync {
 namespace TestServer {
 
+// The status record; an empty "teamfolderaccount" is filled with the owner of
+// the account's first team folder, so a client sees its team folders without
+// further set-up.
 Reply TestServerRouter::systemStatus(Exchange& ex)
 {
-    return xml(XmlReply("systemstatus").record("status", m_core.side().statusRecord(profileOf(ex))).str());
+    Fields status = m_core.side().statusRecord(profileOf(ex));
+    for (auto& field : status) {
+        if (field.first != "teamfolderaccount" || !field.second.empty()) continue;
+        for (const SyncFolder& folder : m_core.syncFoldersOf(ex.session->userId))
+            if (folder.teamFolder && field.second.empty()) field.second = folder.teamFolderAccount;
+    }
+    return xml(XmlReply("systemstatus").record("status", status).str());
 }
 
 Reply TestServerRouter::pluginList(Exchange&)
@@ -108,6 +117,31 @@ Reply TestServerRouter::ackRmcCommands(Exchange& ex)
     std::vector<std::string> list(tokens.begin(), tokens.end());
     int matched = m_core.side().acknowledgeRmc(ex.field("remote_client_id"), list);
     return command(type, true, std::to_string(matched) + " commands acknowledged");
+}
+
+namespace {
+
+Reply pngReply(const std::string& bytes)
+{
+    Reply reply;
+    reply.contentType = "image/png";
+    reply.body = bytes;
+    return reply;
+}
+
+} // namespace
+
+// The logged-in account's picture.
+Reply TestServerRouter::profileImage(Exchange& ex)
+{
+    return pngReply(m_core.side().profileImage(ex.session->userId));
+}
+
+// ?type=login: the picture of the login page; public, as the page is.
+Reply TestServerRouter::customImage(Exchange& ex)
+{
+    if (ex.field("type") != "login") return xml(commandReply("getcustomimage", "0", "Unknown image type"), 404);
+    return pngReply(m_core.side().loginImage());
 }
 
 } // namespace TestServer

@@ -30,6 +30,7 @@ std::string sha1Hex(const std::string& text)
 
 Reply TestServerRouter::loginSucceeded(Exchange& ex, const TestAccount& account, const std::string& type)
 {
+    if (account.blocked) return command(type, false, "Account is disabled");
     std::string cookie = m_core.store().openSession(account.userId, ex.field("remote_client_id"),
                                                     ex.field("remote_client_disp_name"));
     Poco::Net::HTTPCookie httpCookie(kSessionCookie, cookie);

@@ -1,13 +1,6 @@
 // vaultpine-testserver: runs the test server until SIGINT or SIGTERM.
-//
-//   vaultpine-testserver [--port N] [--https] [--cert FILE --key FILE]
-//                        [--data DIR] [--no-redirect] [--port-file FILE]
-//                        [--account USER:PASSWORD[:PROFILE]]... [--accounts FILE]
-//
-// An accounts file holds one account per line, "USER PASSWORD [PROFILE]";
-// blank lines and lines starting with "#" are skipped. With no account given,
-// the account user1/pass1 is created. The first line on standard output is
-// "Listening on <base URL>"; --port-file also writes the port number to FILE.
+// "--help" prints the usage below; the first line on standard output is
+// "Listening on <base URL>".
 
 #include "VaultpineTestServer.h"
 
@@ -24,10 +17,30 @@ using namespace Nuvaro::Sync::TestServer;
 
 namespace {
 
+const char* const kUsage =
+    "Usage: vaultpine-testserver [options]\n"
+    "Runs the Vaultpine test server on 127.0.0.1 until SIGINT or SIGTERM.\n"
+    "\n"
+    "  --port N                  listen on port N (0 or absent: any free port)\n"
+    "  --https                   serve TLS with the test certificate\n"
+    "  --cert FILE --key FILE    serve TLS with this certificate and key (PEM)\n"
+    "  --data DIR                keep file contents in DIR (default: a temp folder removed at exit)\n"
+    "  --no-redirect             answer downloads directly instead of redirecting them\n"
+    "  --port-file FILE          write the port number to FILE once listening\n"
+    "  --account USER:PASSWORD[:PROFILE]   add an account (repeatable)\n"
+    "  --accounts FILE           add the accounts of FILE, one \"USER PASSWORD [PROFILE]\" a line\n"
+    "                            (blank lines and lines starting with \"#\" are skipped)\n"
+    "  --seed ACCOUNT=FOLDER     load the files below FOLDER into the account's own files (repeatable)\n"
+    "  --help                    print this text and exit\n"
+    "\n"
+    "Without an account, the account user1/pass1 is created.\n";
+
 struct Arguments {
     ServerOptions options;
     std::vector<TestAccount> accounts;
+    std::vector<std::pair<std::string, std::string>> seeds; // account, local folder
     std::string portFile;
+    bool help = false;
 };
 
 TestAccount parseAccount(const std::string& user, const std::string& password, const std::string& profile)
@@ -83,6 +96,14 @@ Arguments parseArguments(int argc, char** argv)
             args.accounts.push_back(parseAccount(parts[0], parts[1], parts.count() > 2 ? parts[2] : ""));
         } else if (arg == "--accounts") {
             readAccountsFile(value(), args.accounts);
+        } else if (arg == "--seed") {
+            std::string seed = value();
+            std::size_t eq = seed.find('=');
+            if (eq == std::string::npos || eq == 0 || eq + 1 == seed.size())
+                throw Poco::InvalidArgumentException("--seed needs ACCOUNT=FOLDER");
+            args.seeds.emplace_back(seed.substr(0, eq), seed.substr(eq + 1));
+        } else if (arg == "--help" || arg == "-h") {
+            args.help = true;
         } else {
             throw Poco::InvalidArgumentException("unknown argument " + arg);
         }
@@ -105,8 +126,19 @@ int main(int argc, char** argv)
 
     try {
         Arguments args = parseArguments(argc, argv);
+        if (args.help) {
+            std::cout << kUsage;
+            return 0;
+        }
         VaultpineTestServer server(args.options);
         for (const TestAccount& account : args.accounts) server.addAccount(account);
+        for (const auto& seed : args.seeds) {
+            int loaded = server.seedFromFolder(seed.first, seed.second);
+            if (loaded < 0)
+                throw Poco::InvalidArgumentException("--seed: no account " + seed.first + " or no folder " +
+                                                     seed.second);
+            std::cout << "Seeded " << loaded << " items of " << seed.first << " from " << seed.second << std::endl;
+        }
         server.start();
         std::cout << "Listening on " << server.baseUrl() << std::endl;
         std::cout << "Data folder " << server.dataDir() << std::endl;
@@ -122,7 +154,7 @@ int main(int argc, char** argv)
         server.stop();
         return 0;
     } catch (Poco::Exception& e) {
-        std::cerr << "vaultpine-testserver: " << e.displayText() << std::endl;
+        std::cerr << "vaultpine-testserver: " << e.displayText() << "\n" << kUsage;
     } catch (std::exception& e) {
         std::cerr << "vaultpine-testserver: " << e.what() << std::endl;
     }

@@ -3,10 +3,13 @@
 #include "TestServerCore.h"
 #include "TestServerWire.h"
 
+#include <Poco/DeflatingStream.h>
 #include <Poco/Exception.h>
 #include <Poco/StreamCopier.h>
+#include <Poco/String.h>
 
 #include <map>
+#include <sstream>
 
 namespace Nuvaro {
 namespace Sync {
@@ -73,6 +76,18 @@ const TestServerRouter::Route* TestServerRouter::find(const std::string& path, i
         {"/core/getfilelist", {&TestServerRouter::fileList, true, 0}},
         {"/upload", {&TestServerRouter::upload, true, 0}},
         {"/core/downloadfile", {&TestServerRouter::downloadFile, true, 0}},
+        {"/core/getprofileimage", {&TestServerRouter::profileImage, true, 0}},
+        {"/core/getcustomimage", {&TestServerRouter::customImage, false, 0}},
+        {"/app/sync/getsyncfolderlist", {&TestServerRouter::syncFolderList, true, 0}},
+        {"/app/sync/getsyncfolderstatusset", {&TestServerRouter::syncFolderStatusSet, true, 0}},
+        {"/app/sync/getsyncdelta", {&TestServerRouter::syncDelta, true, 0}},
+        {"/app/sync/recheckrecord", {&TestServerRouter::recheckRecord, true, 0}},
+        {"/app/sync/skipupload", {&TestServerRouter::skipUpload, true, 0}},
+        {"/app/sync/getchecksum", {&TestServerRouter::checksum, true, 0}},
+        {"/app/sync/lock", {&TestServerRouter::syncLock, true, 0}},
+        {"/app/sync/unlock", {&TestServerRouter::syncUnlock, true, 0}},
+        {"/app/sync/refreshlock", {&TestServerRouter::refreshLock, true, 0}},
+        {"/app/backup/addbackuprecord", {&TestServerRouter::addBackupRecord, true, 0}},
     };
     static const Route redirected{&TestServerRouter::redirectedDownload, false, 1};
 
@@ -86,9 +101,9 @@ Reply TestServerRouter::route(Exchange& ex)
     const Route* route = find(ex.path, ex.listener);
     if (!route) return xml(commandReply("unknown", "0", "Unknown request " + ex.path), 404);
     if (route->needsSession && !ex.session) {
-        // The transfer endpoints answer 401 like a web server would; the XML
-        // API answers 200 with the refusal record (see README).
-        bool transfer = ex.path == "/upload" || ex.path == "/core/downloadfile";
+        // The transfer and image endpoints answer 401 like a web server
+        // would; the XML API answers 200 with the refusal record (see README).
+        bool transfer = ex.path == "/upload" || ex.path == "/core/downloadfile" || ex.path == "/core/getprofileimage";
         return xml(authFailedReply(), transfer ? 401 : 200);
     }
     try {
@@ -186,6 +201,18 @@ Fields TestServerRouter::entryFields(const TestItem& item)
             {"canupload", "1"},
             {"canrename", item.parent == "/" ? "0" : "1"},
             {"candownload", folder ? "0" : "1"}};
+}
+
+void TestServerRouter::compressIfAccepted(Exchange& ex, Reply& reply)
+{
+    std::string accept = Poco::toLower(ex.request.get("Accept-Encoding", ""));
+    if (accept.find("gzip") == std::string::npos) return;
+    std::ostringstream packed;
+    Poco::DeflatingOutputStream deflater(packed, Poco::DeflatingStreamBuf::STREAM_GZIP);
+    deflater << reply.body;
+    deflater.close();
+    reply.body = packed.str();
+    reply.headers.emplace_back("Content-Encoding", "gzip");
 }
 
 } // namespace TestServer

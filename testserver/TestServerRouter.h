@@ -7,9 +7,12 @@
 //   TestServerRouter.cpp     routing table, bare "/", shared reply helpers
 //   TestServerLogin.cpp      login, two-factor login, device access, profile answer
 //   TestServerInfo.cpp       status, plugins, authentication info, file info,
-//                            access details, favourites, remote management
+//                            access details, favourites, remote management,
+//                            profile and login images
 //   TestServerExplorer.cpp   explorer commands, lock, unlock, quick share, listing
 //   TestServerTransfers.cpp  uploads (plain and in pieces) and downloads
+//   TestServerSync.cpp       sync API: folder list, status sets, delta, recheck,
+//                            skip upload, checksum, sync lock; backup record
 //
 // The router keeps no state of its own; it runs on the connection threads and
 // reaches the server's state through TestServerCore, whose objects lock
@@ -94,6 +97,8 @@ private:
     static Reply xml(const std::string& body, int status = 200);
     static Reply command(const std::string& type, bool ok, const std::string& message);
     static Fields entryFields(const TestItem& item);
+    // Gzip-compresses the reply body when the request's Accept-Encoding names gzip.
+    static void compressIfAccepted(Exchange& ex, Reply& reply);
 
     // TestServerLogin.cpp
     Reply loginGuest(Exchange& ex);
@@ -112,6 +117,8 @@ private:
     Reply favoritesInList(Exchange& ex);
     Reply getRmcCommands(Exchange& ex);
     Reply ackRmcCommands(Exchange& ex);
+    Reply profileImage(Exchange& ex);
+    Reply customImage(Exchange& ex);
 
     // TestServerExplorer.cpp
     Reply fileExists(Exchange& ex);
@@ -130,6 +137,18 @@ private:
     Reply downloadFile(Exchange& ex);
     Reply redirectedDownload(Exchange& ex);
     Reply serveFile(Exchange& ex, const std::string& userId, const std::string& path);
+
+    // TestServerSync.cpp
+    Reply syncFolderList(Exchange& ex);
+    Reply syncFolderStatusSet(Exchange& ex);
+    Reply syncDelta(Exchange& ex);
+    Reply recheckRecord(Exchange& ex);
+    Reply skipUpload(Exchange& ex);
+    Reply checksum(Exchange& ex);
+    Reply syncLock(Exchange& ex);
+    Reply syncUnlock(Exchange& ex);
+    Reply refreshLock(Exchange& ex);
+    Reply addBackupRecord(Exchange& ex);
 
     struct Route {
         Endpoint endpoint;

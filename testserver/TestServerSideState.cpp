@@ -2,6 +2,7 @@
 
 #include "TestServerWire.h"
 
+#include <Poco/String.h>
 #include <Poco/UUIDGenerator.h>
 
 #include <algorithm>
@@ -9,6 +10,17 @@
 namespace Nuvaro {
 namespace Sync {
 namespace TestServer {
+
+namespace {
+
+// A valid PNG of one transparent pixel.
+const std::string kPixelPng("\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x00\x01"
+                            "\x00\x00\x00\x01\x08\x06\x00\x00\x00\x1f\x15\xc4\x89\x00\x00\x00\x0b\x49\x44\x41"
+                            "\x54\x78\x9c\x63\x60\x00\x02\x00\x00\x05\x00\x01\x7a\x5e\xab\x3f\x00\x00\x00\x00"
+                            "\x49\x45\x4e\x44\xae\x42\x60\x82",
+                            68);
+
+} // namespace
 
 TestServerSideState::TestServerSideState()
     : m_status{{"OS", "NUVARO_CLOUD"},
@@ -25,6 +37,7 @@ TestServerSideState::TestServerSideState()
                {"allownetworkfoldersync", "1"},
                {"allowbackup", "1"}}
     , m_plugins{"sync", "explorer", "bramblelink"}
+    , m_loginImage(kPixelPng)
 {
 }
 
@@ -208,6 +221,43 @@ void TestServerSideState::setRootRedirect(const std::string& location)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_rootRedirect = location;
+}
+
+void TestServerSideState::addBackupRecord(const BackupRecord& record)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_backups.push_back(record);
+}
+
+std::vector<BackupRecord> TestServerSideState::backupRecords() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_backups;
+}
+
+std::string TestServerSideState::profileImage(const std::string& userId) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_profileImages.find(Poco::toLower(userId));
+    return it == m_profileImages.end() ? kPixelPng : it->second;
+}
+
+void TestServerSideState::setProfileImage(const std::string& userId, const std::string& bytes)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_profileImages[Poco::toLower(userId)] = bytes;
+}
+
+std::string TestServerSideState::loginImage() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_loginImage;
+}
+
+void TestServerSideState::setLoginImage(const std::string& bytes)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_loginImage = bytes;
 }
 
 } // namespace TestServer

@@ -2,7 +2,8 @@
 
 // The test server's state beside accounts and items: the status record, the
 // plugin list, access rights, favourite lists, queued remote-management
-// commands, locks, share links and the answer of the bare GET "/".
+// commands, locks, share links, backup records, the profile and login
+// images and the answer of the bare GET "/".
 //
 // Thread safety: every member takes m_mutex.
 
@@ -60,6 +61,15 @@ public:
     std::string rootRedirect() const;
     void setRootRedirect(const std::string& location);
 
+    void addBackupRecord(const BackupRecord& record);
+    std::vector<BackupRecord> backupRecords() const;
+
+    // PNG bytes; by default a valid 1x1 picture.
+    std::string profileImage(const std::string& userId) const;
+    void setProfileImage(const std::string& userId, const std::string& bytes);
+    std::string loginImage() const;
+    void setLoginImage(const std::string& bytes);
+
 private:
     mutable std::mutex m_mutex; // guards everything below
     Fields m_status;
@@ -71,6 +81,9 @@ private:
     std::map<std::string, LockInfo> m_locks; // by server path
     std::vector<ShareInfo> m_shares;
     std::string m_rootRedirect = "/ui/core/index.html";
+    std::vector<BackupRecord> m_backups;
+    std::map<std::string, std::string> m_profileImages; // by lower-case user id
+    std::string m_loginImage;
 };
 
 } // namespace TestServer

@@ -80,6 +80,7 @@ std::string TestServerStore::openSession(const std::string& userId, const std::s
     std::lock_guard<std::mutex> lock(m_mutex);
     TestSession s{newUuid(), userId, clientId, clientName};
     m_sessions[s.cookie] = s;
+    if (!clientId.empty() && !clientName.empty()) m_peerNames[clientId] = clientName;
     return s.cookie;
 }
 
@@ -107,6 +108,18 @@ int TestServerStore::sessionCount(const std::string& userId) const
     std::lock_guard<std::mutex> lock(m_mutex);
     return static_cast<int>(std::count_if(m_sessions.begin(), m_sessions.end(),
                                           [&](const auto& s) { return equalsNoCase(s.second.userId, userId); }));
+}
+
+bool TestServerStore::setBlocked(const std::string& userId, bool blocked)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        AccountData* data = accountData(userId);
+        if (!data) return false;
+        data->account.blocked = blocked;
+    }
+    if (blocked) dropSessions(userId);
+    return true;
 }
 
 std::string TestServerStore::issueTwoFactorToken(const std::string& userId)
@@ -181,15 +194,24 @@ std::vector<TestItem> TestServerStore::children(const std::string& userId, const
 std::vector<TestItem> TestServerStore::changesSince(const std::string& userId, const std::string& folder,
                                                     Poco::Int64 sinceVersion) const
 {
+    return folderChanges(userId, folder, sinceVersion).changes;
+}
+
+FolderChanges TestServerStore::folderChanges(const std::string& userId, const std::string& folder,
+                                             Poco::Int64 sinceVersion) const
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<TestItem> out;
+    FolderChanges out;
     const AccountData* data = accountData(userId);
     if (!data) return out;
-    for (const auto& entry : data->live)
-        if (entry.second.updateVersion > sinceVersion && isAtOrBelow(entry.first, folder)) out.push_back(entry.second);
-    for (const auto& dead : data->tombstones)
-        if (dead.updateVersion > sinceVersion && isAtOrBelow(dead.fullPath, folder)) out.push_back(dead);
-    std::sort(out.begin(), out.end(),
+    auto consider = [&](const TestItem& item) {
+        if (!isAtOrBelow(item.fullPath, folder)) return;
+        out.version = std::max(out.version, item.updateVersion);
+        if (item.updateVersion > sinceVersion) out.changes.push_back(item);
+    };
+    for (const auto& entry : data->live) consider(entry.second);
+    for (const auto& dead : data->tombstones) consider(dead);
+    std::sort(out.changes.begin(), out.changes.end(),
               [](const TestItem& a, const TestItem& b) { return a.updateVersion < b.updateVersion; });
     return out;
 }
@@ -198,6 +220,28 @@ Poco::Int64 TestServerStore::currentVersion() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_version;
+}
+
+// --- Peers -------------------------------------------------------------------
+
+std::string TestServerStore::peerName(const std::string& peer) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_peerNames.find(peer);
+    return it == m_peerNames.end() ? peer : it->second;
+}
+
+std::string TestServerStore::apiPeer() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_apiPeer;
+}
+
+void TestServerStore::setApiPeer(const std::string& peer, const std::string& friendlyName)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_apiPeer = peer;
+    if (!friendlyName.empty()) m_peerNames[peer] = friendlyName;
 }
 
 std::string TestServerStore::contentFile(const std::string& userId, const std::string& path) const
@@ -276,11 +320,16 @@ bool TestServerStore::move(const std::string& userId, const std::string& from, c
             ++it;
         }
     }
-    for (TestItem& item : moved) {
+    for (TestItem& item : moved) { // map order: a folder comes before its content
+        TestItem left = item;     // what stays behind at the old path
+        left.deleted = true;
+        touch(left, peer);
+        data->tombstones.push_back(left);
         item.fullPath = to + item.fullPath.substr(from.size());
         item.parent = parentOf(item.fullPath);
         item.name = lastSegment(item.fullPath);
         touch(item, peer);
+        item.pathVersion = item.updateVersion;
         data->live[item.fullPath] = item;
     }
     return true;
@@ -338,6 +387,36 @@ bool TestServerStore::commitFile(const std::string& userId, const std::string& f
     return true;
 }
 
+bool TestServerStore::setFlags(const std::string& userId, const std::string& path, const std::string& flags,
+                               const std::string& peer, std::string& error)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    AccountData* data = accountData(userId);
+    if (!data || !data->live.count(path)) {
+        error = kNotFound;
+        return false;
+    }
+    for (auto& entry : data->live)
+        if (isAtOrBelow(entry.first, path)) {
+            entry.second.flags = flags;
+            touch(entry.second, peer);
+        }
+    return true;
+}
+
+bool TestServerStore::touchItem(const std::string& userId, const std::string& path, std::string& error)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    AccountData* data = accountData(userId);
+    auto it = data ? data->live.find(path) : std::map<std::string, TestItem>::iterator();
+    if (!data || it == data->live.end()) {
+        error = kNotFound;
+        return false;
+    }
+    it->second.updateVersion = ++m_version;
+    return true;
+}
+
 std::string TestServerStore::newTempFile() const
 {
     return m_dataDir + "/tmp/" + newUuid();
@@ -382,7 +461,7 @@ TestItem& TestServerStore::addItem(AccountData& data, const std::string& path, i
     item.fullPath = path;
     item.parent = parentOf(path);
     item.name = lastSegment(path);
-    item.createVersion = item.updateVersion = ++m_version;
+    item.createVersion = item.updateVersion = item.pathVersion = ++m_version;
     item.createPeer = item.updatePeer = peer;
     if (type == 1) Poco::File(dataFileOf(item)).createFile();
     return data.live[path] = item;

@@ -14,7 +14,13 @@
 //
 // Versions: one counter for the whole server. Every item a change touches gets
 // the next number as its updateVersion (a new item also as createVersion),
-// and the peer that asked for it. Deletes keep a tombstone per removed item.
+// and the peer that asked for it. Deletes keep a tombstone per removed item;
+// a move keeps one per moved item at its old path, so that "what changed in
+// this folder" shows both where an item went and where it left.
+//
+// Peers: a change names the peer that made it: the remote_client_id of a
+// session (whose remote_client_disp_name becomes the peer's display name), or
+// the API peer for changes made through the test API (default "testserver").
 //
 // Thread safety: every member takes m_mutex; file data is moved into place by
 // rename, so a reader that opened a file keeps reading the bytes it opened.
@@ -32,6 +38,14 @@
 namespace Nuvaro {
 namespace Sync {
 namespace TestServer {
+
+// The changes below a folder since a version, and the folder's own version:
+// the highest updateVersion of anything at or below it (tombstones included),
+// read under one lock so that no change can fall between the two.
+struct FolderChanges {
+    std::vector<TestItem> changes; // in version order
+    Poco::Int64 version = 0;       // 0 when nothing was ever at or below the folder
+};
 
 struct TestSession {
     std::string cookie;
@@ -54,6 +68,9 @@ public:
     std::optional<TestSession> session(const std::string& cookie) const;
     void dropSessions(const std::string& userId);
     int sessionCount(const std::string& userId) const;
+    // Blocks or unblocks the account; blocking also ends its sessions. False
+    // for an unknown account.
+    bool setBlocked(const std::string& userId, bool blocked);
     // Two-factor tokens: issued by a password login, used once by the code login.
     std::string issueTwoFactorToken(const std::string& userId);
     bool takeTwoFactorToken(const std::string& userId, const std::string& token);
@@ -68,7 +85,15 @@ public:
     std::vector<TestItem> children(const std::string& userId, const std::string& folder) const;
     std::vector<TestItem> changesSince(const std::string& userId, const std::string& folder,
                                        Poco::Int64 sinceVersion) const;
+    FolderChanges folderChanges(const std::string& userId, const std::string& folder, Poco::Int64 sinceVersion) const;
     Poco::Int64 currentVersion() const;
+
+    // --- Peers ---
+    // Display name of a peer: the remote_client_disp_name its session sent,
+    // the API peer's friendly name, else the peer text itself.
+    std::string peerName(const std::string& peer) const;
+    std::string apiPeer() const;
+    void setApiPeer(const std::string& peer, const std::string& friendlyName);
     std::string contentFile(const std::string& userId, const std::string& path) const;
 
     // --- Changes (paths already resolved; false with a refusal text) ---
@@ -87,6 +112,12 @@ public:
     bool commitFile(const std::string& userId, const std::string& folder, const std::string& name,
                     const std::string& tempFile, const Poco::Timestamp& modified, bool overwrite,
                     const std::string& peer, std::string& error);
+    // Gives the item and everything below it these flags (and a new version).
+    bool setFlags(const std::string& userId, const std::string& path, const std::string& flags,
+                  const std::string& peer, std::string& error);
+    // Gives the item a new version without changing it (its update peer
+    // stays), so that the sync API sends it again.
+    bool touchItem(const std::string& userId, const std::string& path, std::string& error);
 
     // A new, not yet existing file name under <dataDir>/tmp.
     std::string newTempFile() const;
@@ -121,6 +152,8 @@ private:
     std::map<std::string, AccountData> m_accounts; // by lower-case userId
     std::map<std::string, TestSession> m_sessions; // by cookie
     std::map<std::string, std::string> m_twoFactorTokens; // token -> lower-case userId
+    std::map<std::string, std::string> m_peerNames;      // peer -> display name
+    std::string m_apiPeer = "testserver";
     Poco::Int64 m_version = 0;
 };
 

@@ -47,6 +47,10 @@ struct TestAccount {
     // "/core/requestdeviceaccess" answers "2" (administrator must approve) when set,
     // else "1" (the user approves).
     bool adminApprovalRequired = false;
+
+    // A blocked account cannot log in (every login flow answers "0") and has
+    // no sessions.
+    bool blocked = false;
 };
 
 // One file or folder as the server keeps it. Every write, rename, copy and
@@ -66,6 +70,11 @@ struct TestItem {
     std::string createPeer;
     std::string updatePeer;
     bool deleted = false;
+    std::string flags;        // sent as the sync record's "flags" ("SKIP": not synchronised)
+    // The version at which the item came to its current path (its creation,
+    // copy or the move that brought it there). The sync API leaves out
+    // tombstones of items that came to their path after the client's status.
+    Poco::Int64 pathVersion = 0;
 };
 
 // A fault applied to requests whose normalised path (no query) equals `path`,
@@ -157,6 +166,36 @@ struct ShareInfo {
     std::string userId;
     std::string path;
     std::string url;
+};
+
+// One sync folder an account sees in the sync-folder list.
+struct SyncFolder {
+    std::string path;              // server path, e.g. "/user1" or "/SHARED/teamacct"
+    bool teamFolder = false;       // listed with teamfolder "1" ...
+    std::string teamFolderAccount; // ... and this owning account as teamfolderaccount
+    bool skipDetect = false;       // listed with skipdetect "1"
+};
+
+// Server-wide switches of the sync API.
+struct SyncOptions {
+    // Most records in one delta reply (0: no limit). With a limit, the client
+    // gets the changes in rounds: remotestatus differs from
+    // remotefullstatusset until the last round.
+    int pageSize = 0;
+    std::string protocolVersion = "2"; // syncprotocolversion of deltas and syncversion of sync locks
+    bool thousandsSeparators = false;  // delta numbers (numrecords, versions, size) written as "1,234"
+    int lockTimeoutMs = 180000;        // a sync lock neither refreshed nor renewed for this long is free again
+};
+
+// A backup record posted after a backup run ("/app/backup/addbackuprecord").
+struct BackupRecord {
+    std::string userId;
+    std::string clientId;    // remote_client_id
+    std::string deviceName;  // device_name
+    std::string setName;     // backup_set_name
+    std::string localFolder; // backup_set_local_folder
+    std::string fileStats;   // backup_set_filestats (the number of files uploaded)
+    std::string sendEmail;   // send_email ("1" or "0")
 };
 
 // A favourite list with its entries (each entry a flat record of the server's keys).

@@ -2,7 +2,8 @@
 
 #include <Poco/DateTimeFormat.h>
 #include <Poco/DateTimeFormatter.h>
-#include <Poco/URI.h>
+#include <Poco/NumberParser.h>
+#include <Poco/StringTokenizer.h>
 
 #include <cctype>
 
@@ -187,6 +188,30 @@ std::string commandReply(const std::string& type, const std::string& result, con
 std::string authFailedReply()
 {
     return commandReply("authentication", "0", "Authentication Failed");
+}
+
+namespace {
+
+const std::string kStatusPeer = "server";
+
+} // namespace
+
+std::string syncStatusText(Poco::Int64 version)
+{
+    return kStatusPeer + ":" + std::to_string(version);
+}
+
+Poco::Int64 syncStatusVersion(const std::string& text)
+{
+    Poco::StringTokenizer entries(text, ",", Poco::StringTokenizer::TOK_TRIM | Poco::StringTokenizer::TOK_IGNORE_EMPTY);
+    for (const std::string& entry : entries) {
+        std::size_t colon = entry.rfind(':');
+        Poco::Int64 version = 0;
+        if (colon != std::string::npos && entry.compare(0, colon, kStatusPeer) == 0 && colon == kStatusPeer.size() &&
+            Poco::NumberParser::tryParse64(entry.substr(colon + 1), version) && version >= 0)
+            return version;
+    }
+    return 0;
 }
 
 std::string sortableTime(const Poco::Timestamp& t)

@@ -73,6 +73,13 @@ std::string commandReply(const std::string& type, const std::string& result, con
 // The reply every authenticated endpoint gives without a valid session cookie.
 std::string authFailedReply();
 
+// The status-set text of a sync folder at a server version: "server:<version>"
+// (letters, digits, ":" and "," only, like every status-set text).
+std::string syncStatusText(Poco::Int64 version);
+// The server version in a status-set text: the number of its "server" entry;
+// 0 when it has none (an empty or foreign text asks for everything).
+Poco::Int64 syncStatusVersion(const std::string& text);
+
 // UTC time in the sortable format "YYYY-MM-DD HH:MM:SS".
 std::string sortableTime(const Poco::Timestamp& t);
 

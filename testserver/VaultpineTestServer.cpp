@@ -3,11 +3,13 @@
 #include "TestServerCore.h"
 #include "TestServerWire.h"
 
+#include <Poco/DirectoryIterator.h>
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
 #include <Poco/StreamCopier.h>
 
 #include <fstream>
+#include <limits>
 
 namespace Nuvaro {
 namespace Sync {
@@ -50,8 +52,9 @@ int VaultpineTestServer::sessionCount(const std::string& userId) const
 bool VaultpineTestServer::makeFolder(const std::string& userId, const std::string& path)
 {
     std::string resolved, error;
-    if (!m_core->store().resolve(userId, path, resolved, error)) return false;
-    return m_core->store().makeFolders(userId, resolved, "testserver", error);
+    TestServerStore& store = m_core->store();
+    if (!store.resolve(userId, path, resolved, error)) return false;
+    return store.makeFolders(userId, resolved, store.apiPeer(), error);
 }
 
 bool VaultpineTestServer::putFile(const std::string& userId, const std::string& path, const std::string& content,
@@ -75,17 +78,18 @@ bool VaultpineTestServer::storeFile(const std::string& userId, const std::string
     std::string resolved, error;
     TestServerStore& store = m_core->store();
     if (!store.resolve(userId, path, resolved, error) || resolved == "/") return false;
-    if (!store.makeFolders(userId, parentOf(resolved), "testserver", error)) return false;
+    if (!store.makeFolders(userId, parentOf(resolved), store.apiPeer(), error)) return false;
     std::string temp = store.newTempFile();
     writeTemp(temp);
-    return store.commitFile(userId, parentOf(resolved), lastSegment(resolved), temp, modified, true, "testserver",
+    return store.commitFile(userId, parentOf(resolved), lastSegment(resolved), temp, modified, true, store.apiPeer(),
                             error);
 }
 
 bool VaultpineTestServer::removeItem(const std::string& userId, const std::string& path)
 {
     std::string error;
-    return m_core->store().remove(userId, normal(path), "testserver", error);
+    TestServerStore& store = m_core->store();
+    return store.remove(userId, normal(path), store.apiPeer(), error);
 }
 
 std::optional<TestItem> VaultpineTestServer::item(const std::string& userId, const std::string& path) const
@@ -120,6 +124,94 @@ std::vector<TestItem> VaultpineTestServer::changesSince(const std::string& userI
 }
 
 Poco::Int64 VaultpineTestServer::currentVersion() const { return m_core->store().currentVersion(); }
+
+bool VaultpineTestServer::moveItem(const std::string& userId, const std::string& from, const std::string& to)
+{
+    std::string source, target, error;
+    TestServerStore& store = m_core->store();
+    if (!store.resolve(userId, from, source, error) || !store.resolve(userId, to, target, error)) return false;
+    return store.move(userId, source, target, false, store.apiPeer(), error);
+}
+
+bool VaultpineTestServer::setFlags(const std::string& userId, const std::string& path, const std::string& flags)
+{
+    std::string error;
+    TestServerStore& store = m_core->store();
+    return store.setFlags(userId, normal(path), flags, store.apiPeer(), error);
+}
+
+void VaultpineTestServer::setApiPeer(const std::string& peer, const std::string& friendlyName)
+{
+    m_core->store().setApiPeer(peer, friendlyName);
+}
+
+int VaultpineTestServer::seedFromFolder(const std::string& userId, const std::string& localFolder)
+{
+    auto account = m_core->store().findAccount(userId);
+    Poco::File root(localFolder);
+    if (!account || !root.exists() || !root.isDirectory()) return -1;
+    int loaded = 0;
+    // Depth first with an explicit list of folders still to read; links are
+    // never followed, so the walk stays inside the folder.
+    std::vector<std::pair<std::string, std::string>> pending{{localFolder, "/" + account->profile}};
+    while (!pending.empty()) {
+        auto [local, remote] = pending.back();
+        pending.pop_back();
+        for (Poco::DirectoryIterator it(local), end; it != end; ++it) {
+            if (it->isLink()) continue;
+            std::string target = joinServerPath(remote, it.name());
+            if (it->isDirectory()) {
+                if (!makeFolder(account->userId, target)) continue;
+                pending.emplace_back(it->path(), target);
+                ++loaded;
+            } else if (it->isFile() && putFileFrom(account->userId, target, it->path(), it->getLastModified())) {
+                ++loaded;
+            }
+        }
+    }
+    return loaded;
+}
+
+void VaultpineTestServer::setSyncFolders(const std::string& userId, const std::vector<SyncFolder>& folders)
+{
+    std::vector<SyncFolder> normalised = folders;
+    for (SyncFolder& folder : normalised) folder.path = normal(folder.path);
+    m_core->sync().setFolders(userId, normalised);
+}
+
+std::vector<SyncFolder> VaultpineTestServer::syncFolders(const std::string& userId) const
+{
+    return m_core->syncFoldersOf(userId);
+}
+
+void VaultpineTestServer::setAllowSync(const std::string& userId, bool allow) { m_core->sync().setAllowSync(userId, allow); }
+void VaultpineTestServer::setSyncOptions(const SyncOptions& options) { m_core->sync().setOptions(options); }
+SyncOptions VaultpineTestServer::syncOptions() const { return m_core->sync().options(); }
+
+std::string VaultpineTestServer::statusSet(const std::string& userId, const std::string& folder) const
+{
+    return syncStatusText(
+        m_core->store().folderChanges(userId, normal(folder), std::numeric_limits<Poco::Int64>::max()).version);
+}
+
+std::optional<std::string> VaultpineTestServer::syncLockHolder(const std::string& userId) const
+{
+    return m_core->sync().lockHolder(userId);
+}
+void VaultpineTestServer::setSyncLockHolder(const std::string& userId, const std::string& device)
+{
+    m_core->sync().setLockHolder(userId, device);
+}
+void VaultpineTestServer::setAccountBlocked(const std::string& userId, bool blocked)
+{
+    m_core->store().setBlocked(userId, blocked);
+}
+std::vector<BackupRecord> VaultpineTestServer::backupRecords() const { return m_core->side().backupRecords(); }
+void VaultpineTestServer::setProfileImage(const std::string& userId, const std::string& png)
+{
+    m_core->side().setProfileImage(userId, png);
+}
+void VaultpineTestServer::setLoginImage(const std::string& png) { m_core->side().setLoginImage(png); }
 
 void VaultpineTestServer::setStatusValue(const std::string& key, const std::string& value)
 {

@@ -111,6 +111,44 @@ public:
                                        Poco::Int64 sinceVersion) const;
     // The highest version handed out so far (0 before any change).
     Poco::Int64 currentVersion() const;
+    // Moves or renames a file or folder as another device would (the old
+    // place keeps tombstones). False when the move is refused.
+    bool moveItem(const std::string& userId, const std::string& from, const std::string& to);
+    // Gives the item and everything below it these flags ("SKIP": the client
+    // does not sync it); the items are sent again in the next delta.
+    bool setFlags(const std::string& userId, const std::string& path, const std::string& flags);
+    // Peer (updatepeer/createpeer) and friendly name (the delta's "friendly")
+    // of the changes made through this API. Default "testserver" for both.
+    void setApiPeer(const std::string& peer, const std::string& friendlyName);
+    // Loads every file and folder below a local folder into the account's
+    // own files ("/<profile>/..."), keeping the files' modification times; links are
+    // skipped. Returns the number of items loaded, -1 when the account or the
+    // folder does not exist.
+    int seedFromFolder(const std::string& userId, const std::string& localFolder);
+
+    // --- Sync API -----------------------------------------------------------
+    // The sync folders the account sees in the sync-folder list (replacing
+    // the default, its own files "/<profile>"). Folders that do not exist are
+    // not listed; the external paths a client sends are listed after these.
+    void setSyncFolders(const std::string& userId, const std::vector<SyncFolder>& folders);
+    std::vector<SyncFolder> syncFolders(const std::string& userId) const;
+    // With false the folder list and status sets answer allowsync "0".
+    void setAllowSync(const std::string& userId, bool allow);
+    void setSyncOptions(const SyncOptions& options);
+    SyncOptions syncOptions() const;
+    // The status-set text the sync API gives the folder now.
+    std::string statusSet(const std::string& userId, const std::string& folder) const;
+    // Device name holding the account's sync lock (nullopt: free); setting
+    // one acts as if that device had just locked ("" frees the lock).
+    std::optional<std::string> syncLockHolder(const std::string& userId) const;
+    void setSyncLockHolder(const std::string& userId, const std::string& device);
+    // Blocks the account (logins refused, sessions ended) or unblocks it.
+    void setAccountBlocked(const std::string& userId, bool blocked);
+    std::vector<BackupRecord> backupRecords() const;
+    // PNG bytes of "/core/getprofileimage" (per account) and of
+    // "/core/getcustomimage?type=login"; default a 1x1 picture.
+    void setProfileImage(const std::string& userId, const std::string& png);
+    void setLoginImage(const std::string& png);
 
     // --- Server information ----------------------------------------------
     // Keys of the "status" record. "currentprofile" is always the logged-in

@@ -1,4 +1,3 @@
-#include "Image.h"
 #include "NuvaroException.h"
 #include "NuvaroUtil.h"
 #include "TempFolder.h"
@@ -296,16 +295,4 @@ TEST(NuvaroException, IsCaughtApartFromPocoExceptions) {
     EXPECT_STREQ(e.what(), "boom");
     EXPECT_STREQ(e.className(), "Nuvaro::Exception");
     EXPECT_EQ(e.displayText(), "Nuvaro::Exception: boom");
-}
-
-TEST(Image, CannotResizeButCanSaveTheOriginal) {
-    TempFolder temp;
-    writeFile(temp.file("profile.png"), "picture bytes");
-    Nuvaro::Data::Image image(temp.file("profile.png"), 0);
-    EXPECT_FALSE(image.resizeImage(64, 64));
-    EXPECT_FALSE(image.getLastError().empty());
-    EXPECT_TRUE(image.saveToFile(temp.file("copy.png")));
-    std::ifstream in(temp.file("copy.png"));
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "picture bytes");
-    EXPECT_FALSE(Nuvaro::Data::Image(temp.file("missing.png"), 0).saveToFile(temp.file("x.png")));
 }

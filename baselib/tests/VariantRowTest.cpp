@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <fstream>
 #include <limits>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,13 +20,6 @@ using Nuvaro::Data::VariantField;
 using Nuvaro::Data::VariantRow;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
@@ -225,7 +217,7 @@ TEST(VariantRow, DamagedOrMissingFileIsAFailureAndChangesNothing) {
         EXPECT_EQ(row.getFieldNames(), std::vector<std::string>{"url"}) << content;
         EXPECT_EQ(row.getField("url").getString(), "before");
         EXPECT_EQ(row.getRootName(), "mine");
-        EXPECT_EQ(readFile(path), content);  // the file is left as it was
+        EXPECT_EQ(TempFolder::read(path), content);  // the file is left as it was
     }
     VariantRow row;
     EXPECT_FALSE(row.read(temp.file("missing.xml")));
@@ -238,7 +230,7 @@ TEST(VariantRow, WriteThatCannotSucceedLeavesTheOldFileInPlace) {
     VariantRow good;
     good["name"] = "a.txt";
     ASSERT_TRUE(good.write(path));
-    const std::string before = readFile(path);
+    const std::string before = TempFolder::read(path);
 
     std::vector<VariantRow> refused(5);
     refused[0]["1starts with digit"] = "x";
@@ -251,7 +243,7 @@ TEST(VariantRow, WriteThatCannotSucceedLeavesTheOldFileInPlace) {
         EXPECT_FALSE(row.getLastError().empty());
     }
     EXPECT_FALSE(good.write(temp.file("no-such-folder/editinfo.xml")));
-    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(TempFolder::read(path), before);
     EXPECT_EQ(filesIn(temp.path()), 1u);
 }
 

@@ -8,6 +8,7 @@
 #include <Poco/UUIDGenerator.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace CloudSyncTest {
@@ -39,6 +40,15 @@ public:
         Poco::File(Poco::Path(full).parent()).createDirectories();
         std::ofstream(full, std::ios::binary) << content;
         return full;
+    }
+
+    // The whole content of the file at `path` (any path, not only inside the
+    // folder); "" when it cannot be read.
+    static std::string read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream content;
+        content << in.rdbuf();
+        return content.str();
     }
 
 private:
