@@ -140,10 +140,11 @@ void FSMemoryFSCache::examineName(int dirFd, const std::string& rawName, FSChild
     }
     if (NameRules::hasBadChars(name))
         return;
-    const std::string absolute = item.fullPath + "/" + name;
+    // Paths are built only where they are kept or logged.
+    auto absolute = [&] { return item.fullPath + "/" + name; };
     auto relative = [&] { return item.relativePath.empty() ? name : item.relativePath + "/" + name; };
     if (isSetAside(name, disableDotDot)) {
-        skippedPaths.push_back(absolute);
+        skippedPaths.push_back(absolute());
         return;
     }
 
@@ -152,10 +153,10 @@ void FSMemoryFSCache::examineName(int dirFd, const std::string& rawName, FSChild
         // opens it.
         struct stat st;
         if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            throw Poco::FileException(std::strerror(errno), absolute, errno);
+            throw Poco::FileException(std::strerror(errno), absolute(), errno);
         const bool link = S_ISLNK(st.st_mode);
         if (link && ::fstatat(dirFd, name.c_str(), &st, 0) != 0)
-            throw Poco::FileException(std::strerror(errno), absolute, errno);
+            throw Poco::FileException(std::strerror(errno), absolute(), errno);
         FSType type;
         if (S_ISDIR(st.st_mode)) {
             type = FSTypeFolder;
@@ -163,8 +164,8 @@ void FSMemoryFSCache::examineName(int dirFd, const std::string& rawName, FSChild
             type = FSTypeFile;
             ++fileCount;
         } else {
-            scanLog().trace("FCA: Skipping item that is neither a file nor a folder: " + absolute);
-            unsupportedPaths.push_back(absolute);
+            unsupportedPaths.push_back(absolute());
+            scanLog().trace("FCA: Skipping item that is neither a file nor a folder: " + unsupportedPaths.back());
             return;
         }
         const bool hidden = name[0] == '.';
@@ -173,11 +174,11 @@ void FSMemoryFSCache::examineName(int dirFd, const std::string& rawName, FSChild
         children.addChild(entry);
 
         if (type == FSTypeFolder && !hidden) {
-            (link ? linked : work).emplace_back(name, item.relativePath, relative(), absolute);
+            FolderData& sub = (link ? linked : work).emplace_back(name, item.relativePath, relative(), absolute());
             ++queued;
             if (queued % 100 == 0)
                 scanLog().trace("... FCA Processed: " + Poco::NumberFormatter::format(queued) + " entering " +
-                                absolute + "  done");
+                                sub.fullPath + "  done");
             if (queued % 50 == 0)
                 uiPostEvent(static_cast<uiEventType>(12), item.name, 0);
         }

@@ -191,40 +191,39 @@ void FolderCacheActivity::loadCache(const StorePtr& store) {
     m_nfcNamesByParent.clear();
     m_pathIndex.reserve(store->size());
     for (const auto& entry : store->getRecords()) {
-        const auto* record = dynamic_cast<const FSSyncRecord*>(entry.second.get());
+        FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(entry.second);
         if (!record || record->getFlags() == "SKIP")
             continue;
-        m_pathIndex.emplace(std::string_view(record->getLocalFullPath()),
-                            boost::static_pointer_cast<FSSyncRecord>(entry.second));
+        m_pathIndex.emplace(std::string_view(record->getLocalFullPath()), record);
         if (record->getIsDeleted() != 1)
-            m_parentIndex[record->getLocalParent()].push_back(record->getId());
+            m_parentIndex[record->getLocalParent()].push_back(record);
     }
 }
 
-FSSyncRecordPtr FolderCacheActivity::getRecordforFullPath(const StorePtr& store, const std::string& path) {
+FSSyncRecordPtr FolderCacheActivity::getRecordforFullPath(const StorePtr& /*store*/, const std::string& path) {
     auto found = m_pathIndex.find(path);
     if (found == m_pathIndex.end())
         return FSSyncRecordPtr();
-    FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(store->getRecord(found->second->getId()));
-    if (!record || record->getLocalFullPath() != path)
+    // The indexed object is the store's record of its identity (see the
+    // indexes in the header).
+    const FSSyncRecordPtr& record = found->second;
+    if (record->getLocalFullPath() != path)
         return FSSyncRecordPtr();
     return record;
 }
 
-void FolderCacheActivity::getChildrenRecordsforParent(const StorePtr& store, const std::string& parent,
+void FolderCacheActivity::getChildrenRecordsforParent(const StorePtr& /*store*/, const std::string& parent,
                                                       std::vector<FSSyncRecordPtr>& out) {
     auto found = m_parentIndex.find(parent);
     if (found == m_parentIndex.end())
         return;
-    for (const Poco::UUID& id : found->second) {
-        FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(store->getRecord(id));
-        if (record && record->getIsDeleted() != 1 && record->getLocalParent() == parent)
+    for (const FSSyncRecordPtr& record : found->second)
+        if (record->getIsDeleted() != 1 && record->getLocalParent() == parent)
             out.push_back(record);
-    }
 }
 
 void FolderCacheActivity::indexNewRecord(const FSSyncRecordPtr& record) {
-    m_parentIndex[record->getLocalParent()].push_back(record->getId());
+    m_parentIndex[record->getLocalParent()].push_back(record);
     // A key is a view of its own value's path, so a replaced value takes
     // its key with it.
     m_pathIndex.erase(record->getLocalFullPath());

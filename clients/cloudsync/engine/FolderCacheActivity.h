@@ -215,11 +215,12 @@ private:
     const std::string m_friendlyName;
     bool m_changesLimited;
     const std::string m_osName;
-    // Parent index: local parent -> identities of live records, in index
-    // order. Path index: local full path -> record (deleted records too),
-    // keyed by a view of the record's own path, which the value keeps alive;
-    // the identity of the value decides, through the store.
-    std::unordered_map<std::string, std::vector<Poco::UUID>> m_parentIndex;
+    // Parent index: local parent -> live records, in index order. Path
+    // index: local full path -> record (deleted records too), keyed by a view
+    // of the record's own path, which the value keeps alive. Both hold the
+    // store's own record objects: the scan puts into the store only objects
+    // it indexes and changes the others in place.
+    std::unordered_map<std::string, std::vector<FSSyncRecordPtr>> m_parentIndex;
     ChangeList m_changeList;
     std::unordered_map<std::string_view, FSSyncRecordPtr> m_pathIndex;
     const std::string m_profile;
