@@ -52,7 +52,8 @@
 // counters. The settings maps are shared with the worker and only read here
 // (with find). The database serialises its own calls. The quit flag is
 // written by the worker and read here with an atomic load; a worker must
-// write it with an atomic store (__atomic_store_n). The destructor stops the
+// write it with an atomic store (__atomic_store_n). (FSSyncDB::getDataStore,
+// which takes the same flag, reads it with a plain load.) The destructor stops the
 // activity and waits for it, so the object is never destroyed under run().
 
 #include "DataSyncRecord.h"
