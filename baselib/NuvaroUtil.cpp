@@ -12,7 +12,9 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace Nuvaro {
 namespace Util {
@@ -123,17 +125,70 @@ bool isAllowedFile(const std::string& name) {
     return isValidUtf8(name);
 }
 
-bool isValidUtf8(const std::string& text) {
+namespace {
+
+// Calls `valid(bytes, length)` for each well-formed UTF-8 sequence of the
+// text and `invalid()` for each byte that starts none; stops when a call
+// returns false.
+template <typename Valid, typename Invalid>
+void forEachSequence(const std::string& text, Valid valid, Invalid invalid) {
     const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
     utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(text.size());
     while (left > 0) {
         utf8proc_int32_t codepoint = 0;
         utf8proc_ssize_t used = utf8proc_iterate(bytes, left, &codepoint);
-        if (used <= 0) return false;
+        bool goOn;
+        if (used > 0) {
+            goOn = valid(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(used));
+        } else {
+            goOn = invalid();
+            used = 1;
+        }
+        if (!goOn) return;
         bytes += used;
         left -= used;
     }
+}
+
+} // namespace
+
+bool isValidUtf8(const std::string& text) {
+    bool valid = true;
+    forEachSequence(
+        text, [](const char*, std::size_t) { return true; }, [&valid] { return valid = false; });
+    return valid;
+}
+
+bool toNFC(const std::string& text, std::string& out) {
+    bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) {
+        out = text;
+        return true;
+    }
+    utf8proc_uint8_t* result = nullptr;
+    utf8proc_ssize_t length =
+        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()), static_cast<utf8proc_ssize_t>(text.size()),
+                     &result, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+    if (length < 0) return false;
+    out.assign(reinterpret_cast<const char*>(result), static_cast<std::size_t>(length));
+    std::free(result);
     return true;
+}
+
+std::string displayableUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    forEachSequence(
+        text,
+        [&out](const char* bytes, std::size_t length) {
+            out.append(bytes, length);
+            return true;
+        },
+        [&out] {
+            out.append("\xEF\xBF\xBD");  // U+FFFD
+            return true;
+        });
+    return out;
 }
 
 std::string getSHA1Hash(const std::string& text) {

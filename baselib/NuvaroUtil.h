@@ -65,6 +65,15 @@ bool isAllowedFile(const std::string& name);
 // True when the text is well-formed UTF-8 (no overlong forms, no surrogates).
 bool isValidUtf8(const std::string& text);
 
+// Sets `out` to the Unicode NFC form of `text`; false (out unchanged) when
+// `text` is not valid UTF-8. ASCII is its own NFC form and is copied as it is.
+bool toNFC(const std::string& text, std::string& out);
+
+// `text` with every byte that is not part of a valid UTF-8 sequence replaced
+// by U+FFFD, so that a name that is not UTF-8 can be shown in a log line or
+// an activity entry.
+std::string displayableUtf8(const std::string& text);
+
 // SHA-1 of the text's bytes as 40 lower-case hexadecimal digits.
 std::string getSHA1Hash(const std::string& text);
 

@@ -17,6 +17,8 @@
 #include "FSSyncDB.h"
 #include "FSSyncRecord.h"
 
+#include "BenchSizes.h"
+
 #include <Poco/File.h>
 #include <Poco/Path.h>
 #include <Poco/UUIDGenerator.h>
@@ -38,11 +40,10 @@ using Nuvaro::Sync::FSSyncRecord;
 
 namespace {
 
-const int kFolderSize = 1000;  // items per local folder: the children query's folder
+using BenchSizes::peakRssKB;
+using BenchSizes::secondsSince;
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+const int kFolderSize = 1000;  // items per local folder: the children query's folder
 
 // Record i lives in local folder "My Files/d<i / 1000>".
 boost::shared_ptr<FSSyncRecord> makeRecord(int i) {
@@ -54,12 +55,6 @@ boost::shared_ptr<FSSyncRecord> makeRecord(int i) {
         base, 1, name, "/acct1/" + folder, "/acct1/" + folder + "/" + name, 1000 + i, 135000000000000000LL + i, "",
         "", "Owner", "/acct1", "My Files/" + folder, "My Files/" + folder + "/" + name, "0123456789abcdef",
         "2026-01-02 03:04:05"));
-}
-
-long peakRssKB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 void check(int rc, sqlite3* db, const char* what) {
@@ -209,30 +204,8 @@ void runSize(const std::string& folder, int count) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<int> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::atoi(argv[i]));
-    if (counts.empty())
-        counts = {10000, 100000};
-
     std::printf("sync database store benchmark (times in seconds unless marked)\n");
     std::printf("%8s  %9s  %9s  %7s  %9s  %14s  %14s  %9s  %8s\n", "records", "save", "reference", "ratio", "load",
                 "children ms", "all-children ms", "lookup us", "peak MB");
-    for (int count : counts) {
-        std::string folder = Poco::Path::temp() + "storebench-" +
-                             Poco::UUIDGenerator::defaultGenerator().createRandom().toString();
-        Poco::File(folder).createDirectories();
-        std::fflush(stdout);
-        pid_t child = fork();
-        if (child == 0) {
-            runSize(folder, count);
-            std::_Exit(0);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        Poco::File(folder).remove(true);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            return 1;
-    }
-    return 0;
+    return BenchSizes::runEachSizeInChild(BenchSizes::sizesFromArguments(argc, argv), "storebench-", runSize);
 }

@@ -209,6 +209,25 @@ TEST(Util, NamesAndIdentities) {
     EXPECT_EQ(Util::getSHA1Hash(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
 }
 
+TEST(Util, UnicodeForms) {
+    const std::string composed = "caf\xC3\xA9";     // é as one code point
+    const std::string decomposed = "cafe\xCC\x81";  // e + combining acute
+    std::string out = "unchanged";
+    EXPECT_TRUE(Util::toNFC(decomposed, out));
+    EXPECT_EQ(out, composed);
+    EXPECT_TRUE(Util::toNFC(composed, out));
+    EXPECT_EQ(out, composed);
+    EXPECT_TRUE(Util::toNFC("plain.txt", out));
+    EXPECT_EQ(out, "plain.txt");
+    EXPECT_FALSE(Util::toNFC("bad\xFF", out));
+    EXPECT_EQ(out, "plain.txt");
+
+    EXPECT_EQ(Util::displayableUtf8("a\xFF\xC3"), "a\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(Util::displayableUtf8(composed), composed);
+    EXPECT_TRUE(Util::isValidUtf8(composed));
+    EXPECT_FALSE(Util::isValidUtf8("a\xFF"));
+}
+
 TEST(Util, HomeAndWorkingFolders) {
     std::string home = Util::getUserHomePath();
     EXPECT_FALSE(home.empty());

@@ -1,12 +1,12 @@
 #include "FSUtil.h"
 
+#include "NuvaroUtil.h"
+
 #include <Poco/File.h>
 #include <Poco/Logger.h>
 #include <Poco/Path.h>
 #include <Poco/String.h>
 #include <Poco/StringTokenizer.h>
-
-#include <utf8proc.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -51,20 +51,6 @@ void removeTree(const std::string& path) {
     }
 }
 
-// NFC form of a UTF-8 text; false when the text is not valid UTF-8.
-bool toNFC(const std::string& text, std::string& out) {
-    utf8proc_uint8_t* result = nullptr;
-    utf8proc_ssize_t length =
-        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                     static_cast<utf8proc_ssize_t>(text.size()), &result,
-                     static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
-    if (length < 0)
-        return false;
-    out.assign(reinterpret_cast<const char*>(result), static_cast<size_t>(length));
-    std::free(result);
-    return true;
-}
-
 int restrictToOwner(const char* path, const struct stat*, int flag, struct FTW*) {
     // FTW_PHYS reports links as FTW_SL (or FTW_SLN) and never walks through them.
     if (flag == FTW_SL || flag == FTW_SLN)
@@ -96,7 +82,7 @@ bool caseSensitiveFileExists(const std::string& path) {
     try {
         Poco::Path full(path);
         std::string wanted;
-        if (!toNFC(full.getFileName(), wanted))
+        if (!Nuvaro::Util::toNFC(full.getFileName(), wanted))
             return false;
         full.makeParent();
         std::vector<std::string> names;
@@ -104,7 +90,7 @@ bool caseSensitiveFileExists(const std::string& path) {
         bool found = false;
         for (const auto& name : names) {
             std::string normal;
-            if (toNFC(name, normal) && normal == wanted)
+            if (Nuvaro::Util::toNFC(name, normal) && normal == wanted)
                 found = true;
         }
         return found;
