@@ -50,11 +50,11 @@
 // once activity().isRunning() is false. Everything else belongs to the scan
 // thread while it runs: the store, both indexes, the tree picture and the
 // counters. The settings maps are shared with the worker and only read here
-// (with find). The database serialises its own calls. The quit flag is
-// written by the worker and read here with an atomic load; a worker must
-// write it with an atomic store (__atomic_store_n). (FSSyncDB::getDataStore,
-// which takes the same flag, reads it with a plain load.) The destructor stops the
-// activity and waits for it, so the object is never destroyed under run().
+// (with find). The database serialises its own calls. The quit flag is the
+// worker's atomic stop flag, written by the worker thread and read here (and
+// by FSSyncDB::getDataStore while the records load). The destructor stops
+// the activity and waits for it, so the object is never destroyed under
+// run().
 
 #include "DataSyncRecord.h"
 #include "DataSyncStore.h"
@@ -70,6 +70,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -102,7 +103,7 @@ public:
                         const std::string& hostName, const std::string& friendlyName, const std::string& osName,
                         const std::string& profile, const std::string& networkFolderName,
                         const std::string& teamFolderName, const std::string& teamFolderAccount, bool checkModTime,
-                        Settings& settings, volatile bool& quit);
+                        Settings& settings, const std::atomic<bool>& quit);
     virtual ~FolderCacheActivity();
 
     FolderCacheActivity(const FolderCacheActivity&) = delete;
@@ -235,7 +236,7 @@ private:
     std::string m_skipPattern;
     std::string m_skipInUseCheck;
     std::string m_disableDotDot;
-    volatile bool& m_quit;
+    const std::atomic<bool>& m_quit;
     FSMemoryFSCache m_tree;
     std::string m_uploadRestrictions;
 
