@@ -96,7 +96,6 @@ void InotifyWatcher::stop() {
 }
 
 void InotifyWatcher::run() {
-    m_ready.set();
     try {
         process();
     } catch (const std::exception& e) {
@@ -112,6 +111,9 @@ void InotifyWatcher::run() {
     }
     m_watchCount = 0;
     m_complete = false;
+    // When the loop ended before its watches were placed, start() still
+    // waits for this.
+    m_ready.set();
 }
 
 void InotifyWatcher::process() {
@@ -121,9 +123,8 @@ void InotifyWatcher::process() {
         m_log.error("inotify init failed with errno " + number(errno));
         return;
     }
-    m_complete = true;
-    addWatches(m_root);
-    logWatching();
+    watchTree();
+    m_ready.set();
 
     while (!m_stop.load()) {
         WaitResult ready = waitForEvents(-1);
@@ -148,9 +149,7 @@ void InotifyWatcher::process() {
             break;
         if (findings.overflow) {
             removeWatches();
-            m_complete = true;
-            addWatches(m_root);
-            logWatching();
+            watchTree();
         }
         m_onChange();
     }
@@ -235,6 +234,14 @@ void InotifyWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
         removeWatchesBelow(folder);
         logWatching();
     }
+}
+
+void InotifyWatcher::watchTree() {
+    m_complete = true;
+    addWatches(m_root);
+    if (m_watchList.empty())
+        m_complete = false;
+    logWatching();
 }
 
 void InotifyWatcher::addWatches(const std::string& path) {

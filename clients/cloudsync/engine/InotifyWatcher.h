@@ -85,7 +85,9 @@ public:
     InotifyWatcher(const InotifyWatcher&) = delete;
     InotifyWatcher& operator=(const InotifyWatcher&) = delete;
 
-    // Makes the wake-up pipe, starts the thread and waits until it runs.
+    // Makes the wake-up pipe, starts the thread and waits until it has
+    // placed its watches (or ended early), so that every change after the
+    // return is seen.
     // False (no thread) when the pipe or the thread cannot be made, and after
     // stop().
     bool start();
@@ -101,7 +103,8 @@ public:
     // Folders watched now.
     std::size_t watchCount() const { return m_watchCount.load(); }
 
-    // The thread body: sets the ready event, then runs the watch loop.
+    // The thread body: places the watches, sets the ready event, then runs
+    // the watch loop.
     void run() override;
 
 private:
@@ -124,6 +127,9 @@ private:
     // Reads once and handles every event of the read.
     void readEvents(Findings& findings);
     void handleEvent(int wd, unsigned mask, const std::string& name, Findings& findings);
+    // Watches the whole tree from the root; complete() tells whether every
+    // folder of it is watched.
+    void watchTree();
     // Watches `path` and every folder below it (not followed into a folder
     // already watched).
     void addWatches(const std::string& path);
