@@ -290,8 +290,7 @@ void FSWorker::discardFolderCheck() {
     if (!folderCheck)
         return;
     folderCheck->activity().stop();
-    if (folderCheck->activity().isRunning())
-        folderCheck->activity().wait();
+    folderCheck->activity().wait();
     folderCheck.reset();
 }
 

@@ -379,8 +379,7 @@ void FSWorker::stopRefreshLockActivity() {
     if (!refreshLock)
         return;
     refreshLock->stop();
-    if (refreshLock->activity().isRunning())
-        refreshLock->activity().wait();
+    refreshLock->activity().wait();
     refreshLock.reset();
 }
 

@@ -47,10 +47,11 @@
 // Threads: the worker creates the object, starts activity() on a pool thread,
 // may stop it (activity().stop() or its quit flag), and reads the results
 // (changesDetected, getChangeList, changesLimited, numConflictsDetected) only
-// once activity().isRunning() is false. Everything else belongs to the scan
-// thread while it runs: the store, both indexes, the tree picture and the
-// counters. The settings maps are shared with the worker and only read here
-// (with find). The database serialises its own calls. The quit flag is the
+// once activity().isRunning() is false, and deletes the object only after
+// activity().wait() returned (the pool thread is then done with it).
+// Everything else belongs to the scan thread while it runs: the store, both
+// indexes, the tree picture and the counters. The settings maps are shared
+// with the worker and only read here (with find). The database serialises its own calls. The quit flag is the
 // worker's atomic stop flag, written by the worker thread and read here (and
 // by FSSyncDB::getDataStore while the records load). The destructor stops
 // the activity and waits for it, so the object is never destroyed under
@@ -63,8 +64,8 @@
 #include "FSSyncDB.h"
 #include "FSSyncRecord.h"
 #include "FolderData.h"
+#include "PoolActivity.h"
 
-#include <Poco/Activity.h>
 #include <Poco/RegularExpression.h>
 #include <Poco/UUID.h>
 
@@ -115,7 +116,7 @@ public:
 
     // ---- Results: read once the activity no longer runs ----
 
-    Poco::Activity<FolderCacheActivity>& activity() { return m_activity; }
+    PoolActivity<FolderCacheActivity>& activity() { return m_activity; }
     bool changesDetected() const { return !m_changeList.empty(); }
     // Always false: the scan reports every change it finds.
     bool changesLimited() const { return m_changesLimited; }
@@ -207,7 +208,7 @@ private:
 
     // ---- Constant after construction (members in the order of the
     // ---- design; the activity is destroyed last) ----
-    Poco::Activity<FolderCacheActivity> m_activity;
+    PoolActivity<FolderCacheActivity> m_activity;
 
     // ---- Scan thread while running; read by the worker afterwards ----
     int m_dirCount;

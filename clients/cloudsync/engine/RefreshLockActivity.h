@@ -18,11 +18,11 @@
 // destroys; run() and doRefreshLock() run on the pool thread. The request and
 // session are written only by prepareRequest, before the start.
 
+#include "PoolActivity.h"
 #include "RequestCanceller.h"
 
 #include "nuvarocbfs_Network.h"
 
-#include <Poco/Activity.h>
 #include <Poco/Event.h>
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPRequest.h>
@@ -45,7 +45,7 @@ public:
     RefreshLockActivity(const RefreshLockActivity&) = delete;
     RefreshLockActivity& operator=(const RefreshLockActivity&) = delete;
 
-    Poco::Activity<RefreshLockActivity>& activity() { return m_activity; }
+    PoolActivity<RefreshLockActivity>& activity() { return m_activity; }
 
     // The wait between refreshes: `steps` sleeps of `stepMs` (the defaults
     // give 60 s). Set before the start.
@@ -72,7 +72,7 @@ private:
     // Sleeps one wait between refreshes; false when stopped meanwhile.
     bool pause();
 
-    Poco::Activity<RefreshLockActivity> m_activity;
+    PoolActivity<RefreshLockActivity> m_activity;
     Poco::Net::HTTPRequest m_request;
     boost::shared_ptr<Poco::Net::HTTPClientSession> m_session;
     const std::string m_name;

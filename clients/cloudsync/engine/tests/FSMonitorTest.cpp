@@ -229,6 +229,7 @@ TEST_F(Monitor, QueueOverflowAsksForAScanAndWatchesEveryFolderAgain) {
     std::condition_variable released;
     bool hold = true;
     std::atomic<int> calls{0};
+    CloudSyncTest::LogCapture log({"Sync"}); // before any thread logs
     InotifyWatcher::Options settings = options();
     InotifyWatcher watcher(root(), settings, [&] {
         ++calls;
@@ -236,7 +237,6 @@ TEST_F(Monitor, QueueOverflowAsksForAScanAndWatchesEveryFolderAgain) {
         released.wait_for(lock, std::chrono::seconds(20), [&] { return !hold; });
     });
     ASSERT_TRUE(watcher.start());
-    CloudSyncTest::LogCapture log({"Sync"});
     write("first.txt", "1");
     ASSERT_TRUE(waitUntil([&] { return calls.load() == 1; }));
 
