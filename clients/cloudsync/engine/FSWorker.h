@@ -44,12 +44,12 @@
 // Members of files not written yet are declared here with their contract and
 // defined by the issue that writes the file; nothing calls them before that.
 //
-// Names: the fields carry the names of the worker's field table. The second
-// description of the pass names some of them differently; that name is given
-// beside the field ("piece-02: ..."). One name, one meaning; in particular
-// `loggedIn` is "the connector is logged in" (piece-02 `serverOk`) and
-// `serverOk` is "a folder list, status set or delta was accepted since
-// startup" (piece-02 `gotDelta`).
+// Names: some fields are also known under a second name in the pass steps'
+// notes; it is given beside the field as "alias: ...". One name, one
+// meaning; in particular `loggedIn` is "the connector is logged in" (alias:
+// `serverOk`) and `serverOk` is "a folder list, status set or delta was
+// accepted since startup" (alias: `gotDelta`). Code written from notes that
+// use an alias uses the field named here.
 //
 // Threads, and who may touch what:
 //   - the application's threads (the runner, the loopback service): the
@@ -143,7 +143,7 @@ bool sortDirsByDeepestFirst(const Nuvaro::DataSync::DataSyncRecordPtr& a,
 // The remote paths uploaded or created in the current pass (server paths
 // with "/" separators), with a lock of its own: the upload callbacks insert
 // on pool threads while the worker thread inserts folders, and the apply
-// step looks paths up and consumes them. piece-02: `uploadedThisPass`.
+// step looks paths up and consumes them.
 class UploadedPaths {
 public:
     void insert(const std::string& path);
@@ -496,7 +496,7 @@ protected:
     // constructor (null until then).
     std::unique_ptr<SimulMethod> simulMethod;
     Poco::Thread thread;
-    // Set by run as its first act; startup waits for it. piece-02: the ready
+    // Set by run as its first act; startup waits for it. alias: the ready
     // event.
     Poco::Event started;
     // DirChangeNotification, ForceDirChangeNotification.
@@ -523,24 +523,24 @@ protected:
     Nuvaro::RecordList settings;
     // The device identifier; also the lock name.
     std::string hostname;
-    // piece-02: `friendlyname`.
+    // alias: `friendlyname`.
     std::string friendlyName;
     std::string networkFolderName;
     std::string teamFolderName;
     std::string teamFolderAccount;
     bool checkModTime = false;
-    // piece-02: `skipdeleteapproval`.
+    // alias: `skipdeleteapproval`.
     bool skipDeleteApproval = false;
-    // piece-02: `ignorefilechangenotifications`.
+    // alias: `ignorefilechangenotifications`.
     bool ignoreFileChanges = false;
-    // piece-02: `removeunshared`.
+    // alias: `removeunshared`.
     bool removeUnshared = false;
     bool noStreamFactories = false;
-    // piece-02: `maxthreads`.
+    // alias: `maxthreads`.
     int maxThreads = 0;
-    // -1 stands for 36000 s. piece-02: `totalsecswithoutscan`.
+    // -1 stands for 36000 s. alias: `totalsecswithoutscan`.
     int totalSecsWithoutScan = -1;
-    // piece-02: `deleteapprovalpct`.
+    // alias: `deleteapprovalpct`.
     int deleteApprovalPct = 10;
     // Set before startup (tests); read-only afterwards.
     Intervals intervals;
@@ -549,14 +549,14 @@ protected:
     struct PassFlags {
         // The worker's connector is logged in; false makes the next pass
         // log in again (uploadFailed clears it on a pool thread).
-        // piece-02: `serverOk`.
+        // alias: `serverOk`.
         std::atomic<bool> loggedIn{false};
         // A folder list, status set or delta was accepted since startup (reset
         // only by startup); the upload half and the scan restart wait for it.
-        // piece-02: `gotDelta`.
+        // alias: `gotDelta`.
         std::atomic<bool> serverOk{false};
         // From startup until the scan after the first accepted reply was
-        // requested. piece-02: `scanAfterFirstDelta`.
+        // requested. alias: `scanAfterFirstDelta`.
         std::atomic<bool> firstDeltaPending{false};
         // Local changes wait for a pass; the next pass starts after 1 s.
         std::atomic<bool> localChangesPending{false};
@@ -571,7 +571,7 @@ protected:
     // ---- the application's threads) ----
     // In force now; back-off sets 4 or 20 x syncFrequency.
     std::atomic<int> curInterval{120};
-    // Setting "syncfrequency" (written by startup). piece-02: `syncfrequency`.
+    // Setting "syncfrequency" (written by startup). alias: `syncfrequency`.
     std::atomic<int> syncFrequency{120};
 
     // ---- The user's last delete approval: the count and its time change
@@ -619,7 +619,7 @@ protected:
     boost::shared_ptr<NuvaroConnector> connector;
     // The change list of the last finished scan; the send list.
     RecordVector localChanges;
-    // The status strings of the last delta reply. piece-02: `remotestatus`,
+    // The status strings of the last delta reply. alias: `remotestatus`,
     // `remotefullstatusset`, `remotepeer`, `localstatus`.
     std::string remoteStatus;
     std::string remoteFullStatusSet;
@@ -627,7 +627,7 @@ protected:
     std::string localStatus;
     // "uploadpath" of the last granted lock.
     std::string uploadPath;
-    // Records changed by the last delta. piece-02: `serverDelta`.
+    // Records changed by the last delta. alias: `serverDelta`.
     RecordVector serverChanges;
     // The folders that need work in this pass: (name, skipdetect).
     std::vector<std::pair<std::string, bool>> syncFolders;
