@@ -39,6 +39,7 @@
 #include "FOOfflineEntry.h"
 #include "FOOfflineJobData.h"
 #include "FSActivity.h"
+#include "SqlTransaction.h"
 #include "SqliteDB.h"
 #include "wxSQLite3Exception.h"
 
@@ -54,6 +55,10 @@
 
 namespace Nuvaro {
 namespace Sync {
+
+// Statements that belong together run in one group of the base layer's
+// SqlTransaction.
+using Nuvaro::Misc::SqlTransaction;
 
 class FOOfflineDB : public Nuvaro::Misc::SqliteDB {
 public:

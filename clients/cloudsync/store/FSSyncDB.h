@@ -39,6 +39,7 @@
 #include "FSActivity.h"
 #include "DataSyncStore.h"
 #include "FSSyncRecord.h"
+#include "SqlTransaction.h"
 #include "SqliteDB.h"
 #include "nuvarocbfs_XmlParser.h"
 #include "wxSQLite3Exception.h"
@@ -57,6 +58,10 @@
 
 namespace Nuvaro {
 namespace Sync {
+
+// Statements that belong together run in one group of the base layer's
+// SqlTransaction.
+using Nuvaro::Misc::SqlTransaction;
 
 class FSSyncDB : public Nuvaro::Misc::SqliteDB {
 public:
