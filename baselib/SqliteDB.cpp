@@ -77,5 +77,16 @@ std::string SqliteDB::getOpenError() const {
 
 bool SqliteDB::initDB() { return true; }
 
+bool SqliteDB::runStatement(const char* sql, const std::string& logPrefix) {
+    return runLocked(false, logPrefix, [sql](wxSQLite3Database& db) {
+        db.ExecuteUpdate(sql);
+        return true;
+    });
+}
+
+void SqliteDB::logDBError(const wxSQLite3Exception& e, const std::string& logPrefix) {
+    Poco::Logger::get("Sync").error(logPrefix + e.GetMessage());
+}
+
 } // namespace Misc
 } // namespace Nuvaro

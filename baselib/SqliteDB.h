@@ -10,16 +10,24 @@
 // still open.
 //
 // Ownership and threads: m_db and m_mutex are the subclass's to use. Every
-// member of a subclass that runs SQL takes m_mutex for its whole body
-// (Poco::Mutex is recursive, so members may call one another). openDB and
-// closeDB take it too; initDB runs inside openDB with the mutex held.
+// member of a subclass that runs SQL takes m_mutex for its whole body, through
+// runLocked (Poco::Mutex is recursive, so members may call one another).
+// openDB and closeDB take it too; initDB runs inside openDB with the mutex
+// held.
+//
+// Errors: a database error (wxSQLite3Exception) never leaves a member that
+// runs inside runLocked: its message is logged at error level on the logger
+// "Sync" and the member returns its failure value; so does a member called
+// while no database is open.
 
 #include "wxSQLite3Database.h"
+#include "wxSQLite3Exception.h"
 
 #include <Poco/Mutex.h>
 
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace Nuvaro {
 namespace Misc {
@@ -52,6 +60,32 @@ public:
     virtual bool initDB();
 
 protected:
+    // The frame of every member that runs SQL: takes m_mutex for the whole
+    // call, returns `failure` when no database is open, and turns a
+    // wxSQLite3Exception into `failure` after logging logPrefix + its message
+    // at error level on "Sync". Other exceptions pass to the caller with the
+    // lock released. `body` receives the open database and returns the
+    // member's result; statements that belong together go in one
+    // SqlTransaction inside it. For example:
+    //
+    //     return runLocked(false, "", [&](wxSQLite3Database& db) {
+    //         SqlTransaction group(db);
+    //         db.ExecuteUpdate("delete from A;");
+    //         db.ExecuteUpdate("delete from B;");
+    //         group.commit();
+    //         return true;
+    //     });
+    template <typename T, typename Body>
+    T runLocked(T failure, const std::string& logPrefix, Body&& body);
+
+    // Runs one statement (or several separated by ";") inside runLocked: true
+    // when it ran, even when it changed nothing; false, logged as logPrefix +
+    // message, on a database error or when no database is open.
+    bool runStatement(const char* sql, const std::string& logPrefix = "");
+
+    // Logs logPrefix + the error's message at error level on "Sync".
+    static void logDBError(const wxSQLite3Exception& e, const std::string& logPrefix = "");
+
     // Null while no database is open.
     std::unique_ptr<wxSQLite3Database> m_db;
     // Recursive; guards m_db and every statement run through it.
@@ -61,6 +95,19 @@ private:
     // Guarded by m_mutex.
     std::string m_openError;
 };
+
+template <typename T, typename Body>
+T SqliteDB::runLocked(T failure, const std::string& logPrefix, Body&& body) {
+    Poco::Mutex::ScopedLock lock(m_mutex);
+    if (!m_db || !m_db->IsOpen())
+        return failure;
+    try {
+        return std::forward<Body>(body)(*m_db);
+    } catch (const wxSQLite3Exception& e) {
+        logDBError(e, logPrefix);
+        return failure;
+    }
+}
 
 } // namespace Misc
 } // namespace Nuvaro

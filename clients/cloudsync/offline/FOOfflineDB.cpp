@@ -69,10 +69,6 @@ FOOfflineDB::FOOfflineDB() = default;
 
 FOOfflineDB::~FOOfflineDB() = default;
 
-void FOOfflineDB::logDBError(const wxSQLite3Exception& e, const std::string& logPrefix) {
-    Poco::Logger::get("Sync").error(logPrefix + e.GetMessage());
-}
-
 bool FOOfflineDB::writeOneRow(wxSQLite3Database& db, const char* sql, const std::string& logPrefix,
                               const std::string& key) {
     if (db.ExecuteUpdate(sql) > 0)
@@ -84,13 +80,6 @@ bool FOOfflineDB::writeOneRow(wxSQLite3Database& db, const char* sql, const std:
 bool FOOfflineDB::refuseNull(const std::string& logPrefix) {
     Poco::Logger::get("Sync").error(logPrefix + "no record given");
     return false;
-}
-
-bool FOOfflineDB::runStatement(const char* sql, const std::string& logPrefix) {
-    return runLocked(false, logPrefix, [sql](wxSQLite3Database& db) {
-        db.ExecuteUpdate(sql);
-        return true;
-    });
 }
 
 // ---- Schema and version ----

@@ -212,25 +212,11 @@ public:
     bool activityDelete(int itemId);
 
 protected:
-    // The frame of every member that runs SQL: takes m_mutex for the whole
-    // call, returns `failure` when no database is open, and turns a
-    // wxSQLite3Exception into `failure` after logging logPrefix + its message
-    // at error level on "Sync". Other exceptions pass to the caller with the
-    // lock released. `body` receives the open database and returns the
-    // member's result.
-    template <typename T, typename Body>
-    T runLocked(T failure, const std::string& logPrefix, Body&& body);
-
     // Runs one statement that must change a row: true when it did; when it
     // changed none, logs logPrefix + "no row written for " + key and gives
     // false. A database error throws to the enclosing runLocked.
     static bool writeOneRow(wxSQLite3Database& db, const char* sql, const std::string& logPrefix,
                             const std::string& key);
-
-    // Runs one statement (or several separated by ";"): true when it ran,
-    // even when it changed nothing; false, logged as logPrefix + message, on
-    // a database error or when no database is open.
-    bool runStatement(const char* sql, const std::string& logPrefix = "");
 
     // The statistics of every job that `selected` accepts, summed (see the
     // statistics above).
@@ -240,23 +226,7 @@ protected:
     // A writer called with a null record: logs logPrefix + "no record given"
     // at error level on "Sync" and gives false.
     static bool refuseNull(const std::string& logPrefix);
-
-    // Logs logPrefix + the error's message at error level on "Sync".
-    static void logDBError(const wxSQLite3Exception& e, const std::string& logPrefix);
 };
-
-template <typename T, typename Body>
-T FOOfflineDB::runLocked(T failure, const std::string& logPrefix, Body&& body) {
-    Poco::Mutex::ScopedLock lock(m_mutex);
-    if (!m_db || !m_db->IsOpen())
-        return failure;
-    try {
-        return std::forward<Body>(body)(*m_db);
-    } catch (const wxSQLite3Exception& e) {
-        logDBError(e, logPrefix);
-        return failure;
-    }
-}
 
 } // namespace Sync
 } // namespace Nuvaro

@@ -116,10 +116,6 @@ FSSyncDB::FSSyncDB() : m_totalFSSize(0), m_totalFSFiles(0) {}
 
 FSSyncDB::~FSSyncDB() = default;
 
-void FSSyncDB::logDBError(const wxSQLite3Exception& e, const std::string& logPrefix) {
-    Poco::Logger::get("Sync").error(logPrefix + e.GetMessage());
-}
-
 // ---- Schema and version ----
 
 bool FSSyncDB::initDB() {

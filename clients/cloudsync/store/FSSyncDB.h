@@ -327,46 +327,11 @@ public:
 
     // ==== End of records, data store, lists and children queries ====
 
-protected:
-    // The frame of every member that runs SQL: takes m_mutex for the whole
-    // call, returns `failure` when no database is open, and turns a
-    // wxSQLite3Exception into `failure` after logging logPrefix + its message
-    // at error level on "Sync". Other exceptions pass to the caller with the
-    // lock released. `body` receives the open database and returns the
-    // member's result; statements that belong together go in one
-    // SqlTransaction inside it. For example:
-    //
-    //     return runLocked(false, "", [&](wxSQLite3Database& db) {
-    //         SqlTransaction group(db);
-    //         db.ExecuteUpdate("delete from A;");
-    //         db.ExecuteUpdate("delete from B;");
-    //         group.commit();
-    //         return true;
-    //     });
-    template <typename T, typename Body>
-    T runLocked(T failure, const std::string& logPrefix, Body&& body);
-
-    // Logs logPrefix + the error's message at error level on "Sync".
-    static void logDBError(const wxSQLite3Exception& e, const std::string& logPrefix = "");
-
 private:
     // Cached by updateStats; read by any thread without the lock.
     std::atomic<Poco::Int64> m_totalFSSize;
     std::atomic<Poco::Int64> m_totalFSFiles;
 };
-
-template <typename T, typename Body>
-T FSSyncDB::runLocked(T failure, const std::string& logPrefix, Body&& body) {
-    Poco::Mutex::ScopedLock lock(m_mutex);
-    if (!m_db || !m_db->IsOpen())
-        return failure;
-    try {
-        return std::forward<Body>(body)(*m_db);
-    } catch (const wxSQLite3Exception& e) {
-        logDBError(e, logPrefix);
-        return failure;
-    }
-}
 
 } // namespace Sync
 } // namespace Nuvaro

@@ -127,16 +127,6 @@ const char* activityTypeName(FSActivity::Type type) {
     }
 }
 
-// The body of a delete: runs the one statement and reports that it ran. A
-// delete that fails in SQL gives false like every other member, so a caller
-// that clears entries knows they are still there.
-std::function<bool(wxSQLite3Database&)> runStatement(const char* sql) {
-    return [statement = std::string(sql)](wxSQLite3Database& db) {
-        db.ExecuteUpdate(statement);
-        return true;
-    };
-}
-
 } // namespace
 
 bool FSSyncDB::activityAdd(boost::shared_ptr<FSActivity>& entry) {
@@ -176,23 +166,23 @@ bool FSSyncDB::activityAdd(boost::shared_ptr<FSActivity>& entry) {
 bool FSSyncDB::activityDelete(int itemId) {
     wxSQLite3StatementBuffer sql;
     sql.Format("delete from ACTIVITY where ITEMID=%d;", itemId);
-    return runLocked(false, "", runStatement(sql));
+    return runStatement(sql);
 }
 
 bool FSSyncDB::activityDeleteForPaths(const std::string& fullPath, FSActivity::Type type) {
     wxSQLite3StatementBuffer sql;
     sql.Format("delete from ACTIVITY where (TYPE=%d AND FULLPATH='%q');", static_cast<int>(type),
                convertToStdPath(fullPath).c_str());
-    return runLocked(false, "", runStatement(sql));
+    return runStatement(sql);
 }
 
 bool FSSyncDB::activityDeleteAllErrors(FSActivity::Type type) {
     wxSQLite3StatementBuffer sql;
     sql.Format("delete from ACTIVITY where TYPE = '%d';", static_cast<int>(type));
-    return runLocked(false, "", runStatement(sql));
+    return runStatement(sql);
 }
 
-bool FSSyncDB::activityDeleteAll() { return runLocked(false, "", runStatement("delete from ACTIVITY;")); }
+bool FSSyncDB::activityDeleteAll() { return runStatement("delete from ACTIVITY;"); }
 
 bool FSSyncDB::activityCollectionGet(std::vector<boost::shared_ptr<FSActivity>>& out, int filter) {
     std::string query;
