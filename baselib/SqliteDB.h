@@ -20,6 +20,7 @@
 // "Sync" and the member returns its failure value; so does a member called
 // while no database is open.
 
+#include "SqliteSchema.h"
 #include "wxSQLite3Database.h"
 #include "wxSQLite3Exception.h"
 
@@ -28,6 +29,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace Nuvaro {
 namespace Misc {
@@ -59,7 +61,43 @@ public:
     // makes openDB close the database again. The base has no schema.
     virtual bool initDB();
 
+    // ---- The version row ----
+    //
+    // Every database of this program records its schema version in a table
+    // VERSION (VERSIONID INTEGER PRIMARY KEY, STATUS TEXT, NOTES TEXT) that
+    // holds one row.
+
+    // The version row: returns VERSIONID and sets the two texts; -1 with the
+    // texts untouched when there is no row or on a database error.
+    int getVersionInfo(std::string& status, std::string& notes);
+    // Replaces the version row in one transaction; on failure the old row
+    // stays and the result is false.
+    bool setVersionInfo(int version, const std::string& status, const std::string& notes);
+
 protected:
+    // ---- Schema steps for a subclass's initDB ----
+
+    // Creates the tables that do not exist yet, in the order given, and
+    // right after creating the table "VERSION" writes its row (firstVersion,
+    // "OK", ""), all in one transaction: a file whose creation broke off
+    // holds no VERSION table without its row. False, with nothing created,
+    // on a database error (logged) or when no database is open.
+    bool createMissingTables(const std::vector<SqliteSchema::Table>& tables, int firstVersion);
+
+    // Upgrades the schema one step at a time. Logs versionLogPrefix + the
+    // version found at information level on "Sync", then runs every step
+    // whose `from` is the version reached so far, in the order given. A step
+    // adds its missing columns (SqliteSchema::addColumns) and records its
+    // version as (from + 1, "OK", "Updated") in one transaction, and only
+    // when all its columns exist afterwards. A step that fails changes
+    // nothing, logs failureLogPrefix + (from + 1) + "..." at error level and
+    // ends the upgrade at the version before it. Returns the version
+    // afterwards (-1 when VERSION has no row or cannot be read).
+    int runUpgrades(const std::vector<SqliteSchema::UpgradeStep>& steps, const std::string& versionLogPrefix,
+                    const std::string& failureLogPrefix);
+
+    // ---- Running SQL ----
+
     // The frame of every member that runs SQL: takes m_mutex for the whole
     // call, returns `failure` when no database is open, and turns a
     // wxSQLite3Exception into `failure` after logging logPrefix + its message

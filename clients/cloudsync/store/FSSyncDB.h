@@ -90,13 +90,8 @@ public:
     // afterwards (-1 when the VERSION table has no row or cannot be read).
     int doVersionUpdates();
 
-    // The version row: returns VERSIONID and sets the two texts; -1 with the
-    // texts untouched when there is no row or on a database error.
-    int getVersionInfo(std::string& status, std::string& notes);
-
-    // Replaces the version row in one transaction; on failure the old row
-    // stays and the result is false.
-    bool setVersionInfo(int version, const std::string& status, const std::string& notes);
+    // The version row is read and replaced with the base's getVersionInfo
+    // and setVersionInfo.
 
     // ---- Totals (FSSyncDB.cpp) ----
 
