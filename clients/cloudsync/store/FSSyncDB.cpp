@@ -1,5 +1,6 @@
 #include "FSSyncDB.h"
 
+#include "CloudPath.h"
 #include "SqlTransaction.h"
 #include "wxSQLite3Database.h"
 
@@ -238,11 +239,11 @@ bool FSSyncDB::resetSyncData(bool keepConfig) {
 // ---- Path conversion ----
 
 std::string FSSyncDB::convertToStdPath(const std::string& path) {
-    return path;
+    return CloudPath::convertToStdPath(path);
 }
 
 std::string FSSyncDB::convertToNativePath(const std::string& path) {
-    return path;
+    return CloudPath::convertToNativePath(path);
 }
 
 std::string FSSyncDB::convertToLinuxPath(const std::string& path) {
