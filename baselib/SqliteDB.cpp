@@ -120,7 +120,8 @@ bool SqliteDB::createMissingTables(const std::vector<SqliteSchema::Table>& table
             if (db.TableExists(table.name, ""))
                 continue;
             db.ExecuteUpdate(table.create);
-            if (std::string(table.name) == "VERSION" && !setVersionInfo(firstVersion, "OK", ""))
+            if (std::string(table.name) == SqliteSchema::VERSION_TABLE.name &&
+                !setVersionInfo(firstVersion, "OK", ""))
                 return false;
         }
         group.commit();

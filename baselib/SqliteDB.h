@@ -78,7 +78,7 @@ protected:
     // ---- Schema steps for a subclass's initDB ----
 
     // Creates the tables that do not exist yet, in the order given, and
-    // right after creating the table "VERSION" writes its row (firstVersion,
+    // right after creating the table VERSION_TABLE writes its row (firstVersion,
     // "OK", ""), all in one transaction: a file whose creation broke off
     // holds no VERSION table without its row. False, with nothing created,
     // on a database error (logged) or when no database is open.

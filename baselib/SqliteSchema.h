@@ -27,6 +27,12 @@ public:
         const char* create;
     };
 
+    // The table of the one version row that SqliteDB::getVersionInfo and
+    // setVersionInfo read and write. Every database lists it among its
+    // tables, at the place its files have always created it.
+    static constexpr Table VERSION_TABLE = {
+        "VERSION", "CREATE TABLE VERSION (VERSIONID INTEGER PRIMARY KEY, STATUS TEXT, NOTES TEXT);"};
+
     // One step of an upgrade: version from + 1 adds `columns` (each TEXT) to
     // `table`, and the rows that exist then get `initialValue` in each added
     // column.

@@ -2,6 +2,7 @@
 
 #include "FOOfflineDB.h"
 
+#include "ActivityRow.h"
 #include "wxSQLite3Database.h"
 
 #include <Poco/Logger.h>
@@ -25,10 +26,8 @@ const std::vector<SqliteSchema::Table> kTables = {
     {"OFFLINEFOLDERS",
      "CREATE TABLE OFFLINEFOLDERS (LOCALLINKPATH TEXT PRIMARY KEY, REMOTEPATH TEXT, SYNCTYPE INTEGER, "
      "SCHEDULE TEXT, RECURSE TEXT, LASTRUN TEXT);"},
-    {"ACTIVITY",
-     "CREATE TABLE ACTIVITY (ITEMID INTEGER PRIMARY KEY AUTOINCREMENT, DATE TEXT, LEVEL INTEGER, TYPE INTEGER, "
-     "MESSAGE TEXT, FULLPATH TEXT, FRIENDLY TEXT);"},
-    {"VERSION", "CREATE TABLE VERSION (VERSIONID INTEGER PRIMARY KEY, STATUS TEXT, NOTES TEXT);"},
+    ActivityRow::ACTIVITY_TABLE,
+    SqliteSchema::VERSION_TABLE,
 };
 
 // The upgrade, one step per version (see doVersionUpdates).

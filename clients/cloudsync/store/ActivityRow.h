@@ -15,6 +15,7 @@
 // wxSQLite3Exception on a database error.
 
 #include "FSActivity.h"
+#include "SqliteSchema.h"
 
 #include <boost/shared_ptr.hpp>
 
@@ -26,6 +27,12 @@ namespace Sync {
 
 class ActivityRow {
 public:
+    // The table as both databases create it.
+    static constexpr Misc::SqliteSchema::Table ACTIVITY_TABLE = {
+        "ACTIVITY",
+        "CREATE TABLE ACTIVITY (ITEMID INTEGER PRIMARY KEY AUTOINCREMENT, DATE TEXT, LEVEL INTEGER, "
+        "TYPE INTEGER, MESSAGE TEXT, FULLPATH TEXT, FRIENDLY TEXT);"};
+
     // The entry of the current row of a "select * from ACTIVITY ..." result.
     // A row whose DATE is not sortable UTC text is logged on "Sync" and
     // yields a null pointer, so one damaged row never spoils a whole listing.
