@@ -164,6 +164,13 @@ bool SqliteDB::runStatement(const char* sql, const std::string& logPrefix) {
     });
 }
 
+bool SqliteDB::wroteRows(int changed, const std::string& logPrefix, const std::string& key) {
+    if (changed > 0)
+        return true;
+    Poco::Logger::get("Sync").error(logPrefix + "no row written for " + key);
+    return false;
+}
+
 void SqliteDB::logDBError(const wxSQLite3Exception& e, const std::string& logPrefix) {
     Poco::Logger::get("Sync").error(logPrefix + e.GetMessage());
 }

@@ -121,6 +121,12 @@ protected:
     // message, on a database error or when no database is open.
     bool runStatement(const char* sql, const std::string& logPrefix = "");
 
+    // The check of a write that must change a row, given the rows its
+    // statement changed: true when that is above 0; otherwise logs logPrefix
+    // + "no row written for " + key at error level on "Sync" and gives false
+    // (nothing was stored).
+    static bool wroteRows(int changed, const std::string& logPrefix, const std::string& key);
+
     // Logs logPrefix + the error's message at error level on "Sync".
     static void logDBError(const wxSQLite3Exception& e, const std::string& logPrefix = "");
 

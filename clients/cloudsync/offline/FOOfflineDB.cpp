@@ -43,14 +43,6 @@ FOOfflineDB::FOOfflineDB() = default;
 
 FOOfflineDB::~FOOfflineDB() = default;
 
-bool FOOfflineDB::writeOneRow(wxSQLite3Database& db, const char* sql, const std::string& logPrefix,
-                              const std::string& key) {
-    if (db.ExecuteUpdate(sql) > 0)
-        return true;
-    Poco::Logger::get("Sync").error(logPrefix + "no row written for " + key);
-    return false;
-}
-
 bool FOOfflineDB::refuseNull(const std::string& logPrefix) {
     Poco::Logger::get("Sync").error(logPrefix + "no record given");
     return false;

@@ -208,12 +208,6 @@ public:
     bool activityDelete(int itemId);
 
 protected:
-    // Runs one statement that must change a row: true when it did; when it
-    // changed none, logs logPrefix + "no row written for " + key and gives
-    // false. A database error throws to the enclosing runLocked.
-    static bool writeOneRow(wxSQLite3Database& db, const char* sql, const std::string& logPrefix,
-                            const std::string& key);
-
     // The statistics of every job that `selected` accepts, summed (see the
     // statistics above).
     bool sumJobStats(const std::function<bool(const FOOfflineJobData&)>& selected, int& files, int& folders,
