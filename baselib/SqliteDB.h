@@ -1,7 +1,10 @@
 #pragma once
 
 // Base class of the program's SQLite databases (the sync database and the job
-// database): one connection, one recursive mutex, and a schema hook.
+// database): one connection, one recursive mutex, a schema hook, and what the
+// databases share on top of them: the frame of a member that runs SQL
+// (runLocked), the version row, and the creation and upgrade of a schema
+// described as tables and steps (SqliteSchema).
 //
 // Life cycle: construct (closed, m_db null) -> openDB(path, "") opens or creates
 // the file and runs the subclass's initDB(), and stays closed when any of that
@@ -78,9 +81,9 @@ protected:
     // ---- Schema steps for a subclass's initDB ----
 
     // Creates the tables that do not exist yet, in the order given, and
-    // right after creating the table VERSION_TABLE writes its row (firstVersion,
-    // "OK", ""), all in one transaction: a file whose creation broke off
-    // holds no VERSION table without its row. False, with nothing created,
+    // right after creating SqliteSchema::VERSION_TABLE writes its row
+    // (firstVersion, "OK", ""), all in one transaction: a file whose creation
+    // broke off holds no VERSION table without its row. False, with nothing created,
     // on a database error (logged) or when no database is open.
     bool createMissingTables(const std::vector<SqliteSchema::Table>& tables, int firstVersion);
 
