@@ -39,6 +39,7 @@
 #include "FOOfflineEntry.h"
 #include "FOOfflineJobData.h"
 #include "FSActivity.h"
+#include "SqlTransaction.h"
 #include "SqliteDB.h"
 #include "wxSQLite3Exception.h"
 
@@ -54,6 +55,10 @@
 
 namespace Nuvaro {
 namespace Sync {
+
+// Statements that belong together run in one group of the base layer's
+// SqlTransaction.
+using Nuvaro::Misc::SqlTransaction;
 
 class FOOfflineDB : public Nuvaro::Misc::SqliteDB {
 public:
@@ -89,12 +94,8 @@ public:
     // when VERSION has no row or cannot be read).
     int doVersionUpdates();
 
-    // The version row: returns VERSIONID and sets the two texts; -1 with the
-    // texts untouched when there is no row or on a database error.
-    int getVersionInfo(std::string& status, std::string& notes);
-    // Replaces the version row in one transaction; on failure the old row
-    // stays and the result is false.
-    bool setVersionInfo(int version, const std::string& status, const std::string& notes);
+    // The version row is read and replaced with the base's getVersionInfo
+    // and setVersionInfo.
 
     // Runs "VACUUM;" (gives the space of deleted rows back to the file
     // system). False, logged as "vacuumAll : " + message, on a database error;
@@ -207,26 +208,6 @@ public:
     bool activityDelete(int itemId);
 
 protected:
-    // The frame of every member that runs SQL: takes m_mutex for the whole
-    // call, returns `failure` when no database is open, and turns a
-    // wxSQLite3Exception into `failure` after logging logPrefix + its message
-    // at error level on "Sync". Other exceptions pass to the caller with the
-    // lock released. `body` receives the open database and returns the
-    // member's result.
-    template <typename T, typename Body>
-    T runLocked(T failure, const std::string& logPrefix, Body&& body);
-
-    // Runs one statement that must change a row: true when it did; when it
-    // changed none, logs logPrefix + "no row written for " + key and gives
-    // false. A database error throws to the enclosing runLocked.
-    static bool writeOneRow(wxSQLite3Database& db, const char* sql, const std::string& logPrefix,
-                            const std::string& key);
-
-    // Runs one statement (or several separated by ";"): true when it ran,
-    // even when it changed nothing; false, logged as logPrefix + message, on
-    // a database error or when no database is open.
-    bool runStatement(const char* sql, const std::string& logPrefix = "");
-
     // The statistics of every job that `selected` accepts, summed (see the
     // statistics above).
     bool sumJobStats(const std::function<bool(const FOOfflineJobData&)>& selected, int& files, int& folders,
@@ -235,23 +216,7 @@ protected:
     // A writer called with a null record: logs logPrefix + "no record given"
     // at error level on "Sync" and gives false.
     static bool refuseNull(const std::string& logPrefix);
-
-    // Logs logPrefix + the error's message at error level on "Sync".
-    static void logDBError(const wxSQLite3Exception& e, const std::string& logPrefix);
 };
-
-template <typename T, typename Body>
-T FOOfflineDB::runLocked(T failure, const std::string& logPrefix, Body&& body) {
-    Poco::Mutex::ScopedLock lock(m_mutex);
-    if (!m_db || !m_db->IsOpen())
-        return failure;
-    try {
-        return std::forward<Body>(body)(*m_db);
-    } catch (const wxSQLite3Exception& e) {
-        logDBError(e, logPrefix);
-        return failure;
-    }
-}
 
 } // namespace Sync
 } // namespace Nuvaro

@@ -4,36 +4,15 @@
 
 #include "FOOfflineDB.h"
 
+#include "ActivityRow.h"
 #include "CloudPath.h"
 #include "FOPathHelpers.h"
 #include "wxSQLite3Database.h"
-
-#include <Poco/Exception.h>
-#include <Poco/Logger.h>
 
 namespace Nuvaro {
 namespace Sync {
 
 namespace {
-
-// The entry of the current row, its path relative to basePath. A row whose
-// DATE is not sortable UTC text is logged and yields a null pointer, so one
-// damaged row never spoils a whole listing.
-boost::shared_ptr<FSActivity> readActivityRow(wxSQLite3ResultSet& rows, const std::string& basePath) {
-    const int itemId = rows.GetInt("ITEMID", 0);
-    const std::string date = rows.GetStdString("DATE");
-    try {
-        return boost::shared_ptr<FSActivity>(new FSActivity(
-            itemId, static_cast<FSActivity::Level>(rows.GetInt("LEVEL", 0)),
-            static_cast<FSActivity::Type>(rows.GetInt("TYPE", 0)), rows.GetStdString("MESSAGE"),
-            relativePath(basePath, CloudPath::convertToNativePath(rows.GetStdString("FULLPATH"))), date,
-            rows.GetStdString("FRIENDLY")));
-    } catch (const Poco::Exception& e) {
-        Poco::Logger::get("Sync").error("Skipping activity entry " + std::to_string(itemId) +
-                                        " with unreadable date \"" + date + "\": " + e.displayText());
-        return boost::shared_ptr<FSActivity>();
-    }
-}
 
 // Once the log holds more than MAX_ACTIVITY_ROWS rows, removes those strictly
 // older than the 201st oldest: 200 rows when all dates differ, fewer when
@@ -69,14 +48,7 @@ bool FOOfflineDB::activityAdd(boost::shared_ptr<FSActivity>& entry) {
     return runLocked(false, "", [&entry](wxSQLite3Database& db) {
         if (!db.TableExists("ACTIVITY", ""))
             return false;
-        wxSQLite3StatementBuffer sql;
-        sql.Format("insert into ACTIVITY                                 (DATE, LEVEL, TYPE, MESSAGE, FULLPATH, "
-                   "FRIENDLY) values                                 ('%q', %d, %d, '%q', '%q', '%q');",
-                   entry->dateText().c_str(), static_cast<int>(entry->level), static_cast<int>(entry->type),
-                   entry->message.c_str(), CloudPath::convertToStdPath(entry->fullPath).c_str(),
-                   entry->friendlyName.c_str());
-        const int inserted = db.ExecuteUpdate(sql);
-        entry->itemId = static_cast<int>(db.GetLastRowId());
+        const int inserted = ActivityRow::insert(db, *entry);
 
         // A failure from here on leaves the new row stored and its id set.
         pruneActivities(db);
@@ -90,9 +62,11 @@ bool FOOfflineDB::activityCollectionGet(std::vector<boost::shared_ptr<FSActivity
     return runLocked(false, "", [&](wxSQLite3Database& db) {
         wxSQLite3ResultSet rows = db.ExecuteQuery(query);
         while (rows.NextRow()) {
-            boost::shared_ptr<FSActivity> entry = readActivityRow(rows, basePath);
-            if (entry)
-                out.push_back(entry);
+            boost::shared_ptr<FSActivity> entry = ActivityRow::read(rows);
+            if (!entry)
+                continue;
+            entry->fullPath = relativePath(basePath, entry->fullPath);
+            out.push_back(entry);
         }
         rows.Finalize();
         return true;

@@ -69,7 +69,7 @@ bool FOOfflineDB::FOAddRecord(FOOfflineEntry* entry) {
                    entry->fullPath.c_str(), entry->type, entry->name.c_str(), entry->parent.c_str(),
                    static_cast<long long>(entry->size), static_cast<long long>(entry->modified),
                    entry->localLinkPath.c_str(), entry->fileCrc.c_str(), entry->fileMod.c_str());
-        return writeOneRow(db, sql, kAddPrefix, entry->fullPath);
+        return wroteRows(db.ExecuteUpdate(sql), kAddPrefix, entry->fullPath);
     });
 }
 
@@ -83,7 +83,7 @@ bool FOOfflineDB::FOUpdateRecord(FOOfflineEntry* entry) {
                    entry->type, entry->name.c_str(), entry->parent.c_str(), static_cast<long long>(entry->size),
                    static_cast<long long>(entry->modified), entry->localLinkPath.c_str(), entry->fileCrc.c_str(),
                    entry->fileMod.c_str(), entry->fullPath.c_str());
-        return writeOneRow(db, sql, kUpdatePrefix, entry->fullPath);
+        return wroteRows(db.ExecuteUpdate(sql), kUpdatePrefix, entry->fullPath);
     });
 }
 

@@ -58,7 +58,7 @@ bool FOOfflineDB::FOAddJobRecord(FOOfflineJobData* job) {
                    "'%d', '%q', '%d', '%q', '%d', '%d');",
                    job->localLinkPath.c_str(), job->remotePath.c_str(), job->syncType, job->schedule.c_str(),
                    job->recurse ? 1 : 0, job->lastRun.c_str(), job->remoteDelete ? 1 : 0, job->sendEmail ? 1 : 0);
-        return writeOneRow(db, sql, kAddPrefix, job->localLinkPath);
+        return wroteRows(db.ExecuteUpdate(sql), kAddPrefix, job->localLinkPath);
     });
 }
 
@@ -73,7 +73,7 @@ bool FOOfflineDB::FOUpdateJobRecord(FOOfflineJobData* job) {
                    job->remotePath.c_str(), job->syncType, job->schedule.c_str(), job->recurse ? 1 : 0,
                    job->lastRun.c_str(), job->remoteDelete ? 1 : 0, job->sendEmail ? 1 : 0,
                    job->localLinkPath.c_str());
-        return writeOneRow(db, sql, kUpdatePrefix, job->localLinkPath);
+        return wroteRows(db.ExecuteUpdate(sql), kUpdatePrefix, job->localLinkPath);
     });
 }
 

@@ -3,6 +3,7 @@
 // One entry of the user-visible activity log: what happened, when, and to which
 // item. The sync database keeps the entries in its ACTIVITY table
 // (FSSyncDB_Activity.cpp); the offline-job database stores the same form.
+// ActivityRow reads and writes those rows for both.
 
 #include <Poco/DateTime.h>
 

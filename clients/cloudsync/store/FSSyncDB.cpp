@@ -1,5 +1,7 @@
 #include "FSSyncDB.h"
 
+#include "ActivityRow.h"
+#include "CloudPath.h"
 #include "SqlTransaction.h"
 #include "wxSQLite3Database.h"
 
@@ -8,51 +10,43 @@
 
 #include <map>
 #include <set>
+#include <vector>
 
 namespace Nuvaro {
 namespace Sync {
 
 namespace {
 
-struct TableDefinition {
-    const char* name;
-    const char* create;
-};
+using Nuvaro::Misc::SqliteSchema;
 
 // Creation order and column types are those of every existing syncclient.db;
 // they must not change.
-const TableDefinition kTables[] = {
+const std::vector<SqliteSchema::Table> kTables = {
     {"OBJECT",
      "CREATE TABLE OBJECT (OBJID TEXT PRIMARY KEY, TYPE INTEGER, NAME TEXT, PARENT TEXT, FULLPATH TEXT, "
      "SIZE INTEGER, MODIFIED INTEGER, ATTRIBS TEXT, FLAGS TEXT, FRIENDLY TEXT, UPDATEDVERSION integer, "
      "UPDATEDPEER TEXT, CREATEDVERSION integer, CREATEDPEER TEXT, ISDELETED integer, SYNCFOLDER TEXT, "
      "LOCALPARENT TEXT, LOCALFULLPATH TEXT, FILECRC TEXT, FILEMOD TEXT);"},
-    {"ACTIVITY",
-     "CREATE TABLE ACTIVITY (ITEMID INTEGER PRIMARY KEY AUTOINCREMENT, DATE TEXT, LEVEL INTEGER, "
-     "TYPE INTEGER, MESSAGE TEXT, FULLPATH TEXT, FRIENDLY TEXT);"},
+    ActivityRow::ACTIVITY_TABLE,
     {"SYNCFOLDERS", "CREATE TABLE SYNCFOLDERS (NAME TEXT PRIMARY KEY, STATUSSET TEXT);"},
     {"CONFIG", "CREATE TABLE CONFIG (KEY TEXT, NAME TEXT, VALUE TEXT, PRIMARY KEY(KEY, NAME));"},
-    {"VERSION", "CREATE TABLE VERSION (VERSIONID INTEGER PRIMARY KEY, STATUS TEXT, NOTES TEXT);"},
+    SqliteSchema::VERSION_TABLE,
     {"LIMITPATHS", "CREATE TABLE LIMITPATHS (PATH TEXT PRIMARY KEY);"},
     {"EXTERNALPATHS", "CREATE TABLE EXTERNALPATHS (PATH TEXT PRIMARY KEY);"},
 };
 
-// The two OBJECT columns that version 2 added to version 1.
-const char* const kVersion2Columns[] = {"FILECRC", "FILEMOD"};
+// The upgrade from version 1: OBJECT gains FILECRC and FILEMOD (existing
+// rows: "").
+const SqliteSchema::UpgradeStep kVersion2Step = {1, "OBJECT", {"FILECRC", "FILEMOD"}, ""};
 
-// The column names of a table, in upper case ("" names no table: none).
-std::set<std::string> columnsOf(wxSQLite3Database& db, const std::string& table) {
-    wxSQLite3StatementBuffer sql;
-    wxSQLite3ResultSet rows = db.ExecuteQuery(sql.Format("PRAGMA table_info(\"%w\");", table.c_str()));
-    std::set<std::string> names;
-    while (rows.NextRow())
-        names.insert(Poco::toUpper(rows.GetStdString("name")));
-    rows.Finalize();
-    return names;
-}
-
-bool objectHasColumn(wxSQLite3Database& db, const std::string& column) {
-    return columnsOf(db, "OBJECT").count(Poco::toUpper(column)) != 0;
+// Whether version 1 lacked this column of this table (the upgrade adds it).
+bool addedByVersion2(const std::string& table, const std::string& column) {
+    if (table != kVersion2Step.table)
+        return false;
+    for (const char* added : kVersion2Step.columns)
+        if (column == added)
+            return true;
+    return false;
 }
 
 // The columns each table has when this program creates it, read from a
@@ -64,7 +58,7 @@ const std::map<std::string, std::set<std::string>>& expectedColumns() {
         memory.Open(":memory:");
         for (const auto& table : kTables) {
             memory.ExecuteUpdate(table.create);
-            result[table.name] = columnsOf(memory, table.name);
+            result[table.name] = SqliteSchema::columnsOf(memory, table.name);
         }
         memory.Close();
         return result;
@@ -93,11 +87,10 @@ bool schemaUnderstood(wxSQLite3Database& db) {
     for (const auto& table : kTables) {
         if (!db.TableExists(table.name, ""))
             continue;
-        const std::set<std::string> present = columnsOf(db, table.name);
+        const std::set<std::string> present = SqliteSchema::columnsOf(db, table.name);
         std::string missing;
         for (const std::string& column : expectedColumns().at(table.name)) {
-            const bool addedByUpgrade = version == 1 && std::string(table.name) == "OBJECT" &&
-                                        (column == kVersion2Columns[0] || column == kVersion2Columns[1]);
+            const bool addedByUpgrade = version == 1 && addedByVersion2(table.name, column);
             if (present.count(column) == 0 && !addedByUpgrade)
                 missing += (missing.empty() ? "" : ", ") + column;
         }
@@ -116,29 +109,12 @@ FSSyncDB::FSSyncDB() : m_totalFSSize(0), m_totalFSFiles(0) {}
 
 FSSyncDB::~FSSyncDB() = default;
 
-void FSSyncDB::logDBError(const wxSQLite3Exception& e, const std::string& logPrefix) {
-    Poco::Logger::get("Sync").error(logPrefix + e.GetMessage());
-}
-
 // ---- Schema and version ----
 
 bool FSSyncDB::initDB() {
-    // The tables and the first version row are created together: a file whose
-    // creation broke off holds no VERSION table without its row.
-    bool created = runLocked(false, "", [this](wxSQLite3Database& db) {
-        if (!schemaUnderstood(db))
-            return false;
-        SqlTransaction group(db);
-        for (const auto& table : kTables) {
-            if (db.TableExists(table.name, ""))
-                continue;
-            db.ExecuteUpdate(table.create);
-            if (std::string(table.name) == "VERSION" && !setVersionInfo(CURRENT_VERSION, "OK", ""))
-                return false;
-        }
-        group.commit();
-        return true;
-    });
+    // Nothing is written to a file whose schema this program does not know.
+    bool created = runLocked(false, "", [](wxSQLite3Database& db) { return schemaUnderstood(db); }) &&
+                   createMissingTables(kTables, CURRENT_VERSION);
     if (!created || doVersionUpdates() != CURRENT_VERSION)
         return false;
     createObjectIndexes();  // speed only: a failure is logged and the file still works
@@ -147,65 +123,7 @@ bool FSSyncDB::initDB() {
 }
 
 int FSSyncDB::doVersionUpdates() {
-    std::string status;
-    std::string notes;
-    int version = getVersionInfo(status, notes);
-    Poco::Logger::get("Sync").information("FSSyncDB::DB Version is at " + Poco::NumberFormatter::format(version));
-
-    if (version == 1) {
-        // A column may already be there (an upgrade that broke off in an older
-        // program): add only what is missing, and stamp version 2 only when
-        // both columns exist, all in one transaction.
-        bool upgraded = runLocked(false, "", [this](wxSQLite3Database& db) {
-            SqlTransaction group(db);
-            for (const char* column : kVersion2Columns) {
-                if (objectHasColumn(db, column))
-                    continue;
-                wxSQLite3StatementBuffer sql;
-                db.ExecuteUpdate(sql.Format("Alter table OBJECT ADD %s TEXT;", column));
-                db.ExecuteUpdate(sql.Format("update OBJECT SET %s = '';", column));
-            }
-            for (const char* column : kVersion2Columns)
-                if (!objectHasColumn(db, column))
-                    return false;
-            if (!setVersionInfo(CURRENT_VERSION, "OK", "Updated"))
-                return false;
-            group.commit();
-            return true;
-        });
-        if (!upgraded)
-            Poco::Logger::get("Sync").error("Config DB Exception updating to version 2...");
-    }
-    return getVersionInfo(status, notes);
-}
-
-int FSSyncDB::getVersionInfo(std::string& status, std::string& notes) {
-    return runLocked(-1, "", [&](wxSQLite3Database& db) {
-        wxSQLite3ResultSet rows = db.ExecuteQuery("select * from VERSION;");
-        if (!rows.NextRow()) {
-            rows.Finalize();
-            return -1;
-        }
-        int version = rows.GetInt("VERSIONID", 0);
-        std::string rowStatus = rows.GetStdString("STATUS");
-        std::string rowNotes = rows.GetStdString("NOTES");
-        rows.Finalize();
-        status = rowStatus;
-        notes = rowNotes;
-        return version;
-    });
-}
-
-bool FSSyncDB::setVersionInfo(int version, const std::string& status, const std::string& notes) {
-    return runLocked(false, "", [&](wxSQLite3Database& db) {
-        SqlTransaction group(db);
-        db.ExecuteUpdate("DELETE FROM VERSION;");
-        wxSQLite3StatementBuffer sql;
-        db.ExecuteUpdate(sql.Format("INSERT INTO VERSION (VERSIONID, STATUS, NOTES) VALUES (%d, '%q', '%q');",
-                                    version, status.c_str(), notes.c_str()));
-        group.commit();
-        return true;
-    });
+    return runUpgrades({kVersion2Step}, "FSSyncDB::DB Version is at ", "Config DB Exception updating to version ");
 }
 
 // ---- Indexes ----
@@ -320,11 +238,11 @@ bool FSSyncDB::resetSyncData(bool keepConfig) {
 // ---- Path conversion ----
 
 std::string FSSyncDB::convertToStdPath(const std::string& path) {
-    return path;
+    return CloudPath::convertToStdPath(path);
 }
 
 std::string FSSyncDB::convertToNativePath(const std::string& path) {
-    return path;
+    return CloudPath::convertToNativePath(path);
 }
 
 std::string FSSyncDB::convertToLinuxPath(const std::string& path) {

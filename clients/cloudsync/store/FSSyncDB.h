@@ -39,6 +39,7 @@
 #include "FSActivity.h"
 #include "DataSyncStore.h"
 #include "FSSyncRecord.h"
+#include "SqlTransaction.h"
 #include "SqliteDB.h"
 #include "nuvarocbfs_XmlParser.h"
 #include "wxSQLite3Exception.h"
@@ -57,6 +58,10 @@
 
 namespace Nuvaro {
 namespace Sync {
+
+// Statements that belong together run in one group of the base layer's
+// SqlTransaction.
+using Nuvaro::Misc::SqlTransaction;
 
 class FSSyncDB : public Nuvaro::Misc::SqliteDB {
 public:
@@ -85,13 +90,8 @@ public:
     // afterwards (-1 when the VERSION table has no row or cannot be read).
     int doVersionUpdates();
 
-    // The version row: returns VERSIONID and sets the two texts; -1 with the
-    // texts untouched when there is no row or on a database error.
-    int getVersionInfo(std::string& status, std::string& notes);
-
-    // Replaces the version row in one transaction; on failure the old row
-    // stays and the result is false.
-    bool setVersionInfo(int version, const std::string& status, const std::string& notes);
+    // The version row is read and replaced with the base's getVersionInfo
+    // and setVersionInfo.
 
     // ---- Totals (FSSyncDB.cpp) ----
 
@@ -322,46 +322,11 @@ public:
 
     // ==== End of records, data store, lists and children queries ====
 
-protected:
-    // The frame of every member that runs SQL: takes m_mutex for the whole
-    // call, returns `failure` when no database is open, and turns a
-    // wxSQLite3Exception into `failure` after logging logPrefix + its message
-    // at error level on "Sync". Other exceptions pass to the caller with the
-    // lock released. `body` receives the open database and returns the
-    // member's result; statements that belong together go in one
-    // SqlTransaction inside it. For example:
-    //
-    //     return runLocked(false, "", [&](wxSQLite3Database& db) {
-    //         SqlTransaction group(db);
-    //         db.ExecuteUpdate("delete from A;");
-    //         db.ExecuteUpdate("delete from B;");
-    //         group.commit();
-    //         return true;
-    //     });
-    template <typename T, typename Body>
-    T runLocked(T failure, const std::string& logPrefix, Body&& body);
-
-    // Logs logPrefix + the error's message at error level on "Sync".
-    static void logDBError(const wxSQLite3Exception& e, const std::string& logPrefix = "");
-
 private:
     // Cached by updateStats; read by any thread without the lock.
     std::atomic<Poco::Int64> m_totalFSSize;
     std::atomic<Poco::Int64> m_totalFSFiles;
 };
-
-template <typename T, typename Body>
-T FSSyncDB::runLocked(T failure, const std::string& logPrefix, Body&& body) {
-    Poco::Mutex::ScopedLock lock(m_mutex);
-    if (!m_db || !m_db->IsOpen())
-        return failure;
-    try {
-        return std::forward<Body>(body)(*m_db);
-    } catch (const wxSQLite3Exception& e) {
-        logDBError(e, logPrefix);
-        return failure;
-    }
-}
 
 } // namespace Sync
 } // namespace Nuvaro

@@ -6,11 +6,10 @@
 
 #include "FSSyncDB.h"
 
+#include "ActivityRow.h"
 #include "NuvaroUtil.h"
 #include "XmlText.h"
 
-#include <Poco/Exception.h>
-#include <Poco/Logger.h>
 #include <Poco/Timespan.h>
 
 #include <functional>
@@ -30,24 +29,6 @@ const char kListLimit[] = " ORDER BY DATE DESC LIMIT 0,500;";
 // whole days.
 const int kMaxAgeDays = 7;
 const char kEmptyDocument[] = "<activities></activities>";
-
-// Builds the entry of the current row (ITEMID, LEVEL, TYPE, MESSAGE, FULLPATH,
-// DATE, FRIENDLY). A row whose DATE is not sortable UTC text is logged and
-// yields a null pointer, so one damaged row never spoils a whole listing.
-boost::shared_ptr<FSActivity> readActivityRow(wxSQLite3ResultSet& rows) {
-    const int itemId = rows.GetInt("ITEMID", 0);
-    const std::string date = rows.GetStdString("DATE");
-    try {
-        return boost::shared_ptr<FSActivity>(new FSActivity(
-            itemId, static_cast<FSActivity::Level>(rows.GetInt("LEVEL", 0)),
-            static_cast<FSActivity::Type>(rows.GetInt("TYPE", 0)), rows.GetStdString("MESSAGE"),
-            FSSyncDB::convertToNativePath(rows.GetStdString("FULLPATH")), date, rows.GetStdString("FRIENDLY")));
-    } catch (const Poco::Exception& e) {
-        Poco::Logger::get("Sync").error("Skipping activity entry " + std::to_string(itemId) +
-                                        " with unreadable date \"" + date + "\": " + e.displayText());
-        return boost::shared_ptr<FSActivity>();
-    }
-}
 
 // Id of the newest row holding the same type, level, message, path and
 // friendly name as the entry about to be added, or 0.
@@ -97,7 +78,7 @@ std::string renderActivities(wxSQLite3Database& db, const std::string& where, in
     wxSQLite3ResultSet rows =
         db.ExecuteQuery("select * FROM ACTIVITY " + where + " ORDER BY DATE DESC " + paging + ";");
     while (rows.NextRow()) {
-        boost::shared_ptr<FSActivity> entry = readActivityRow(rows);
+        boost::shared_ptr<FSActivity> entry = ActivityRow::read(rows);
         if (entry && !writeRow(*entry, xml)) break;
     }
     rows.Finalize();
@@ -127,45 +108,27 @@ const char* activityTypeName(FSActivity::Type type) {
     }
 }
 
-// The body of a delete: runs the one statement and reports that it ran. A
-// delete that fails in SQL gives false like every other member, so a caller
-// that clears entries knows they are still there.
-std::function<bool(wxSQLite3Database&)> runStatement(const char* sql) {
-    return [statement = std::string(sql)](wxSQLite3Database& db) {
-        db.ExecuteUpdate(statement);
-        return true;
-    };
-}
-
 } // namespace
 
 bool FSSyncDB::activityAdd(boost::shared_ptr<FSActivity>& entry) {
     if (!entry) return false;
     return runLocked(false, "", [&entry](wxSQLite3Database& db) {
         if (!db.TableExists("ACTIVITY", "")) return false;
-        const std::string date = entry->dateText();
-        const std::string storedPath = convertToStdPath(entry->fullPath);
 
         // A lasting entry is never pruned, so the same error reported on every
         // pass would pile up: refresh the date of its newest twin instead.
         if (FSActivity::isLasting(entry->type)) {
-            const int twin = newestIdenticalActivity(db, *entry, storedPath);
+            const int twin = newestIdenticalActivity(db, *entry, convertToStdPath(entry->fullPath));
             if (twin != 0) {
                 wxSQLite3StatementBuffer sql;
-                sql.Format("update ACTIVITY set DATE='%q' where ITEMID=%d;", date.c_str(), twin);
+                sql.Format("update ACTIVITY set DATE='%q' where ITEMID=%d;", entry->dateText().c_str(), twin);
                 const int changed = db.ExecuteUpdate(sql);
                 entry->itemId = twin;
                 return changed == 1;
             }
         }
 
-        wxSQLite3StatementBuffer sql;
-        sql.Format("insert into ACTIVITY                                 (DATE, LEVEL, TYPE, MESSAGE, FULLPATH, "
-                   "FRIENDLY) values                                 ('%q', %d, %d, '%q', '%q', '%q');",
-                   date.c_str(), static_cast<int>(entry->level), static_cast<int>(entry->type),
-                   entry->message.c_str(), storedPath.c_str(), entry->friendlyName.c_str());
-        const int inserted = db.ExecuteUpdate(sql);
-        entry->itemId = static_cast<int>(db.GetLastRowId());
+        const int inserted = ActivityRow::insert(db, *entry);
 
         // A failure from here on leaves the new row stored and its id set.
         pruneOrdinaryActivities(db);
@@ -176,23 +139,23 @@ bool FSSyncDB::activityAdd(boost::shared_ptr<FSActivity>& entry) {
 bool FSSyncDB::activityDelete(int itemId) {
     wxSQLite3StatementBuffer sql;
     sql.Format("delete from ACTIVITY where ITEMID=%d;", itemId);
-    return runLocked(false, "", runStatement(sql));
+    return runStatement(sql);
 }
 
 bool FSSyncDB::activityDeleteForPaths(const std::string& fullPath, FSActivity::Type type) {
     wxSQLite3StatementBuffer sql;
     sql.Format("delete from ACTIVITY where (TYPE=%d AND FULLPATH='%q');", static_cast<int>(type),
                convertToStdPath(fullPath).c_str());
-    return runLocked(false, "", runStatement(sql));
+    return runStatement(sql);
 }
 
 bool FSSyncDB::activityDeleteAllErrors(FSActivity::Type type) {
     wxSQLite3StatementBuffer sql;
     sql.Format("delete from ACTIVITY where TYPE = '%d';", static_cast<int>(type));
-    return runLocked(false, "", runStatement(sql));
+    return runStatement(sql);
 }
 
-bool FSSyncDB::activityDeleteAll() { return runLocked(false, "", runStatement("delete from ACTIVITY;")); }
+bool FSSyncDB::activityDeleteAll() { return runStatement("delete from ACTIVITY;"); }
 
 bool FSSyncDB::activityCollectionGet(std::vector<boost::shared_ptr<FSActivity>>& out, int filter) {
     std::string query;
@@ -206,7 +169,7 @@ bool FSSyncDB::activityCollectionGet(std::vector<boost::shared_ptr<FSActivity>>&
     return runLocked(false, "", [&query, &out](wxSQLite3Database& db) {
         wxSQLite3ResultSet rows = db.ExecuteQuery(query);
         while (rows.NextRow()) {
-            boost::shared_ptr<FSActivity> entry = readActivityRow(rows);
+            boost::shared_ptr<FSActivity> entry = ActivityRow::read(rows);
             if (entry) out.push_back(entry);
         }
         rows.Finalize();

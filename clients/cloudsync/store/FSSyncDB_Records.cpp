@@ -19,14 +19,10 @@ const char* const kAddPrefix = "Exception in FSSyncRecordAdd ";
 const char* const kUpdatePrefix = "Exception in WS::WSObjectUpdate ";
 const char* const kDeletePrefix = "Exception in WS::WSObjectDelete ";
 
-// An add or a rewrite that changed no row did not store the record: say so
-// and report it as the failure it is.
-bool wroteOneRow(int changed, const char* prefix, const FSSyncRecord& record) {
-    if (changed > 0)
-        return true;
-    Poco::Logger::get("Sync").error(std::string(prefix) + "no row written for " + record.getId().toString() + " " +
-                                    record.getFullPath());
-    return false;
+// How a record is named in the line of an add or a rewrite that changed no
+// row (see wroteRows).
+std::string recordKey(const FSSyncRecord& record) {
+    return record.getId().toString() + " " + record.getFullPath();
 }
 
 // A lookup by path: the live row of that path when there is one, else a
@@ -55,7 +51,7 @@ bool FSSyncDB::FSSyncRecordAdd(FSSyncRecord* record) {
     if (record == nullptr)
         return false;
     return runLocked(false, kAddPrefix, [&](wxSQLite3Database& db) {
-        return wroteOneRow(ObjectRowWriter(db).insert(*record), kAddPrefix, *record);
+        return wroteRows(ObjectRowWriter(db).insert(*record), kAddPrefix, recordKey(*record));
     });
 }
 
@@ -63,7 +59,7 @@ bool FSSyncDB::FSSyncRecordUpdate(FSSyncRecord* record) {
     if (record == nullptr)
         return false;
     return runLocked(false, kUpdatePrefix, [&](wxSQLite3Database& db) {
-        return wroteOneRow(ObjectRowWriter(db).rewrite(*record), kUpdatePrefix, *record);
+        return wroteRows(ObjectRowWriter(db).rewrite(*record), kUpdatePrefix, recordKey(*record));
     });
 }
 

@@ -3,7 +3,7 @@
 #include "wxSQLite3Database.h"
 
 namespace Nuvaro {
-namespace Sync {
+namespace Misc {
 
 namespace {
 // Groups nest strictly, so one name serves every level: ROLLBACK TO and
@@ -37,5 +37,5 @@ void SqlTransaction::commit() {
     m_open = false;
 }
 
-} // namespace Sync
+} // namespace Misc
 } // namespace Nuvaro

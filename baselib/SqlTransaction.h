@@ -19,7 +19,7 @@
 class wxSQLite3Database;
 
 namespace Nuvaro {
-namespace Sync {
+namespace Misc {
 
 class SqlTransaction {
 public:
@@ -42,5 +42,5 @@ private:
     bool m_outermost;
 };
 
-} // namespace Sync
+} // namespace Misc
 } // namespace Nuvaro
