@@ -28,6 +28,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -153,7 +154,7 @@ void runSize(const std::string& folder, int count) {
     }
 
     DataSyncStore loaded;
-    volatile bool abort = false;
+    std::atomic<bool> abort(false);
     auto start = std::chrono::steady_clock::now();
     if (!db.getDataStore("/acct1", "laptop1", loaded, abort) || static_cast<long>(loaded.size()) != savedRecords) {
         std::fprintf(stderr, "getDataStore failed\n");

@@ -207,15 +207,19 @@ Poco::Timespan NuvaroConnector::effectiveTimeout(int seconds) const {
 // The proxy is used when both host and port are set. A port that is not a
 // whole number from 1 to 65535 refuses the request instead of connecting to a
 // port the user never meant.
-bool NuvaroConnector::applyProxy(Poco::Net::HTTPClientSession& session) {
-    const std::string host = setting(HTTP_PROXY_HOST);
-    const std::string portText = setting(HTTP_PROXY_PORT);
+bool applyProxySettings(const Record& settings, Poco::Net::HTTPClientSession& session, std::string& error) {
+    auto value = [&settings](const std::string& key) {
+        if (!settings) return std::string();
+        auto found = settings->find(key);
+        return found == settings->end() ? std::string() : found->second;
+    };
+    const std::string host = value(HTTP_PROXY_HOST);
+    const std::string portText = value(HTTP_PROXY_PORT);
     if (host.empty() || portText.empty()) return true;
     int port = 0;
     if (!Poco::NumberParser::tryParse(portText, port) || port < 1 || port > 65535 ||
         portText.find_first_not_of("0123456789") != std::string::npos) {
-        rootLog().error("Invalid proxy port \"" + portText + "\": must be a number from 1 to 65535");
-        setLastError("Invalid proxy port " + portText);
+        error = "Invalid proxy port " + portText;
         return false;
     }
     // Poco's proxy configuration defaults to Basic authentication, which would
@@ -223,8 +227,8 @@ bool NuvaroConnector::applyProxy(Poco::Net::HTTPClientSession& session) {
     Poco::Net::HTTPClientSession::ProxyConfig proxy;
     proxy.host = host;
     proxy.port = static_cast<Poco::UInt16>(port);
-    proxy.username = setting(HTTP_PROXY_USER);
-    proxy.password = setting(HTTP_PROXY_PASSWORD);
+    proxy.username = value(HTTP_PROXY_USER);
+    proxy.password = value(HTTP_PROXY_PASSWORD);
     const bool credentials = !proxy.username.empty() && !proxy.password.empty();
     if (!credentials) {
         proxy.username.clear();
@@ -234,6 +238,14 @@ bool NuvaroConnector::applyProxy(Poco::Net::HTTPClientSession& session) {
                                    : Poco::Net::HTTPClientSession::PROXY_AUTH_NONE;
     session.setProxyConfig(proxy);
     return true;
+}
+
+bool NuvaroConnector::applyProxy(Poco::Net::HTTPClientSession& session) {
+    std::string error;
+    if (applyProxySettings(m_config.empty() ? Record() : m_config[0], session, error)) return true;
+    rootLog().error("Invalid proxy port \"" + setting(HTTP_PROXY_PORT) + "\": must be a number from 1 to 65535");
+    setLastError(error);
+    return false;
 }
 
 // Only the scheme, host and port of the server URL are used: each request

@@ -520,6 +520,14 @@ private:
     // ==== End of file transfers =============================================
 };
 
+// Sets the proxy of the settings map on session: none unless both
+// "httpproxyhost" and "httpproxyport" hold a value; the credentials
+// "httpproxyuser" and "httpproxypassword" (Basic) only when both hold one.
+// False, the session untouched, when the port is not a number from 1 to
+// 65535; error then says so. The connector and the sync worker's own
+// requests share this rule.
+bool applyProxySettings(const Record& settings, Poco::Net::HTTPClientSession& session, std::string& error);
+
 // Splits path at every "/" and "\" into its folder part and last component.
 // Every piece but the last is appended to folder, each followed by "/" (folder
 // is not emptied first; a leading separator gives a leading "/"), and the last

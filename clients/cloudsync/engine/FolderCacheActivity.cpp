@@ -109,7 +109,7 @@ FolderCacheActivity::FolderCacheActivity(const std::string& syncFolderPath, boos
                                          const std::string& osName, const std::string& profile,
                                          const std::string& networkFolderName, const std::string& teamFolderName,
                                          const std::string& teamFolderAccount, bool checkModTime,
-                                         Settings& settings, volatile bool& quit)
+                                         Settings& settings, const std::atomic<bool>& quit)
     : m_activity(this, &FolderCacheActivity::run),
       m_dirCount(0),
       m_syncFolderPath(syncFolderPath),
@@ -143,7 +143,7 @@ void FolderCacheActivity::getChangeList(ChangeList& out) const {
 }
 
 bool FolderCacheActivity::stopRequested() const {
-    return m_activity.isStopped() || __atomic_load_n(&m_quit, __ATOMIC_ACQUIRE);
+    return m_activity.isStopped() || m_quit.load(std::memory_order_acquire);
 }
 
 // ---- Settings and indexes ----

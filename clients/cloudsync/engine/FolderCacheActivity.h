@@ -47,14 +47,15 @@
 // Threads: the worker creates the object, starts activity() on a pool thread,
 // may stop it (activity().stop() or its quit flag), and reads the results
 // (changesDetected, getChangeList, changesLimited, numConflictsDetected) only
-// once activity().isRunning() is false. Everything else belongs to the scan
-// thread while it runs: the store, both indexes, the tree picture and the
-// counters. The settings maps are shared with the worker and only read here
-// (with find). The database serialises its own calls. The quit flag is
-// written by the worker and read here with an atomic load; a worker must
-// write it with an atomic store (__atomic_store_n). (FSSyncDB::getDataStore,
-// which takes the same flag, reads it with a plain load.) The destructor stops the
-// activity and waits for it, so the object is never destroyed under run().
+// once activity().isRunning() is false, and deletes the object only after
+// activity().wait() returned (the pool thread is then done with it).
+// Everything else belongs to the scan thread while it runs: the store, both
+// indexes, the tree picture and the counters. The settings maps are shared
+// with the worker and only read here (with find). The database serialises its own calls. The quit flag is the
+// worker's atomic stop flag, written by the worker thread and read here (and
+// by FSSyncDB::getDataStore while the records load). The destructor stops
+// the activity and waits for it, so the object is never destroyed under
+// run().
 
 #include "DataSyncRecord.h"
 #include "DataSyncStore.h"
@@ -63,13 +64,14 @@
 #include "FSSyncDB.h"
 #include "FSSyncRecord.h"
 #include "FolderData.h"
+#include "PoolActivity.h"
 
-#include <Poco/Activity.h>
 #include <Poco/RegularExpression.h>
 #include <Poco/UUID.h>
 
 #include <boost/shared_ptr.hpp>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -102,7 +104,7 @@ public:
                         const std::string& hostName, const std::string& friendlyName, const std::string& osName,
                         const std::string& profile, const std::string& networkFolderName,
                         const std::string& teamFolderName, const std::string& teamFolderAccount, bool checkModTime,
-                        Settings& settings, volatile bool& quit);
+                        Settings& settings, const std::atomic<bool>& quit);
     virtual ~FolderCacheActivity();
 
     FolderCacheActivity(const FolderCacheActivity&) = delete;
@@ -114,7 +116,7 @@ public:
 
     // ---- Results: read once the activity no longer runs ----
 
-    Poco::Activity<FolderCacheActivity>& activity() { return m_activity; }
+    PoolActivity<FolderCacheActivity>& activity() { return m_activity; }
     bool changesDetected() const { return !m_changeList.empty(); }
     // Always false: the scan reports every change it finds.
     bool changesLimited() const { return m_changesLimited; }
@@ -206,7 +208,7 @@ private:
 
     // ---- Constant after construction (members in the order of the
     // ---- design; the activity is destroyed last) ----
-    Poco::Activity<FolderCacheActivity> m_activity;
+    PoolActivity<FolderCacheActivity> m_activity;
 
     // ---- Scan thread while running; read by the worker afterwards ----
     int m_dirCount;
@@ -235,7 +237,7 @@ private:
     std::string m_skipPattern;
     std::string m_skipInUseCheck;
     std::string m_disableDotDot;
-    volatile bool& m_quit;
+    const std::atomic<bool>& m_quit;
     FSMemoryFSCache m_tree;
     std::string m_uploadRestrictions;
 

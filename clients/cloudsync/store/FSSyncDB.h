@@ -233,7 +233,7 @@ public:
     // logged on "Sync"). After false the store holds no record at all, so
     // nobody works from part of a folder.
     bool getDataStore(const std::string& folder, const std::string& hostName,
-                      Nuvaro::DataSync::DataSyncStore& store, volatile bool& abort);
+                      Nuvaro::DataSync::DataSyncStore& store, const std::atomic<bool>& abort);
     // Writes the store's dirty records (a new row for an identity not stored
     // yet, else a rewrite, which carries a deletion) and its status set as
     // the folder's, all in one transaction, then refreshes the totals.

@@ -123,7 +123,7 @@ void insertUnshadowed(DataSyncStore& store, const std::vector<boost::shared_ptr<
 
 // Loads the rows of one folder (every row when folder is empty) into the
 // store; false when abort was set while the rows were read.
-bool loadRecords(wxSQLite3Database& db, const std::string& folder, DataSyncStore& store, volatile bool& abort) {
+bool loadRecords(wxSQLite3Database& db, const std::string& folder, DataSyncStore& store, const std::atomic<bool>& abort) {
     wxSQLite3ResultSet rows = db.ExecuteQuery(FSSyncDB::folderRecordsQuery(folder));
     ObjectRowReader reader(rows);
     std::vector<boost::shared_ptr<FSSyncRecord>> deleted;
@@ -186,7 +186,7 @@ bool FSSyncDB::dropStatusSet(const std::string& folder) {
 // ---- The data store ----
 
 bool FSSyncDB::getDataStore(const std::string& folder, const std::string& hostName, DataSyncStore& store,
-                            volatile bool& abort) {
+                            const std::atomic<bool>& abort) {
     Poco::Mutex::ScopedLock lock(m_mutex);
     bool loaded = false;
     std::string statusText;

@@ -288,10 +288,10 @@ TEST_F(Scan, StopDuringTheStartPauseEndsTheScanAtOnce) {
 // The quit flag is raised from the scan's own thread when it reports its
 // tenth folder, so the walk stops before the eleventh.
 struct QuitAtTenthFolder {
-    volatile bool* quit;
+    std::atomic<bool>* quit;
     static void observe(void* self, uiEventType type, const std::string&, int value) {
         if (type == 11 && value == 10)
-            __atomic_store_n(static_cast<QuitAtTenthFolder*>(self)->quit, true, __ATOMIC_RELEASE);
+            static_cast<QuitAtTenthFolder*>(self)->quit->store(true);
     }
 };
 
@@ -330,7 +330,7 @@ TEST_F(Scan, UnreadableRecordsEndTheScanInsteadOfMakingEveryItemNew) {
 
 TEST_F(Scan, QuitFlagEndsTheScanWithoutChanges) {
     write("My Files/a/f.txt", "f");
-    __atomic_store_n(&m_quit, true, __ATOMIC_RELEASE);
+    m_quit.store(true);
     EXPECT_TRUE(scan().empty());
 }
 

@@ -23,6 +23,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -161,7 +162,7 @@ protected:
 
     CloudSyncTest::TempFolder m_tmp;
     boost::shared_ptr<Nuvaro::Sync::FSSyncDB> m_db;
-    volatile bool m_quit;
+    std::atomic<bool> m_quit;
     Nuvaro::Record m_settingsMap;
     FolderCacheActivity::Settings m_settings;
     int m_conflicts = 0;

@@ -7,6 +7,8 @@
 
 #include <Poco/UUIDGenerator.h>
 
+#include <atomic>
+
 using Nuvaro::DataSync::DataSyncStatusSet;
 using Nuvaro::DataSync::DataSyncStore;
 using Nuvaro::Sync::FSSyncRecord;
@@ -18,7 +20,7 @@ class DataStoreTest : public StoreTest::SyncDBTest {
 protected:
     // Loads a folder's store; fails the test when the load fails.
     void load(const std::string& folder, DataSyncStore& store) {
-        volatile bool abort = false;
+        std::atomic<bool> abort(false);
         ASSERT_TRUE(m_db.getDataStore(folder, "laptop1", store, abort));
     }
     RecordPtr stored(const RecordPtr& record) { return m_db.getFSSyncRecord(record->getFullPath()); }
@@ -201,7 +203,7 @@ TEST_F(DataStoreTest, LoadSetsNameStatusSetAndPeer) {
 }
 
 TEST_F(DataStoreTest, AbortFlagStopsTheLoadAtTheFirstRow) {
-    volatile bool abort = true;
+    std::atomic<bool> abort(true);
     DataSyncStore empty;
     EXPECT_TRUE(m_db.getDataStore("/acct1", "laptop1", empty, abort));  // no row: the flag is never read
 
@@ -219,7 +221,7 @@ TEST_F(DataStoreTest, LoadThatFailsPartWayLeavesTheStoreEmpty) {
     add({m_a, m_b});
     sql("insert into OBJECT (OBJID, TYPE, NAME, FULLPATH, LOCALFULLPATH, ISDELETED, SYNCFOLDER) values "
         "('damaged', 1, 'x', '/acct1/x', 'My Files/x', 0, '/acct1');");
-    volatile bool abort = false;
+    std::atomic<bool> abort(false);
     {
         CloudSyncTest::LogCapture capture({"Sync"});
         DataSyncStore store;
@@ -444,7 +446,7 @@ TEST_F(DataStoreTest, DeleteDataStoreForgetsOnlyThatFolder) {
 
 TEST_F(DataStoreTest, ClosedDatabaseGivesFailureValues) {
     m_db.closeDB();
-    volatile bool abort = false;
+    std::atomic<bool> abort(false);
     DataSyncStore store;
     int count = -1;
     std::string text;

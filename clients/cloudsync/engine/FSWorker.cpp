@@ -1,0 +1,398 @@
+// FSWorker: construction, startup (settings, login, monitor and thread),
+// shutdown, the status text, error reports, the application's requests and
+// the small helpers every pass step shares.
+
+#include "FSWorker.h"
+
+#include "DirChangeNotification.h"
+#include "FSUtil.h"
+#include "ForceDirChangeNotification.h"
+#include "UIEvent.h"
+
+#include <Poco/Logger.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <exception>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+Poco::Logger& syncLog() {
+    static Poco::Logger& logger = Poco::Logger::get("Sync");
+    return logger;
+}
+
+Poco::Logger& rootLog() {
+    static Poco::Logger& logger = Poco::Logger::get("");
+    return logger;
+}
+
+void postEvent(int type, const std::string& text, int value) {
+    uiPostEvent(static_cast<uiEventType>(type), text, value);
+}
+
+// A decimal number read from its leading digits (an optional sign first):
+// "12abc" is 12, "" or "abc" is 0; values beyond an int are clamped.
+int leadingNumber(const std::string& text) {
+    long value = std::strtol(text.c_str(), nullptr, 10);
+    return static_cast<int>(std::max<long>(INT_MIN, std::min<long>(INT_MAX, value)));
+}
+
+// A private copy of every settings map of the list (null entries stay null):
+// the runner may change its maps while the worker runs.
+Nuvaro::RecordList copySettings(const Nuvaro::RecordList& given) {
+    Nuvaro::RecordList copy;
+    for (const Nuvaro::Record& map : given)
+        copy.push_back(map ? Nuvaro::Record(new std::map<std::string, std::string>(*map)) : Nuvaro::Record());
+    if (copy.empty() || !copy[0]) {
+        Nuvaro::Record empty(new std::map<std::string, std::string>());
+        if (copy.empty())
+            copy.push_back(empty);
+        else
+            copy[0] = empty;
+    }
+    return copy;
+}
+
+} // namespace
+
+// ---- Small shared pieces ----
+
+std::string getValidFriendlyName(const std::string& name) {
+    std::string valid;
+    for (char c : name) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 128 && std::isalnum(byte))
+            valid += c;
+    }
+    return valid;
+}
+
+void UploadedPaths::insert(const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_paths.insert(path);
+}
+
+bool UploadedPaths::contains(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_paths.count(path) != 0;
+}
+
+bool UploadedPaths::erase(const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_paths.erase(path) != 0;
+}
+
+void UploadedPaths::clear() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_paths.clear();
+}
+
+std::size_t UploadedPaths::size() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_paths.size();
+}
+
+std::set<std::string> UploadedPaths::snapshot() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_paths;
+}
+
+void FSWorker::DeleteApproval::record(int count) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_approvedCount = count;
+    m_approvedAt.update();
+}
+
+bool FSWorker::DeleteApproval::consumeIf(
+    const std::function<bool(int approvedCount, const Poco::Timestamp& approvedAt)>& use) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!use(m_approvedCount, m_approvedAt))
+        return false;
+    m_approvedCount = 0;
+    return true;
+}
+
+// ---- Construction ----
+
+FSWorker::FSWorker(const std::string& syncPath, const std::string& dataPath, boost::shared_ptr<FSSyncDB>& db,
+                   bool myFilesDisabled)
+    : thread("Sync"),
+      started(Poco::Event::EVENT_AUTORESET),
+      stopEvent(Poco::Event::EVENT_AUTORESET),
+      syncPath(getLongPrefix(syncPath)),
+      dataPath(getLongPrefix(dataPath)),
+      monitorPath(syncPath),
+      db(db),
+      myFilesDisabled(myFilesDisabled) {
+    rootLog().trace("Using Normalized Sync Path: " + this->syncPath);
+    rootLog().trace("Using Normalized Data Path: " + this->dataPath);
+}
+
+FSWorker::~FSWorker() {
+    try {
+        stopAll();
+    } catch (...) {
+    }
+}
+
+// ---- Startup ----
+
+bool FSWorker::startup(Nuvaro::RecordList& settings, bool noStreamFactories, const std::string& networkFolderName,
+                       const std::string& teamFolderName, const std::string& teamFolderAccount) {
+    applySettings(settings, noStreamFactories, networkFolderName, teamFolderName, teamFolderAccount);
+    if (!logIn())
+        return false;
+    return startThreadAndMonitor();
+}
+
+bool FSWorker::configureAndLogInForTesting(Nuvaro::RecordList& settings, bool noStreamFactories,
+                                           const std::string& networkFolderName, const std::string& teamFolderName,
+                                           const std::string& teamFolderAccount) {
+    applySettings(settings, noStreamFactories, networkFolderName, teamFolderName, teamFolderAccount);
+    return logIn();
+}
+
+void FSWorker::applySettings(Nuvaro::RecordList& given, bool noStreamFactories,
+                             const std::string& networkFolderName, const std::string& teamFolderName,
+                             const std::string& teamFolderAccount) {
+    putSyncStatus("Starting Up...");
+    settings = copySettings(given);
+    const std::map<std::string, std::string>& values = *settings[0];
+    auto has = [&values](const std::string& key) { return values.find(key) != values.end(); };
+
+    checkModTime = setting("checkmodtime") == "1";
+    hostname = setting("hostname");
+    friendlyName = setting("friendlyname");
+    this->networkFolderName = networkFolderName;
+    this->teamFolderName = teamFolderName;
+    this->teamFolderAccount = teamFolderAccount;
+    skipDeleteApproval = setting("skipdeleteapproval") == "1";
+    maxThreads = leadingNumber(setting("maxthreads"));
+    if (!setting("totalsecswithoutscan").empty())
+        totalSecsWithoutScan = leadingNumber(setting("totalsecswithoutscan"));
+    if (has("syncfrequency"))
+        syncFrequency = leadingNumber(setting("syncfrequency"));
+    if (has("deleteapprovalpct"))
+        deleteApprovalPct = leadingNumber(setting("deleteapprovalpct"));
+    if (setting("ignorefilechangenotifications") == "1")
+        ignoreFileChanges = true;
+    removeUnshared = has("removeunshared") && setting("removeunshared") == "1";
+    curInterval = syncFrequency.load();
+
+    Poco::Logger& root = rootLog();
+    root.debug("=== SETTINGS ===");
+    root.debug("Host Name: " + hostname);
+    root.debug("Friendly Name: " + friendlyName);
+    root.debug("Restrictions: " + setting("uploadrestrictions"));
+    root.debug("Disable Dot Dot: " + setting("disabledotdot"));
+    root.debug("Team Folder Name: " + this->teamFolderName);
+    root.debug("Team Folder Account Name: " + this->teamFolderAccount);
+    root.debug("=== SETTINGS ===");
+
+    flags.serverOk = false;
+    flags.firstDeltaPending = true;
+    this->noStreamFactories = noStreamFactories;
+}
+
+bool FSWorker::logIn() {
+    boost::shared_ptr<NuvaroConnector> login(
+        new NuvaroConnector(copySettings(settings), !noStreamFactories, "Cloud Sync"));
+    {
+        std::lock_guard<std::mutex> lock(lifecycleMutex);
+        connector = login;
+    }
+    // The login runs on its own reference: a shutdown meanwhile drops only
+    // the worker's.
+    if (login->Authenticate(true)) {
+        flags.loggedIn = true;
+        rootLog().trace("Authenticated OK");
+        return true;
+    }
+    flags.loggedIn = false;
+    if (login->is2FARequired() || login->isBadLogin() || login->isDevAuthCodeRequired() ||
+        login->isDevAuthInvalidCode()) {
+        rootLog().error("Authenticated Failed or bad 2FA code or bad Device Auth Code");
+        postEvent(4, "Login Failed, relogin", 0);
+        postEvent(7, "", 0);
+        return false;
+    }
+    if (login->isDevAuthSessionTimeout()) {
+        rootLog().error("Device Auth Code Session Timeout");
+        postEvent(4, "Device Session Timedout, relogin", 0);
+        postEvent(8, "", 0);
+        return false;
+    }
+    // Most likely the network: the passes log in again once it is back.
+    rootLog().error("Authenticated Failed" + login->getLastError());
+    return true;
+}
+
+// The monitor starts before the thread, so that the loop never sees the
+// monitor field change under it; a change meanwhile waits in the queue.
+bool FSWorker::startThreadAndMonitor() {
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
+    if (stop.load())
+        return false;
+    rootLog().trace("Starting up FS Monitor");
+    monitor.reset(new FSMonitor(monitorPath, &queue, intervals.monitor));
+    monitor->startup();
+    try {
+        thread.start(*this);
+    } catch (const std::exception& e) {
+        rootLog().error(std::string("startup Exception caught : ") + e.what());
+        monitor->shutdown();
+        monitor.reset();
+        return false;
+    }
+    threadJoinable = true;
+    started.wait();
+    return true;
+}
+
+// ---- Shutdown ----
+
+bool FSWorker::shutdown() {
+    syncLog().debug("Shutdown FSWorker Thread");
+    putSyncStatus("Shutting down...");
+    stopAll();
+    syncLog().debug("FSWorker Thread exited");
+    postEvent(13, "", 0);
+    return true;
+}
+
+void FSWorker::stopAll() {
+    stop = true;
+    queue.wakeUpAll();
+    stopEvent.set();
+    requestCanceller.cancel();
+
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
+    if (threadJoinable) {
+        thread.join();
+        threadJoinable = false;
+    }
+    if (monitor) {
+        monitor->shutdown();
+        monitor.reset();
+    }
+    stopRefreshLockActivity();
+    discardFolderCheck();
+    connector.reset();
+}
+
+void FSWorker::discardFolderCheck() {
+    if (!folderCheck)
+        return;
+    folderCheck->activity().stop();
+    folderCheck->activity().wait();
+    folderCheck.reset();
+}
+
+// ---- State for the application ----
+
+bool FSWorker::isRunning() const {
+    return thread.isRunning();
+}
+
+bool FSWorker::isIdle() {
+    return queue.hasIdleThreads();
+}
+
+std::string FSWorker::getSyncStatus() {
+    try {
+        if (!statusMutex.tryLock())
+            return "Idle";
+        std::string copy = status;
+        statusMutex.unlock();
+        return copy;
+    } catch (...) {
+        return "Idle";
+    }
+}
+
+void FSWorker::putSyncStatus(const std::string& text) {
+    if (text != "Idle")
+        syncLog().debug("-- SYNC STATUS: " + text);
+    try {
+        if (statusMutex.tryLock(intervals.statusLockWaitMs)) {
+            status = text;
+            statusMutex.unlock();
+            return;
+        }
+    } catch (...) {
+    }
+    syncLog().debug(std::string("putSyncStatus") + "Put Sync Lock Failed");
+}
+
+void FSWorker::checkForFSChanges() {
+    flags.localChangesPending = true;
+    curInterval = syncFrequency.load();
+    queue.enqueueNotification(new DirChangeNotification());
+}
+
+void FSWorker::changesApproved(int count) {
+    approval.record(count);
+    checkForFSChanges();
+}
+
+void FSWorker::fileChanged() {
+    queue.enqueueNotification(new ForceDirChangeNotification());
+}
+
+int FSWorker::doBeginTransaction() {
+    syncLog().trace("doBeginTransaction");
+    return 0;
+}
+
+int FSWorker::doEndTransaction() {
+    syncLog().trace("doEndTransaction");
+    return 0;
+}
+
+void FSWorker::reportError(const std::string& message, const std::string& path, const std::string& friendlyName,
+                           FSActivity::Type type) {
+    syncLog().error("ERROR: " + message + " Path: " + path);
+    postEvent(4, message, 0);
+    boost::shared_ptr<FSActivity> entry(new FSActivity(FSActivity::LevelNormal, type, message, path, friendlyName));
+    db->activityAdd(entry);
+    postEvent(16, "", 0);
+}
+
+// ---- Helpers the pass steps share ----
+
+std::string FSWorker::setting(const std::string& key) const {
+    if (settings.empty() || !settings[0])
+        return std::string();
+    auto found = settings[0]->find(key);
+    return found == settings[0]->end() ? std::string() : found->second;
+}
+
+Nuvaro::RecordList FSWorker::changeCheckSettings() const {
+    Nuvaro::Record checks(new std::map<std::string, std::string>{{"checkmodtime", setting("checkmodtime")},
+                                                                  {"checkcrc", setting("checkcrc")}});
+    return Nuvaro::RecordList{checks};
+}
+
+bool FSWorker::changeMonitorComplete() const {
+    return monitor && monitor->isRunning() && monitor->watchesComplete();
+}
+
+int FSWorker::periodicScanSeconds() const {
+    if (ignoreFileChanges)
+        return 0;
+    int limit = totalSecsWithoutScan == -1 ? 36000 : std::max(totalSecsWithoutScan, 0);
+    if (!changeMonitorComplete()) {
+        int fallback = std::max(syncFrequency.load(), 1);
+        limit = limit == 0 ? fallback : std::min(limit, fallback);
+    }
+    return limit;
+}
+
+} // namespace Sync
+} // namespace Nuvaro

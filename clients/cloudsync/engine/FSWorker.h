@@ -1,0 +1,685 @@
+#pragma once
+
+// FSWorker: the sync worker, the engine's backbone. One object owns the
+// worker thread "Sync" and its notification queue, the worker's own logged-in
+// connector, the change monitor of the sync folder, the current folder scan,
+// the lock refresh and the status text shown to the user. The application
+// runner constructs it, calls startup(), polls isRunning() and
+// getSyncStatus(), forwards the user's requests (checkForFSChanges,
+// fileChanged, changesApproved) and finally calls shutdown() and destroys it.
+//
+// Where the code lives (one .cpp per concern):
+//   FSWorker.cpp               construction, startup (settings, login, thread
+//                              and monitor), shutdown, status text, error
+//                              reports, the application's requests,
+//                              getValidFriendlyName, transaction helpers
+//   FSWorker_RunLoop.cpp       run (the thread body) and the pass driver:
+//                              doSyncFromServer, continueServerSync,
+//                              doSyncToServer, checkForUnsynced
+//   FSWorker_FolderList.cpp    doGetSyncFolderList, doGetSyncFolderStatusSet
+//   FSWorker_Delta.cpp         doGetSyncDelta
+//   FSWorker_Downloads.cpp     doDownloadFiles (staging into dataPath/.cache)
+//   FSWorker_Transfers.cpp     startJob, simulImpl and the transfer callbacks
+//                              (uploadOK, uploadFailed, downloadOK,
+//                              downloadFailed), containsNetworkException,
+//                              myround
+//   FSWorker_Apply.cpp         doEndSync, copyToFile, conflicts
+//                              (isConflictedFile, inSendList,
+//                              copyToConflictFile), local folders
+//                              (createFilePathIfNeeded,
+//                              processDirectoryRecord), updateObjectProps,
+//                              the two sort orders
+//   FSWorker_Deletes.cpp       deletes in both directions:
+//                              doEndSyncDeleteFiles, processRecordDelete,
+//                              canDeleteDirectory, requestForChangesApproved,
+//                              doDeleteFiles
+//   FSWorker_Uploads.cpp       doSendFiles
+//   FSWorker_Requests.cpp      the worker's own requests: the request
+//                              procedure (sendSyncRequest) and setupHTTPProps
+//                              that every request of the worker uses,
+//                              doRecheckRecord, doSkipUpload, getCheckSum,
+//                              doLock, doUnlock, the lock refresh start/stop
+//   FSWorker_Housekeeping.cpp  cleanOldSyncFolders, cleanShared,
+//                              restartFolderCheckActivity
+// Members of files not written yet are declared here with their contract and
+// defined by the issue that writes the file; nothing calls them before that.
+//
+// Names: some fields are also known under a second name in the pass steps'
+// notes; it is given beside the field as "alias: ...". One name, one
+// meaning; in particular `loggedIn` is "the connector is logged in" (alias:
+// `serverOk`) and `serverOk` is "a folder list, status set or delta was
+// accepted since startup" (alias: `gotDelta`). Code written from notes that
+// use an alias uses the field named here.
+//
+// Threads, and who may touch what:
+//   - the application's threads (the runner, the loopback service): the
+//     constructor, startup, shutdown and the destructor (one thread at a
+//     time), and at any time isRunning, isIdle, getSyncStatus,
+//     checkForFSChanges, fileChanged, changesApproved;
+//   - the worker thread "Sync": run and every pass step;
+//   - the monitor thread: posts DirChangeNotification into `queue`;
+//   - pool threads: the folder scan (reads `stop`), the lock refresh, and
+//     the transfer jobs with their callbacks (uploadOK inserts into
+//     uploadedThisPass; uploadFailed clears flags.loggedIn and posts into
+//     `queue`; downloadFailed calls doRecheckRecord).
+// Each field group below says which of them may touch it. Before startup
+// starts the thread, and after shutdown has joined it, the application's
+// thread may touch every field: this is also how tests drive single pass
+// steps on their own thread (see "Test seams").
+//
+// Shutdown order (shutdown(), also from the destructor, harmless twice and
+// before or during startup): `stop` is set first (the loop, a running scan
+// and chunked uploads watch it), the queue's waiters are woken, `stopEvent`
+// is set and requests in flight are cut short; then the worker thread is
+// joined (a pass waits for its own transfer jobs before it returns), the
+// monitor is shut down, the lock refresh stopped and the scan stopped,
+// waited for and deleted; finally the connector is dropped. When shutdown
+// returns, no thread, pool job, scan or monitor of the worker runs.
+
+#include "FSActivity.h"
+#include "FSMonitor.h"
+#include "FSSyncDB.h"
+#include "FSSyncRecord.h"
+#include "FolderCacheActivity.h"
+#include "RefreshLockActivity.h"
+#include "RequestCanceller.h"
+
+#include "DataSyncRecord.h"
+#include "nuvarocbfs_Network.h"
+#include "nuvarocbfs_XmlParser.h"
+
+#include <Poco/ActiveMethod.h>
+#include <Poco/ActiveResult.h>
+#include <Poco/Event.h>
+#include <Poco/Mutex.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/NotificationQueue.h>
+#include <Poco/Runnable.h>
+#include <Poco/Thread.h>
+#include <Poco/Timestamp.h>
+#include <Poco/Types.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <atomic>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Nuvaro {
+namespace Sync {
+
+// Transfer-pool types (FSSimulWorker.h, with the transfer pool).
+class ActiveThreadContext;
+
+// The name with every byte dropped that is not an ASCII letter or digit:
+// "Ann's PC-2" gives "AnnsPC2"; "" and a name of only non-ASCII letters give
+// "". Used for the device part of conflict-copy names.
+std::string getValidFriendlyName(const std::string& name);
+
+// True when text (the connector's last error class after a failed login)
+// names a network failure: "HostNotFoundException", "NoAddressFoundException"
+// or "InterfaceNotFoundException" anywhere. (FSWorker_Transfers.cpp)
+bool containsNetworkException(const std::string& text);
+// Rounds for the progress texts: 1 for 0 <= v <= 1, else half away from zero
+// (1.5 -> 2, -1.5 -> -2, -0.4 -> 0). (FSWorker_Transfers.cpp)
+int myround(double v);
+
+// Sort orders of records by local full path, compared as byte strings (a
+// path before every longer path it is a prefix of). Shallow first: a before
+// b when a's path is less, so a folder comes before its content (send
+// order). Deepest first: a before b when a's path is greater, so the content
+// comes before its folder (apply order). (FSWorker_Apply.cpp)
+bool sortDirsByShallowFirst(const Nuvaro::DataSync::DataSyncRecordPtr& a,
+                            const Nuvaro::DataSync::DataSyncRecordPtr& b);
+bool sortDirsByDeepestFirst(const Nuvaro::DataSync::DataSyncRecordPtr& a,
+                            const Nuvaro::DataSync::DataSyncRecordPtr& b);
+
+// The remote paths uploaded or created in the current pass (server paths
+// with "/" separators), with a lock of its own: the upload callbacks insert
+// on pool threads while the worker thread inserts folders, and the apply
+// step looks paths up and consumes them.
+class UploadedPaths {
+public:
+    void insert(const std::string& path);
+    bool contains(const std::string& path) const;
+    // Removes the path; true when it was there.
+    bool erase(const std::string& path);
+    void clear();
+    std::size_t size() const;
+    std::set<std::string> snapshot() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::set<std::string> m_paths;
+};
+
+class FSWorker : public Poco::Runnable {
+public:
+    typedef std::vector<Nuvaro::DataSync::DataSyncRecordPtr> RecordVector;
+    typedef Poco::ActiveMethod<ActiveThreadContext, ActiveThreadContext, FSWorker> SimulMethod;
+
+    // Waits and time limits of the worker; every default is the real value.
+    // Tests shorten them through setIntervalsForTesting.
+    struct Intervals {
+        // One wait of the run loop on `queue`.
+        long queueWaitMs = 5000;
+        // The folder scan's pause before it reads the tree.
+        long scanStartDelayMs = FolderCacheActivity::DEFAULT_START_DELAY_MS;
+        // The lock refresh: `lockRefreshSteps` sleeps of `lockRefreshStepMs`
+        // between refreshes.
+        long lockRefreshStepMs = RefreshLockActivity::DEFAULT_STEP_MS;
+        int lockRefreshSteps = RefreshLockActivity::DEFAULT_STEPS;
+        // How long putSyncStatus waits for the status lock.
+        long statusLockWaitMs = 500;
+        // The change monitor (burst length, watch cap).
+        InotifyWatcher::Options monitor = FSMonitor::defaultOptions();
+    };
+
+    // ==== The worker's life (FSWorker.cpp) ====================================
+
+    // Normalises the two paths (getLongPrefix; monitorPath keeps the first
+    // argument as given) and builds the thread "Sync", the events and the
+    // queue; nothing starts, no I/O but two trace lines.
+    FSWorker(const std::string& syncPath, const std::string& dataPath, boost::shared_ptr<FSSyncDB>& db,
+             bool myFilesDisabled);
+    // Runs the shutdown (without its log lines and events) when it was not
+    // called, so no thread outlives the object.
+    ~FSWorker() override;
+    FSWorker(const FSWorker&) = delete;
+    FSWorker& operator=(const FSWorker&) = delete;
+
+    // Reads the options from settings[0] (a private copy of the map is
+    // kept), logs the connector in ("Cloud Sync"), then starts the thread and
+    // the change monitor. False, with nothing started, when the login was
+    // refused (two-factor code, bad credentials, device code required or
+    // invalid, device session timed out: UI events 4 and 7, or 4 and 8) and
+    // when shutdown() came first. A login that failed for any other reason
+    // (the network) is logged and the worker starts all the same; the passes
+    // log in again. Called once per object.
+    bool startup(Nuvaro::RecordList& settings, bool noStreamFactories, const std::string& networkFolderName,
+                 const std::string& teamFolderName, const std::string& teamFolderAccount);
+    // See "Shutdown order" above. Always true.
+    bool shutdown();
+
+    // The worker thread runs.
+    bool isRunning() const;
+    // The worker thread waits on its queue (between passes).
+    bool isIdle();
+
+    // The status text; "Idle" when the status lock is busy at the moment
+    // (never waits).
+    std::string getSyncStatus();
+    // Stores the status text, waiting at most 500 ms for the status lock
+    // (the text is dropped, with a debug line, when that runs out). Logs
+    // "-- SYNC STATUS: " + text unless the text is "Idle".
+    void putSyncStatus(const std::string& text);
+
+    // The user asks for a sync now: local changes pending, pass interval back
+    // to syncFrequency, a DirChangeNotification posted.
+    void checkForFSChanges();
+    // A file changed (loopback service): a ForceDirChangeNotification, which
+    // starts a scan even when file-change notifications are ignored.
+    void fileChanged();
+    // The user approved `count` changes (delete approval): recorded with the
+    // time, then as checkForFSChanges.
+    void changesApproved(int count);
+
+    // Each writes its name as a trace line on "Sync" and returns 0.
+    int doBeginTransaction();
+    int doEndTransaction();
+
+    // The one way a failure reaches the user: error line "ERROR: " + message
+    // + " Path: " + path, UI event 4 with the message, an activity entry
+    // (level 2, `type`, message, path, friendlyName), UI event 16. Any thread.
+    void reportError(const std::string& message, const std::string& path, const std::string& friendlyName,
+                     FSActivity::Type type);
+
+    // ==== Helpers the pass steps share (FSWorker.cpp) ========================
+
+    // The two change-check switches ("checkmodtime", "checkcrc") as a fresh
+    // settings list of their own, for AttributeManager::sameFileCRC and
+    // advancedSizeChecks, which write to the map they are given: never hand
+    // them `settings`, which the scan's pool thread reads.
+    Nuvaro::RecordList changeCheckSettings() const;
+    // A value of settings[0], "" when absent (read with find).
+    std::string setting(const std::string& key) const;
+    // Every folder of the sync folder is watched by a running monitor.
+    bool changeMonitorComplete() const;
+    // The run loop's limit for a forced rescan, in seconds since lastScan; 0
+    // when forced rescans are off. totalSecsWithoutScan -1 stands for 36000,
+    // 0 or another negative value is off, and so is every value while
+    // ignoreFileChanges is set. While the monitor cannot watch the whole
+    // sync folder (it did not start, or the watch limit was reached), the
+    // limit is at most syncFrequency, so changes are still found.
+    int periodicScanSeconds() const;
+
+    // ==== The run loop and the pass driver (FSWorker_RunLoop.cpp) ============
+
+    // The thread body. Sets `started`, then empties localChanges,
+    // serverChanges, passPaths and noAccessPaths, sets rescanRequested false,
+    // curInterval to syncFrequency and localChangesPending true, and loops
+    // until `stop`: waits on `queue` (intervals.queueWaitMs); after `stop`
+    // stops, waits for and deletes a running scan and returns; a
+    // DirChangeNotification sets rescanRequested (unless ignoreFileChanges),
+    // a ForceDirChangeNotification always; a requested rescan without
+    // pending local changes calls restartFolderCheckActivity. The periodic
+    // scan, the unsynced check, the harvest of a finished scan and the pass
+    // come with the pass driver. Exceptions of a cycle are logged ("run" +
+    // "Poco Exception caught : " ...) and the loop goes on.
+    void run() override;
+    // Server-to-local half of a pass: login check, folder list (or status
+    // sets), then per folder delta, staging and apply in rounds; re-login
+    // after the folder loop. Returns the pass flag gotReply.
+    bool doSyncFromServer();
+    // One further round (delta, staging, apply) for one folder; false when
+    // the delta request or the staging failed.
+    bool continueServerSync(std::string& folder, bool skipdetect, bool& gotReply);
+    // Local-to-server half: the upload pass and its re-login; false when
+    // nothing was uploaded.
+    bool doSyncToServer();
+    // Reports the first item at the top level of the sync folder that lies
+    // outside every synchronised folder (activity type 7, UI events 16, 4).
+    void checkForUnsynced();
+
+    // ==== Folder list and status sets (FSWorker_FolderList.cpp) ==============
+
+    // Fills syncFolders with the folders whose status set changed; sets
+    // serverOk and gotReply when a non-empty list was accepted. False when
+    // the step failed (syncFolders then empty).
+    bool doGetSyncFolderList(bool& gotReply);
+    bool doGetSyncFolderStatusSet(bool& gotReply);
+
+    // ==== Delta (FSWorker_Delta.cpp) =========================================
+
+    // Fills serverChanges with the folder's delta and stores the four status
+    // strings; sets serverOk and gotReply on an accepted reply. True when
+    // there is work for the folder (a delta, or local changes).
+    bool doGetSyncDelta(const std::string& folder, bool& gotReply);
+
+    // ==== Staged downloads (FSWorker_Downloads.cpp) ==========================
+
+    // Downloads every changed file of serverChanges into dataPath/.cache
+    // through a transfer pool; true when every download succeeded.
+    bool doDownloadFiles(const std::string& folder, bool skipdetect);
+
+    // ==== Transfer jobs and callbacks (FSWorker_Transfers.cpp) ===============
+
+    // Runs simulImpl on a copy of ctx on the default pool (simulMethod); the
+    // pool's exception (no free thread) passes through. Becomes the
+    // SimulCallbackBase override when the transfer pool comes.
+    Poco::ActiveResult<ActiveThreadContext> startJob(const ActiveThreadContext& ctx);
+    // One upload (mode 0) or download (mode 1) with the job's connector;
+    // reports through the callbacks; returns the context with ok and error.
+    ActiveThreadContext simulImpl(const ActiveThreadContext& ctx);
+    // Pool threads. uploadOK: activity entry and uploadedThisPass.insert.
+    void uploadOK(ActiveThreadContext& ctx);
+    // Activity entry, UI events, loggedIn false, a DirChangeNotification when
+    // the queue is empty.
+    void uploadFailed(ActiveThreadContext& ctx);
+    // Does nothing: the apply step places staged files.
+    void downloadOK(ActiveThreadContext& ctx);
+    // doRecheckRecord of the server path, then reportError.
+    void downloadFailed(ActiveThreadContext& ctx);
+
+    // ==== Applying a delta (FSWorker_Apply.cpp) ==============================
+
+    // Merges serverChanges into the folder's store, deletes, creates folders,
+    // places staged files (or conflict copies), saves the store and the
+    // status set and removes the folder's staging tree. False when stopped or
+    // a local step failed (nothing saved then).
+    bool doEndSync(const std::string& folder);
+    // Moves the staged copy to localPath, sets its time, optionally adds a
+    // download activity entry; false after a reported failure.
+    bool copyToFile(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity);
+    // True when the local file must not simply be replaced; `identical`
+    // (preset false by the caller) set when it already equals the server's.
+    bool isConflictedFile(FSSyncRecordPtr& record, const std::string& localPath, bool& identical);
+    // A record of localChanges has this local full path (or, byParent, this
+    // local parent).
+    bool inSendList(const std::string& path, bool byParent);
+    // Places the staged server copy beside the local file under a conflict
+    // name (older copies of the same device removed); false after a report.
+    bool copyToConflictFile(FSSyncRecordPtr& record, const std::string& localPath);
+    // The folder exists afterwards (created with its parents when missing).
+    bool createFilePathIfNeeded(const std::string& path);
+    bool processDirectoryRecord(FSSyncRecordPtr& record, const std::string& localPath);
+    // Stores the local file's modification text and checksum in the record,
+    // as "checkmodtime" and "checkcrc" ask.
+    void updateObjectProps(const std::string& localPath, FSSyncRecordPtr& record);
+
+    // ==== Deletes (FSWorker_Deletes.cpp) =====================================
+
+    // Server-side deletions of serverChanges (sorted deepest first); adds the
+    // items removed locally to `removed`.
+    void doEndSyncDeleteFiles(int& removed);
+    // Removes the local item of a deleted record when nothing of value would
+    // go; true when the record counts as removed.
+    bool processRecordDelete(FSSyncRecordPtr& record, const std::string& localPath);
+    // The folder is empty or holds only junk (conflict copies, hidden and
+    // temporary files).
+    bool canDeleteDirectory(const std::string& path);
+    // The delete-approval gate; false (UI event 6) when too large a share of
+    // the synced files would change without a matching recent approval.
+    bool requestForChangesApproved(unsigned removed, unsigned updated);
+    // Deletes on the server every removed record of localChanges; false when
+    // stopped or on an exception.
+    bool doDeleteFiles();
+
+    // ==== Upload pass (FSWorker_Uploads.cpp) =================================
+
+    // Gate, remote deletes, remote folders and uploads of localChanges
+    // through a transfer pool; true when every upload succeeded.
+    bool doSendFiles();
+
+    // ==== The worker's own requests (FSWorker_Requests.cpp) ==================
+
+    // One request of the worker on a fresh HTTP(S) session, for sendSyncRequest.
+    struct SyncRequest {
+        // Name at the start of the log lines ("doLock").
+        std::string operation;
+        std::string method;
+        // Path and query, values already encoded.
+        std::string uri;
+        // A form body (POST, "application/x-www-form-urlencoded", with its
+        // length, not chunked); empty: none.
+        std::string body;
+        // Error line when the connector is not logged in (prepareHTTPRequest
+        // refused): operation + this text.
+        std::string notPreparedText = "ERROR Preparing HTTP";
+        // Offer gzip; a reply whose Content-Encoding is exactly "gzip" is
+        // inflated.
+        bool acceptGzip = false;
+        // A reply announcing more bytes is not read (outcome TooLarge);
+        // -1: no limit. A reply without a length always passes.
+        Poco::Int64 maxContentLength = 104857600;
+        // When set, the (inflated) body stream is handed to it instead of
+        // being read into SyncReply::body (a large delta is parsed as a
+        // stream).
+        std::function<void(std::istream&)> readBody;
+    };
+    struct SyncReply {
+        enum Outcome { NotPrepared, TooLarge, Received };
+        Outcome outcome = NotPrepared;
+        int status = 0;
+        // As announced; -1 when the reply had no length.
+        Poco::Int64 contentLength = -1;
+        std::string body;
+    };
+
+    // The request procedure of every request of the worker (these and the
+    // passes'): traces the operation, lets the connector set its headers and
+    // cookies (NotPrepared, error line, when it is not logged in), opens a
+    // session (HTTPS for an "https" server) with setupHTTPProps, sends, and
+    // receives the reply: status and length are reported, the body read
+    // unless it is too large. The exchange can be cut short by shutdown.
+    // Exceptions (network, time-out, cut short) reach the caller, whose
+    // boundary logs them with its own words.
+    void sendSyncRequest(const SyncRequest& request, SyncReply& reply);
+    // The records named recordName (and the meta records) of a reply body;
+    // a body that is not XML is logged (its parse error) and gives what was
+    // read before the error.
+    static ParseResult parseReply(const std::string& recordName, const std::string& body);
+
+    // Session set-up of every request of the worker: 300 s time-out and the
+    // proxy of settings[0] (applyProxySettings: none without both host and
+    // port). Throws Poco::InvalidArgumentException for a proxy port that is
+    // not a number from 1 to 65535, so the request fails instead of going to
+    // another port.
+    void setupHTTPProps(boost::shared_ptr<Poco::Net::HTTPClientSession>& session);
+    // Asks the server to send the item at `path` again (POST
+    // "/app/sync/recheckrecord"). True unless the connector is not logged
+    // in: other failures are logged only and never clear loggedIn. Any
+    // thread (pool threads after a failed download).
+    bool doRecheckRecord(const std::string& path);
+    // Tells the server to skip the upload of the record; true on result
+    // "true" or "1".
+    bool doSkipUpload(boost::shared_ptr<FSSyncRecord> record);
+    // The server's checksum of the first `length` bytes of the record's file;
+    // true with checksum set on result "true" or "1".
+    bool getCheckSum(boost::shared_ptr<FSSyncRecord> record, Poco::Int64 length, std::string& checksum,
+                     bool download);
+    // Takes the server's sync lock. Logs in first when not logged in (then
+    // false: the caller tries again). True with locked set and uploadPath
+    // stored when the server granted it with sync version "2"; another
+    // version is reported and backs the worker off (4 x syncFrequency).
+    bool doLock();
+    // Releases the sync lock; true (locked false) even when the server says
+    // it failed, true with locked unchanged after an exception.
+    bool doUnlock();
+    // Stops any previous refresh, then creates one for `hostname` and starts
+    // it when the connector is logged in.
+    void startRefreshLockActivity();
+    // Stops the refresh (at once, also with a refresh in flight), waits for
+    // it and deletes it.
+    void stopRefreshLockActivity();
+
+    // ==== Housekeeping (FSWorker_Housekeeping.cpp) ===========================
+
+    // cleanShared("Shared with Me"), then cleanShared("Team Folders").
+    void cleanOldSyncFolders();
+    // Wipes the folders under monitorPath/rootName (and one level below the
+    // protected ones) that no listed "/SHARED/" sync folder covers any more.
+    // A candidate is protected when its path equals, lies above or lies
+    // inside the local path of such a folder, compared by whole path
+    // components. Single files stay; links are never followed.
+    void cleanShared(const std::string& rootName);
+    // Replaces the current folder scan with a fresh one (nothing before the
+    // first accepted server reply, serverOk); clears rescanRequested and
+    // stamps lastScan.
+    void restartFolderCheckActivity();
+
+    // ==== Test seams ==========================================================
+
+    // The waits of the worker; call before startup (or before driving steps).
+    void setIntervalsForTesting(const Intervals& intervals) { this->intervals = intervals; }
+    // The settings and login steps of startup only: no thread, no monitor.
+    // Returns what startup would (false on a refused login, true otherwise).
+    // Tests then call pass steps on their own thread; shutdown() still
+    // cleans up.
+    bool configureAndLogInForTesting(Nuvaro::RecordList& settings, bool noStreamFactories,
+                                     const std::string& networkFolderName, const std::string& teamFolderName,
+                                     const std::string& teamFolderAccount);
+
+protected:
+    // Tests reach the fields through a subclass that re-exports them
+    // (engine/tests/WorkerFixture.h, TestWorker).
+
+    // ---- Thread machinery: built by the constructor. The Poco objects are
+    // ---- thread-safe; `stop` is written by shutdown, read everywhere. ----
+    // Runs simulImpl on the default pool; bound by the transfer issue in the
+    // constructor (null until then).
+    std::unique_ptr<SimulMethod> simulMethod;
+    Poco::Thread thread;
+    // Set by run as its first act; startup waits for it. alias: the ready
+    // event.
+    Poco::Event started;
+    // DirChangeNotification, ForceDirChangeNotification.
+    Poco::NotificationQueue queue;
+    // Set by shutdown.
+    Poco::Event stopEvent;
+    // The loop ends, steps skip their rest, the scan quits (its quit flag),
+    // chunked uploads cancel (their cancel flag).
+    std::atomic<bool> stop{false};
+
+    // ---- Constant after construction ----
+    const std::string syncPath;
+    // Downloads are staged in dataPath + "/.cache".
+    const std::string dataPath;
+    // Handed to the monitor and to cleanShared.
+    const std::string monitorPath;
+    // The pointer is constant; the database locks itself (any thread).
+    boost::shared_ptr<FSSyncDB> db;
+    const bool myFilesDisabled;
+
+    // ---- Settings: written by startup's settings step before the thread
+    // ---- starts, read-only afterwards (any thread) ----
+    // Element 0: a private copy of the settings map given to startup.
+    Nuvaro::RecordList settings;
+    // The device identifier; also the lock name.
+    std::string hostname;
+    // alias: `friendlyname`.
+    std::string friendlyName;
+    std::string networkFolderName;
+    std::string teamFolderName;
+    std::string teamFolderAccount;
+    bool checkModTime = false;
+    // alias: `skipdeleteapproval`.
+    bool skipDeleteApproval = false;
+    // alias: `ignorefilechangenotifications`.
+    bool ignoreFileChanges = false;
+    // alias: `removeunshared`.
+    bool removeUnshared = false;
+    bool noStreamFactories = false;
+    // alias: `maxthreads`.
+    int maxThreads = 0;
+    // -1 stands for 36000 s. alias: `totalsecswithoutscan`.
+    int totalSecsWithoutScan = -1;
+    // alias: `deleteapprovalpct`.
+    int deleteApprovalPct = 10;
+    // Set before startup (tests); read-only afterwards.
+    Intervals intervals;
+
+    // ---- Pass flags: atomics, any thread ----
+    struct PassFlags {
+        // The worker's connector is logged in; false makes the next pass
+        // log in again (uploadFailed clears it on a pool thread).
+        // alias: `serverOk`.
+        std::atomic<bool> loggedIn{false};
+        // A folder list, status set or delta was accepted since startup (reset
+        // only by startup); the upload half and the scan restart wait for it.
+        // alias: `gotDelta`.
+        std::atomic<bool> serverOk{false};
+        // From startup until the scan after the first accepted reply was
+        // requested. alias: `scanAfterFirstDelta`.
+        std::atomic<bool> firstDeltaPending{false};
+        // Local changes wait for a pass; the next pass starts after 1 s.
+        std::atomic<bool> localChangesPending{false};
+        // A folder scan is wanted.
+        std::atomic<bool> rescanRequested{false};
+        // The worker holds the server's sync lock.
+        std::atomic<bool> locked{false};
+    };
+    PassFlags flags;
+
+    // ---- Pass interval, seconds: atomics (checkForFSChanges resets it from
+    // ---- the application's threads) ----
+    // In force now; back-off sets 4 or 20 x syncFrequency.
+    std::atomic<int> curInterval{120};
+    // Setting "syncfrequency" (written by startup). alias: `syncfrequency`.
+    std::atomic<int> syncFrequency{120};
+
+    // ---- The user's last delete approval: the count and its time change
+    // ---- together, under their own lock (the application's threads record,
+    // ---- the worker thread reads and uses it up) ----
+    class DeleteApproval {
+    public:
+        // approvedCount = count, approvedAt = now.
+        void record(int count);
+        // Calls `use` with the count and time under the lock; when it returns
+        // true the approval is used up (approvedCount back to 0).
+        bool consumeIf(const std::function<bool(int approvedCount, const Poco::Timestamp& approvedAt)>& use);
+
+    private:
+        std::mutex m_mutex;
+        int m_approvedCount = 0;
+        Poco::Timestamp m_approvedAt;
+    };
+    DeleteApproval approval;
+
+    // ---- Status text: guarded by statusMutex (writers wait at most
+    // ---- intervals.statusLockWaitMs, readers only try) ----
+    std::string status = "CloudSync";
+    Poco::Mutex statusMutex;
+
+    // ---- What this pass uploaded: own lock (see UploadedPaths) ----
+    UploadedPaths uploadedThisPass;
+
+    // ---- Worker thread only (the application's thread before the thread
+    // ---- starts and after it was joined) ----
+    // The current folder scan; its pool thread reads `stop`.
+    std::unique_ptr<FolderCacheActivity> folderCheck;
+    // The lock refresh (its own pool thread).
+    std::unique_ptr<RefreshLockActivity> refreshLock;
+    // Start of the last folder scan, of the last server half, of the last
+    // pass, of the last conflict notice, of the last unsynced check.
+    Poco::Timestamp lastScan;
+    Poco::Timestamp lastServerCheck;
+    Poco::Timestamp lastSync;
+    Poco::Timestamp lastConflictNotice;
+    Poco::Timestamp lastUnsyncedCheck;
+    // The worker's own connector. Replaced and dropped only under
+    // lifecycleMutex by startup and shutdown; pool threads (doRecheckRecord)
+    // read its address and cookies while a pass runs.
+    boost::shared_ptr<NuvaroConnector> connector;
+    // The change list of the last finished scan; the send list.
+    RecordVector localChanges;
+    // The status strings of the last delta reply. alias: `remotestatus`,
+    // `remotefullstatusset`, `remotepeer`, `localstatus`.
+    std::string remoteStatus;
+    std::string remoteFullStatusSet;
+    std::string remotePeer;
+    std::string localStatus;
+    // "uploadpath" of the last granted lock.
+    std::string uploadPath;
+    // Records changed by the last delta. alias: `serverDelta`.
+    RecordVector serverChanges;
+    // The folders that need work in this pass: (name, skipdetect).
+    std::vector<std::pair<std::string, bool>> syncFolders;
+    // Paths gathered while a pass runs; emptied at the start and after every
+    // pass.
+    std::set<std::string> passPaths;
+    // Server folders found without read or write access while a delta is
+    // staged; emptied with the delta.
+    std::set<std::string> noAccessPaths;
+    // The change monitor (startup and shutdown only, under lifecycleMutex).
+    boost::shared_ptr<FSMonitor> monitor;
+
+    // ---- Lifecycle: startup and shutdown, any application thread ----
+    // Held while startup starts the thread and monitor and while shutdown
+    // tears them down; startup starts nothing once `stop` is set.
+    std::mutex lifecycleMutex;
+    // The thread was started and is not joined yet (under lifecycleMutex).
+    bool threadJoinable = false;
+    // Requests of the worker in flight; shutdown cuts them short.
+    RequestCanceller requestCanceller;
+
+private:
+    // startup's steps. applySettings: steps 1-12 (status, options from
+    // settings[0], flags); logIn: the connector and its login (false on a
+    // refused login); startThreadAndMonitor: the thread, `started`, the
+    // monitor (false when shutdown came first).
+    void applySettings(Nuvaro::RecordList& settings, bool noStreamFactories, const std::string& networkFolderName,
+                       const std::string& teamFolderName, const std::string& teamFolderAccount);
+    bool logIn();
+    bool startThreadAndMonitor();
+    // Stops everything the worker runs (see "Shutdown order").
+    void stopAll();
+    // Stops, waits for and deletes the current scan.
+    void discardFolderCheck();
+    // The common reply rule of doSkipUpload, getCheckSum, doLock, doUnlock:
+    // status 200 and an acceptable length, else an error line and loggedIn
+    // false.
+    bool replyAccepted(const std::string& operation, const SyncReply& reply);
+    // The first record of a "command" reply says result "true" or "1".
+    static bool commandSucceeded(const ParseResult& reply);
+    static SyncRequest getRequest(const std::string& operation, const std::string& uri);
+    // A GET answered by a "command" record (skip upload, checksum): Done
+    // (result "true" or "1") or Refused, with the record's message; None
+    // when there is no record (not logged in, a refused reply, no record).
+    enum class CommandAnswer { None, Done, Refused };
+    CommandAnswer askCommand(const std::string& operation, const std::string& uri, std::string& message);
+    // "?friendly=" + encoded friendlyName + "&name=" + encoded hostname.
+    std::string deviceQuery() const;
+    // The login part of doLock (not logged in, or the connector refused to
+    // prepare a request).
+    void relogInForLock();
+};
+
+} // namespace Sync
+} // namespace Nuvaro

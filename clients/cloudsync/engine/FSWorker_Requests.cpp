@@ -1,0 +1,387 @@
+// FSWorker: the worker's own requests to the server's sync API. Every
+// request of the worker (these, and the folder-list, status-set and delta
+// requests of the passes) runs through sendSyncRequest: a fresh HTTP(S)
+// session on the connector's server set up by setupHTTPProps, the
+// connector's headers and login cookies, and the reply's status, length and
+// body handed back. Each operation then applies its own reply rule and turns
+// exceptions into its own log line at its boundary.
+
+#include "FSWorker.h"
+
+#include "NuvaroException.h"
+#include "UIEvent.h"
+#include "nuvarocbfs_Defs.h"
+
+#include <Poco/Exception.h>
+#include <Poco/InflatingStream.h>
+#include <Poco/Logger.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/HTTPSClientSession.h>
+#include <Poco/NumberFormatter.h>
+#include <Poco/StreamCopier.h>
+#include <Poco/ThreadPool.h>
+#include <Poco/URI.h>
+
+#include <exception>
+#include <sstream>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+const int SESSION_TIMEOUT_SECONDS = 300;
+
+Poco::Logger& syncLog() {
+    static Poco::Logger& logger = Poco::Logger::get("Sync");
+    return logger;
+}
+
+std::string encoded(const std::string& value) {
+    std::string out;
+    Poco::URI::encode(value, Nuvaro::Defs::HTTP::URL_SPECIAL_CHARS, out);
+    return out;
+}
+
+std::string recordValue(const Nuvaro::Record& record, const std::string& key) {
+    auto found = record->find(key);
+    return found == record->end() ? std::string() : found->second;
+}
+
+// The error line of an operation's exception boundary, for the exception
+// being handled: name + gap + "Poco Exception caught : " + display text + " "
+// + message, name + gap + "Exception caught : " + message, or name + gap +
+// "Unknown Exception caught : ".
+std::string exceptionLine(const std::string& name, const std::string& gap) {
+    try {
+        throw;
+    } catch (const Poco::Exception& e) {
+        return name + gap + "Poco Exception caught : " + e.displayText() + " " + e.message();
+    } catch (const Nuvaro::Exception& e) {
+        return name + gap + "Exception caught : " + e.message();
+    } catch (const std::exception& e) {
+        return name + gap + "Exception caught : " + e.what();
+    } catch (...) {
+        return name + gap + "Unknown Exception caught : ";
+    }
+}
+
+} // namespace
+
+// ---- The request procedure ----
+
+void FSWorker::setupHTTPProps(boost::shared_ptr<Poco::Net::HTTPClientSession>& session) {
+    session->setTimeout(Poco::Timespan(SESSION_TIMEOUT_SECONDS, 0));
+    std::string error;
+    if (!applyProxySettings(settings.empty() ? Nuvaro::Record() : settings[0], *session, error))
+        throw Poco::InvalidArgumentException(error);
+}
+
+void FSWorker::sendSyncRequest(const SyncRequest& request, SyncReply& reply) {
+    syncLog().trace(request.operation);
+    reply = SyncReply();
+    boost::shared_ptr<NuvaroConnector> server = connector;
+    Poco::Net::HTTPRequest head;
+    if (!server || !server->prepareHTTPRequest(head)) {
+        if (!request.notPreparedText.empty())
+            syncLog().error(request.operation + request.notPreparedText);
+        return;
+    }
+    Poco::URI address(server->getServerURI());
+    boost::shared_ptr<Poco::Net::HTTPClientSession> session;
+    if (address.getScheme() == "https")
+        session.reset(new Poco::Net::HTTPSClientSession(address.getHost(), address.getPort()));
+    else
+        session.reset(new Poco::Net::HTTPClientSession(address.getHost(), address.getPort()));
+    setupHTTPProps(session);
+
+    head.setMethod(request.method);
+    head.setURI(request.uri);
+    if (!request.body.empty() || request.method == Poco::Net::HTTPRequest::HTTP_POST) {
+        head.setContentType("application/x-www-form-urlencoded");
+        head.setContentLength(static_cast<std::streamsize>(request.body.size()));
+        head.setChunkedTransferEncoding(false);
+    }
+    if (request.acceptGzip)
+        head.set("Accept-Encoding", "gzip");
+
+    RequestCanceller::Scope inFlight(requestCanceller, session.get());
+    if (!inFlight.attached())
+        throw Poco::IOException(request.operation + ": the worker is shutting down");
+    std::ostream& out = session->sendRequest(head);
+    out << request.body;
+    out.flush();
+    if (!inFlight.sent())
+        throw Poco::IOException(request.operation + ": the worker is shutting down");
+
+    Poco::Net::HTTPResponse response;
+    std::istream& in = session->receiveResponse(response);
+    reply.status = response.getStatus();
+    reply.contentLength = response.getContentLength64();
+    if (request.maxContentLength >= 0 && reply.contentLength > request.maxContentLength) {
+        reply.outcome = SyncReply::TooLarge;
+        return;
+    }
+    std::unique_ptr<Poco::InflatingInputStream> inflated;
+    std::istream* body = &in;
+    if (request.acceptGzip && response.get("Content-Encoding", "") == "gzip") {
+        inflated.reset(new Poco::InflatingInputStream(in, Poco::InflatingStreamBuf::STREAM_GZIP));
+        body = inflated.get();
+    }
+    if (request.readBody)
+        request.readBody(*body);
+    else
+        Poco::StreamCopier::copyToString(*body, reply.body);
+    reply.outcome = SyncReply::Received;
+}
+
+ParseResult FSWorker::parseReply(const std::string& recordName, const std::string& body) {
+    std::istringstream in(body);
+    ParseResult parsed = NuvaroXmlParser::parse(recordName, in);
+    if (!parsed.ok && !body.empty())
+        syncLog().error(parsed.error);
+    return parsed;
+}
+
+bool FSWorker::replyAccepted(const std::string& operation, const SyncReply& reply) {
+    if (reply.status != Poco::Net::HTTPResponse::HTTP_OK) {
+        syncLog().error(operation + " Bad HTTP Status, Timeout? ");
+        flags.loggedIn = false;
+        return false;
+    }
+    if (reply.outcome == SyncReply::TooLarge) {
+        syncLog().error(operation + " Bad response Get Content Length ");
+        flags.loggedIn = false;
+        return false;
+    }
+    return true;
+}
+
+bool FSWorker::commandSucceeded(const ParseResult& reply) {
+    if (reply.records.empty())
+        return false;
+    std::string result = recordValue(reply.records.front(), "result");
+    return result == "true" || result == "1";
+}
+
+// ---- Recheck, skip upload, checksum ----
+
+bool FSWorker::doRecheckRecord(const std::string& path) {
+    try {
+        SyncRequest request;
+        request.operation = "doRecheckRecord";
+        request.method = Poco::Net::HTTPRequest::HTTP_POST;
+        request.uri = "/app/sync/recheckrecord";
+        request.body = "path=" + encoded(path);
+        request.notPreparedText = " ERROR Preparing HTTP";
+        SyncReply reply;
+        sendSyncRequest(request, reply);
+        if (reply.outcome == SyncReply::NotPrepared)
+            return false;
+        syncLog().debug("Recheck Response: " + reply.body);
+    } catch (const Poco::Exception& e) {
+        syncLog().error(std::string("doRecheckRecord") + "Poco Exception caught Ignoring for Recheck : " +
+                        e.displayText() + " " + e.message());
+    } catch (const Nuvaro::Exception& e) {
+        syncLog().error(std::string("doRecheckRecord") + " Exception caught Ignoring for Recheck : " + e.message());
+    } catch (...) {
+        syncLog().error(std::string("doRecheckRecord") + " Unknown Exception caught Ignoring for Recheck  : ");
+    }
+    return true;
+}
+
+FSWorker::SyncRequest FSWorker::getRequest(const std::string& operation, const std::string& uri) {
+    SyncRequest request;
+    request.operation = operation;
+    request.method = Poco::Net::HTTPRequest::HTTP_GET;
+    request.uri = uri;
+    return request;
+}
+
+FSWorker::CommandAnswer FSWorker::askCommand(const std::string& operation, const std::string& uri,
+                                             std::string& message) {
+    SyncReply reply;
+    sendSyncRequest(getRequest(operation, uri), reply);
+    if (reply.outcome == SyncReply::NotPrepared || !replyAccepted(operation, reply))
+        return CommandAnswer::None;
+    ParseResult parsed = parseReply("command", reply.body);
+    if (parsed.records.empty())
+        return CommandAnswer::None;
+    message = recordValue(parsed.records.front(), "message");
+    return commandSucceeded(parsed) ? CommandAnswer::Done : CommandAnswer::Refused;
+}
+
+bool FSWorker::doSkipUpload(boost::shared_ptr<FSSyncRecord> record) {
+    const std::string name = "doSkipUpload";
+    try {
+        std::string message;
+        CommandAnswer answer =
+            askCommand(name, "/app/sync/skipupload?friendly=" + encoded(friendlyName) + "&name=" +
+                                 encoded(hostname) + "&fullpath=" +
+                                 encoded(FSSyncDB::convertToLinuxPath(record->getFullPath())) +
+                                 "&size=" + Poco::NumberFormatter::format(record->getSize()),
+                       message);
+        if (answer == CommandAnswer::None)
+            return false;
+        syncLog().debug((answer == CommandAnswer::Done ? "FS Skip OK: " : "FS Skip Fail: ") + record->getFullPath());
+        return answer == CommandAnswer::Done;
+    } catch (...) {
+        syncLog().error(exceptionLine(name, ""));
+        flags.loggedIn = false;
+        return false;
+    }
+}
+
+bool FSWorker::getCheckSum(boost::shared_ptr<FSSyncRecord> record, Poco::Int64 length, std::string& checksum,
+                           bool download) {
+    const std::string name = "getCheckSum";
+    try {
+        std::string message;
+        CommandAnswer answer = askCommand(
+            name, "/app/sync/getchecksum?friendly=" + encoded(friendlyName) +
+                      (download ? "&download=1" : "&download=0") + "&fullpath=" +
+                      encoded(FSSyncDB::convertToLinuxPath(record->getFullPath())) + "&name=" + encoded(hostname) +
+                      "&start=0&length=" + Poco::NumberFormatter::format(length),
+            message);
+        if (answer == CommandAnswer::None)
+            return false;
+        if (answer == CommandAnswer::Refused) {
+            syncLog().debug("FS Skip Fail: " + record->getFullPath());
+            return false;
+        }
+        checksum = message;
+        syncLog().debug("GetRemote Checksum: " + checksum);
+        return true;
+    } catch (...) {
+        syncLog().error(exceptionLine(name, ""));
+        flags.loggedIn = false;
+        return false;
+    }
+}
+
+// ---- The sync lock ----
+
+std::string FSWorker::deviceQuery() const {
+    return "?friendly=" + encoded(friendlyName) + "&name=" + encoded(hostname);
+}
+
+bool FSWorker::doLock() {
+    const std::string name = "doLock";
+    try {
+        SyncReply reply;
+        if (flags.loggedIn.load()) {
+            SyncRequest request = getRequest(name, "/app/sync/lock" + deviceQuery());
+            // A connector that cannot prepare the request is logged in again
+            // below, without an error line.
+            request.notPreparedText.clear();
+            sendSyncRequest(request, reply);
+        }
+        if (reply.outcome == SyncReply::NotPrepared) {
+            relogInForLock();
+            return false;
+        }
+        if (!replyAccepted(name, reply))
+            return false;
+        ParseResult parsed = parseReply("lock", reply.body);
+        if (parsed.records.empty()) {
+            flags.loggedIn = false;
+            return false;
+        }
+        flags.loggedIn = true;
+        const Nuvaro::Record& lock = parsed.records.front();
+        if (recordValue(lock, "success") != "true") {
+            syncLog().debug("LOCK failed. Server says: " + recordValue(lock, "reason"));
+            return false;
+        }
+        flags.locked = true;
+        uploadPath = recordValue(lock, "uploadpath");
+        if (recordValue(lock, "syncversion") != "2") {
+            reportError("Error: Incompatibe Server Detected. Upgrade to latest version", "", "",
+                        FSActivity::TypeError);
+            curInterval = 4 * syncFrequency.load();
+            return false;
+        }
+        curInterval = syncFrequency.load();
+        return true;
+    } catch (...) {
+        syncLog().error(exceptionLine(name, " "));
+        flags.loggedIn = false;
+        return false;
+    }
+}
+
+void FSWorker::relogInForLock() {
+    boost::shared_ptr<NuvaroConnector> server = connector;
+    if (server && server->Authenticate(true)) {
+        flags.loggedIn = true;
+        curInterval = syncFrequency.load();
+        return;
+    }
+    flags.loggedIn = false;
+    Poco::Logger& root = Poco::Logger::get("");
+    if (!server)
+        return;
+    if (server->is2FARequired() || server->isBadLogin() || server->isDevAuthCodeRequired() ||
+        server->isDevAuthInvalidCode()) {
+        root.error("Authentication Failed or Bad 2FA code or Bad Device Auth Code");
+        uiPostEvent(static_cast<uiEventType>(4), "Login Failed, relogin", 0);
+        uiPostEvent(static_cast<uiEventType>(7), "", 0);
+    } else if (server->isDevAuthSessionTimeout()) {
+        root.error("Device Auth Code Session Timeout");
+        uiPostEvent(static_cast<uiEventType>(4), "Device Session Timedout, relogin", 0);
+        uiPostEvent(static_cast<uiEventType>(8), "", 0);
+    } else {
+        curInterval = 4 * syncFrequency.load();
+        std::string error = server->getLastError();
+        std::string errorClass = server->getLastErrorClass();
+        syncLog().error(" Authenticate Failed.. " + error + " Exception: " + errorClass);
+    }
+}
+
+bool FSWorker::doUnlock() {
+    const std::string name = "doUnlock";
+    try {
+        SyncReply reply;
+        sendSyncRequest(getRequest(name, "/app/sync/unlock" + deviceQuery()), reply);
+        if (reply.outcome == SyncReply::NotPrepared || !replyAccepted(name, reply))
+            return false;
+        ParseResult parsed = parseReply("unlock", reply.body);
+        if (!parsed.records.empty() && recordValue(parsed.records.front(), "success") != "true")
+            syncLog().error("UNLOCKED Server FAILED, ignoring");
+        flags.locked = false;
+        return true;
+    } catch (...) {
+        syncLog().error(exceptionLine(name, " "));
+        flags.loggedIn = false;
+        return true;
+    }
+}
+
+// ---- The lock refresh ----
+
+void FSWorker::startRefreshLockActivity() {
+    stopRefreshLockActivity();
+    refreshLock.reset(new RefreshLockActivity(hostname));
+    refreshLock->setInterval(intervals.lockRefreshStepMs, intervals.lockRefreshSteps);
+    boost::shared_ptr<NuvaroConnector> server = connector;
+    if (!refreshLock->prepareRequest(server))
+        return;
+    try {
+        refreshLock->activity().start(Poco::ThreadPool::defaultPool());
+    } catch (const Poco::Exception& e) {
+        // No pool thread free: the lock is taken again by the next pass.
+        syncLog().error(std::string("startRefreshLockActivity") + " Poco Exception caught : " + e.displayText());
+    }
+}
+
+void FSWorker::stopRefreshLockActivity() {
+    if (!refreshLock)
+        return;
+    refreshLock->stop();
+    refreshLock->activity().wait();
+    refreshLock.reset();
+}
+
+} // namespace Sync
+} // namespace Nuvaro

@@ -1,0 +1,68 @@
+#pragma once
+
+// Lets one thread cut short the HTTP requests that other threads are
+// running: a request registers its session for the time of the exchange and
+// says when the request is sent; cancel() then shuts the socket down, so
+// that the wait for the reply fails at once instead of after the session's
+// time-out. Used by the lock refresh (its stop) and by the sync worker (its
+// shutdown).
+//
+// Only a sent request's socket is shut down: before that the session may
+// still be connecting (Poco creates the descriptor then), and cancel() only
+// marks the request, whose thread gives up when it reports the request sent
+// (sent() false). Connecting and sending are bounded by the session's
+// time-out. The descriptor is shut down (shutdown(2)), never closed and never
+// touched through the TLS layer, so the request's own thread keeps sole use
+// of the session object; it unregisters the session before destroying it.
+// Every member may be called from any thread.
+
+#include <Poco/Net/HTTPClientSession.h>
+
+#include <mutex>
+#include <map>
+
+namespace Nuvaro {
+namespace Sync {
+
+class RequestCanceller {
+public:
+    // Registers a session for the exchange that follows; false (not
+    // registered) once cancel() was called: the caller then sends nothing.
+    bool attach(Poco::Net::HTTPClientSession* session);
+    // The request on the session was sent; false once cancel() was called:
+    // the caller then does not wait for the reply.
+    bool sent(Poco::Net::HTTPClientSession* session);
+    void detach(Poco::Net::HTTPClientSession* session);
+    // Cuts every registered exchange short and refuses later ones.
+    void cancel();
+    bool cancelled() const;
+
+    // Registers a session for the life of the object.
+    class Scope {
+    public:
+        Scope(RequestCanceller& canceller, Poco::Net::HTTPClientSession* session)
+            : m_canceller(canceller), m_session(session), m_attached(canceller.attach(session)) {}
+        ~Scope() {
+            if (m_attached)
+                m_canceller.detach(m_session);
+        }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+        bool attached() const { return m_attached; }
+        bool sent() { return m_attached && m_canceller.sent(m_session); }
+
+    private:
+        RequestCanceller& m_canceller;
+        Poco::Net::HTTPClientSession* m_session;
+        bool m_attached;
+    };
+
+private:
+    mutable std::mutex m_mutex;
+    // Registered sessions, and whether their request was sent.
+    std::map<Poco::Net::HTTPClientSession*, bool> m_sessions;
+    bool m_cancelled = false;
+};
+
+} // namespace Sync
+} // namespace Nuvaro
