@@ -395,12 +395,17 @@ public:
         // Offer gzip; a reply whose Content-Encoding is exactly "gzip" is
         // inflated.
         bool acceptGzip = false;
-        // A reply announcing more bytes is not read (outcome TooLarge);
-        // -1: no limit. A reply without a length always passes.
+        // Most bytes of the body, announced or read (after inflation): a
+        // reply announcing more is not read, one that brings more (without
+        // a length, or inflated) is read no further; both give the outcome
+        // TooLarge. -1: no limit.
         Poco::Int64 maxContentLength = 104857600;
-        // When set, the (inflated) body stream is handed to it instead of
-        // being read into SyncReply::body (a large delta is parsed as a
-        // stream).
+        // When set, the (inflated) body stream of a reply with status 200 is
+        // handed to it instead of being read into SyncReply::body (a large
+        // delta is parsed as a stream); the body of any other status is
+        // still read into SyncReply::body. Its exceptions pass through
+        // sendSyncRequest, unless the body went past maxContentLength
+        // (outcome TooLarge then).
         std::function<void(std::istream&)> readBody;
     };
     struct SyncReply {
@@ -415,11 +420,14 @@ public:
     // The request procedure of every request of the worker (these and the
     // passes'): traces the operation, lets the connector set its headers and
     // cookies (NotPrepared, error line, when it is not logged in), opens a
-    // session (HTTPS for an "https" server) with setupHTTPProps, sends, and
-    // receives the reply: status and length are reported, the body read
-    // unless it is too large. The exchange can be cut short by shutdown.
-    // Exceptions (network, time-out, cut short) reach the caller, whose
-    // boundary logs them with its own words.
+    // session (HTTPS for an "https" server) with setupHTTPProps, sends an
+    // HTTP/1.0 request, and receives the reply: status and length are
+    // reported, the body read unless it is too large. The body must be
+    // whole: one shorter than its Content-Length, a chunked one without its
+    // last chunk or a gzip one without its end throws
+    // Poco::Net::MessageException or Poco::IOException. The exchange can be
+    // cut short by shutdown. Exceptions (network, time-out, cut short) reach
+    // the caller, whose boundary logs them with its own words.
     void sendSyncRequest(const SyncRequest& request, SyncReply& reply);
     // The records named recordName (and the meta records) of a reply body;
     // a body that is not XML is logged (its parse error) and gives what was
@@ -669,6 +677,8 @@ private:
     // The first record of a "command" reply says result "true" or "1".
     static bool commandSucceeded(const ParseResult& reply);
     static SyncRequest getRequest(const std::string& operation, const std::string& uri);
+    // A POST of a form body.
+    static SyncRequest postRequest(const std::string& operation, const std::string& uri, const std::string& body);
     // A GET answered by a "command" record (skip upload, checksum): Done
     // (result "true" or "1") or Refused, with the record's message; None
     // when there is no record (not logged in, a refused reply, no record).
