@@ -74,6 +74,13 @@ TestFault TestFault::noContentLength(const std::string& path)
     return f;
 }
 
+TestFault TestFault::withAnnouncedLength(const std::string& path, Poco::Int64 length)
+{
+    TestFault f = faultAt(path);
+    f.announcedLength = length;
+    return f;
+}
+
 TestFault TestFault::chunked(const std::string& path)
 {
     TestFault f = faultAt(path);

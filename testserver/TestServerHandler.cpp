@@ -155,6 +155,9 @@ void sendReply(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerRespo
     } else if (fault && (fault->omitContentLength || fault->chunkedEncoding)) {
         response.setContentLength(Poco::Net::HTTPMessage::UNKNOWN_CONTENT_LENGTH);
         response.setKeepAlive(false);
+    } else if (fault && fault->announcedLength >= 0) {
+        response.setContentLength64(fault->announcedLength);
+        response.setKeepAlive(false);
     } else {
         response.setContentLength64(reply.length());
     }

@@ -105,6 +105,7 @@ struct TestFault {
     Poco::Int64 chunkedCutAt = -1;        // chunked: send this many body bytes in one chunk, then close
                                           // without the last (zero-length) chunk
     Poco::Int64 announcedChunkSize = -1;  // with chunkedCutAt: the chunk announces this size instead
+    Poco::Int64 announcedLength = -1;     // announce this Content-Length whatever the body, send the body, close
     Fields headers;                       // extra headers of a replaced reply, e.g. two Set-Cookie lines
     int skip = 0;
     int times = -1;
@@ -117,6 +118,9 @@ struct TestFault {
     static TestFault redirectNoLocation(const std::string& path);
     static TestFault redirectTo(const std::string& path, const std::string& location);
     static TestFault noContentLength(const std::string& path);
+    // Announces `length` as Content-Length, sends the reply's own body, then
+    // closes (a length over a client's limit without sending that much).
+    static TestFault withAnnouncedLength(const std::string& path, Poco::Int64 length);
     static TestFault chunked(const std::string& path);
     // A chunked reply that breaks off: "5\r\nhello\r\n" (bytesSent = 5), then close.
     static TestFault chunkedCut(const std::string& path, Poco::Int64 bytesSent);

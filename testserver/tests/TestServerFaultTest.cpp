@@ -143,6 +143,15 @@ TEST_F(FaultTest, TruncatedBodyAnnouncesTheFullLength)
     EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), full.substr(0, 25));
 }
 
+TEST_F(FaultTest, AnnouncedLengthReplacesTheRealOne)
+{
+    std::string full = client->get(kStatus).body;
+    server->addFault(TestFault::withAnnouncedLength("/core/getsystemstatus", 104857601));
+    std::string raw = rawExchange(server->port(), kStatus, client->cookie());
+    EXPECT_NE(raw.find("Content-Length: 104857601"), std::string::npos);
+    EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), full);
+}
+
 TEST_F(FaultTest, RepliesWithoutContentLength)
 {
     std::string full = client->get(kStatus).body;

@@ -1,5 +1,6 @@
 // The sync-folder list, status sets and deltas, sent as the sync client
-// sends them (HTTP/1.0, form bodies, the status text unencoded).
+// sends them (HTTP/1.0, form bodies; the status texts of this server, of
+// letters, digits, ":" and ",", go out as they are).
 
 #include "TestServerFixture.h"
 

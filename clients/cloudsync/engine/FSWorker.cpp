@@ -7,6 +7,7 @@
 #include "DirChangeNotification.h"
 #include "FSUtil.h"
 #include "ForceDirChangeNotification.h"
+#include "SyncLog.h"
 #include "UIEvent.h"
 
 #include <Poco/Logger.h>
@@ -21,11 +22,6 @@ namespace Nuvaro {
 namespace Sync {
 
 namespace {
-
-Poco::Logger& syncLog() {
-    static Poco::Logger& logger = Poco::Logger::get("Sync");
-    return logger;
-}
 
 Poco::Logger& rootLog() {
     static Poco::Logger& logger = Poco::Logger::get("");

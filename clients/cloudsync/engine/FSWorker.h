@@ -289,17 +289,41 @@ public:
 
     // ==== Folder list and status sets (FSWorker_FolderList.cpp) ==============
 
-    // Fills syncFolders with the folders whose status set changed; sets
-    // serverOk and gotReply when a non-empty list was accepted. False when
-    // the step failed (syncFolders then empty).
+    // Asks the server for the sync folders (the folder list, with the
+    // external paths; the status sets, with the limit paths unless My Files
+    // are disabled, then the external paths) and appends to syncFolders,
+    // which the caller has emptied, the folders whose status set changed or
+    // that were never synced; the sync database forgets the folders the
+    // server no longer lists. Sets serverOk and gotReply when a non-empty
+    // list was accepted; gotReply false when the server does not allow
+    // syncing now. True when the pass may go on (also with no folder: no
+    // path to ask for, an empty list); false when the step failed, with
+    // syncFolders empty and nothing stored. A reply over 100 MiB (announced
+    // or read), one that is cut short, or one that names an authentication
+    // failure clears loggedIn. A reply that is not well-formed XML counts as
+    // an empty list: nothing of it is used.
     bool doGetSyncFolderList(bool& gotReply);
     bool doGetSyncFolderStatusSet(bool& gotReply);
 
     // ==== Delta (FSWorker_Delta.cpp) =========================================
 
-    // Fills serverChanges with the folder's delta and stores the four status
-    // strings; sets serverOk and gotReply on an accepted reply. True when
-    // there is work for the folder (a delta, or local changes).
+    // Asks for the folder's changes since its stored status set (an empty
+    // status for a folder never synced) and, when the reply is accepted
+    // (status SERVEROK, numrecords equal to the records received, protocol
+    // version "2"), puts its records into serverChanges, stores the four
+    // status strings, sets serverOk and gotReply, resets curInterval and
+    // returns TRUE, also for a delta without records (the apply step then
+    // stores the new status). A record the record reader refuses (a path
+    // outside the sync folder, "..", a bad date or number) is left out with
+    // an error report; the rest of the reply is still accepted, and such a
+    // record counts as received for numrecords. FALSE for any failure;
+    // nothing of that reply is kept: serverChanges is empty once a reply was
+    // parsed (before that it keeps its contents), the stored status set is
+    // untouched, so the next pass asks again. Transport failures (a status
+    // other than 200, over 500 MiB announced or read after inflation, a body
+    // cut short or not valid gzip, a network error) clear loggedIn; a
+    // protocol version other than "2" stores the status strings and backs
+    // off (curInterval 4 x syncFrequency).
     bool doGetSyncDelta(const std::string& folder, bool& gotReply);
 
     // ==== Staged downloads (FSWorker_Downloads.cpp) ==========================
@@ -395,12 +419,17 @@ public:
         // Offer gzip; a reply whose Content-Encoding is exactly "gzip" is
         // inflated.
         bool acceptGzip = false;
-        // A reply announcing more bytes is not read (outcome TooLarge);
-        // -1: no limit. A reply without a length always passes.
+        // Most bytes of the body, announced or read (after inflation): a
+        // reply announcing more is not read, one that brings more (without
+        // a length, or inflated) is read no further; both give the outcome
+        // TooLarge. -1: no limit.
         Poco::Int64 maxContentLength = 104857600;
-        // When set, the (inflated) body stream is handed to it instead of
-        // being read into SyncReply::body (a large delta is parsed as a
-        // stream).
+        // When set, the (inflated) body stream of a reply with status 200 is
+        // handed to it instead of being read into SyncReply::body (a large
+        // delta is parsed as a stream); the body of any other status is
+        // still read into SyncReply::body. Its exceptions pass through
+        // sendSyncRequest, unless the body went past maxContentLength
+        // (outcome TooLarge then).
         std::function<void(std::istream&)> readBody;
     };
     struct SyncReply {
@@ -415,11 +444,14 @@ public:
     // The request procedure of every request of the worker (these and the
     // passes'): traces the operation, lets the connector set its headers and
     // cookies (NotPrepared, error line, when it is not logged in), opens a
-    // session (HTTPS for an "https" server) with setupHTTPProps, sends, and
-    // receives the reply: status and length are reported, the body read
-    // unless it is too large. The exchange can be cut short by shutdown.
-    // Exceptions (network, time-out, cut short) reach the caller, whose
-    // boundary logs them with its own words.
+    // session (HTTPS for an "https" server) with setupHTTPProps, sends an
+    // HTTP/1.0 request, and receives the reply: status and length are
+    // reported, the body read unless it is too large. The body must be
+    // whole: one shorter than its Content-Length, a chunked one without its
+    // last chunk or a gzip one without its end throws
+    // Poco::Net::MessageException or Poco::IOException. The exchange can be
+    // cut short by shutdown. Exceptions (network, time-out, cut short) reach
+    // the caller, whose boundary logs them with its own words.
     void sendSyncRequest(const SyncRequest& request, SyncReply& reply);
     // The records named recordName (and the meta records) of a reply body;
     // a body that is not XML is logged (its parse error) and gives what was
@@ -545,6 +577,17 @@ protected:
     // Set before startup (tests); read-only afterwards.
     Intervals intervals;
 
+    // ---- Reply limits of the folder list, the status sets and the delta
+    // ---- (FSWorker_FolderList.cpp, FSWorker_Delta.cpp): set before the
+    // ---- steps run (tests lower them), read-only afterwards ----
+    struct ReplyLimits {
+        // Bytes of a folder-list or status-set reply.
+        Poco::Int64 folderList = 104857600;
+        // Bytes of a delta reply, after inflation.
+        Poco::Int64 delta = 524288000;
+    };
+    ReplyLimits replyLimits;
+
     // ---- Pass flags: atomics, any thread ----
     struct PassFlags {
         // The worker's connector is logged in; false makes the next pass
@@ -669,6 +712,8 @@ private:
     // The first record of a "command" reply says result "true" or "1".
     static bool commandSucceeded(const ParseResult& reply);
     static SyncRequest getRequest(const std::string& operation, const std::string& uri);
+    // A POST of a form body.
+    static SyncRequest postRequest(const std::string& operation, const std::string& uri, const std::string& body);
     // A GET answered by a "command" record (skip upload, checksum): Done
     // (result "true" or "1") or Refused, with the record's message; None
     // when there is no record (not logged in, a refused reply, no record).
@@ -679,6 +724,18 @@ private:
     // The login part of doLock (not logged in, or the connector refused to
     // prepare a request).
     void relogInForLock();
+
+    // Folder list and status sets (FSWorker_FolderList.cpp).
+    // "count=" + n + "&path1=" + first path + ... (values encoded).
+    static std::string pathsBody(const std::vector<std::string>& paths);
+    // Sends a folder-list or status-set request and applies the reply rule
+    // of doGetSyncFolderList; folderList chooses the words of an empty list.
+    bool askForSyncFolders(const SyncRequest& request, bool folderList, bool& gotReply);
+
+    // Delta (FSWorker_Delta.cpp).
+    // The reply rule of doGetSyncDelta for a parsed reply of status 200.
+    bool acceptDeltaReply(const std::string& folder, Nuvaro::RecordList& records, const Nuvaro::RecordList& meta,
+                          bool& gotReply);
 };
 
 } // namespace Sync

@@ -8,15 +8,19 @@
 
 #include "FSWorker.h"
 
+#include "LimitedInputStream.h"
 #include "NuvaroException.h"
+#include "RequestText.h"
+#include "SyncLog.h"
 #include "UIEvent.h"
-#include "nuvarocbfs_Defs.h"
+#include "nuvarocbfs_ChunkedBody.h"
 
 #include <Poco/Exception.h>
 #include <Poco/InflatingStream.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/NetException.h>
 #include <Poco/Net/HTTPSClientSession.h>
 #include <Poco/NumberFormatter.h>
 #include <Poco/StreamCopier.h>
@@ -24,6 +28,8 @@
 #include <Poco/URI.h>
 
 #include <exception>
+#include <functional>
+#include <memory>
 #include <sstream>
 
 namespace Nuvaro {
@@ -33,38 +39,62 @@ namespace {
 
 const int SESSION_TIMEOUT_SECONDS = 300;
 
-Poco::Logger& syncLog() {
-    static Poco::Logger& logger = Poco::Logger::get("Sync");
-    return logger;
-}
+using RequestText::exceptionLine;
+using RequestText::formValue;
+using RequestText::recordValue;
 
-std::string encoded(const std::string& value) {
-    std::string out;
-    Poco::URI::encode(value, Nuvaro::Defs::HTTP::URL_SPECIAL_CHARS, out);
-    return out;
-}
-
-std::string recordValue(const Nuvaro::Record& record, const std::string& key) {
-    auto found = record->find(key);
-    return found == record->end() ? std::string() : found->second;
-}
-
-// The error line of an operation's exception boundary, for the exception
-// being handled: name + gap + "Poco Exception caught : " + display text + " "
-// + message, name + gap + "Exception caught : " + message, or name + gap +
-// "Unknown Exception caught : ".
-std::string exceptionLine(const std::string& name, const std::string& gap) {
-    try {
-        throw;
-    } catch (const Poco::Exception& e) {
-        return name + gap + "Poco Exception caught : " + e.displayText() + " " + e.message();
-    } catch (const Nuvaro::Exception& e) {
-        return name + gap + "Exception caught : " + e.message();
-    } catch (const std::exception& e) {
-        return name + gap + "Exception caught : " + e.what();
-    } catch (...) {
-        return name + gap + "Unknown Exception caught : ";
+// Hands the body of a received reply to `consume`: a chunked body through
+// the checked chunk reader, a gzip body inflated when `inflate` is set, and
+// at most `limit` bytes (-1: any number) of what comes out. False when the
+// body held more than that (what was consumed is then to be dropped).
+// Throws Poco::Net::MessageException for a body cut short (fewer bytes than
+// its Content-Length, no last chunk) and passes on what the streams and
+// `consume` throw (a time-out, a gzip stream that is broken or has no end).
+bool readWholeBody(Poco::Net::HTTPClientSession& session, std::istream& in, const Poco::Net::HTTPResponse& response,
+                   bool inflate, Poco::Int64 limit, const std::function<void(std::istream&)>& consume) {
+    // Errors of every stream on the way (a time-out, a broken chunk, bad gzip
+    // data) come through as exceptions instead of looking like the body's end.
+    std::unique_ptr<ChunkedBodyInputStream> chunked;
+    std::istream* raw = &in;
+    if (response.getChunkedTransferEncoding()) {
+        chunked.reset(new ChunkedBodyInputStream(ChunkedBodyStreamBuf::sessionSource(session)));
+        raw = chunked.get();
     }
+    raw->exceptions(std::ios::badbit);
+    LimitedInputStream received(*raw, -1);
+    std::unique_ptr<Poco::InflatingInputStream> inflater;
+    std::istream* body = &received;
+    if (inflate) {
+        inflater.reset(new Poco::InflatingInputStream(received, Poco::InflatingStreamBuf::STREAM_GZIP));
+        inflater->exceptions(std::ios::badbit);
+        body = inflater.get();
+    }
+    LimitedInputStream limited(*body, limit);
+    try {
+        consume(limited);
+    } catch (...) {
+        if (limited.exceeded())
+            return false;
+        throw;
+    }
+    if (limited.exceeded())
+        return false;
+
+    // The body must have ended where it says it ends. Asking the inflater for
+    // one more byte makes it throw when the gzip stream has no end; asking the
+    // raw body makes the chunk reader read the last chunk.
+    if (inflater) {
+        inflater->clear();
+        inflater->peek();
+    }
+    received.clear();
+    received.peek();
+    if (chunked && !chunked->complete())
+        throw Poco::Net::MessageException("Incomplete reply: the body ended before its last chunk");
+    if (response.hasContentLength() && received.count() < response.getContentLength64())
+        throw Poco::Net::MessageException("Incomplete reply: " + std::to_string(received.count()) + " of " +
+                                          std::to_string(response.getContentLength64()) + " bytes received");
+    return true;
 }
 
 } // namespace
@@ -123,17 +153,16 @@ void FSWorker::sendSyncRequest(const SyncRequest& request, SyncReply& reply) {
         reply.outcome = SyncReply::TooLarge;
         return;
     }
-    std::unique_ptr<Poco::InflatingInputStream> inflated;
-    std::istream* body = &in;
-    if (request.acceptGzip && response.get("Content-Encoding", "") == "gzip") {
-        inflated.reset(new Poco::InflatingInputStream(in, Poco::InflatingStreamBuf::STREAM_GZIP));
-        body = inflated.get();
-    }
-    if (request.readBody)
-        request.readBody(*body);
-    else
-        Poco::StreamCopier::copyToString(*body, reply.body);
-    reply.outcome = SyncReply::Received;
+    bool inflate = request.acceptGzip && response.get("Content-Encoding", "") == "gzip";
+    auto consume = [&](std::istream& body) {
+        if (request.readBody && reply.status == Poco::Net::HTTPResponse::HTTP_OK)
+            request.readBody(body);
+        else
+            Poco::StreamCopier::copyToString(body, reply.body);
+    };
+    reply.outcome = readWholeBody(*session, in, response, inflate, request.maxContentLength, consume)
+                        ? SyncReply::Received
+                        : SyncReply::TooLarge;
 }
 
 ParseResult FSWorker::parseReply(const std::string& recordName, const std::string& body) {
@@ -169,11 +198,7 @@ bool FSWorker::commandSucceeded(const ParseResult& reply) {
 
 bool FSWorker::doRecheckRecord(const std::string& path) {
     try {
-        SyncRequest request;
-        request.operation = "doRecheckRecord";
-        request.method = Poco::Net::HTTPRequest::HTTP_POST;
-        request.uri = "/app/sync/recheckrecord";
-        request.body = "path=" + encoded(path);
+        SyncRequest request = postRequest("doRecheckRecord", "/app/sync/recheckrecord", "path=" + formValue(path));
         request.notPreparedText = " ERROR Preparing HTTP";
         SyncReply reply;
         sendSyncRequest(request, reply);
@@ -199,6 +224,14 @@ FSWorker::SyncRequest FSWorker::getRequest(const std::string& operation, const s
     return request;
 }
 
+FSWorker::SyncRequest FSWorker::postRequest(const std::string& operation, const std::string& uri,
+                                            const std::string& body) {
+    SyncRequest request = getRequest(operation, uri);
+    request.method = Poco::Net::HTTPRequest::HTTP_POST;
+    request.body = body;
+    return request;
+}
+
 FSWorker::CommandAnswer FSWorker::askCommand(const std::string& operation, const std::string& uri,
                                              std::string& message) {
     SyncReply reply;
@@ -217,9 +250,9 @@ bool FSWorker::doSkipUpload(boost::shared_ptr<FSSyncRecord> record) {
     try {
         std::string message;
         CommandAnswer answer =
-            askCommand(name, "/app/sync/skipupload?friendly=" + encoded(friendlyName) + "&name=" +
-                                 encoded(hostname) + "&fullpath=" +
-                                 encoded(FSSyncDB::convertToLinuxPath(record->getFullPath())) +
+            askCommand(name, "/app/sync/skipupload?friendly=" + formValue(friendlyName) + "&name=" +
+                                 formValue(hostname) + "&fullpath=" +
+                                 formValue(FSSyncDB::convertToLinuxPath(record->getFullPath())) +
                                  "&size=" + Poco::NumberFormatter::format(record->getSize()),
                        message);
         if (answer == CommandAnswer::None)
@@ -239,9 +272,9 @@ bool FSWorker::getCheckSum(boost::shared_ptr<FSSyncRecord> record, Poco::Int64 l
     try {
         std::string message;
         CommandAnswer answer = askCommand(
-            name, "/app/sync/getchecksum?friendly=" + encoded(friendlyName) +
+            name, "/app/sync/getchecksum?friendly=" + formValue(friendlyName) +
                       (download ? "&download=1" : "&download=0") + "&fullpath=" +
-                      encoded(FSSyncDB::convertToLinuxPath(record->getFullPath())) + "&name=" + encoded(hostname) +
+                      formValue(FSSyncDB::convertToLinuxPath(record->getFullPath())) + "&name=" + formValue(hostname) +
                       "&start=0&length=" + Poco::NumberFormatter::format(length),
             message);
         if (answer == CommandAnswer::None)
@@ -263,7 +296,7 @@ bool FSWorker::getCheckSum(boost::shared_ptr<FSSyncRecord> record, Poco::Int64 l
 // ---- The sync lock ----
 
 std::string FSWorker::deviceQuery() const {
-    return "?friendly=" + encoded(friendlyName) + "&name=" + encoded(hostname);
+    return "?friendly=" + formValue(friendlyName) + "&name=" + formValue(hostname);
 }
 
 bool FSWorker::doLock() {

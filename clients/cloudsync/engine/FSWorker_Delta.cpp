@@ -1,0 +1,151 @@
+// FSWorker: step 2 of the server half of a pass, the delta of one sync
+// folder. The worker posts the folder's stored status set and receives the
+// records that changed on the server since then, with the new status
+// strings: `remotestatus` (what this delta brings the folder to) and
+// `remotefullstatusset` (the server's whole status). The pass driver asks
+// again, after applying, while the two differ (a server that sends its
+// changes in rounds).
+//
+// A reply is used whole or not at all: its records go to serverChanges only
+// when every check passed, so a failed reply leaves nothing to apply and
+// the folder's stored status set as it was (the next pass asks again).
+// The one exception is a record the record reader refuses (a path that
+// would lead outside the sync folder, a bad number or date): it is reported
+// and left out, and the rest of the delta is used. Failing the whole reply
+// instead would stop the folder for good, since the server would send the
+// same record at every pass.
+
+#include "FSWorker.h"
+
+#include "RequestText.h"
+#include "SyncLog.h"
+
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/NumberParser.h>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+const char* const SYNC_PROTOCOL_VERSION = "2";
+
+} // namespace
+
+bool FSWorker::doGetSyncDelta(const std::string& folder, bool& gotReply) {
+    const std::string name = "doGetSyncDelta";
+    syncLog().trace(">>>> STEP 2. Getting Sync Delta Changes for " + folder);
+    try {
+        // A folder without a stored status set was never synced: it asks
+        // with an empty status, for everything.
+        std::string status;
+        if (!db->getStatusSet(folder, status))
+            return false;
+
+        SyncRequest request = postRequest(name,
+                                          "/app/sync/getsyncdelta?friendly=" + RequestText::formValue(friendlyName) +
+                                              "&name=" + RequestText::formValue(hostname) +
+                                              "&path=" + RequestText::formValue(folder),
+                                          "status=" + RequestText::statusFormValue(status));
+        request.notPreparedText = " ERROR Preparing HTTP";
+        request.acceptGzip = true;
+        request.maxContentLength = replyLimits.delta;
+
+        SyncReply reply;
+        bool traced = false;
+        auto traceReceived = [&] {
+            if (!traced)
+                syncLog().trace(name + " Got Sync Delta " + " size: " + std::to_string(reply.contentLength));
+            traced = true;
+        };
+        NuvaroXmlHandler handler("record");
+        request.readBody = [&](std::istream& body) {
+            traceReceived();
+            NuvaroXmlParser::parseWith(handler, body);
+        };
+        syncLog().trace(name + "GetSyncDelta: " + request.uri + " Status: " + status);
+        sendSyncRequest(request, reply);
+        if (reply.outcome == SyncReply::NotPrepared)
+            return false;
+        if (reply.status != Poco::Net::HTTPResponse::HTTP_OK) {
+            reportError("Error: Bad HTTP Status when getting server changes", "", "", FSActivity::TypeError);
+            flags.loggedIn = false;
+            return false;
+        }
+        traceReceived();
+        if (reply.outcome == SyncReply::TooLarge) {
+            reportError("Error: Too big server Response when getting server changes, greater than 500 MB", "", "",
+                        FSActivity::TypeError);
+            flags.loggedIn = false;
+            return false;
+        }
+        Nuvaro::RecordList records = handler.getParsedData();
+        return acceptDeltaReply(folder, records, handler.getMetaData(), gotReply);
+    } catch (...) {
+        syncLog().error(RequestText::exceptionLine(name, " "));
+        flags.loggedIn = false;
+        return false;
+    }
+}
+
+bool FSWorker::acceptDeltaReply(const std::string& folder, Nuvaro::RecordList& records,
+                                const Nuvaro::RecordList& meta, bool& gotReply) {
+    using RequestText::recordValue;
+    serverChanges.clear();
+    noAccessPaths.clear();
+    if (meta.empty() || recordValue(meta.front(), "status") != "SERVEROK") {
+        syncLog().error(std::string("doGetSyncDelta") + " Bad Server Status for getsyncdelta XML ");
+        return false;
+    }
+    const Nuvaro::Record& head = meta.front();
+    std::string remote = recordValue(head, "remotestatus");
+    std::string full = recordValue(head, "remotefullstatusset");
+    if (remote.empty() && !full.empty())
+        remote = full;
+    if (full.empty())
+        full = remote;
+
+    // numrecords counts what the server sent, refused records included.
+    Poco::Int64 numRecords = 0;
+    if (!Poco::NumberParser::tryParse64(recordValue(head, "numrecords"), numRecords, ',')) {
+        reportError("Error: Bad Server Response (XML NumRecords) when getting changes", "", "",
+                    FSActivity::TypeError);
+        return false;
+    }
+    if (numRecords != static_cast<Poco::Int64>(records.size())) {
+        reportError("Error: Bad Server Response (Download NumRecord Mismatch) when getting changes", "", "",
+                    FSActivity::TypeError);
+        return false;
+    }
+
+    localStatus = recordValue(head, "localstatus");
+    remoteStatus = remote;
+    remoteFullStatusSet = full;
+    remotePeer = recordValue(head, "remotepeer");
+    if (recordValue(head, "syncprotocolversion") != SYNC_PROTOCOL_VERSION) {
+        reportError("Error: Server Protocol version mismatch! Please upgrade server and client to latest version", "",
+                    "", FSActivity::TypeError);
+        curInterval = 4 * syncFrequency.load();
+        return false;
+    }
+
+    const std::string profile = setting("profile");
+    RecordVector accepted;
+    for (Nuvaro::Record& server : records) {
+        FSSyncRecordPtr record(new FSSyncRecord());
+        if (record->fromSAXRecord(profile, folder, server, networkFolderName, teamFolderName, teamFolderAccount))
+            accepted.push_back(record);
+        else
+            reportError("Error: Bad Server Response (Bad FS Record) when getting changes",
+                        recordValue(server, "fullpath"), recordValue(server, "friendly"), FSActivity::TypeError);
+    }
+    syncLog().debug("FS Need to Download : " + std::to_string(accepted.size()));
+    serverChanges.swap(accepted);
+    flags.serverOk = true;
+    curInterval = syncFrequency.load();
+    gotReply = true;
+    return true;
+}
+
+} // namespace Sync
+} // namespace Nuvaro

@@ -1,0 +1,41 @@
+#include "LimitedInputStream.h"
+
+#include <algorithm>
+
+namespace Nuvaro {
+namespace Sync {
+
+LimitedInputStream::Buffer::Buffer(std::istream& source, Poco::Int64 limit) : m_source(source), m_limit(limit) {}
+
+LimitedInputStream::Buffer::int_type LimitedInputStream::Buffer::underflow() {
+    if (gptr() < egptr())
+        return traits_type::to_int_type(*gptr());
+    std::streamsize want = sizeof(m_data);
+    if (m_limit >= 0) {
+        const Poco::Int64 left = m_limit - m_count;
+        if (left <= 0) {
+            // At the limit: one byte more in the source means it was too
+            // much; the stream ends here either way.
+            if (!m_exceeded && m_source.peek() != traits_type::eof())
+                m_exceeded = true;
+            return traits_type::eof();
+        }
+        want = static_cast<std::streamsize>(std::min<Poco::Int64>(want, left));
+    }
+    m_source.read(m_data, want);
+    const std::streamsize got = m_source.gcount();
+    if (got <= 0)
+        return traits_type::eof();
+    m_count += got;
+    setg(m_data, m_data, m_data + got);
+    return traits_type::to_int_type(m_data[0]);
+}
+
+LimitedInputStream::LimitedInputStream(std::istream& source, Poco::Int64 limit)
+    : std::istream(nullptr), m_buffer(source, limit) {
+    rdbuf(&m_buffer);
+    exceptions(std::ios::badbit);
+}
+
+} // namespace Sync
+} // namespace Nuvaro
