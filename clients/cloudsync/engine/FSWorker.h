@@ -19,6 +19,8 @@
 //   FSWorker_FolderList.cpp    doGetSyncFolderList, doGetSyncFolderStatusSet
 //   FSWorker_Delta.cpp         doGetSyncDelta
 //   FSWorker_Downloads.cpp     doDownloadFiles (staging into dataPath/.cache)
+//                              and its rules: localCopyUnchanged,
+//                              reuseStagedFile, checkExternalAccess
 //   FSWorker_Transfers.cpp     startJob, simulImpl and the transfer callbacks
 //                              (uploadOK, uploadFailed, downloadOK,
 //                              downloadFailed), containsNetworkException,

@@ -111,12 +111,19 @@ bool folderReady(const std::string& path) {
 
 // ---- The rules ----
 
+// Both rules answer false for anything they cannot read (a dangling link, a
+// file that vanished meanwhile): the download then decides.
+
 bool FSWorker::localCopyUnchanged(const FSSyncRecordPtr& record, const std::string& localPath) {
-    Poco::File local(localPath);
-    if (!local.isFile() || static_cast<Poco::Int64>(local.getSize()) != record->getSize())
+    try {
+        Poco::File local(localPath);
+        if (!local.isFile() || static_cast<Poco::Int64>(local.getSize()) != record->getSize())
+            return false;
+        if (setting("checkcrc") != "1")
+            return sameSizeAndSecond(local, *record);
+    } catch (const Poco::Exception&) {
         return false;
-    if (setting("checkcrc") != "1")
-        return sameSizeAndSecond(local, *record);
+    }
     std::string localSum;
     std::string serverSum;
     return Nuvaro::Util::getFileCRC(localPath, localSum, 0, static_cast<long>(record->getSize())) &&
@@ -124,12 +131,15 @@ bool FSWorker::localCopyUnchanged(const FSSyncRecordPtr& record, const std::stri
 }
 
 bool FSWorker::reuseStagedFile(const FSSyncRecordPtr& record, const std::string& stagedPath) {
-    Poco::File staged(stagedPath);
-    if (setting("checkcrc") == "1" || !staged.isFile() || !sameSizeAndSecond(staged, *record))
+    try {
+        Poco::File staged(stagedPath);
+        if (setting("checkcrc") == "1" || !staged.isFile() || !sameSizeAndSecond(staged, *record))
+            return false;
+        AttributeManager::setAttributes(record->getAttribs(), staged);
+    } catch (const Poco::Exception&) {
         return false;
-    AttributeManager::setAttributes(record->getAttribs(), staged);
-    AttributeManager::setLastModified(AttributeManager::getUTCTimestamp(record->getModified()), stagedPath);
-    return true;
+    }
+    return AttributeManager::setLastModified(AttributeManager::getUTCTimestamp(record->getModified()), stagedPath);
 }
 
 FSWorker::AccessCheck FSWorker::checkExternalAccess(const FSSyncRecordPtr& record, const std::string& remotePath) {
