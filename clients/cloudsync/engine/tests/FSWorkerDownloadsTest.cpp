@@ -192,6 +192,9 @@ TEST_F(Downloads, NoAccessUnderExternalIsRememberedForTheFolder) {
         denied.push_back(addToDelta(std::string("/EXTERNAL/share1/") + name));
     addToDelta("/EXTERNAL/share2/d.txt");
     addToDelta("/EXTERNAL/share2/e.txt");
+    // Only a path that begins with the external area is checked.
+    server.putFile(kUser, "/user1/EXTERNAL/f.txt", "f.txt");
+    addToDelta("/user1/EXTERNAL/f.txt");
     CloudSyncTest::LogCapture log({"Sync"});
 
     EXPECT_TRUE(m_worker->doDownloadFiles("/EXTERNAL/share1", false));
@@ -203,7 +206,10 @@ TEST_F(Downloads, NoAccessUnderExternalIsRememberedForTheFolder) {
         EXPECT_EQ(record->getFlags(), "SKIP");
         EXPECT_TRUE(log.contains("Download SKIPPED: No Access to Path " + record->getFullPath())) << log.dump();
     }
-    EXPECT_EQ(downloaded(), (std::set<std::string>{"/EXTERNAL/share2/d.txt", "/EXTERNAL/share2/e.txt"}));
+    for (const RecordedRequest& asked : server.requests("/core/getaccessdetailsforpath"))
+        EXPECT_EQ(asked.formField("fullpath").rfind("/EXTERNAL/", 0), 0u) << asked.formField("fullpath");
+    EXPECT_EQ(downloaded(), (std::set<std::string>{"/EXTERNAL/share2/d.txt", "/EXTERNAL/share2/e.txt",
+                                                   "/user1/EXTERNAL/f.txt"}));
     EXPECT_EQ(readFile(dataRoot() + "/.cache/Network Folders/share2/d.txt"), "d.txt");
 }
 
