@@ -78,8 +78,9 @@
 // transfer pool waits for its jobs when it is destroyed), the monitor is
 // shut down, the lock refresh stopped and the scan stopped, waited for and
 // deleted; every transfer job still counted on the job board
-// (SimulCallbackBase) is waited for; finally the connector is dropped. When shutdown
-// returns, no thread, pool job, scan or monitor of the worker runs.
+// (SimulCallbackBase) is waited for; finally the connector is dropped.
+// When shutdown returns, no thread, pool job, scan or monitor of the worker
+// runs.
 
 #include "FSActivity.h"
 #include "FSMonitor.h"
