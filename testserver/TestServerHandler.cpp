@@ -200,6 +200,14 @@ void TestServerHandler::handleRequest(Poco::Net::HTTPServerRequest& request, Poc
     record.path = routingPath(record.target, record.query);
     for (const auto& h : request) record.headers.emplace_back(h.first, h.second);
 
+    // Counted as served from here until the reply is out (or dropped).
+    struct Serving {
+        TestServerRequestLog& log;
+        const std::string path;
+        ~Serving() { log.ended(path); }
+    } serving{m_core.log(), record.path};
+    m_core.log().began(record.path);
+
     std::optional<TestFault> fault = m_core.faults().take(record.path);
     RecordingStreamBuf recorder(request.stream(), m_core.options().recordBodyLimit);
     std::istream body(&recorder);

@@ -2,6 +2,7 @@
 
 #include "TestServerWire.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace Nuvaro {
@@ -37,6 +38,38 @@ void TestServerRequestLog::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.clear();
+    m_peakInFlight.clear();
+    for (const auto& serving : m_inFlight)
+        if (serving.second > 0) m_peakInFlight[serving.first] = serving.second;
+}
+
+void TestServerRequestLog::began(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int& now = m_inFlight[path];
+    ++now;
+    int& peak = m_peakInFlight[path];
+    peak = std::max(peak, now);
+}
+
+void TestServerRequestLog::ended(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    --m_inFlight[path];
+}
+
+int TestServerRequestLog::inFlight(const std::string& path) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto found = m_inFlight.find(path);
+    return found == m_inFlight.end() ? 0 : found->second;
+}
+
+int TestServerRequestLog::peakInFlight(const std::string& path) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto found = m_peakInFlight.find(path);
+    return found == m_peakInFlight.end() ? 0 : found->second;
 }
 
 bool TestServerRequestLog::waitFor(const std::string& path, std::size_t count, int timeoutMs) const

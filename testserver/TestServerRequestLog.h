@@ -6,6 +6,7 @@
 #include "TestServerTypes.h"
 
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -22,6 +23,15 @@ public:
     void clear();
     bool waitFor(const std::string& path, std::size_t count, int timeoutMs) const;
 
+    // Requests being served: a handler calls began() when it has read the
+    // request's head and ended() once its reply is sent (or dropped).
+    void began(const std::string& path);
+    void ended(const std::string& path);
+    // Requests of the path served now, and the most served at once since
+    // the start (or the last clear()).
+    int inFlight(const std::string& path) const;
+    int peakInFlight(const std::string& path) const;
+
 private:
     std::size_t countLocked(const std::string& path) const;
 
@@ -29,6 +39,8 @@ private:
     mutable std::condition_variable m_changed;
     std::vector<RecordedRequest> m_requests;
     Poco::UInt64 m_sequence = 0;
+    std::map<std::string, int> m_inFlight;
+    std::map<std::string, int> m_peakInFlight;
 };
 
 } // namespace TestServer

@@ -255,6 +255,11 @@ std::vector<RecordedRequest> VaultpineTestServer::requests(const std::string& pa
     return m_core->log().forPath(path);
 }
 void VaultpineTestServer::clearRequests() { m_core->log().clear(); }
+int VaultpineTestServer::requestsInFlight(const std::string& path) const { return m_core->log().inFlight(path); }
+int VaultpineTestServer::peakRequestsInFlight(const std::string& path) const
+{
+    return m_core->log().peakInFlight(path);
+}
 bool VaultpineTestServer::waitForRequests(const std::string& path, std::size_t count, int timeoutMs) const
 {
     return m_core->log().waitFor(path, count, timeoutMs);

@@ -188,6 +188,12 @@ public:
     // Waits until at least `count` requests of the path have been recorded or
     // the timeout passes; true when they have.
     bool waitForRequests(const std::string& path, std::size_t count, int timeoutMs) const;
+    // Requests of the path being served right now (from the arrival of the
+    // head until the reply is sent, a fault's delay included), and the most
+    // served at once since the start or clearRequests(): how a test sees how
+    // many transfers a client runs in parallel.
+    int requestsInFlight(const std::string& path) const;
+    int peakRequestsInFlight(const std::string& path) const;
 
 private:
     bool storeFile(const std::string& userId, const std::string& path, Poco::Timestamp modified,

@@ -101,6 +101,28 @@ TEST_F(FaultTest, DelayHoldsTheReplyForItsTimeOnly)
     EXPECT_EQ(client->get("/core/getauthenticationinfo").status, 200);
 }
 
+TEST_F(FaultTest, RequestsInFlightCountDelayedRepliesServedAtOnce)
+{
+    server->addFault(TestFault::withDelay("/core/getsystemstatus", 500));
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 3; ++i) {
+        callers.emplace_back([this] {
+            Client own(server->baseUrl());
+            own.setCookie(client->cookie());
+            own.get(kStatus);
+        });
+    }
+    for (auto& caller : callers) caller.join();
+    EXPECT_EQ(server->peakRequestsInFlight("/core/getsystemstatus"), 3);
+    EXPECT_EQ(server->requestsInFlight("/core/getsystemstatus"), 0);
+    client->get("/core/getpluginlaunchlist");
+    EXPECT_EQ(server->peakRequestsInFlight("/core/getpluginlaunchlist"), 1);
+
+    // clearRequests() starts the peak again.
+    server->clearRequests();
+    EXPECT_EQ(server->peakRequestsInFlight("/core/getsystemstatus"), 0);
+}
+
 TEST_F(FaultTest, StopWakesADelayedReply)
 {
     server->addFault(TestFault::withDelay("/core/getsystemstatus", 60000));

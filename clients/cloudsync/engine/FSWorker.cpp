@@ -126,6 +126,7 @@ FSWorker::FSWorker(const std::string& syncPath, const std::string& dataPath, boo
       monitorPath(syncPath),
       db(db),
       myFilesDisabled(myFilesDisabled) {
+    simulMethod.reset(new SimulMethod(this, &FSWorker::simulImpl));
     rootLog().trace("Using Normalized Sync Path: " + this->syncPath);
     rootLog().trace("Using Normalized Data Path: " + this->dataPath);
 }
@@ -279,6 +280,7 @@ void FSWorker::stopAll() {
     }
     stopRefreshLockActivity();
     discardFolderCheck();
+    waitForAllTransferJobs();
     connector.reset();
 }
 

@@ -19,6 +19,8 @@
 //   FSWorker_FolderList.cpp    doGetSyncFolderList, doGetSyncFolderStatusSet
 //   FSWorker_Delta.cpp         doGetSyncDelta
 //   FSWorker_Downloads.cpp     doDownloadFiles (staging into dataPath/.cache)
+//                              and its rules: localCopyUnchanged,
+//                              reuseStagedFile, checkExternalAccess
 //   FSWorker_Transfers.cpp     startJob, simulImpl and the transfer callbacks
 //                              (uploadOK, uploadFailed, downloadOK,
 //                              downloadFailed), containsNetworkException,
@@ -61,7 +63,8 @@
 //   - pool threads: the folder scan (reads `stop`), the lock refresh, and
 //     the transfer jobs with their callbacks (uploadOK inserts into
 //     uploadedThisPass; uploadFailed clears flags.loggedIn and posts into
-//     `queue`; downloadFailed calls doRecheckRecord).
+//     `queue`; downloadFailed calls doRecheckRecord on the job's own
+//     connector, never on the worker's).
 // Each field group below says which of them may touch it. Before startup
 // starts the thread, and after shutdown has joined it, the application's
 // thread may touch every field: this is also how tests drive single pass
@@ -71,10 +74,13 @@
 // before or during startup): `stop` is set first (the loop, a running scan
 // and chunked uploads watch it), the queue's waiters are woken, `stopEvent`
 // is set and requests in flight are cut short; then the worker thread is
-// joined (a pass waits for its own transfer jobs before it returns), the
-// monitor is shut down, the lock refresh stopped and the scan stopped,
-// waited for and deleted; finally the connector is dropped. When shutdown
-// returns, no thread, pool job, scan or monitor of the worker runs.
+// joined (a pass waits for its own transfer jobs before it returns: a
+// transfer pool waits for its jobs when it is destroyed), the monitor is
+// shut down, the lock refresh stopped and the scan stopped, waited for and
+// deleted; every transfer job still counted on the job board
+// (SimulCallbackBase) is waited for; finally the connector is dropped.
+// When shutdown returns, no thread, pool job, scan or monitor of the worker
+// runs.
 
 #include "FSActivity.h"
 #include "FSMonitor.h"
@@ -83,6 +89,7 @@
 #include "FolderCacheActivity.h"
 #include "RefreshLockActivity.h"
 #include "RequestCanceller.h"
+#include "SimulCallbackBase.h"
 
 #include "DataSyncRecord.h"
 #include "nuvarocbfs_Network.h"
@@ -113,9 +120,6 @@
 
 namespace Nuvaro {
 namespace Sync {
-
-// Transfer-pool types (FSSimulWorker.h, with the transfer pool).
-class ActiveThreadContext;
 
 // The name with every byte dropped that is not an ASCII letter or digit:
 // "Ann's PC-2" gives "AnnsPC2"; "" and a name of only non-ASCII letters give
@@ -159,10 +163,12 @@ private:
     std::set<std::string> m_paths;
 };
 
-class FSWorker : public Poco::Runnable {
+class FSWorker : public Poco::Runnable, public SimulCallbackBase {
 public:
     typedef std::vector<Nuvaro::DataSync::DataSyncRecordPtr> RecordVector;
-    typedef Poco::ActiveMethod<ActiveThreadContext, ActiveThreadContext, FSWorker> SimulMethod;
+    // Started through the job board of SimulCallbackBase (see there).
+    typedef Poco::ActiveMethod<ActiveThreadContext, ActiveThreadContext, FSWorker, SimulJobStarter<FSWorker>>
+        SimulMethod;
 
     // Waits and time limits of the worker; every default is the real value.
     // Tests shorten them through setIntervalsForTesting.
@@ -332,12 +338,27 @@ public:
     // through a transfer pool; true when every download succeeded.
     bool doDownloadFiles(const std::string& folder, bool skipdetect);
 
+    // Steps of doDownloadFiles (worker thread).
+    // The local file at localPath already holds the record's content: same
+    // size and, with "checkcrc" "1", the same checksum as the server's copy,
+    // otherwise the same modification time to the whole second.
+    bool localCopyUnchanged(const FSSyncRecordPtr& record, const std::string& localPath);
+    // A staged file left by an earlier attempt is the record's download: same
+    // size and modification time to the whole second (a finished download
+    // gets the record's time), and "checkcrc" is off. When true, the
+    // record's attributes and time are set on it again.
+    bool reuseStagedFile(const FSSyncRecordPtr& record, const std::string& stagedPath);
+    // The access check of an item under "/EXTERNAL/": Granted; Denied (the
+    // record is flagged "SKIP" and its folder remembered in noAccessPaths);
+    // Failed (the request failed, reported).
+    enum class AccessCheck { Granted, Denied, Failed };
+    AccessCheck checkExternalAccess(const FSSyncRecordPtr& record, const std::string& remotePath);
+
     // ==== Transfer jobs and callbacks (FSWorker_Transfers.cpp) ===============
 
     // Runs simulImpl on a copy of ctx on the default pool (simulMethod); the
-    // pool's exception (no free thread) passes through. Becomes the
-    // SimulCallbackBase override when the transfer pool comes.
-    Poco::ActiveResult<ActiveThreadContext> startJob(const ActiveThreadContext& ctx);
+    // pool's exception (no free thread) passes through.
+    Poco::ActiveResult<ActiveThreadContext> startJob(const ActiveThreadContext& ctx) override;
     // One upload (mode 0) or download (mode 1) with the job's connector;
     // reports through the callbacks; returns the context with ok and error.
     ActiveThreadContext simulImpl(const ActiveThreadContext& ctx);
@@ -416,6 +437,10 @@ public:
         // Error line when the connector is not logged in (prepareHTTPRequest
         // refused): operation + this text.
         std::string notPreparedText = "ERROR Preparing HTTP";
+        // The connector whose login (headers, cookies, server) the request
+        // uses; empty: the worker's own. A transfer job's callbacks pass the
+        // job's connector.
+        boost::shared_ptr<NuvaroConnector> via;
         // Offer gzip; a reply whose Content-Encoding is exactly "gzip" is
         // inflated.
         bool acceptGzip = false;
@@ -467,8 +492,9 @@ public:
     // Asks the server to send the item at `path` again (POST
     // "/app/sync/recheckrecord"). True unless the connector is not logged
     // in: other failures are logged only and never clear loggedIn. Any
-    // thread (pool threads after a failed download).
-    bool doRecheckRecord(const std::string& path);
+    // thread: a transfer job passes its own connector as `via` (empty: the
+    // worker's connector, worker thread only).
+    bool doRecheckRecord(const std::string& path, const boost::shared_ptr<NuvaroConnector>& via = {});
     // Tells the server to skip the upload of the record; true on result
     // "true" or "1".
     bool doSkipUpload(boost::shared_ptr<FSSyncRecord> record);
@@ -524,8 +550,7 @@ protected:
 
     // ---- Thread machinery: built by the constructor. The Poco objects are
     // ---- thread-safe; `stop` is written by shutdown, read everywhere. ----
-    // Runs simulImpl on the default pool; bound by the transfer issue in the
-    // constructor (null until then).
+    // Runs simulImpl on the default pool; bound by the constructor.
     std::unique_ptr<SimulMethod> simulMethod;
     Poco::Thread thread;
     // Set by run as its first act; startup waits for it. alias: the ready
@@ -657,8 +682,8 @@ protected:
     Poco::Timestamp lastConflictNotice;
     Poco::Timestamp lastUnsyncedCheck;
     // The worker's own connector. Replaced and dropped only under
-    // lifecycleMutex by startup and shutdown; pool threads (doRecheckRecord)
-    // read its address and cookies while a pass runs.
+    // lifecycleMutex by startup and shutdown; transfer jobs never use it
+    // (they have their slot's connector).
     boost::shared_ptr<NuvaroConnector> connector;
     // The change list of the last finished scan; the send list.
     RecordVector localChanges;

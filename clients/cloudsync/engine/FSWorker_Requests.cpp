@@ -111,7 +111,7 @@ void FSWorker::setupHTTPProps(boost::shared_ptr<Poco::Net::HTTPClientSession>& s
 void FSWorker::sendSyncRequest(const SyncRequest& request, SyncReply& reply) {
     syncLog().trace(request.operation);
     reply = SyncReply();
-    boost::shared_ptr<NuvaroConnector> server = connector;
+    boost::shared_ptr<NuvaroConnector> server = request.via ? request.via : connector;
     Poco::Net::HTTPRequest head;
     if (!server || !server->prepareHTTPRequest(head)) {
         if (!request.notPreparedText.empty())
@@ -196,10 +196,11 @@ bool FSWorker::commandSucceeded(const ParseResult& reply) {
 
 // ---- Recheck, skip upload, checksum ----
 
-bool FSWorker::doRecheckRecord(const std::string& path) {
+bool FSWorker::doRecheckRecord(const std::string& path, const boost::shared_ptr<NuvaroConnector>& via) {
     try {
         SyncRequest request = postRequest("doRecheckRecord", "/app/sync/recheckrecord", "path=" + formValue(path));
         request.notPreparedText = " ERROR Preparing HTTP";
+        request.via = via;
         SyncReply reply;
         sendSyncRequest(request, reply);
         if (reply.outcome == SyncReply::NotPrepared)

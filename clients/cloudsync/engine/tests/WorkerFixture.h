@@ -53,6 +53,8 @@ public:
     using FSWorker::monitorPath;
     using FSWorker::networkFolderName;
     using FSWorker::noStreamFactories;
+    // Transfers and staged downloads
+    using FSWorker::noAccessPaths;
     using FSWorker::queue;
     using FSWorker::refreshLock;
     using FSWorker::removeUnshared;

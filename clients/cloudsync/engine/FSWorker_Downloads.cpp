@@ -1,0 +1,295 @@
+// FSWorker: step 3 of a server half, the staged downloads. doDownloadFiles
+// brings the content of every changed server file of serverChanges into the
+// staging folder dataPath/.cache (mirroring the sync folder's layout, one
+// subtree per sync folder), never straight into the sync folder; the apply
+// step then moves the staged files into place. Per record it decides whether
+// a transfer is needed at all, creates the staging folders, checks the
+// access rights of items under the server's external area, and queues the
+// downloads on a transfer pool.
+//
+// What spares a download (first rule that holds, per record):
+//
+//     record                                    outcome
+//     deleted                                   nothing (the apply step deletes)
+//     flags exactly "SKIP"                      nothing
+//     uploaded by this client in this pass      nothing
+//     folder, local folder exists               nothing
+//     file, local file unchanged (see below)    nothing
+//     folder                                    its staging folder only
+//     file, staged file of an earlier attempt
+//       with the record's size and time         reused (time and attributes set again)
+//     under "/EXTERNAL/", folder denied         flagged "SKIP" (one request per folder)
+//     otherwise                                 downloaded into the staged file
+//
+// "Unchanged" local file: the same size as the record and the same
+// modification time to the whole second; with "checkcrc" "1" the same size
+// and the same checksum as the server's copy instead. A server file changed
+// to the same size therefore is downloaded. Worked example: the record says
+// 5 bytes, 2024-03-01 10:00:00; a local file of 5 bytes from 10:00:00.7 is
+// unchanged, one of 5 bytes from 09:58:12 is not.
+//
+// Worker thread only; the downloads run on pool threads with their slots'
+// connectors, the access requests on the worker's own.
+
+#include "FSWorker.h"
+
+#include "AttributeManager.h"
+#include "FSSimulWorker.h"
+#include "FSUtil.h"
+#include "NuvaroException.h"
+#include "NuvaroUtil.h"
+#include "UIEvent.h"
+
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/Logger.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+const std::string EXTERNAL_PREFIX = "/EXTERNAL/";
+
+Poco::Logger& syncLog() {
+    static Poco::Logger& logger = Poco::Logger::get("Sync");
+    return logger;
+}
+
+void postEvent(int type, const std::string& text, int value) {
+    uiPostEvent(static_cast<uiEventType>(type), text, value);
+}
+
+// A path relative to the sync root that stays below it: not empty, no
+// leading "/", every "/"-separated component non-empty and neither "." nor
+// "..", no NUL byte.
+bool staysBelowRoot(const std::string& path) {
+    if (path.empty() || path.front() == '/' || path.find('\0') != std::string::npos)
+        return false;
+    std::string::size_type start = 0;
+    while (start <= path.size()) {
+        std::string::size_type end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string component = path.substr(start, end - start);
+        if (component.empty() || component == "." || component == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// Seconds since 1970, rounded down (also before 1970).
+Poco::Int64 wholeSeconds(const Poco::Timestamp& time) {
+    const Poco::Int64 micros = time.epochMicroseconds();
+    return micros >= 0 ? micros / 1000000 : -((-micros + 999999) / 1000000);
+}
+
+// The file has the record's size and, to the whole second, its time.
+bool sameSizeAndSecond(Poco::File& file, const FSSyncRecord& record) {
+    return static_cast<Poco::Int64>(file.getSize()) == record.getSize() &&
+           wholeSeconds(file.getLastModified()) ==
+               wholeSeconds(AttributeManager::getUTCTimestamp(record.getModified()));
+}
+
+// The folder exists afterwards (created with its parents when missing).
+bool folderReady(const std::string& path) {
+    Poco::File folder(path);
+    try {
+        if (!folder.exists())
+            folder.createDirectories();
+    } catch (const Poco::Exception&) {
+        // Answered by the test below.
+    }
+    return folder.exists() && folder.isDirectory();
+}
+
+} // namespace
+
+// ---- The rules ----
+
+// Both rules answer false for anything they cannot read (a dangling link, a
+// file that vanished meanwhile): the download then decides.
+
+bool FSWorker::localCopyUnchanged(const FSSyncRecordPtr& record, const std::string& localPath) {
+    try {
+        Poco::File local(localPath);
+        if (!local.isFile() || static_cast<Poco::Int64>(local.getSize()) != record->getSize())
+            return false;
+        if (setting("checkcrc") != "1")
+            return sameSizeAndSecond(local, *record);
+    } catch (const Poco::Exception&) {
+        return false;
+    }
+    std::string localSum;
+    std::string serverSum;
+    return Nuvaro::Util::getFileCRC(localPath, localSum, 0, static_cast<long>(record->getSize())) &&
+           getCheckSum(record, record->getSize(), serverSum, true) && !serverSum.empty() && localSum == serverSum;
+}
+
+bool FSWorker::reuseStagedFile(const FSSyncRecordPtr& record, const std::string& stagedPath) {
+    try {
+        Poco::File staged(stagedPath);
+        if (setting("checkcrc") == "1" || !staged.isFile() || !sameSizeAndSecond(staged, *record))
+            return false;
+        AttributeManager::setAttributes(record->getAttribs(), staged);
+    } catch (const Poco::Exception&) {
+        return false;
+    }
+    return AttributeManager::setLastModified(AttributeManager::getUTCTimestamp(record->getModified()), stagedPath);
+}
+
+FSWorker::AccessCheck FSWorker::checkExternalAccess(const FSSyncRecordPtr& record, const std::string& remotePath) {
+    const std::string key = FSSyncDB::convertToLinuxPath(record->getType() == 0 ? record->getFullPath()
+                                                                                 : record->getParent());
+    auto deny = [&]() {
+        record->setFlags("SKIP");
+        syncLog().error("Download SKIPPED: No Access to Path " + record->getFullPath());
+        return AccessCheck::Denied;
+    };
+    if (noAccessPaths.count(key) != 0)
+        return deny();
+    Nuvaro::RecordList rights;
+    if (!connector || !connector->getAccessDetailsForPath(remotePath, rights)) {
+        reportError("Access Details Check FAILED from server: " + record->getName(), record->getFullPath(),
+                    record->getFriendlyName(), FSActivity::TypeError);
+        return AccessCheck::Failed;
+    }
+    auto right = [&](const char* name) {
+        if (rights.empty() || !rights.front())
+            return false;
+        auto found = rights.front()->find(name);
+        return found != rights.front()->end() && found->second == "1";
+    };
+    if (!right("read") || !right("write")) {
+        noAccessPaths.insert(key);
+        return deny();
+    }
+    syncLog().trace("Access Permissions for Path OK: Continuing..." + record->getFullPath());
+    return AccessCheck::Granted;
+}
+
+// ---- The step ----
+
+bool FSWorker::doDownloadFiles(const std::string& folder, bool /*skipdetect*/) {
+    const std::string name = "doDownloadFiles";
+    syncLog().trace(">>>> STEP 3. Downloading Changes " + folder);
+    std::unique_ptr<FSSimulWorker> pool;
+    // Every way out after the first job: the jobs are awaited (the pool's
+    // destructor would wait too) and the result says whether all succeeded.
+    auto giveUp = [&pool]() {
+        pool->waitForAllJobs();
+        return false;
+    };
+    try {
+        const std::string cache = dataPath + "/.cache";
+        if (!folderReady(cache)) {
+            syncLog().error("Failed creating sync cache directory!");
+            return false;
+        }
+        const std::size_t n = serverChanges.size();
+        const int slots = static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(
+                                                  static_cast<std::size_t>(std::max(maxThreads, 1)), n)));
+        pool.reset(new FSSimulWorker(this, slots, settings));
+        pool->init();
+        postEvent(10, "Downloading Changes", static_cast<int>(n));
+
+        for (std::size_t i = 1; i <= n; ++i) {
+            if (stop.load())
+                return giveUp();
+            FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(serverChanges[i - 1]);
+            if (!record)
+                continue;
+            const std::string position = "(" + std::to_string(i) + "/" + std::to_string(n) + ") ";
+            if (record->getIsDeleted() == 1) {
+                syncLog().trace("Skipping: Object Deleted: " + position + record->getName());
+                continue;
+            }
+            postEvent(11, "", static_cast<int>(i));
+            const std::string statusText = "Downloading: " + position + record->getName();
+            const std::string& localFullPath = record->getLocalFullPath();
+            if (record->getFlags() == "SKIP") {
+                syncLog().trace("Skipping File marked as SKIP: " + localFullPath);
+                continue;
+            }
+            const std::string remotePath = FSSyncDB::convertToLinuxPath(record->getFullPath());
+            if (uploadedThisPass.contains(remotePath)) {
+                syncLog().trace("Skipping File Just Uploaded. Skipping Download: " + localFullPath);
+                continue;
+            }
+            if (!staysBelowRoot(localFullPath)) {
+                syncLog().error("Download SKIPPED: Path outside the sync folder " + record->getFullPath());
+                continue;
+            }
+            const bool isFolder = record->getType() == 0;
+            const std::string target = syncPath + "/" + localFullPath;
+            if (caseSensitiveFileExists(target) && (isFolder || localCopyUnchanged(record, target))) {
+                syncLog().trace("Download Exists in Sync Folder: Skipping " + localFullPath);
+                continue;
+            }
+
+            const std::string staged = cache + "/" + localFullPath;
+            if (!folderReady(isFolder ? staged : staged.substr(0, staged.rfind('/')))) {
+                syncLog().error("Failed creating download local directory!");
+                return giveUp();
+            }
+            if (isFolder)
+                continue;
+            if (Poco::File(staged).exists()) {
+                if (reuseStagedFile(record, staged)) {
+                    syncLog().trace("Download Exists in cache: " + localFullPath);
+                    continue;
+                }
+                try {
+                    Poco::File(staged).remove();
+                } catch (const Poco::Exception&) {
+                    // The download then fails on it, and says so.
+                }
+            }
+
+            if (remotePath.compare(0, EXTERNAL_PREFIX.size(), EXTERNAL_PREFIX) == 0) {
+                AccessCheck access = checkExternalAccess(record, remotePath);
+                if (access == AccessCheck::Failed)
+                    return giveUp();
+                if (access == AccessCheck::Denied)
+                    continue;
+            }
+
+            ActiveThreadContext job;
+            job.mode = ActiveThreadContext::MODE_DOWNLOAD;
+            job.remotePath = remotePath;
+            job.localFile = staged;
+            job.chunked = true;
+            job.record = *record;
+            const bool queued = pool->addJob(job);
+            putSyncStatus(statusText);
+            if (!queued) {
+                pool->waitForAllJobs();
+                flags.loggedIn = false;
+                curInterval = 20 * syncFrequency.load();
+                return false;
+            }
+        }
+
+        if (pool->waitForAllJobs())
+            return true;
+        flags.loggedIn = false;
+        return false;
+    } catch (const Poco::Exception& e) {
+        syncLog().error(name + " Poco Exception caught : " + e.displayText() + " " + e.message());
+        reportError("Exception caught : " + e.displayText() + " " + e.message(), "", "", FSActivity::TypeError);
+    } catch (const Nuvaro::Exception& e) {
+        syncLog().error(name + " Exception caught : " + e.message());
+        reportError("Exception caught : " + e.message(), "", "", FSActivity::TypeError);
+    } catch (...) {
+        syncLog().error(name + " Unknown Exception caught : ");
+    }
+    flags.loggedIn = false;
+    return false;
+}
+
+} // namespace Sync
+} // namespace Nuvaro
