@@ -10,6 +10,7 @@
 
 #include "NuvaroException.h"
 #include "UIEvent.h"
+#include "WorkerHelpers.h"
 #include "nuvarocbfs_Defs.h"
 
 #include <Poco/Exception.h>
@@ -47,24 +48,6 @@ std::string encoded(const std::string& value) {
 std::string recordValue(const Nuvaro::Record& record, const std::string& key) {
     auto found = record->find(key);
     return found == record->end() ? std::string() : found->second;
-}
-
-// The error line of an operation's exception boundary, for the exception
-// being handled: name + gap + "Poco Exception caught : " + display text + " "
-// + message, name + gap + "Exception caught : " + message, or name + gap +
-// "Unknown Exception caught : ".
-std::string exceptionLine(const std::string& name, const std::string& gap) {
-    try {
-        throw;
-    } catch (const Poco::Exception& e) {
-        return name + gap + "Poco Exception caught : " + e.displayText() + " " + e.message();
-    } catch (const Nuvaro::Exception& e) {
-        return name + gap + "Exception caught : " + e.message();
-    } catch (const std::exception& e) {
-        return name + gap + "Exception caught : " + e.what();
-    } catch (...) {
-        return name + gap + "Unknown Exception caught : ";
-    }
 }
 
 } // namespace
