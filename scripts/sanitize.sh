@@ -11,7 +11,7 @@ which="${1:-both}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(engine_tree_test engine_scan_test engine_monitor_test engine_worker_test store_db_records_test)
+  targets=(engine_tree_test engine_scan_test engine_monitor_test engine_worker_test engine_apply_test store_db_records_test)
 fi
 root="$(pwd)"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
