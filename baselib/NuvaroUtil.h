@@ -9,6 +9,7 @@
 
 #include <Poco/DateTime.h>
 #include <Poco/Timespan.h>
+#include <Poco/Timestamp.h>
 #include <Poco/Types.h>
 #include <Poco/UUID.h>
 
@@ -109,6 +110,23 @@ bool getFileCRC(const std::string& path, std::string& crc, long start, long leng
 // the file system fails; the temporary file is then removed and `path` is
 // as it was.
 bool replaceFile(const std::string& path, const std::string& content, std::string& error);
+
+// Copies the regular file `source` over `path` the same way: the bytes go
+// into the temporary file beside `path`, which is flushed to disk, given the
+// modification time `modified` (when not null) and renamed over `path`. So
+// `path` is never missing and never half-written: it holds its old content
+// until the whole new one takes its place. An existing target keeps its
+// permissions; a new file gets the usual ones (0666 narrowed by the umask).
+// Returns false with a reason in `error`, leaving `path` as it was and no
+// temporary file behind, when the source cannot be read (missing, not a
+// regular file, a read error), `path` is a folder, or the file system fails
+// (no space, no permission, ...). `source` is left in place.
+bool replaceFileFrom(const std::string& path, const std::string& source, const Poco::Timestamp* modified,
+                     std::string& error);
+
+// True for a name of the form replaceFile and replaceFileFrom give their
+// temporary files (".NAME.UUID.tmp"): one left behind by a crash is clutter.
+bool isReplacementTemporaryName(const std::string& name);
 
 // --- System ------------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <Poco/Environment.h>
 #include <Poco/LocalDateTime.h>
 #include <Poco/Exception.h>
+#include <Poco/File.h>
 #include <Poco/Path.h>
 #include <Poco/SHA1Engine.h>
 
@@ -14,6 +15,8 @@
 
 #include <fstream>
 #include <type_traits>
+#include <vector>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using CloudSyncTest::TempFolder;
@@ -113,6 +116,92 @@ TEST_F(FileCRCTest, FailuresReturnFalseAndLeaveTheTextAlone) {
         EXPECT_FALSE(Util::getFileCRC(temp.file("a"), unreadable, -1, -1, nullptr));
         EXPECT_EQ(unreadable, "unchanged");
     }
+}
+
+// ---- Replacing a file through a temporary one ----
+
+namespace {
+
+// The names in a folder that look like temporary files of a replacement.
+int temporaryFiles(const TempFolder& folder) {
+    std::vector<std::string> names;
+    Poco::File(folder.path()).list(names);
+    int found = 0;
+    for (const std::string& name : names)
+        if (Util::isReplacementTemporaryName(name))
+            ++found;
+    return found;
+}
+
+} // namespace
+
+TEST(ReplaceFileFrom, CopiesTheSourceOverTheTargetWithItsTime) {
+    TempFolder temp;
+    writeFile(temp.file("source"), "new content");
+    writeFile(temp.file("target"), "old");
+    ::chmod(temp.file("target").c_str(), 0640);
+    const Poco::Timestamp when = Poco::Timestamp::fromEpochTime(1700000000);
+    std::string error;
+
+    ASSERT_TRUE(Util::replaceFileFrom(temp.file("target"), temp.file("source"), &when, error)) << error;
+
+    EXPECT_EQ(TempFolder::read(temp.file("target")), "new content");
+    EXPECT_EQ(TempFolder::read(temp.file("source")), "new content");
+    EXPECT_EQ(Poco::File(temp.file("target")).getLastModified().epochTime(), 1700000000);
+    struct stat info;
+    ASSERT_EQ(::stat(temp.file("target").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(temporaryFiles(temp), 0);
+
+    // A new file gets the usual permissions.
+    const mode_t mask = ::umask(022);
+    ASSERT_TRUE(Util::replaceFileFrom(temp.file("fresh"), temp.file("source"), nullptr, error)) << error;
+    ::umask(mask);
+    ASSERT_EQ(::stat(temp.file("fresh").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+}
+
+TEST(ReplaceFileFrom, FailuresLeaveTheTargetAsItWas) {
+    TempFolder temp;
+    writeFile(temp.file("target"), "old");
+    Poco::File(temp.file("folder")).createDirectories();
+    writeFile(temp.file("source"), "new");
+    struct Case {
+        std::string target;
+        std::string source;
+        const char* reason;
+    } failures[] = {
+        {temp.file("target"), temp.file("missing"), "Cannot read"},
+        {temp.file("target"), temp.file("folder"), "not a file"},
+        {temp.file("folder"), temp.file("source"), "a folder of that name exists"},
+        {temp.file("no/such/folder/target"), temp.file("source"), "Cannot create"},
+    };
+    for (const Case& c : failures) {
+        std::string error;
+        EXPECT_FALSE(Util::replaceFileFrom(c.target, c.source, nullptr, error)) << c.target;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+    EXPECT_EQ(TempFolder::read(temp.file("target")), "old");
+    EXPECT_TRUE(Poco::File(temp.file("folder")).isDirectory());
+    EXPECT_EQ(temporaryFiles(temp), 0);
+}
+
+TEST(ReplaceFileFrom, LongNamesStillGetATemporaryFile) {
+    TempFolder temp;
+    const std::string name(250, 'n');
+    writeFile(temp.file("source"), "content");
+    std::string error;
+    ASSERT_TRUE(Util::replaceFileFrom(temp.file(name), temp.file("source"), nullptr, error)) << error;
+    EXPECT_EQ(TempFolder::read(temp.file(name)), "content");
+}
+
+TEST(ReplaceFileFrom, TemporaryNamesAreRecognised) {
+    EXPECT_TRUE(Util::isReplacementTemporaryName(".a.txt.0f8fad5b-d9cb-469f-a165-70867728950e.tmp"));
+    EXPECT_FALSE(Util::isReplacementTemporaryName("a.txt.0f8fad5b-d9cb-469f-a165-70867728950e.tmp"));
+    EXPECT_FALSE(Util::isReplacementTemporaryName(".a.txt.0f8fad5b-d9cb-469f-a165-70867728950e.tmpx"));
+    EXPECT_FALSE(Util::isReplacementTemporaryName(".a.txt.0f8fad5b-d9cb-469f-a165-7086772895.tmp"));
+    EXPECT_FALSE(Util::isReplacementTemporaryName(".site.tmp"));
+    EXPECT_FALSE(Util::isReplacementTemporaryName("a.tmp.docx"));
 }
 
 TEST(Util, SplitFolderGivesTheLastNameAndItsFolder) {

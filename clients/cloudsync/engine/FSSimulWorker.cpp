@@ -1,6 +1,7 @@
 // FSSimulWorker: the transfer pool (see the header for its contract).
 
 #include "FSSimulWorker.h"
+#include "WorkerHelpers.h"
 
 #include <Poco/Logger.h>
 
@@ -11,11 +12,6 @@ namespace Nuvaro {
 namespace Sync {
 
 namespace {
-
-Poco::Logger& syncLog() {
-    static Poco::Logger& logger = Poco::Logger::get("Sync");
-    return logger;
-}
 
 // The list with every map copied: the slots' connectors read their map on
 // pool threads, so they must not share it with a caller that may change it.

@@ -9,6 +9,7 @@
 #include "ForceDirChangeNotification.h"
 #include "SyncLog.h"
 #include "UIEvent.h"
+#include "WorkerHelpers.h"
 
 #include <Poco/Logger.h>
 
@@ -26,10 +27,6 @@ namespace {
 Poco::Logger& rootLog() {
     static Poco::Logger& logger = Poco::Logger::get("");
     return logger;
-}
-
-void postEvent(int type, const std::string& text, int value) {
-    uiPostEvent(static_cast<uiEventType>(type), text, value);
 }
 
 // A decimal number read from its leading digits (an optional sign first):

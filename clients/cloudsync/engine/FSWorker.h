@@ -374,48 +374,130 @@ public:
 
     // ==== Applying a delta (FSWorker_Apply.cpp) ==============================
 
-    // Merges serverChanges into the folder's store, deletes, creates folders,
-    // places staged files (or conflict copies), saves the store and the
-    // status set and removes the folder's staging tree. False when stopped or
-    // a local step failed (nothing saved then).
+    // Applies serverChanges to the sync folder `folder` (its server path):
+    // loads the folder's records (false, nothing applied, when they do not
+    // load completely), merges the delta into them (false when the merge
+    // fails: an error entry, nothing saved), removes what the server deleted
+    // (doEndSyncDeleteFiles), creates folders, places the staged files or
+    // conflict copies (deepest first), then saves the records and only after
+    // them the status set remoteStatus, clears the error entries, empties
+    // serverChanges and noAccessPaths and removes the folder's staging tree.
+    // True only when everything was placed and saved; false when stopped, a
+    // local step failed, the save failed or an exception was caught: the
+    // stored status set then stays, so the next pass asks for the same
+    // changes again (what was already placed is found identical then). An
+    // accepted empty delta stores remoteStatus as the folder's status set.
     bool doEndSync(const std::string& folder);
-    // Moves the staged copy to localPath, sets its time, optionally adds a
-    // download activity entry; false after a reported failure.
+    // Places the staged copy at localPath without ever leaving it missing or
+    // half-written: copied into a temporary file beside it, given the
+    // record's time, renamed over it; then the staged copy is deleted and,
+    // when addActivity, a download entry added. False after a reported
+    // failure (the old file stays as it was).
     bool copyToFile(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity);
     // True when the local file must not simply be replaced; `identical`
-    // (preset false by the caller) set when it already equals the server's.
+    // (preset false by the caller) set when it already is the server's
+    // (same size and second, or checksum). False, with the file untouched,
+    // when nothing is there or the file is unchanged since the last sync
+    // (same size and second as its stored record, not in the send list) and
+    // may be replaced. A local folder of that name, a dangling link, a name
+    // that exists only in another Unicode form, a missing stored record or a
+    // local edit make it a conflict.
     bool isConflictedFile(FSSyncRecordPtr& record, const std::string& localPath, bool& identical);
     // A record of localChanges has this local full path (or, byParent, this
     // local parent).
     bool inSendList(const std::string& path, bool byParent);
     // Places the staged server copy beside the local file under a conflict
-    // name (older copies of the same device removed); false after a report.
+    // name (NameRules::conflictCopyName), then removes older copies of the
+    // same file from the same device; false after a report.
     bool copyToConflictFile(FSSyncRecordPtr& record, const std::string& localPath);
-    // The folder exists afterwards (created with its parents when missing).
+    // The folder exists afterwards (created with its parents when missing);
+    // false (reported) when it cannot be made, a file is in the way, or the
+    // path lies outside the sync folder.
     bool createFilePathIfNeeded(const std::string& path);
     bool processDirectoryRecord(FSSyncRecordPtr& record, const std::string& localPath);
     // Stores the local file's modification text and checksum in the record,
     // as "checkmodtime" and "checkcrc" ask.
     void updateObjectProps(const std::string& localPath, FSSyncRecordPtr& record);
 
+protected:
+    // ---- Apply step helpers (FSWorker_Apply.cpp); worker thread only ----
+    // What one doEndSync did, for its summary.
+    struct ApplyCounts {
+        int changed = 0;
+        int conflicts = 0;
+        int removed = 0;
+        std::size_t uploaded = 0;
+    };
+    // The local path of the record, syncPath + "/" + its local full path,
+    // when that path lies inside the sync folder (relative, without empty,
+    // "." or ".." components); otherwise logs the refusal and gives false.
+    bool localPathOf(const FSSyncRecord& record, std::string& localPath) const;
+    // Where the download step staged the record's file:
+    // dataPath + "/.cache/" + its local full path.
+    std::string stagedPathOf(const FSSyncRecord& record) const;
+    // Merges serverChanges into the store; false (logged, error entry) when
+    // the merge refused the delta.
+    bool mergeDelta(Nuvaro::DataSync::DataSyncStore& store);
+    // Steps of one record of the sorted delta at `index` of `count`; false
+    // ends doEndSync with false.
+    bool applyRecord(std::size_t index, std::size_t count, ApplyCounts& counts);
+    bool applyFileRecord(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity,
+                         ApplyCounts& counts);
+    // Saves the store, then the status set remoteStatus; clears the error
+    // entries. False (reported) when either write fails.
+    bool saveApplied(const std::string& folder, Nuvaro::DataSync::DataSyncStore& store);
+    // Removes the folder's staging tree (failures are ignored).
+    void removeStagingTree(const std::string& folder);
+    // Deletes the conflict copies of fileName made by `device` in `folder`
+    // (by their NFC names), all but newCopy; failures are ignored.
+    void removeOlderConflictCopies(const std::string& folder, const std::string& fileName, const std::string& device,
+                                   const std::string& newCopy);
+
+public:
     // ==== Deletes (FSWorker_Deletes.cpp) =====================================
 
     // Server-side deletions of serverChanges (sorted deepest first); adds the
     // items removed locally to `removed`.
     void doEndSyncDeleteFiles(int& removed);
     // Removes the local item of a deleted record when nothing of value would
-    // go; true when the record counts as removed.
+    // go: a file only when it is unchanged since its stored record (same
+    // size and second, or checksum) and not in the send list; a folder only
+    // when canDeleteDirectory. True when the record counts as removed. A
+    // kept folder is logged and recorded as a skipped local item.
     bool processRecordDelete(FSSyncRecordPtr& record, const std::string& localPath);
-    // The folder is empty or holds only junk (conflict copies, hidden and
-    // temporary files).
+    // The folder (not a link) is empty or holds only clutter: system files
+    // (".DS_Store", "._" forks, ".directory", "Thumbs.db", "desktop.ini",
+    // ...), editor backups beginning with "~", conflict copies of the whole
+    // form, our own temporary files, and folders holding only such things.
+    // Any other name, hidden ones included, keeps it.
     bool canDeleteDirectory(const std::string& path);
-    // The delete-approval gate; false (UI event 6) when too large a share of
-    // the synced files would change without a matching recent approval.
+    // The delete-approval gate before local changes are sent: counts
+    // `removed` (removals and files emptied to zero bytes; edits, `updated`,
+    // do not count). True when the share of synced files is below
+    // deleteApprovalPct or a matching approval (within 9 of the count, at
+    // most 599 s old) is used up; otherwise UI event 6, and the first time
+    // for this count a warning line and an activity entry telling how to
+    // approve (skipdeleteapproval), and false.
     bool requestForChangesApproved(unsigned removed, unsigned updated);
-    // Deletes on the server every removed record of localChanges; false when
-    // stopped or on an exception.
+    // Deletes on the server every removed record of localChanges (sorted
+    // shallow first), skipping items below a folder it has just deleted;
+    // false when stopped or on an exception.
     bool doDeleteFiles();
 
+protected:
+    // ---- Delete helpers and gate state (FSWorker_Deletes.cpp); worker
+    // ---- thread only ----
+    // canDeleteDirectory's walk: false with `kept` the first entry (a direct
+    // entry of path) that keeps the folder, "" when path is no folder or
+    // cannot be listed in full.
+    bool junkOnlyFolder(const std::string& path, std::string& kept);
+    // The time the gate compares an approval's age with: the real clock
+    // unless a test sets it.
+    std::function<Poco::Timestamp()> approvalClock;
+    // The count the gate last held back and announced; 0 when none.
+    Poco::Int64 heldBackCount = 0;
+
+public:
     // ==== Upload pass (FSWorker_Uploads.cpp) =================================
 
     // Gate, remote deletes, remote folders and uploads of localChanges

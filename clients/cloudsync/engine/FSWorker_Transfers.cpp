@@ -13,6 +13,7 @@
 #include "NuvaroException.h"
 #include "NuvaroUtil.h"
 #include "UIEvent.h"
+#include "WorkerHelpers.h"
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>
@@ -28,30 +29,6 @@ namespace {
 
 const Poco::Int64 CHUNK_SIZE = 10485760;
 const char* const APP_NAME = "sync";
-
-Poco::Logger& syncLog() {
-    static Poco::Logger& logger = Poco::Logger::get("Sync");
-    return logger;
-}
-
-void postEvent(int type, const std::string& text, int value) {
-    uiPostEvent(static_cast<uiEventType>(type), text, value);
-}
-
-// The text of the exception being handled, for a job's error.
-std::string currentExceptionText() {
-    try {
-        throw;
-    } catch (const Poco::Exception& e) {
-        return e.displayText();
-    } catch (const Nuvaro::Exception& e) {
-        return e.message();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown Exception";
-    }
-}
 
 } // namespace
 
@@ -143,7 +120,9 @@ ActiveThreadContext FSWorker::simulImpl(const ActiveThreadContext& ctx) {
         // The job's own boundary: the failure is reported like any other
         // failed transfer, and the pool sees ok false.
         result.ok = false;
-        result.error = currentExceptionText();
+        result.error = exceptionText();
+        if (result.error.empty())
+            result.error = "Unknown Exception";
         syncLog().error(std::string("simulImpl") + " Exception caught : " + result.error + " for " + ctx.localFile);
         if (bodyStarted) {
             try {

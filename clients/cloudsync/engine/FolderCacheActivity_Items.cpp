@@ -25,8 +25,6 @@ namespace Sync {
 
 namespace {
 
-const Poco::Int64 kUnitsPerSecond = 10000000;  // UTC time values: 100 ns units
-
 // Parts of file names that mark system, temporary or conflict files.
 const char* const kJunkNameParts[] = {"nuvaro.db", "Thumbs.db", "thumbs.db",  "desktop.ini", "Desktop.ini",
                                       ".tmp",      ".lnk",      "Conflict_",  "sync.ico",    ".DS_Store"};
@@ -219,12 +217,8 @@ void FolderCacheActivity::processFileEntry(const StorePtr& store, boost::shared_
 
 bool FolderCacheActivity::unchangedSinceRecord(const FSSyncRecord& record, const FSEntry& entry,
                                                const std::string& path) {
-    const Poco::Int64 size = static_cast<Poco::Int64>(entry.size);
-    const Poco::Int64 modified = entry.modified.utcTime();
-    if (record.getSize() != size || record.getModified() / kUnitsPerSecond != modified / kUnitsPerSecond)
-        return false;
-    return AttributeManager::sameFileCRC(m_checkSettings, record.getFileCRC(), record.getFileModTime(), path, size,
-                                         modified);
+    return AttributeManager::sameFileAsRecord(m_checkSettings, record, path, static_cast<Poco::Int64>(entry.size),
+                                              entry.modified.utcTime());
 }
 
 bool FolderCacheActivity::inUse(const std::string& path) {

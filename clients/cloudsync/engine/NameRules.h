@@ -1,9 +1,10 @@
 #pragma once
 
-// Name rules shared by the folder-tree walk and the folder scan: the
-// characters no synchronised name may hold, the extension of a name and the
-// search of a skip pattern in a name. (Unicode normalisation is
-// Nuvaro::Util::toNFC.) Stateless; any thread.
+// Name rules shared by the folder-tree walk, the folder scan and the sync
+// worker: the characters no synchronised name may hold, the extension of a
+// name, the search of a skip pattern in a name, and the names of conflict
+// copies. (Unicode normalisation is Nuvaro::Util::toNFC.) Stateless; any
+// thread.
 
 #include <Poco/RegularExpression.h>
 
@@ -25,6 +26,27 @@ std::string lowerExtension(const std::string& name);
 // from the first byte (Poco's bool match() would require the whole name to
 // match).
 bool matchesAnywhere(const Poco::RegularExpression& pattern, const std::string& name);
+
+// Conflict copies. When a file changed on both sides, the server's version
+// is placed beside the local file under the name
+//     base + "(Conflict_" + device + "_" + stamp + ")" [+ "." + extension]
+// where base and extension split the file name at its last "." (no "." and
+// no extension when the name has none), device is the changing device's
+// name reduced to ASCII letters and digits (possibly empty) and stamp the
+// local time of the copy, "YYYY-MM-DD-hh-mm-ss". For example:
+//     "report.v2.txt", "MyPC", "2024-05-01-13-45-10"
+//         -> "report.v2(Conflict_MyPC_2024-05-01-13-45-10).txt"
+//     "README", "", "2024-05-01-13-45-10"
+//         -> "README(Conflict__2024-05-01-13-45-10)"
+// Users, the folder scan and the overlay status recognise copies by this
+// form, so only a name of the whole form counts as one:
+// "Conflict_Analysis.xlsx" and "a(Conflict_x).txt" do not.
+std::string conflictCopyName(const std::string& fileName, const std::string& device, const std::string& stamp);
+// True when `name` has the whole form above, for any file, device and stamp.
+bool isConflictCopyName(const std::string& name);
+// True when `name` is a copy of the whole form made of `fileName` by
+// `device` (at any time): same base, same device, same extension.
+bool isConflictCopyOf(const std::string& name, const std::string& fileName, const std::string& device);
 
 } // namespace NameRules
 } // namespace Sync

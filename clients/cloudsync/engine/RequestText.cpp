@@ -56,6 +56,20 @@ std::string exceptionLine(const std::string& name, const std::string& gap) {
     return exceptionLine(name, gap, gap);
 }
 
+std::string exceptionText() {
+    try {
+        throw;
+    } catch (const Poco::Exception& e) {
+        return e.displayText();
+    } catch (const Nuvaro::Exception& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return std::string();
+    }
+}
+
 } // namespace RequestText
 } // namespace Sync
 } // namespace Nuvaro

@@ -37,6 +37,10 @@ std::string recordValue(const Nuvaro::Record& record, const std::string& key);
 std::string exceptionLine(const std::string& name, const std::string& pocoGap, const std::string& otherGap);
 // The same with one gap for all three forms.
 std::string exceptionLine(const std::string& name, const std::string& gap);
+// The text of the exception being handled (call it only inside a catch
+// block): Poco's display text, the message of our own exception class,
+// what() of a standard one, "" for anything else.
+std::string exceptionText();
 
 } // namespace RequestText
 } // namespace Sync

@@ -108,6 +108,13 @@ bool AttributeManager::sameFileCRC(RecordList& settings, const std::string& stor
     return false;
 }
 
+bool AttributeManager::sameFileAsRecord(RecordList& settings, const FSSyncRecord& record, const std::string& path,
+                                        Poco::Int64 size, Poco::Int64 modTime) {
+    if (record.getSize() != size || record.getModified() / kUnitsPerSecond != modTime / kUnitsPerSecond)
+        return false;
+    return sameFileCRC(settings, record.getFileCRC(), record.getFileModTime(), path, size, modTime);
+}
+
 Poco::Timestamp AttributeManager::getUTCTimestamp(Poco::Int64 utc) {
     return Poco::Timestamp::fromUtcTime(utc);
 }

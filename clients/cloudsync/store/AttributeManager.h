@@ -17,6 +17,7 @@
 //
 // Stateless: every member is static and may run on any thread.
 
+#include "FSSyncRecord.h"
 #include "nuvarocbfs_XmlParser.h"
 
 #include <Poco/File.h>
@@ -71,6 +72,16 @@ public:
     static bool sameFileCRC(RecordList& settings, const std::string& storedCRC,
                             const std::string& storedModText, const std::string& localPath,
                             Poco::Int64 size, Poco::Int64 modTime);
+
+    // True when the local file at `path`, of `size` bytes and modified at
+    // `modTime` (a UTC time value), is the file `record` describes: the same
+    // size, the same modification time to the whole second (the server
+    // keeps whole seconds, and a placed file takes the record's time), and
+    // sameFileCRC finds it unchanged against the record's stored checksum
+    // and modification text. Size alone never suffices: a same-size edit
+    // made a second or more later is a change.
+    static bool sameFileAsRecord(RecordList& settings, const FSSyncRecord& record, const std::string& path,
+                                 Poco::Int64 size, Poco::Int64 modTime);
 
     static Poco::Timestamp getUTCTimestamp(Poco::Int64 utc);
     // Sortable text of the time in the local time zone (for log lines).

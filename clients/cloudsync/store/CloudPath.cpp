@@ -83,6 +83,19 @@ std::string CloudPath::translateToRemotePath(const std::string& account, const s
     return std::string();
 }
 
+bool CloudPath::isSoundRelativePath(const std::string& path) {
+    if (path.empty() || path[0] == '/' || path.find('\0') != std::string::npos) return false;
+    std::string::size_type start = 0;
+    while (start <= path.size()) {
+        std::string::size_type end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string component = path.substr(start, end - start);
+        if (component.empty() || component == "." || component == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 std::string CloudPath::convertToStdPath(const std::string& path) { return path; }
 
 std::string CloudPath::convertToNativePath(const std::string& path) { return path; }

@@ -68,6 +68,12 @@ public:
                                              const std::string& networkRoot, const std::string& teamRoot,
                                              const std::string& teamAccount, bool noExternal);
 
+    // A local relative path that stays below its root: not empty, no leading
+    // "/", every component non-empty (no doubled or trailing "/"), none "." or
+    // "..", no NUL byte. "My Files/a.txt" passes; "", "/a", "a//b", "a/../b"
+    // do not. Every local path the engine writes or removes passes this first.
+    static bool isSoundRelativePath(const std::string& path);
+
     // The stored and the local form of a path: on this platform both are the
     // path unchanged.
     static std::string convertToStdPath(const std::string& path);

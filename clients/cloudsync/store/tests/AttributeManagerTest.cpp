@@ -187,6 +187,43 @@ TEST(SameFileCRCRules, UnreadableFileCountsUnchangedAndChangesAreTraced) {
     EXPECT_TRUE(capture.contains("File CRC Check Changed... for " + file, "FolderCacheActivity"));
 }
 
+// ---- sameFileAsRecord ----
+
+// A file is the one its record describes only with the same size and the
+// same modification second; a same-size edit made a second later is not.
+TEST(SameFileAsRecord, SizeAndTheWholeSecondOrTheChecksum) {
+    CloudSyncTest::TempFolder tmp;
+    std::string file = tmp.write("a.txt", "0123456789");
+    const Poco::Int64 at = utcValue(2020, 6, 1, 8, 30, 0);
+    Nuvaro::Sync::FSSyncRecord record;
+    record.setSize(10);
+    record.setModified(at);
+    Nuvaro::RecordList off = settingsOf("0", "0");
+    struct Case {
+        const char* what;
+        Poco::Int64 size;
+        Poco::Int64 modified;
+        bool same;
+    } cases[] = {
+        {"same size and time", 10, at, true},
+        {"later within the same second", 10, at + kSecond / 2, true},
+        {"same size a second later", 10, at + kSecond, false},
+        {"same size a second earlier", 10, at - 1, false},
+        {"another size", 11, at, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(AttributeManager::sameFileAsRecord(off, record, file, c.size, c.modified), c.same) << c.what;
+
+    // With the checksum switched on, a stored checksum that differs is a change.
+    Nuvaro::RecordList crc = settingsOf("0", "1");
+    record.setFileCRC("not-the-crc");
+    EXPECT_FALSE(AttributeManager::sameFileAsRecord(crc, record, file, 10, at));
+    std::string real;
+    ASSERT_TRUE(Nuvaro::Util::getFileCRC(file, real, 0, 10, nullptr));
+    record.setFileCRC(real);
+    EXPECT_TRUE(AttributeManager::sameFileAsRecord(crc, record, file, 10, at));
+}
+
 TEST(AdvancedSizeChecks, OnWhenEitherSwitchIsOne) {
     Nuvaro::RecordList both = settingsOf("0", "0"), mod = settingsOf("1", "0"), crc = settingsOf(nullptr, "1");
     Nuvaro::RecordList none;

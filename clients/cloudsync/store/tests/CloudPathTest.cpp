@@ -148,6 +148,21 @@ TEST(CloudPath, RootAndAccountNamesThatAreNotOneComponentAreRefused) {
     }
 }
 
+TEST(CloudPath, SoundRelativePathsStayBelowTheirRoot) {
+    struct Case {
+        std::string path;
+        bool sound;
+    };
+    const Case cases[] = {
+        {"My Files/a.txt", true},     {"My Files/.hidden/a..b", true}, {"a", true},
+        {"", false},                  {"/My Files/a.txt", false},      {"My Files//a.txt", false},
+        {"My Files/a.txt/", false},   {"My Files/../x", false},        {"./a", false},
+        {"a/.", false},               {std::string("a\0b", 3), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.sound, CloudPath::isSoundRelativePath(c.path)) << c.path;
+}
+
 TEST(CloudPath, StoredAndNativeFormsAreTheSamePath) {
     for (const std::string path : {"", "/", "My Files/a b/c.txt", "a\\b"}) {
         EXPECT_EQ(CloudPath::convertToStdPath(path), path);

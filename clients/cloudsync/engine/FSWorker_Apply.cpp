@@ -1,0 +1,486 @@
+// FSWorker: applying a server delta to the sync folder (doEndSync) and what
+// it needs: placing staged downloads (copyToFile), conflict detection and
+// conflict copies, local folders, the record's local properties and the two
+// sort orders of records.
+//
+// The order of one doEndSync, and why:
+//   1. load the folder's records; a load that fails or stops part-way gives
+//      false before anything is touched;
+//   2. merge the delta into them; a refused merge gives false with an error
+//      entry, and nothing is saved;
+//   3. sort deepest first and remove what the server deleted (children
+//      before their folders, so a folder emptied by the deletions can go);
+//   4. create folders and place files, each file either replacing an
+//      unchanged local file, kept as it is when identical, or placed beside
+//      a local edit as a conflict copy;
+//   5. save the records and only then the status set: a crash or a failed
+//      save before that leaves the old status, and the next pass asks for
+//      the same delta (files already placed are then found identical).
+// A local path is written or removed only when it lies inside the sync
+// folder (localPathOf).
+
+#include "FSWorker.h"
+
+#include "AttributeManager.h"
+#include "CloudPath.h"
+#include "DataSyncManager.h"
+#include "FSEntry.h"
+#include "FSUtil.h"
+#include "NameRules.h"
+#include "NuvaroUtil.h"
+#include "WorkerHelpers.h"
+
+#include <Poco/DateTimeFormat.h>
+#include <Poco/DateTimeFormatter.h>
+#include <Poco/File.h>
+#include <Poco/LocalDateTime.h>
+#include <Poco/Path.h>
+#include <Poco/Thread.h>
+
+#include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Nuvaro {
+namespace Sync {
+
+using Nuvaro::DataSync::DataSyncRecordPtr;
+using Nuvaro::DataSync::DataSyncStore;
+
+namespace {
+
+const std::string& localFullPathOf(const DataSyncRecordPtr& record) {
+    static const std::string none;
+    const FSSyncRecord* fs = dynamic_cast<const FSSyncRecord*>(record.get());
+    return fs ? fs->getLocalFullPath() : none;
+}
+
+// Deletes a staged copy that is no longer needed; a missing one is fine.
+void dropStaged(const std::string& staged) {
+    ::unlink(staged.c_str());
+}
+
+// The folder that holds `path` ("/a/b/c.txt" -> "/a/b").
+std::string folderOf(const std::string& path) {
+    std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string nfc(const std::string& name) {
+    std::string normalised;
+    return Nuvaro::Util::toNFC(name, normalised) ? normalised : name;
+}
+
+} // namespace
+
+// ---- Sort orders ----
+
+bool sortDirsByShallowFirst(const DataSyncRecordPtr& a, const DataSyncRecordPtr& b) {
+    // std::string compares as unsigned bytes, a prefix before the longer path.
+    return localFullPathOf(a) < localFullPathOf(b);
+}
+
+bool sortDirsByDeepestFirst(const DataSyncRecordPtr& a, const DataSyncRecordPtr& b) {
+    return localFullPathOf(b) < localFullPathOf(a);
+}
+
+// ---- Paths ----
+
+bool FSWorker::localPathOf(const FSSyncRecord& record, std::string& localPath) const {
+    if (!CloudPath::isSoundRelativePath(record.getLocalFullPath())) {
+        syncLog().error("FS Refusing record outside the sync folder: " + record.getFullPath() + " -> " +
+                          Nuvaro::Util::displayableUtf8(record.getLocalFullPath()));
+        return false;
+    }
+    localPath = syncPath + "/" + record.getLocalFullPath();
+    return true;
+}
+
+std::string FSWorker::stagedPathOf(const FSSyncRecord& record) const {
+    return dataPath + "/.cache/" + record.getLocalFullPath();
+}
+
+// ---- doEndSync ----
+
+bool FSWorker::doEndSync(const std::string& folder) {
+    Poco::Logger& log = syncLog();
+    log.trace(">>>> STEP 4. EndSync " + folder);
+    try {
+        DataSyncStore store;
+        if (!db->getDataStore(folder, hostname, store, stop)) {
+            log.error("EndSync: the records of " + folder + " did not load; nothing of the delta is applied");
+            return false;
+        }
+        ApplyCounts counts;
+        counts.uploaded = uploadedThisPass.size();
+        if (!mergeDelta(store))
+            return false;
+
+        std::sort(serverChanges.begin(), serverChanges.end(), sortDirsByDeepestFirst);
+        doEndSyncDeleteFiles(counts.removed);
+
+        const std::size_t count = serverChanges.size();
+        postEvent(10, "Processing Changes", static_cast<int>(count));
+        for (std::size_t i = 0; i < count; ++i) {
+            if (stop.load())
+                return false;
+            if (!applyRecord(i, count, counts))
+                return false;
+        }
+
+        std::string summary;
+        if (counts.changed > 0)
+            summary += decimal(counts.changed) + " changed ";
+        if (counts.conflicts > 0)
+            summary += decimal(counts.conflicts) + " conflicts ";
+        if (counts.removed > 0)
+            summary += decimal(counts.removed) + " removed ";
+        if (counts.uploaded > 0)
+            summary += decimal(static_cast<Poco::Int64>(counts.uploaded)) + " uploaded ";
+        if (!summary.empty())
+            postEvent(4, summary, 0);
+        if (stop.load())
+            return false;
+
+        if (!saveApplied(folder, store))
+            return false;
+        serverChanges.clear();
+        noAccessPaths.clear();
+        removeStagingTree(folder);
+        postEvent(16, "", 0);
+        return true;
+    } catch (...) {
+        const std::string text = exceptionText();
+        log.error(exceptionLine("doEndSync", ""));
+        reportError(text.empty() ? std::string("EndSync: Unknown Exception ") : "EndSync: Exception " + text, "", "",
+                    FSActivity::TypeError);
+        flags.loggedIn = false;
+        return false;
+    }
+}
+
+bool FSWorker::mergeDelta(DataSyncStore& store) {
+    Nuvaro::DataSync::DataSyncManager manager;
+    Nuvaro::DataSync::RemoteWinsSyncStrategy strategy;
+    Nuvaro::DataSync::DataSyncStats stats;
+    if (manager.applyDeltaRecordSet(store, Nuvaro::DataSync::DataSyncStatusSet(localStatus),
+                                    Nuvaro::DataSync::DataSyncStatusSet(remoteStatus), remotePeer, strategy,
+                                    serverChanges, stats))
+        return true;
+    syncLog().error("Failed to apply DeltaRecord Set, Potential Conflict");
+    addActivityEntry(*db, FSActivity::TypeError, "Failed to apply DeltaRecord Set, potential conflict", "", "");
+    postEvent(16, "", 0);
+    return false;
+}
+
+bool FSWorker::applyRecord(std::size_t index, std::size_t count, ApplyCounts& counts) {
+    FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(serverChanges[index]);
+    if (!record)
+        return true;
+    syncLog().trace("ES: Processing  " + decimal(static_cast<Poco::Int64>(index)) + " " + record->getLocalFullPath());
+    putSyncStatus("Processing: (" + decimal(static_cast<Poco::Int64>(index + 1)) + "/" +
+                  decimal(static_cast<Poco::Int64>(count)) + ") " + record->getName());
+    postEvent(11, "", static_cast<int>(index + 1));
+
+    // Items without a local counterpart, and deletions (done before).
+    if (record->getFlags() == "SKIP" || record->getIsDeleted() == 1)
+        return true;
+    std::string localPath;
+    if (!localPathOf(*record, localPath))
+        return true;
+
+    const std::string serverPath = FSSyncDB::convertToLinuxPath(record->getFullPath());
+    if (record->getType() == FSTypeFolder) {
+        if (uploadedThisPass.erase(serverPath)) {
+            syncLog().debug("Folder Recently Uploaded: Skip Creating local Folder " + record->getLocalFullPath());
+            return true;
+        }
+        return processDirectoryRecord(record, localPath);
+    }
+
+    if (!createFilePathIfNeeded(folderOf(localPath)))
+        return false;
+    if (uploadedThisPass.contains(serverPath)) {
+        // The delta only echoes what this client uploaded in this pass.
+        syncLog().debug("FS Recently Updated: Skip Creating Conflict File " + record->getLocalFullPath());
+        dropStaged(stagedPathOf(*record));
+        updateObjectProps(localPath, record);
+        uploadedThisPass.erase(serverPath);
+        return true;
+    }
+    return applyFileRecord(record, localPath, count - index <= 1999, counts);
+}
+
+bool FSWorker::applyFileRecord(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity,
+                               ApplyCounts& counts) {
+    bool identical = false;
+    const bool conflicted = isConflictedFile(record, localPath, identical);
+    if (conflicted && !identical) {
+        if (!copyToConflictFile(record, localPath))
+            return false;
+        ++counts.conflicts;
+        return true;
+    }
+    Nuvaro::RecordList checks = changeCheckSettings();
+    if (conflicted && !AttributeManager::advancedSizeChecks(checks)) {
+        syncLog().trace("FS : Skipping copy from cache because file already exists in sync folder. " +
+                          record->getLocalFullPath());
+        dropStaged(stagedPathOf(*record));
+        updateObjectProps(localPath, record);
+        return true;
+    }
+    if (!copyToFile(record, localPath, addActivity))
+        return false;
+    updateObjectProps(localPath, record);
+    ++counts.changed;
+    return true;
+}
+
+bool FSWorker::saveApplied(const std::string& folder, DataSyncStore& store) {
+    int written = 0;
+    if (!db->saveDataStore(folder, store, written)) {
+        reportError("EndSync: Failed saving the sync records of " + folder + ", the changes are asked for again",
+                    folder, "", FSActivity::TypeError);
+        return false;
+    }
+    if (!db->setStatusSet(folder, remoteStatus)) {
+        reportError("EndSync: Failed saving the sync status of " + folder + ", the changes are asked for again",
+                    folder, "", FSActivity::TypeError);
+        return false;
+    }
+    db->activityDeleteAllErrors(FSActivity::TypeError);
+    return true;
+}
+
+void FSWorker::removeStagingTree(const std::string& folder) {
+    const std::string relative = CloudPath::translateToLocalPath(setting("profile"), folder, setting("networkfoldername"),
+                                                                 teamFolderName, teamFolderAccount, false);
+    // An empty translation would name the whole staging folder.
+    if (!CloudPath::isSoundRelativePath(relative))
+        return;
+    const std::string path = dataPath + "/.cache/" + relative;
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0)
+        return;
+    if (!greedyRecursiveWipe(path))
+        syncLog().debug("Ignoring Failure Removing Local Cache Path after Sync: " + path);
+}
+
+// ---- Placing files ----
+
+bool FSWorker::copyToFile(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity) {
+    Poco::Logger& log = syncLog();
+    const std::string& relative = record->getLocalFullPath();
+    std::string expected;
+    if (!localPathOf(*record, expected) || expected != localPath) {
+        log.error("FS Refusing to write outside the record's place: " + localPath);
+        return false;
+    }
+    const std::string staged = stagedPathOf(*record);
+    const Poco::Timestamp modified = AttributeManager::getUTCTimestamp(record->getModified());
+    std::string error;
+    if (!Nuvaro::Util::replaceFileFrom(localPath, staged, &modified, error)) {
+        log.error("FS Unknown Exception copying " + relative + " " + error);
+        reportError("Error copying file : " + error, relative, "", FSActivity::TypeError);
+        return false;
+    }
+    Poco::File placed(localPath);
+    AttributeManager::setAttributes(record->getAttribs(), placed);
+    log.trace("FS :copying To " + relative + " OK ");
+
+    Poco::Thread::yield();
+    if (::unlink(staged.c_str()) != 0)
+        log.error("FS Unknown Exception deleting " + staged);
+    Poco::Thread::yield();
+
+    if (addActivity)
+        addActivityEntry(*db, FSActivity::TypeDownload,
+                    record->getName() + " (" + Nuvaro::Util::readableFileSize(record->getSize(), 2) + ")", relative,
+                    record->getFriendlyName());
+    return true;
+}
+
+bool FSWorker::isConflictedFile(FSSyncRecordPtr& record, const std::string& localPath, bool& identical) {
+    Poco::Logger& log = syncLog();
+    const std::string& relative = record->getLocalFullPath();
+    struct stat entry;
+    if (::lstat(localPath.c_str(), &entry) != 0) {
+        // Nothing under these bytes; the same name in another Unicode form
+        // would be a twin the server's file must not be placed beside.
+        if (caseSensitiveFileExists(localPath)) {
+            log.error("Creating Conflict file becos FS File with case conflict found : " + relative);
+            return true;
+        }
+        return false;
+    }
+    if (!caseSensitiveFileExists(localPath)) {
+        log.error("Creating Conflict file becos FS File with case conflict found : " + relative);
+        return true;
+    }
+    struct stat info;
+    if (::stat(localPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        // A folder, a dangling link or a special file holds the name: it
+        // stays, the server's file goes beside it.
+        log.warning("FS File Conflict bcos a local item that is no file holds the name " + relative);
+        return true;
+    }
+    const Poco::Int64 size = static_cast<Poco::Int64>(info.st_size);
+    const Poco::Int64 modified = utcModified(info);
+    Nuvaro::RecordList checks = changeCheckSettings();
+    if (AttributeManager::sameFileAsRecord(checks, *record, localPath, size, modified)) {
+        identical = true;
+        return true;
+    }
+
+    log.debug("FS Check for Conflict : " + relative);
+    FSSyncRecordPtr stored = db->getFSSyncRecord(record->getFullPath());
+    if (!stored || stored->getIsDeleted() == 1) {
+        log.debug("FS File Conflict bcos we couldn't find record for " + relative);
+        return true;
+    }
+    if (!AttributeManager::sameFileAsRecord(checks, *stored, localPath, size, modified)) {
+        log.debug("FS File Conflict bcos File is different " + relative);
+        return true;
+    }
+    if (inSendList(relative, false)) {
+        log.debug("FS File Conflict bcos File is already in our send list " + relative);
+        return true;
+    }
+    if (::access(localPath.c_str(), W_OK) != 0)
+        return true;
+    // The replacement is a rename inside the folder.
+    if (::access(folderOf(localPath).c_str(), W_OK) != 0) {
+        log.warning("FS File Conflict bcos we cannot replace " + relative);
+        return true;
+    }
+    log.debug("FS Update existing file for " + relative);
+    return false;
+}
+
+bool FSWorker::inSendList(const std::string& path, bool byParent) {
+    for (const DataSyncRecordPtr& change : localChanges) {
+        const FSSyncRecord* record = dynamic_cast<const FSSyncRecord*>(change.get());
+        if (record && (byParent ? record->getLocalParent() : record->getLocalFullPath()) == path) {
+            syncLog().debug("FS inSendList : " + path);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FSWorker::copyToConflictFile(FSSyncRecordPtr& record, const std::string& localPath) {
+    Poco::Logger& log = syncLog();
+    try {
+        std::string expected;
+        if (!localPathOf(*record, expected) || expected != localPath) {
+            log.error("FS Refusing to write outside the record's place: " + localPath);
+            return false;
+        }
+        const std::string stamp = Poco::DateTimeFormatter::format(Poco::LocalDateTime(), "%Y-%m-%d-%H-%M-%S");
+        const std::string folder = folderOf(localPath);
+        const std::string fileName = Poco::Path(localPath).getFileName();
+        const std::string device = getValidFriendlyName(record->getFriendlyName());
+        const std::string copyName = NameRules::conflictCopyName(fileName, device, stamp);
+        const std::string copyPath = folder + "/" + copyName;
+
+        // The copy is made first: an older copy goes only once the new one
+        // is in place.
+        const Poco::Timestamp modified = AttributeManager::getUTCTimestamp(record->getModified());
+        std::string error;
+        if (!Nuvaro::Util::replaceFileFrom(copyPath, stagedPathOf(*record), &modified, error)) {
+            log.error("FS Failed creating conflict file " + copyPath + " " + error);
+            reportError("Failed Creating Conflict File: " + error, copyPath, "", FSActivity::TypeError);
+            return false;
+        }
+        dropStaged(stagedPathOf(*record));
+
+        removeOlderConflictCopies(folder, fileName, device, copyName);
+        addActivityEntry(*db, FSActivity::TypeConflict,
+                    "File Conflict found " + record->getLocalFullPath() + " (" +
+                        Nuvaro::Util::readableFileSize(record->getSize(), 2) + ")" + " double-click to resolve conflict",
+                    record->getLocalFullPath(), record->getFriendlyName());
+        return true;
+    } catch (...) {
+        log.error("FS Unknown Exception creating conflict file " + record->getFullPath());
+        reportError("Failed Unknown Exception Creating Conflict File ", record->getFullPath(), "",
+                    FSActivity::TypeError);
+        return false;
+    }
+}
+
+void FSWorker::removeOlderConflictCopies(const std::string& folder, const std::string& fileName,
+                                         const std::string& device, const std::string& newCopy) {
+    try {
+        std::vector<std::string> names;
+        Poco::File(folder).list(names);
+        const std::string nfcFileName = nfc(fileName);
+        for (const std::string& name : names) {
+            if (name == newCopy || !NameRules::isConflictCopyOf(nfc(name), nfcFileName, device))
+                continue;
+            const std::string older = folder + "/" + name;
+            struct stat info;
+            if (::lstat(older.c_str(), &info) == 0 && !S_ISDIR(info.st_mode) && ::unlink(older.c_str()) == 0)
+                syncLog().debug("FS Removed Existing Conflict File: " + older);
+        }
+    } catch (...) {
+        // The new copy is in place; an older one left behind is only clutter.
+    }
+}
+
+// ---- Local folders ----
+
+bool FSWorker::createFilePathIfNeeded(const std::string& path) {
+    Poco::Logger& log = syncLog();
+    const bool belowSyncPath = path.compare(0, syncPath.size() + 1, syncPath + "/") == 0 &&
+                               CloudPath::isSoundRelativePath(path.substr(syncPath.size() + 1));
+    if (path != syncPath && !belowSyncPath) {
+        log.error("FS Refusing path outside the sync folder: " + path);
+        return false;
+    }
+    try {
+        Poco::File folder(path);
+        if (folder.exists() && folder.isDirectory()) {
+            if (!caseSensitiveFileExists(path))
+                log.error("Case Sensitive Path Check Failed " + path);
+            return true;
+        }
+        if (!folder.exists()) {
+            folder.createDirectories();
+            if (folder.exists() && folder.isDirectory())
+                return true;
+        }
+    } catch (...) {
+    }
+    log.error("FS Failed creating directory " + path);
+    reportError("Failed Creating Directory", path, "", FSActivity::TypeError);
+    return false;
+}
+
+bool FSWorker::processDirectoryRecord(FSSyncRecordPtr& record, const std::string& localPath) {
+    if (createFilePathIfNeeded(localPath))
+        return true;
+    reportError("Failed Creating Local Path  : " + record->getLocalFullPath(), record->getFullPath(),
+                record->getFriendlyName(), FSActivity::TypeError);
+    return false;
+}
+
+// ---- Record properties ----
+
+void FSWorker::updateObjectProps(const std::string& localPath, FSSyncRecordPtr& record) {
+    if (setting("checkmodtime") == "1") {
+        try {
+            record->setFileModTime(Poco::DateTimeFormatter::format(Poco::File(localPath).getLastModified(),
+                                                                   Poco::DateTimeFormat::SORTABLE_FORMAT));
+        } catch (...) {
+            // A file that vanished keeps the record as it was.
+        }
+    }
+    if (setting("checkcrc") == "1") {
+        std::string crc;
+        if (Nuvaro::Util::getFileCRC(localPath, crc, 0, static_cast<long>(record->getSize())))
+            record->setFileCRC(crc);
+    }
+}
+
+} // namespace Sync
+} // namespace Nuvaro

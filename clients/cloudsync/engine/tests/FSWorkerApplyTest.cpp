@@ -1,0 +1,559 @@
+// Applying a server delta: placing downloads, conflicts and conflict copies,
+// saving the records and the status set, and the failures that must leave
+// the stored status where it was. Real files, a real sync database, the
+// worker logged in to the test server; steps run on the test's thread.
+
+#include "ApplyFixture.h"
+
+#include "CaseName.h"
+#include "NameRules.h"
+
+#include "wxSQLite3Database.h"
+
+#include <Poco/DateTimeFormatter.h>
+#include <Poco/LocalDateTime.h>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace EngineTest {
+namespace {
+
+using Nuvaro::Sync::FSWorker;
+using Nuvaro::Sync::sortDirsByDeepestFirst;
+using Nuvaro::Sync::sortDirsByShallowFirst;
+namespace NameRules = Nuvaro::Sync::NameRules;
+
+// The conflict copies of "My Files/<rel>" made by "Ann's Phone", by name.
+std::vector<std::string> copiesOf(const std::vector<std::string>& names, const std::string& fileName) {
+    std::vector<std::string> copies;
+    for (const std::string& name : names)
+        if (NameRules::isConflictCopyOf(name, fileName, "AnnsPhone"))
+            copies.push_back(name);
+    return copies;
+}
+
+// No temporary file of a placement stays behind.
+bool noTemporaryFiles(const std::vector<std::string>& names) {
+    for (const std::string& name : names)
+        if (Nuvaro::Util::isReplacementTemporaryName(name))
+            return false;
+    return true;
+}
+
+// ---- Placing the server's file ----
+
+enum class Outcome {
+    Placed,        // the server's file is at the path
+    KeptIdentical, // the local file stays, it already is the server's
+    KeptAsSent,    // the local file stays: this client just uploaded it
+    KeptWithCopy,  // the local item stays, the server's file goes beside it
+};
+
+struct PlacementCase {
+    const char* what;
+    // The local side before the pass (the server sends "server v2", 9
+    // bytes, of "docs/a.txt" at kT1).
+    std::function<void(ApplyTest&)> local;
+    Outcome outcome;
+};
+
+class Placement : public ApplyTest, public ::testing::WithParamInterface<PlacementCase> {};
+
+TEST_P(Placement, DecidesWhatHappensToTheLocalFile) {
+    const PlacementCase& c = GetParam();
+    serverFile("docs/a.txt", "server v2");
+    c.local(*this);
+    const std::string before = exists("docs/a.txt") ? content("docs/a.txt") : "";
+    EventRecorder events({11, 10, 13, 16});
+
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+
+    const std::vector<std::string> copies = copiesOf(names("docs"), "a.txt");
+    switch (c.outcome) {
+    case Outcome::Placed:
+        EXPECT_EQ(content("docs/a.txt"), "server v2");
+        EXPECT_EQ(modifiedSeconds("docs/a.txt"), kT1);
+        EXPECT_TRUE(copies.empty());
+        EXPECT_EQ(eventTexts(events, 4), std::vector<std::string>{"1 changed "});
+        EXPECT_EQ(activities(FSActivity::TypeDownload).size(), 1u);
+        break;
+    case Outcome::KeptIdentical:
+    case Outcome::KeptAsSent:
+        EXPECT_EQ(content("docs/a.txt"), before);
+        EXPECT_TRUE(copies.empty());
+        EXPECT_EQ(eventTexts(events, 4), c.outcome == Outcome::KeptAsSent
+                                             ? std::vector<std::string>{"1 uploaded "}
+                                             : std::vector<std::string>{});
+        EXPECT_FALSE(worker().uploadedThisPass.contains(serverPath("docs/a.txt")));
+        break;
+    case Outcome::KeptWithCopy:
+        if (!before.empty()) {
+            EXPECT_EQ(content("docs/a.txt"), before);
+        }
+        ASSERT_EQ(copies.size(), 1u) << ::testing::PrintToString(names("docs"));
+        EXPECT_EQ(content("docs/" + copies[0]), "server v2");
+        EXPECT_EQ(eventTexts(events, 4), std::vector<std::string>{"1 conflicts "});
+        EXPECT_EQ(activities(FSActivity::TypeConflict).size(), 1u);
+        break;
+    }
+    EXPECT_FALSE(Poco::File(staged("docs/a.txt")).exists());
+    EXPECT_TRUE(noTemporaryFiles(names("docs")));
+    // Saved: the record and, after it, the status set.
+    EXPECT_EQ(storedStatus(), "server:9");
+    FSSyncRecordPtr saved = m_db->getFSSyncRecord(serverPath("docs/a.txt"));
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->getSize(), 9);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Placement,
+    ::testing::Values(
+        PlacementCase{"no local file", [](ApplyTest&) {}, Outcome::Placed},
+        PlacementCase{"unchanged local file is replaced",
+                      [](ApplyTest& t) { t.synced("docs/a.txt", "old one"); }, Outcome::Placed},
+        PlacementCase{"local file already the server's",
+                      [](ApplyTest& t) { t.localFile("docs/a.txt", "server v2", ApplyTest::kT1); },
+                      Outcome::KeptIdentical},
+        // The stored record, the local file and the server's file all have 9
+        // bytes: only the time tells the local edit.
+        PlacementCase{"same size local edit",
+                      [](ApplyTest& t) {
+                          t.synced("docs/a.txt", "server v1");
+                          t.localFile("docs/a.txt", "local v1!", ApplyTest::kT0 + 1);
+                      },
+                      Outcome::KeptWithCopy},
+        PlacementCase{"local edit of another size",
+                      [](ApplyTest& t) {
+                          t.synced("docs/a.txt", "server v1");
+                          t.localFile("docs/a.txt", "my longer edit", ApplyTest::kT0);
+                      },
+                      Outcome::KeptWithCopy},
+        PlacementCase{"local file never synced here",
+                      [](ApplyTest& t) { t.localFile("docs/a.txt", "mine"); }, Outcome::KeptWithCopy},
+        PlacementCase{"unchanged file waiting in the send list",
+                      [](ApplyTest& t) {
+                          t.synced("docs/a.txt", "old one");
+                          t.inSendList("docs/a.txt");
+                      },
+                      Outcome::KeptWithCopy},
+        PlacementCase{"local folder of the file's name",
+                      [](ApplyTest& t) { t.localFile("docs/a.txt/inner.txt", "in the folder"); },
+                      Outcome::KeptWithCopy},
+        PlacementCase{"dangling link of the file's name",
+                      [](ApplyTest& t) {
+                          Poco::File(t.at("docs")).createDirectories();
+                          ASSERT_EQ(::symlink("nowhere", t.at("docs/a.txt").c_str()), 0);
+                      },
+                      Outcome::KeptWithCopy},
+        PlacementCase{"file uploaded in this pass",
+                      [](ApplyTest& t) {
+                          t.localFile("docs/a.txt", "just sent");
+                          t.worker().uploadedThisPass.insert(ApplyTest::serverPath("docs/a.txt"));
+                      },
+                      Outcome::KeptAsSent}),
+    NameByWhat());
+
+TEST_F(ApplyTest, FolderOfTheServerFileNameIsKeptWithItsContent) {
+    serverFile("docs/a.txt", "server v2");
+    localFile("docs/a.txt/inner.txt", "in the folder");
+    CloudSyncTest::LogCapture log({"Sync"});
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+    EXPECT_TRUE(Poco::File(at("docs/a.txt")).isDirectory());
+    EXPECT_EQ(content("docs/a.txt/inner.txt"), "in the folder");
+    EXPECT_TRUE(log.contains("FS File Conflict bcos a local item that is no file holds the name My Files/docs/a.txt"))
+        << log.dump();
+}
+
+// A name that exists only in another Unicode form is a twin: the server's
+// file goes beside it as a conflict copy. A name in another letter case is
+// another file on this system: both stay.
+TEST_F(ApplyTest, UnicodeTwinGetsAConflictCopyCaseTwinStaysApart) {
+    const std::string nfc = "docs/caf\xC3\xA9.txt";   // é composed
+    const std::string nfd = "docs/cafe\xCC\x81.txt";  // e + combining acute
+    localFile(nfd, "decomposed twin");
+    localFile("docs/Report.txt", "upper case");
+    serverFile(nfc, "server cafe");
+    serverFile("docs/report.txt", "server report");
+    CloudSyncTest::LogCapture log({"Sync"});
+
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+
+    EXPECT_EQ(content(nfd), "decomposed twin");
+    EXPECT_FALSE(exists(nfc));
+    std::vector<std::string> copies;
+    for (const std::string& name : names("docs"))
+        if (NameRules::isConflictCopyName(name))
+            copies.push_back(name);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(content("docs/" + copies[0]), "server cafe");
+    EXPECT_TRUE(log.contains("Creating Conflict file becos FS File with case conflict found : My Files/" + nfc))
+        << log.dump();
+    EXPECT_EQ(content("docs/Report.txt"), "upper case");
+    EXPECT_EQ(content("docs/report.txt"), "server report");
+}
+
+// Sets the largest file this process may write, so that a copy fails part
+// way as on a full disk; restores the limit when it goes.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    struct rlimit m_saved;
+    void (*m_oldHandler)(int);
+};
+
+// Placing never deletes the user's file first: when the copy fails (here
+// the disk is "full" after 64 KiB), the old file is still there, whole.
+TEST_F(ApplyTest, FailingCopyLeavesTheOldFile) {
+    synced("docs/a.txt", "old one");
+    serverFile("docs/a.txt", std::string(256 * 1024, 'x'));
+    worker();
+    bool applied = true;
+    {
+        FileSizeLimit full(64 * 1024);
+        applied = worker().doEndSync(kFolder);
+    }
+    EXPECT_FALSE(applied);
+    EXPECT_EQ(content("docs/a.txt"), "old one");
+    EXPECT_TRUE(noTemporaryFiles(names("docs")));
+    EXPECT_EQ(storedStatus(), "server:3");
+    auto errors = activities(FSActivity::TypeError);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors[0]->message.compare(0, 21, "Error copying file : "), 0) << errors[0]->message;
+
+    // With room again the same delta goes through.
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+    EXPECT_EQ(content("docs/a.txt"), std::string(256 * 1024, 'x'));
+    EXPECT_EQ(storedStatus(), "server:9");
+}
+
+// ---- Conflict copies ----
+
+struct CopyNameCase {
+    const char* what;
+    const char* fileName;
+    const char* friendly;
+    // The expected name with "S" for the time stamp.
+    const char* expected;
+};
+
+class ConflictCopyName : public ApplyTest, public ::testing::WithParamInterface<CopyNameCase> {};
+
+TEST_P(ConflictCopyName, IsTheBaseTheDeviceTheTimeAndTheExtension) {
+    const CopyNameCase& c = GetParam();
+    const std::string rel = std::string("docs/") + c.fileName;
+    localFile(rel, "mine");
+    FSSyncRecordPtr theirs = record(rel, 1, 6, kT1, 5, false, c.friendly);
+    write(staged(rel), "theirs", kT1);
+    const std::string before = Poco::DateTimeFormatter::format(Poco::LocalDateTime(), "%Y-%m-%d-%H-%M-%S");
+
+    ASSERT_TRUE(worker().copyToConflictFile(theirs, at(rel)));
+
+    const std::string after = Poco::DateTimeFormatter::format(Poco::LocalDateTime(), "%Y-%m-%d-%H-%M-%S");
+    std::vector<std::string> made;
+    for (const std::string& name : names("docs"))
+        if (name != c.fileName)
+            made.push_back(name);
+    ASSERT_EQ(made.size(), 1u) << ::testing::PrintToString(names("docs"));
+    std::string expected = c.expected;
+    const std::string::size_type at = expected.find('S');
+    const std::string stamp = made[0].substr(at, 19);
+    EXPECT_EQ(made[0], expected.replace(at, 1, stamp));
+    EXPECT_GE(stamp, before);
+    EXPECT_LE(stamp, after);
+    EXPECT_TRUE(NameRules::isConflictCopyName(made[0]));
+    EXPECT_EQ(content("docs/" + made[0]), "theirs");
+    EXPECT_EQ(modifiedSeconds("docs/" + made[0]), kT1);
+    EXPECT_EQ(content(rel), "mine");
+    EXPECT_FALSE(Poco::File(staged(rel)).exists());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ConflictCopyName,
+    ::testing::Values(CopyNameCase{"with extension", "doc.txt", "Ann's Phone", "doc(Conflict_AnnsPhone_S).txt"},
+                      CopyNameCase{"without extension", "README", "Ann's Phone", "README(Conflict_AnnsPhone_S)"},
+                      CopyNameCase{"two dots", "archive.tar.gz", "Ann's Phone", "archive.tar(Conflict_AnnsPhone_S).gz"},
+                      CopyNameCase{"device of non ascii letters", "doc.txt", "\xE6\x9D\xB1\xE4\xBA\xAC",
+                                   "doc(Conflict__S).txt"}),
+    NameByWhat());
+
+// Two conflicts of one file from one device leave one copy; copies of
+// another device or extension, and names that only look alike, stay. The
+// entry tells the user what happened.
+TEST_F(ApplyTest, ConflictCopyReplacesOlderCopiesOfTheSameDeviceOnly) {
+    localFile("docs/doc.txt", "mine");
+    const std::vector<std::string> others = {"Conflict_Analysis.xlsx", "doc(Conflict_AnnsPhone_old).txt",
+                                             "doc(Conflict_AnnsPhone_2020-01-01-00-00-00).md",
+                                             "doc(Conflict_Other_2020-01-01-00-00-00).txt"};
+    for (const std::string& name : others)
+        localFile("docs/" + name, "keep");
+    localFile("docs/doc(Conflict_AnnsPhone_2020-01-01-00-00-00).txt", "older copy");
+    FSSyncRecordPtr theirs = record("docs/doc.txt", 1, 6, kT1);
+    write(staged("docs/doc.txt"), "theirs", kT1);
+    CloudSyncTest::LogCapture log({"Sync"});
+
+    ASSERT_TRUE(worker().copyToConflictFile(theirs, at("docs/doc.txt")));
+
+    const std::vector<std::string> copies = copiesOf(names("docs"), "doc.txt");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_NE(copies[0], "doc(Conflict_AnnsPhone_2020-01-01-00-00-00).txt");
+    EXPECT_EQ(content("docs/" + copies[0]), "theirs");
+    for (const std::string& name : others)
+        EXPECT_EQ(content("docs/" + name), "keep") << name;
+    EXPECT_TRUE(log.contains("FS Removed Existing Conflict File: " + at("docs/doc(Conflict_AnnsPhone_2020-01-01-00-00-00).txt")))
+        << log.dump();
+    auto entries = activities(FSActivity::TypeConflict);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]->message, "File Conflict found My Files/docs/doc.txt (6 bytes) double-click to resolve conflict");
+    EXPECT_EQ(entries[0]->fullPath, "My Files/docs/doc.txt");
+    EXPECT_EQ(entries[0]->friendlyName, "Ann's Phone");
+}
+
+TEST(ConflictCopyNames, OnlyTheWholeFormCounts) {
+    struct Case {
+        const char* name;
+        bool copy;
+    } cases[] = {
+        {"a(Conflict_PC_2024-05-01-13-45-10).txt", true},
+        {"README(Conflict__2024-05-01-13-45-10)", true},
+        {"(Conflict_PC_2024-05-01-13-45-10).bashrc", true},
+        {"Conflict_Analysis.xlsx", false},
+        {"a(Conflict_PC_2024-05-01).txt", false},
+        {"a(Conflict_My PC_2024-05-01-13-45-10).txt", false},
+        {"a(Conflict_PC_2024-05-01-13-45-10).tar.gz", false},
+        {"a(Conflict_PC_2024-05-01-13-45-10)x", false},
+        {"a(Conflict_PC_2024-05-01-13-45-10).", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(NameRules::isConflictCopyName(c.name), c.copy) << c.name;
+    EXPECT_EQ(NameRules::conflictCopyName(".bashrc", "PC", "2024-05-01-13-45-10"),
+              "(Conflict_PC_2024-05-01-13-45-10).bashrc");
+    EXPECT_TRUE(NameRules::isConflictCopyOf("a.b(Conflict_PC_2024-05-01-13-45-10).c", "a.b.c", "PC"));
+    EXPECT_FALSE(NameRules::isConflictCopyOf("a.b(Conflict_PC_2024-05-01-13-45-10).c", "a.b.c", "P"));
+    EXPECT_FALSE(NameRules::isConflictCopyOf("a.b(Conflict_PC_2024-05-01-13-45-10).c", "a.b.d", "PC"));
+}
+
+// ---- doEndSync: saving, failures and the summary ----
+
+TEST_F(ApplyTest, FailedMergeSavesNothingAndKeepsTheError) {
+    serverFile("docs/a.txt", "server v2");
+    // A record without identity makes the merge refuse the whole delta.
+    worker().serverChanges.push_back(FSSyncRecordPtr(new FSSyncRecord()));
+    CloudSyncTest::LogCapture log({"Sync"});
+
+    EXPECT_FALSE(worker().doEndSync(kFolder));
+
+    EXPECT_FALSE(exists("docs/a.txt"));
+    EXPECT_EQ(storedStatus(), "server:3");
+    EXPECT_FALSE(m_db->getFSSyncRecord(serverPath("docs/a.txt")));
+    EXPECT_TRUE(log.contains("Failed to apply DeltaRecord Set, Potential Conflict")) << log.dump();
+    auto errors = activities(FSActivity::TypeError);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]->message, "Failed to apply DeltaRecord Set, potential conflict");
+
+    // The next pass asks again (the status stayed) and applies the delta;
+    // then the error goes.
+    worker().serverChanges.clear();
+    serverFile("docs/a.txt", "server v2");
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+    EXPECT_EQ(content("docs/a.txt"), "server v2");
+    EXPECT_EQ(storedStatus(), "server:9");
+    EXPECT_TRUE(activities(FSActivity::TypeError).empty());
+}
+
+// A save that fails for real (another connection holds the database's write
+// lock past the busy time-out): the files are placed, but neither the
+// records nor the status set move on, so the next call applies the same
+// delta and then saves it.
+TEST_F(ApplyTest, FailedSaveKeepsTheStoredStatusAndTheNextCallAppliesTheSameDelta) {
+    synced("docs/old.txt", "old one");
+    serverFile("docs/a.txt", "server v2");
+    serverFile("docs/old.txt", "the new one");
+    serverDeletion("docs/gone.txt", 1, 4);
+    synced("docs/gone.txt", "gone");
+    worker();
+    lockableDB().setBusyTimeout(20);
+    wxSQLite3Database writer;
+    writer.Open(m_tmp / "data/syncclient.db");
+    writer.Begin(WXSQLITE_TRANSACTION_IMMEDIATE);
+
+    EXPECT_FALSE(worker().doEndSync(kFolder));
+
+    writer.Rollback();
+    writer.Close();
+    EXPECT_EQ(content("docs/a.txt"), "server v2");
+    EXPECT_EQ(content("docs/old.txt"), "the new one");
+    EXPECT_FALSE(exists("docs/gone.txt"));
+    EXPECT_EQ(storedStatus(), "server:3");
+    EXPECT_FALSE(m_db->getFSSyncRecord(serverPath("docs/a.txt")));
+    EXPECT_EQ(m_db->getFSSyncRecord(serverPath("docs/old.txt"))->getSize(), 7);
+
+    EventRecorder events({11, 10, 13, 16});
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+    EXPECT_EQ(storedStatus(), "server:9");
+    EXPECT_EQ(m_db->getFSSyncRecord(serverPath("docs/a.txt"))->getSize(), 9);
+    EXPECT_EQ(m_db->getFSSyncRecord(serverPath("docs/gone.txt"))->getIsDeleted(), 1);
+    // Found in place: nothing copied twice, no conflict.
+    EXPECT_EQ(eventTexts(events, 4), std::vector<std::string>{});
+    EXPECT_TRUE(copiesOf(names("docs"), "a.txt").empty());
+    EXPECT_TRUE(worker().serverChanges.empty());
+}
+
+TEST_F(ApplyTest, RecordsThatDoNotLoadStopTheStepBeforeAnything) {
+    serverFile("docs/a.txt", "server v2");
+    ASSERT_TRUE(m_db->FSSyncRecordAdd(record("docs/b.txt", 1, 1, kT0, 3).get()));
+    // A damaged row of the folder: the load fails as a whole.
+    {
+        wxSQLite3Database raw;
+        raw.Open(m_tmp / "data/syncclient.db");
+        raw.ExecuteUpdate("update OBJECT set OBJID='damaged' where NAME='b.txt';");
+        raw.Close();
+    }
+    EXPECT_FALSE(worker().doEndSync(kFolder));
+    EXPECT_FALSE(exists("docs/a.txt"));
+    EXPECT_EQ(storedStatus(), "server:3");
+}
+
+TEST_F(ApplyTest, StopRequestLeavesTheStatus) {
+    serverFile("docs/a.txt", "server v2");
+    worker().stop = true;
+    EXPECT_FALSE(worker().doEndSync(kFolder));
+    EXPECT_EQ(storedStatus(), "server:3");
+}
+
+// An accepted delta without records still moves the folder to the server's
+// status, so that the same empty delta is not asked for at every pass.
+TEST_F(ApplyTest, EmptyDeltaStoresTheRemoteStatus) {
+    write(staged("leftover.txt"), "stale", kT0);
+    worker().reportError("an earlier failure", "", "", FSActivity::TypeError);
+    worker().noAccessPaths.insert("/EXTERNAL/x");
+    EventRecorder events;
+
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+
+    EXPECT_EQ(storedStatus(), "server:9");
+    EXPECT_TRUE(activities(FSActivity::TypeError).empty());
+    EXPECT_FALSE(Poco::File(dataRoot() + "/.cache/My Files").exists());
+    EXPECT_TRUE(worker().noAccessPaths.empty());
+    // No item events, no summary.
+    std::vector<EventRecorder::Event> expected = {EventRecorder::Event{10, "Processing Changes", 0},
+                                                  EventRecorder::Event{16, "", 0}};
+    EXPECT_EQ(events.events(), expected);
+}
+
+TEST_F(ApplyTest, SummaryCountsEveryKindOfChange) {
+    serverFile("docs/new1.txt", "one");
+    serverFile("docs/new2.txt", "two");
+    localFile("docs/mine.txt", "local edit");
+    serverFile("docs/mine.txt", "server edit");
+    synced("docs/gone.txt", "gone");
+    serverDeletion("docs/gone.txt");
+    worker().uploadedThisPass.insert("/user1/elsewhere.txt");
+    EventRecorder events({10, 11, 13, 16});
+
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+
+    EXPECT_EQ(eventTexts(events, 4), std::vector<std::string>{"2 changed 1 conflicts 1 removed 1 uploaded "});
+}
+
+// New folders and their files: the folders are made, also where a file's
+// parent comes up before the folder's own record (deepest first).
+TEST_F(ApplyTest, NewFoldersAreCreatedWithTheirFiles) {
+    serverFolder("new");
+    serverFolder("new/sub");
+    serverFile("new/sub/deep.txt", "deep");
+    worker().uploadedThisPass.insert(serverPath("made-here"));
+    serverFolder("made-here");
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+    EXPECT_TRUE(Poco::File(at("new/sub")).isDirectory());
+    EXPECT_EQ(content("new/sub/deep.txt"), "deep");
+    // A folder this client created in the pass is not made again.
+    EXPECT_FALSE(exists("made-here"));
+    EXPECT_EQ(worker().uploadedThisPass.size(), 0u);
+}
+
+// A record whose local path would leave the sync folder is refused, whatever
+// the delta or the store holds; the rest of the delta is applied.
+TEST_F(ApplyTest, RecordsOutsideTheSyncFolderAreRefused) {
+    // Staged where such a record's download would lie.
+    FSSyncRecordPtr escaping = serverFile("docs/a.txt", "escaped");
+    escaping->setLocalFullPath("My Files/../../outside.txt");
+    write(dataRoot() + "/outside.txt", "escaped", kT1);
+    FSSyncRecordPtr victim = serverDeletion("victim.txt");
+    victim->setLocalFullPath("My Files/../../victim.txt");
+    write(m_tmp / "victim.txt", "victim", kT0);
+    FSSyncRecordPtr absolute = serverDeletion("absolute.txt");
+    absolute->setLocalFullPath(m_tmp / "victim.txt");
+    serverFile("docs/fine.txt", "fine");
+    CloudSyncTest::LogCapture log({"Sync"});
+
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+
+    EXPECT_FALSE(Poco::File(m_tmp / "outside.txt").exists());
+    EXPECT_TRUE(Poco::File(m_tmp / "victim.txt").exists());
+    EXPECT_EQ(content("docs/fine.txt"), "fine");
+    EXPECT_TRUE(log.contains("FS Refusing record outside the sync folder: /user1/docs/a.txt -> My Files/../../outside.txt"))
+        << log.dump();
+    EXPECT_FALSE(worker().createFilePathIfNeeded(syncRoot() + "/../escape"));
+    EXPECT_FALSE(Poco::File(m_tmp / "escape").exists());
+}
+
+TEST_F(ApplyTest, UpdateObjectPropsStoresTheChecksAskedFor) {
+    m_settings["checkmodtime"] = "1";
+    m_settings["checkcrc"] = "1";
+    localFile("docs/a.txt", "hello", kT1);
+    FSSyncRecordPtr placed = record("docs/a.txt", 1, 5, kT1);
+    worker().updateObjectProps(at("docs/a.txt"), placed);
+    EXPECT_EQ(placed->getFileModTime(), "2023-11-14 23:13:20");
+    std::string crc;
+    ASSERT_TRUE(Nuvaro::Util::getFileCRC(at("docs/a.txt"), crc, 0, 5));
+    EXPECT_EQ(placed->getFileCRC(), crc);
+}
+
+// With a check switched on, a file found identical is replaced by the
+// download all the same (which also sets its time); without, it stays.
+TEST_F(ApplyTest, IdenticalFileIsCopiedOnlyWithAdvancedChecks) {
+    m_settings["checkcrc"] = "1";
+    localFile("docs/a.txt", "server v2", kT1);
+    serverFile("docs/a.txt", "server v2");
+    EventRecorder events({10, 11, 13, 16});
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+    EXPECT_EQ(eventTexts(events, 4), std::vector<std::string>{"1 changed "});
+    EXPECT_FALSE(m_db->getFSSyncRecord(serverPath("docs/a.txt"))->getFileCRC().empty());
+}
+
+TEST(SortOrders, FolderBeforeItsContentOrAfterIt) {
+    auto make = [](const std::string& local) {
+        FSSyncRecordPtr made(new FSSyncRecord());
+        made->setLocalFullPath(local);
+        return Nuvaro::DataSync::DataSyncRecordPtr(made);
+    };
+    auto order = [](std::vector<Nuvaro::DataSync::DataSyncRecordPtr> records, bool deepest) {
+        std::sort(records.begin(), records.end(), deepest ? sortDirsByDeepestFirst : sortDirsByShallowFirst);
+        std::vector<std::string> paths;
+        for (const auto& r : records)
+            paths.push_back(boost::dynamic_pointer_cast<FSSyncRecord>(r)->getLocalFullPath());
+        return paths;
+    };
+    std::vector<Nuvaro::DataSync::DataSyncRecordPtr> records = {make("My Files/b"), make("My Files/a/f.txt"),
+                                                                make("My Files/a")};
+    EXPECT_EQ(order(records, false), (std::vector<std::string>{"My Files/a", "My Files/a/f.txt", "My Files/b"}));
+    EXPECT_EQ(order(records, true), (std::vector<std::string>{"My Files/b", "My Files/a/f.txt", "My Files/a"}));
+}
+
+} // namespace
+} // namespace EngineTest
