@@ -105,11 +105,15 @@ void setupLogging(const std::string& basePath, const std::string& levelName) {
     const std::string path = basePath + "/syncclient.log";
     if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0)
         return;
-    if (!preparePrivateFile(path))
+    try {
+        if (!preparePrivateFile(path))
+            return;
+        file->setProperty("path", path);
+        formatting->setChannel(file);
+        formatting->open();
+    } catch (const Poco::Exception&) {
         return;
-    file->setProperty("path", path);
-    formatting->setChannel(file);
-    formatting->open();
+    }
 
     // Loggers made before this point keep the channel they were made with:
     // give every existing logger the file, and the root logger, from which
@@ -123,8 +127,13 @@ void setupLogging(const std::string& basePath, const std::string& levelName) {
 bool setupSyncDir(const std::string& path, const std::string& /*secondPath*/, bool /*flag*/) {
     Poco::Logger& log = rootLog();
     try {
-        if (Poco::File(path).exists())
-            return true;
+        Poco::File folder(path);
+        if (folder.exists()) {
+            if (folder.isDirectory())
+                return true;
+            log.information("Failed to create sync directory, exiting process " + path);
+            return false;
+        }
     } catch (...) {
         log.information("Failed to check if syncdir exists: " + path);
     }

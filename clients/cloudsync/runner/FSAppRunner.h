@@ -90,13 +90,13 @@ std::string friendlyNameFromHost(const std::string& nodeName);
 // ("fatal" ... "trace"; any other name is trace), and logs
 // "***********CLOUD SYNC CLIENT LOG STARTUP **********". The log file and
 // its archives are readable by their owner only. An existing log file that
-// cannot be written leaves logging as it was.
+// cannot be written (or opened) leaves logging as it was.
 void setupLogging(const std::string& basePath, const std::string& levelName);
 
 // Makes sure the sync folder exists: an existing folder is left as it is; a
 // missing one is created with its parents and restricted to its owner.
-// False (with a log line) when it cannot be created. The second path and the
-// flag are not used.
+// False (with a log line) when it cannot be created, and when something that
+// is not a folder has its name. The second path and the flag are not used.
 bool setupSyncDir(const std::string& path, const std::string& secondPath, bool flag);
 
 class FSAppRunner {

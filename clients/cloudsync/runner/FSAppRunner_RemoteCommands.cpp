@@ -164,16 +164,21 @@ void FSAppRunner::wipeFolder(const std::string& path) {
 }
 
 // ---- The resets ----
+//
+// Both keep the client id the server knows this installation by. One that
+// was never made is not written back empty: an empty id would be kept for
+// good, as getSettings makes a new one only where none is stored.
 
 void FSAppRunner::resetSyncData() {
     rootLog().debug("############ Begin Reset Sync Data");
     if (currentWorker() || !syncDB)
         return;
+    const bool hadClientId = syncDB->doesConfigExist("config", RMC_CLIENT_ID);
     const std::string clientId = config(RMC_CLIENT_ID);
     if (!syncDB->resetSyncData(false))
         return;
     syncDB->clearAllLimitPaths();
-    if (!syncDB->setConfigValue("config", RMC_CLIENT_ID, clientId))
+    if (hadClientId && !syncDB->setConfigValue("config", RMC_CLIENT_ID, clientId))
         return;
     if (!offlineDB->deleteAllJobRecords())
         return;
@@ -189,8 +194,9 @@ void FSAppRunner::resetConfigData() {
     rootLog().debug("############## Begin Reset Config Data");
     if (currentWorker() || !syncDB)
         return;
+    const bool hadClientId = syncDB->doesConfigExist("config", RMC_CLIENT_ID);
     const std::string clientId = config(RMC_CLIENT_ID);
-    if (syncDB->resetConfigData())
+    if (syncDB->resetConfigData() && hadClientId)
         syncDB->setConfigValue("config", RMC_CLIENT_ID, clientId);
 }
 
