@@ -5,6 +5,9 @@
 # and expects both programs to stop cleanly, the client with
 # "Stopping Sync..." and exit code 0.
 # RUN_CHECK_SECONDS (default 120) bounds the wait for the start.
+# CHECK_RUN_FILES=1 also waits (as long again) for the demo's sample files to
+# appear in the demo sync folder before pressing Ctrl-C: a check of the first
+# sync pass itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 limit="${RUN_CHECK_SECONDS:-120}"
@@ -24,6 +27,22 @@ if [ "$started" != 1 ]; then
   cat "$out" >&2
   kill -KILL -- "-$group" 2>/dev/null || true
   exit 1
+fi
+
+if [ "${CHECK_RUN_FILES:-0}" = 1 ]; then
+  synced="build/demo/Vaultpine/My Files"
+  samples="clients/cloudsync/runner/samples/demo-files"
+  arrived=0
+  for _ in $(seq 1 $((limit * 10))); do
+    if diff -r "$samples" "$synced" > /dev/null 2>&1; then arrived=1; break; fi
+    sleep 0.1
+  done
+  if [ "$arrived" != 1 ]; then
+    echo "check-run: the demo files did not appear in $synced within ${limit}s:" >&2
+    cat "$out" >&2
+    kill -KILL -- "-$group" 2>/dev/null || true
+    exit 1
+  fi
 fi
 
 kill -INT -- "-$group"

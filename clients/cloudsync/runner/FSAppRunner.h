@@ -51,9 +51,11 @@
 // getSettings() and the job database and started unless "disablesync" is
 // "1", after the sync worker and before the remote-management worker) and in
 // shutdownLocked (its queued jobs stopped, then shut down and released, after
-// the sync worker). Everything of the job database side (realtime jobs handed
-// to the sync engine, the wipe of job folders, the reset of jobs) works
-// without it.
+// the sync worker). With it come its pointer (guarded as the sync worker's),
+// isOfflineManagerRunning, and getSyncStatus's "Syncing Offline Files" while
+// an idle sync worker meets an active manager. Everything of the job
+// database side (realtime jobs handed to the sync engine, the wipe of job
+// folders, the reset of jobs) works without it.
 
 #include "FOOfflineDB.h"
 #include "FSRMCWorker.h"
@@ -263,7 +265,7 @@ protected:
     // lifecycleMutex for the caller. fromRemoteManagement: tried in short
     // steps, given up (the lock not owned) once remoteStopRequested is set;
     // otherwise simply awaited.
-    std::unique_lock<std::timed_mutex> lockLifecycle(bool fromRemoteManagement);
+    std::unique_lock<std::mutex> lockLifecycle(bool fromRemoteManagement);
 
     // The current sync worker (a copy of the pointer, possibly empty).
     boost::shared_ptr<FSWorker> currentWorker();
@@ -306,7 +308,7 @@ protected:
     boost::shared_ptr<FOOfflineDB> offlineDB;
 
     // ---- Lifecycle: guarded by lifecycleMutex ----
-    std::timed_mutex lifecycleMutex;
+    std::mutex lifecycleMutex;
     std::unique_ptr<FSRMCWorker> rmcWorker;
     // Set by shutdownForExit: startups start nothing.
     bool closing = false;

@@ -9,6 +9,7 @@
 #include <Poco/Logger.h>
 
 #include <chrono>
+#include <thread>
 
 namespace Nuvaro {
 namespace Sync {
@@ -19,9 +20,9 @@ Poco::Logger& rootLog() {
     return Poco::Logger::root();
 }
 
-// How often a remote-management block tries the lifecycle lock while waiting
-// for it.
-const std::chrono::milliseconds kRemoteLockStep(20);
+// The pause between two tries of the lifecycle lock by a remote-management
+// block that waits for it.
+const std::chrono::milliseconds kRemoteLockStep(10);
 
 std::string recordValue(const Nuvaro::Record& record, const std::string& key, bool& present) {
     present = false;
@@ -38,25 +39,26 @@ std::string recordValue(const Nuvaro::Record& record, const std::string& key, bo
 
 // ---- Serialising start and stop ----
 
-std::unique_lock<std::timed_mutex> FSAppRunner::lockLifecycle(bool fromRemoteManagement) {
+std::unique_lock<std::mutex> FSAppRunner::lockLifecycle(bool fromRemoteManagement) {
     if (!fromRemoteManagement)
-        return std::unique_lock<std::timed_mutex>(lifecycleMutex);
-    std::unique_lock<std::timed_mutex> lock(lifecycleMutex, std::defer_lock);
+        return std::unique_lock<std::mutex>(lifecycleMutex);
+    std::unique_lock<std::mutex> lock(lifecycleMutex, std::defer_lock);
     while (!remoteStopRequested.load()) {
-        if (lock.try_lock_for(kRemoteLockStep))
+        if (lock.try_lock())
             return lock;
+        std::this_thread::sleep_for(kRemoteLockStep);
     }
     return lock;
 }
 
 bool FSAppRunner::startup() {
-    std::unique_lock<std::timed_mutex> lock = lockLifecycle(false);
+    std::unique_lock<std::mutex> lock = lockLifecycle(false);
     startupLocked();
     return true;
 }
 
 bool FSAppRunner::shutdown(bool stopRemoteManagement) {
-    std::unique_lock<std::timed_mutex> lock = lockLifecycle(!stopRemoteManagement);
+    std::unique_lock<std::mutex> lock = lockLifecycle(!stopRemoteManagement);
     if (!lock.owns_lock())
         return false;
     shutdownLocked(stopRemoteManagement);
@@ -64,13 +66,13 @@ bool FSAppRunner::shutdown(bool stopRemoteManagement) {
 }
 
 void FSAppRunner::shutdownForExit() {
-    std::unique_lock<std::timed_mutex> lock = lockLifecycle(false);
+    std::unique_lock<std::mutex> lock = lockLifecycle(false);
     closing = true;
     shutdownLocked(true);
 }
 
 void FSAppRunner::setIntervalsForTesting(const Intervals& intervals) {
-    std::unique_lock<std::timed_mutex> lock = lockLifecycle(false);
+    std::unique_lock<std::mutex> lock = lockLifecycle(false);
     this->intervals = intervals;
 }
 

@@ -91,7 +91,7 @@ bool FSAppRunner::processLoginBlockedAndWipe() {
 // The sync worker and the job manager are stopped and released whether or
 // not the worker runs: the resets below do nothing while a worker exists.
 bool FSAppRunner::carryOutBlock(bool wipe, const std::string& name, const std::string& notice) {
-    std::unique_lock<std::timed_mutex> lock = lockLifecycle(true);
+    std::unique_lock<std::mutex> lock = lockLifecycle(true);
     if (!lock.owns_lock()) {
         syncLog().error(name + " not carried out: the remote-management worker is stopping");
         return false;

@@ -128,7 +128,7 @@ Nuvaro::RecordList FSAppRunner::getSettings() {
 }
 
 void FSAppRunner::setSettings(Nuvaro::RecordList& settings) {
-    std::unique_lock<std::timed_mutex> lock = lockLifecycle(false);
+    std::unique_lock<std::mutex> lock = lockLifecycle(false);
     shutdownLocked(true);
     if (!syncDB)
         return;

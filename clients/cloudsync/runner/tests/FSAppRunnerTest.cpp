@@ -53,7 +53,7 @@ TEST_F(RunnerTest, MissingConfigFileIsCreatedAndEveryOptionTakesItsDefault) {
 TEST_F(RunnerTest, UnreadableConfigFileIsNeverReplacedAndConstructionFails) {
     const std::string broken = "<config><syncfolderlocation>/my/own/place</syncfolderlocation><oops";
     m_tmp.write("syncclientconfig.xml", broken);
-    CloudSyncTest::LogCapture log;
+    CloudSyncTest::LogCapture& log = freshLog();
     EXPECT_THROW(makeRunner(), Nuvaro::Exception);
     EXPECT_EQ(CloudSyncTest::TempFolder::read(configFile()), broken);
     EXPECT_TRUE(log.contains("Unable to read syncclientconfig.xml")) << log.dump();
@@ -107,7 +107,7 @@ class ConstructionFailures : public RunnerTest, public ::testing::WithParamInter
 
 TEST_P(ConstructionFailures, AreLoggedAndThrown) {
     GetParam().setup(*this, m_tmp);
-    CloudSyncTest::LogCapture log;
+    CloudSyncTest::LogCapture& log = freshLog();
     EXPECT_THROW(makeRunner(), Nuvaro::Exception);
     EXPECT_TRUE(log.contains(GetParam().logLine)) << log.dump();
 }

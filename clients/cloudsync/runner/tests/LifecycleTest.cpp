@@ -52,7 +52,7 @@ TEST_F(RunnerTest, WithAStoredAccountTheSyncWorkerRunsUntilShutdown) {
 TEST_F(RunnerTest, StartupTwiceLeavesOneOfEachWorkerAndReplacesTheRemoteOne) {
     TestRunner& runner = makeRunner(noPolling());
     storeAccount(runner);
-    CloudSyncTest::LogCapture log;
+    CloudSyncTest::LogCapture& log = freshLog();
     runner.startup();
     runner.startup();
     EXPECT_EQ(countLines(log, "Startup FSRMCWorker Thread"), 2);
@@ -90,7 +90,7 @@ TEST_P(WorkerChoices, FollowTheStoredSettings) {
         FOOfflineJobData job("/EXTERNAL/share", m_tmp / "share", 0, true, GetParam().jobSchedule, "", false, false);
         runner.getOfflineDatabase()->FOAddJobRecord(&job);
     }
-    CloudSyncTest::LogCapture log;
+    CloudSyncTest::LogCapture& log = freshLog();
     runner.startup();
     EXPECT_EQ(bool(runner.currentWorker()), GetParam().syncWorker);
     EXPECT_EQ(runner.isRunning(), GetParam().syncWorker);
@@ -214,7 +214,7 @@ TEST_F(RunnerTest, ServerStatusReportsARefusedLoginAndKeepsTheCacheOtherwise) {
     TestRunner& runner = makeRunner(noPolling());
     storeAccount(runner);
     ASSERT_TRUE(runner.updateServerStatus(false));
-    CloudSyncTest::LogCapture log;
+    CloudSyncTest::LogCapture& log = freshLog();
     server.setAccountBlocked(kUser, true);
     EXPECT_FALSE(runner.updateServerStatus(true));
     EXPECT_TRUE(log.contains("Bad Login")) << log.dump();

@@ -104,7 +104,7 @@ TEST_F(RemoteManagementTest, StatusIsRefreshedAfterMoreThan3600SecondsAndOnlyAft
     EXPECT_EQ(polls(), 2u);
     EXPECT_EQ(statusRequests(), 1u);
 
-    CloudSyncTest::LogCapture log;
+    CloudSyncTest::LogCapture& log = freshLog();
     server.addFault(TestFault::withStatus("/core/getrmccommands", 500));
     now = first + 3601LL * 1000000 + 301LL * 1000000;
     worker->processTick();
@@ -158,7 +158,7 @@ TEST_F(RemoteManagementTest, BlockEndsTheListAndLaterMessagesAreNotShown) {
 
 TEST_F(RemoteManagementTest, OtherCodesAreLoggedAndTheListGoesOn) {
     TestRunner& runner = makeRunner(noPolling());
-    CloudSyncTest::LogCapture log;
+    CloudSyncTest::LogCapture& log = freshLog();
     Nuvaro::RecordList commands{command("10008"), command("12345"),
                                 Nuvaro::Record(new std::map<std::string, std::string>{{"rid", "x"}})};
     Nuvaro::RecordList carriedOut;
@@ -239,8 +239,8 @@ TEST_F(RemoteManagementTest, ResetWritesNoEmptyClientIdWhereThereWasNone) {
 TEST_F(RemoteManagementTest, BlockMeetingAShutdownGivesUpUnacknowledgedWithoutDeadlock) {
     TestRunner& runner = makeRunner();
     storeAccount(runner);
-    CloudSyncTest::LogCapture log;
-    std::unique_lock<std::timed_mutex> busy(runner.lifecycleMutex);
+    CloudSyncTest::LogCapture& log = freshLog();
+    std::unique_lock<std::mutex> busy(runner.lifecycleMutex);
     const std::string rid = server.queueRmcCommand(clientId(), "10002");
     ASSERT_TRUE(waitUntil([&] { return log.contains("++++++++++++ Process LOGIN BLOCK"); })) << log.dump();
 
@@ -325,7 +325,7 @@ TEST_F(WipeTest, RefusesFoldersThatAreNotTheProgramsAndGoesOnWithTheOthers) {
         FOOfflineJobData job("/EXTERNAL/x", dangerous, 0, true, "1h", "", false, false);
         runner.getOfflineDatabase()->FOAddJobRecord(&job);
     }
-    CloudSyncTest::LogCapture log;
+    CloudSyncTest::LogCapture& log = freshLog();
     EXPECT_EQ(runner.remoteWipeTargets(),
               (std::vector<std::string>{syncRoot() + "/My Files", syncRoot() + "/Shared with Me", m_tmp / "netjob"}));
     EXPECT_TRUE(log.contains("Remote Wipe refused for the folder name \"../outside\"")) << log.dump();

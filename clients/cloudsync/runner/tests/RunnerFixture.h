@@ -144,8 +144,17 @@ protected:
         return m_runner->getSyncDatabase()->getConfigValue("config", name, fallback);
     }
 
+    // The log of the test's code from here on (the lines before are dropped).
+    CloudSyncTest::LogCapture& freshLog() {
+        m_log.channel().clear();
+        return m_log;
+    }
+
     CloudSyncTest::TempFolder m_tmp;
     WorkingDirectory m_cwd;
+    // Every runner test captures the log from before its first thread to
+    // after its last: a channel changed while workers log is a data race.
+    CloudSyncTest::LogCapture m_log;
     VaultpineTestServer server;
     std::unique_ptr<TestRunner> m_runner;
 };

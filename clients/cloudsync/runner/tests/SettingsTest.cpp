@@ -190,7 +190,7 @@ TEST_F(RunnerTest, PasswordIsStoredOnlyEncipheredUnderANewSaltAtEverySave) {
 }
 
 TEST_F(RunnerTest, NoClearPasswordInTheDatabaseFileOrTheLog) {
-    CloudSyncTest::LogCapture log;
+    CloudSyncTest::LogCapture& log = freshLog();
     TestRunner& runner = makeRunner();
     storeAccount(runner);
     runner.updateServerStatus(true);
