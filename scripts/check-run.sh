@@ -16,51 +16,46 @@ trap 'rm -f "$out"' EXIT
 
 CLOUDSYNC_DEMO=1 setsid bash scripts/run.sh > "$out" 2>&1 &
 group=$!
-started=0
-for _ in $(seq 1 $((limit * 10))); do
-  if grep -q "Starting Sync..." "$out"; then started=1; break; fi
-  kill -0 "$group" 2>/dev/null || break
-  sleep 0.1
-done
-if [ "$started" != 1 ]; then
-  echo "check-run: the demo did not reach \"Starting Sync...\" within ${limit}s:" >&2
+
+# Ends the check: the reason, what the demo printed, no process left.
+fail() {
+  echo "check-run: $1:" >&2
   cat "$out" >&2
   kill -KILL -- "-$group" 2>/dev/null || true
   exit 1
-fi
-
-if [ "${CHECK_RUN_FILES:-0}" = 1 ]; then
-  synced="build/demo/Vaultpine/My Files"
-  samples="clients/cloudsync/runner/samples/demo-files"
-  arrived=0
-  for _ in $(seq 1 $((limit * 10))); do
-    if diff -r "$samples" "$synced" > /dev/null 2>&1; then arrived=1; break; fi
+}
+# Polls the command every 0.1 s for up to $1 seconds; false when the time
+# ran out or the demo ended first.
+wait_for() {
+  local seconds="$1"
+  shift
+  for _ in $(seq 1 $((seconds * 10))); do
+    "$@" && return 0
+    kill -0 "$group" 2>/dev/null || return 1
     sleep 0.1
   done
-  if [ "$arrived" != 1 ]; then
-    echo "check-run: the demo files did not appear in $synced within ${limit}s:" >&2
-    cat "$out" >&2
-    kill -KILL -- "-$group" 2>/dev/null || true
-    exit 1
-  fi
+  return 1
+}
+running() { kill -0 "$group" 2>/dev/null; }
+stopped() { ! running; }
+
+wait_for "$limit" grep -q "Starting Sync..." "$out" ||
+  fail "the demo did not reach \"Starting Sync...\" within ${limit}s"
+if [ "${CHECK_RUN_FILES:-0}" = 1 ]; then
+  synced="build/demo/Vaultpine/My Files"
+  wait_for "$limit" diff -r clients/cloudsync/runner/samples/demo-files "$synced" > /dev/null 2>&1 ||
+    fail "the demo files did not appear in $synced within ${limit}s"
 fi
 
 kill -INT -- "-$group"
-status=0
 for _ in $(seq 1 300); do
-  kill -0 "$group" 2>/dev/null || break
+  stopped && break
   sleep 0.1
 done
-if kill -0 "$group" 2>/dev/null; then
-  echo "check-run: the demo did not stop within 30s of Ctrl-C:" >&2
-  cat "$out" >&2
-  kill -KILL -- "-$group" 2>/dev/null || true
-  exit 1
-fi
+running && fail "the demo did not stop within 30s of Ctrl-C"
+status=0
 wait "$group" || status=$?
 if [ "$status" != 0 ] || ! grep -q "Stopping Sync..." "$out"; then
-  echo "check-run: the demo did not stop cleanly (exit code $status):" >&2
-  cat "$out" >&2
-  exit 1
+  fail "the demo did not stop cleanly (exit code $status)"
 fi
 echo "check-run: the demo reached \"Starting Sync...\" and stopped cleanly"
