@@ -23,6 +23,11 @@ PrivateFileChannel::PrivateFileChannel() {}
 
 PrivateFileChannel::~PrivateFileChannel() {}
 
+void PrivateFileChannel::open() {
+    preparePrivateFile(path());
+    Poco::FileChannel::open();
+}
+
 void PrivateFileChannel::log(const Poco::Message& msg) {
     Poco::FileChannel::log(msg);
     const Poco::UInt64 now = size();

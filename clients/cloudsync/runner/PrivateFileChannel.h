@@ -26,6 +26,8 @@ class PrivateFileChannel : public Poco::FileChannel {
 public:
     PrivateFileChannel();
 
+    // Makes the file private (preparePrivateFile), then opens it.
+    void open() override;
     void log(const Poco::Message& msg) override;
 
 protected:

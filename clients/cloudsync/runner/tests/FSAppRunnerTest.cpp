@@ -6,6 +6,7 @@
 #include "RunnerFixture.h"
 
 #include "NuvaroException.h"
+#include "PrivateFileChannel.h"
 #include "VariantRow.h"
 
 #include <Poco/AutoPtr.h>
@@ -227,6 +228,22 @@ TEST_F(LoggingTest, ALogPathThatCannotBeOpenedLeavesLoggingAsItWas) {
     Poco::Channel* before = Poco::Logger::root().getChannel();
     Nuvaro::Sync::setupLogging(m_tmp.path(), "trace");
     EXPECT_EQ(Poco::Logger::root().getChannel(), before);
+}
+
+TEST(PrivateFileChannel, ANewFileAfterARotationIsPrivateToo) {
+    CloudSyncTest::TempFolder tmp;
+    const std::string path = tmp / "syncclient.log";
+    Poco::AutoPtr<Nuvaro::Sync::PrivateFileChannel> channel(new Nuvaro::Sync::PrivateFileChannel());
+    channel->setProperty("path", path);
+    channel->setProperty("rotation", "1 K");
+    channel->open();
+    const std::string text(200, 'x');
+    for (int i = 0; i < 12; ++i)
+        channel->log(Poco::Message("test", text, Poco::Message::PRIO_INFORMATION));
+    channel->close();
+    EXPECT_TRUE(Poco::File(path + ".0").exists());
+    EXPECT_EQ(modeOf(path), 0600);
+    EXPECT_EQ(modeOf(path + ".0"), 0600);
 }
 
 TEST(SetupSyncDir, CreatesAMissingFolderPrivateAndRefusesOneBelowAFile) {
