@@ -74,8 +74,9 @@ void NuvaroConnector::acceptLogin(const Reply& reply, const std::string& traceTe
 // integer is refused rather than guessed at.
 bool NuvaroConnector::readLoginMode(int& mode) {
     mode = 0;
-    if (!hasSetting(LOGINMODE_KEY)) return true;
+    // Absent or empty (an account that never used a device code): the password.
     const std::string text = setting(LOGINMODE_KEY);
+    if (text.empty()) return true;
     if (Poco::NumberParser::tryParse(text, mode)) return true;
     rootLog().error("Invalid login mode \"" + text + "\"");
     return false;

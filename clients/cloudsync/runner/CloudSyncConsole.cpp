@@ -1,0 +1,302 @@
+#include "CloudSyncConsole.h"
+
+#include "ConsoleConfig.h"
+#include "JobEntries.h"
+#include "NuvaroException.h"
+#include "NuvaroUtil.h"
+#include "ProductGlobals.h"
+#include "ServerChecks.h"
+#include "nuvarocbfs_Network.h"
+
+#include <Poco/Exception.h>
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+const char* const kConnectionFile = "syncconconfig.xml";
+
+std::string asciiLower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// Creates the folder and its missing parents, each readable by its owner
+// only (the data folder holds the account and the log). Existing folders are
+// left as they are. True when the folder exists afterwards.
+bool createPrivateFolders(const std::string& path) {
+    std::string prefix;
+    std::string::size_type start = 0;
+    while (start <= path.size()) {
+        std::string::size_type end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        prefix = path.substr(0, end);
+        if (!prefix.empty()) {
+            struct stat info;
+            if (::stat(prefix.c_str(), &info) != 0) {
+                if (::mkdir(prefix.c_str(), S_IRWXU) != 0 && errno != EEXIST)
+                    return false;
+                ::chmod(prefix.c_str(), S_IRWXU);
+            }
+        }
+        start = end + 1;
+    }
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string recordValue(const Nuvaro::Record& record, const std::string& key, bool* present = nullptr) {
+    if (present)
+        *present = false;
+    if (!record)
+        return std::string();
+    auto found = record->find(key);
+    if (found == record->end())
+        return std::string();
+    if (present)
+        *present = true;
+    return found->second;
+}
+
+// Clears the stop action when the runner goes out of scope, before the
+// runner itself is destroyed.
+class StopActionScope {
+public:
+    StopActionScope(StopSignalWatcher& stops, FSAppRunner& runner) : stops(stops) {
+        stops.setStopAction([&runner] { runner.shutdownForExit(); });
+    }
+    ~StopActionScope() { stops.clearStopAction(); }
+
+private:
+    StopSignalWatcher& stops;
+};
+
+} // namespace
+
+CloudSyncConsole::CloudSyncConsole(const std::string& resourcePath, std::ostream& console, StopSignalWatcher& stops)
+    : resourcePath(resourcePath), console(console), stops(stops) {}
+
+bool CloudSyncConsole::fail(const std::string& line) {
+    console << line << std::endl;
+    return false;
+}
+
+int CloudSyncConsole::stopped() {
+    console << "Stopping Sync..." << std::endl;
+    return 0;
+}
+
+std::string CloudSyncConsole::connectionValue(const std::string& name) const {
+    return configText(connectionConfig, name);
+}
+
+int CloudSyncConsole::run() {
+    if (!readConnectionConfig() || !readClientConfig())
+        return 1;
+    NuvaroConnector::initSSL(tlsLevel, "VERIFY_STRICT");
+    if (!prepareDataFolder())
+        return 1;
+    if (stops.stopRequested())
+        return stopped();
+
+    std::unique_ptr<FSAppRunner> runner;
+    try {
+        runner.reset(new FSAppRunner(resourcePath, dataFolder, syncFolder, logLevel, false));
+    } catch (const Nuvaro::Exception&) {
+        return 1;
+    }
+    StopActionScope stopAction(stops, *runner);
+    return runWithRunner(*runner);
+}
+
+int CloudSyncConsole::runWithRunner(FSAppRunner& runner) {
+    if (stops.stopRequested())
+        return stopped();
+    if (!firstRunLogin(runner))
+        return 1;
+    if (stops.stopRequested())
+        return stopped();
+    runner.updateServerStatus(true);
+    applySelectiveSync(runner);
+    if (!applyJobEntries(runner))
+        return 1;
+    if (stops.stopRequested())
+        return stopped();
+
+    runner.startup();
+    console << "Starting Sync..." << std::endl;
+    while (!stops.waitForStop(200)) {
+    }
+    return stopped();
+}
+
+// ---- The configuration files ----
+
+bool CloudSyncConsole::readConnectionConfig() {
+    const std::string path = resourcePath + "/" + kConnectionFile;
+    if (!connectionConfig.read(kConnectionFile))
+        return fail("Error: Failed to read syncconconfig.xml ");
+    if (!connectionValue("password").empty() && readableByOthers(kConnectionFile))
+        console << "Warning: syncconconfig.xml holds the account password and other users can read it. "
+                   "Make it private: chmod 600 "
+                << path << std::endl;
+    return true;
+}
+
+bool CloudSyncConsole::readClientConfig() {
+    std::string home;
+    Nuvaro::Util::addEndingSeparator(Nuvaro::Util::getUserHomePath(), home);
+    dataFolder = home + Custom::gStoreData + "/" + "client";
+    syncFolder = home + Custom::gUserData;
+
+    const std::string path = FSAppRunner::getConfigFilePath();
+    Nuvaro::Data::VariantRow row;
+    std::string error;
+    switch (readConfigFile(path, row, error)) {
+    case ConfigFileState::Read:
+        break;
+    case ConfigFileState::Missing:
+        row["syncclientlocation"] = "DEFAULT";
+        row.write(path);
+        break;
+    case ConfigFileState::Unreadable:
+        return fail("Error: Failed to read syncclientconfig.xml " + error);
+    }
+    // Each location: written as "DEFAULT" when absent; a value other than
+    // "" or "DEFAULT" replaces the default folder.
+    auto location = [&](const char* name, std::string& folder) {
+        if (!row.hasField(name)) {
+            row[name] = "DEFAULT";
+            row.write(path);
+        } else if (!configText(row, name).empty() && configText(row, name) != "DEFAULT") {
+            folder = configText(row, name);
+        }
+    };
+    location("syncclientlocation", dataFolder);
+    location("syncfolderlocation", syncFolder);
+    if (row.hasField("loglevel"))
+        logLevel = configText(row, "loglevel");
+    if (row.hasField("ssllevel"))
+        tlsLevel = configText(row, "ssllevel");
+    // "lockmutex" is a setting of other platforms; this program ignores it.
+
+    const std::string proxy = proxyProblem(configText(row, "httpproxyhost"), configText(row, "httpproxyport"));
+    if (!proxy.empty())
+        return fail("Error: Invalid proxy setting in syncclientconfig.xml: " + proxy);
+    return true;
+}
+
+bool CloudSyncConsole::prepareDataFolder() {
+    try {
+        if (createPrivateFolders(dataFolder))
+            return true;
+    } catch (...) {
+    }
+    return fail("Error: Failed to create data directory.. Exiting Application " + dataFolder);
+}
+
+// ---- First run ----
+
+// Runs unless the runner has a server, an account and a password stored (a
+// device-code account has no password stored, so it logs in at every start).
+bool CloudSyncConsole::firstRunLogin(FSAppRunner& runner) {
+    Nuvaro::RecordList settings = runner.getSettings();
+    const Nuvaro::Record map = settings[0];
+    if (!recordValue(map, "url").empty() && !recordValue(map, "profile").empty() &&
+        !recordValue(map, "password").empty())
+        return true;
+
+    const std::string url = connectionValue("url");
+    const std::string urlProblem = serverUrlProblem(url);
+    if (!urlProblem.empty())
+        return fail("Error: Invalid server URL in syncconconfig.xml: " + url + " (" + urlProblem + ")");
+    (*map)["url"] = url;
+    (*map)["profile"] = asciiLower(connectionValue("account"));
+    (*map)["password"] = connectionValue("password");
+    (*map)["disablesync"] = "0";
+
+    const std::string serverName = "Failed to connect to " + Custom::gProductName + " Server. ";
+    NuvaroConnector connector(Nuvaro::RecordList(settings), true, "Cloud Connector");
+    if (!connector.Authenticate(true))
+        return fail(serverName + connector.getLastError());
+
+    Nuvaro::RecordList status;
+    if (!connector.getServerStatus(status, true) || status.empty())
+        return fail("Error: Failed to get server status ");
+    const Nuvaro::Record& record = status[0];
+    const std::string os = recordValue(record, OS_KEY);
+    if (os != NUVARO_CLOUD_VALUE)
+        return fail(serverName + "Not a valid Cloud Server.");
+    (*map)["os"] = os;
+
+    if ((*map)["profile"].find('@') != std::string::npos) {
+        const std::string currentProfile = recordValue(record, "currentprofile");
+        if (currentProfile.empty())
+            return fail("Error: Invalid Username Specified, Login with your email address failed! ");
+        (*map)["profile"] = currentProfile;
+    }
+    if (!checkForSyncPlugin(connector, settings))
+        return fail(serverName + "Verify that the sync app is installed on the server");
+
+    bool present = false;
+    recordValue(record, RMC_LEVEL_KEY, &present);
+    if (present) {
+        (*map)["disablemyfiles"] = "0";
+        const std::string disableMyFiles = recordValue(record, "disablemyfiles", &present);
+        if (present)
+            (*map)["disablemyfiles"] = disableMyFiles;
+        (*map)["networkfoldername"] = "Network Folders";
+        const std::string networkFolderName = recordValue(record, "networkfoldername");
+        if (!networkFolderName.empty())
+            (*map)["networkfoldername"] = networkFolderName;
+    }
+    runner.setSettings(settings);
+    console << "Sync Setup Complete..." << std::endl;
+    return true;
+}
+
+// ---- Selective sync and jobs ----
+
+void CloudSyncConsole::applySelectiveSync(FSAppRunner& runner) {
+    std::vector<std::string> folders = splitLimitFolders(connectionValue("limitfolders"));
+    for (const std::string& folder : folders)
+        console << "Using Selective Sync: " << folder << std::endl;
+    boost::shared_ptr<FSSyncDB> db = runner.getSyncDatabase();
+    db->setConfigValue("APP", "LIMITSYNC", folders.empty() ? "0" : "1");
+    db->clearAllLimitPaths();
+    if (!folders.empty())
+        db->addLimitPaths(folders);
+}
+
+// The realtime jobs are handed to the sync engine again afterwards, so that
+// a job added or changed here counts from this start on.
+bool CloudSyncConsole::applyJobEntries(FSAppRunner& runner) {
+    std::vector<FOOfflineJobData> entries;
+    std::string where;
+    switch (readJobEntries(connectionConfig, entries, where)) {
+    case JobEntryError::None:
+        break;
+    case JobEntryError::BadCount:
+        return fail("ERROR: BAD offline_folder_count : " + where);
+    case JobEntryError::Missing:
+        return fail("ERROR: Missing Offline Folder Entry : " + where);
+    case JobEntryError::BadFieldCount:
+        return fail("ERROR: BAD Number of Params with Offline Folder Entry");
+    case JobEntryError::BadType:
+        return fail("ERROR: BAD Job Type with Offline Folder Entry : " + where);
+    }
+    reconcileJobEntries(*runner.getOfflineDatabase(), entries, console);
+    runner.syncRealtimeJobs();
+    return true;
+}
+
+} // namespace Sync
+} // namespace Nuvaro

@@ -1,0 +1,91 @@
+#pragma once
+
+// CloudSyncConsole: the start-up of the console program, step by step, after
+// the banner. It reads the two configuration files beside the program, sets
+// up TLS, prepares the data folder, constructs the application runner, logs
+// in on the first run and checks the server, refreshes the server status,
+// stores the selective-sync folders, brings the configured jobs into the job
+// database, starts the workers and then waits until a stop signal ends the
+// program in order.
+//
+// Every start-up failure prints one line on the console and ends with exit
+// code 1; a stop signal ends it with exit code 0 (at the next step, or at
+// once while it waits). Console lines, in the order they can appear:
+//   "Warning: syncconconfig.xml holds the account password and other users
+//    can read it. Make it private: chmod 600 <path>"         (goes on)
+//   "Error: Failed to read syncconconfig.xml "
+//   "Error: Failed to read syncclientconfig.xml <reason>"    (never replaced)
+//   "Error: Invalid proxy setting in syncclientconfig.xml: <reason>"
+//   "Error: Failed to create data directory.. Exiting Application <path>"
+//   (runner construction failure: no line, the runner logs the reason)
+//   "Error: Invalid server URL in syncconconfig.xml: <url> (<reason>)"
+//   "Failed to connect to Vaultpine Server. <the server's or network's error>"
+//   "Error: Failed to get server status "
+//   "Failed to connect to Vaultpine Server. Not a valid Cloud Server."
+//   "Error: Invalid Username Specified, Login with your email address failed! "
+//   "Failed to connect to Vaultpine Server. Verify that the sync app is
+//    installed on the server"
+//   "Sync Setup Complete..."
+//   "Using Selective Sync: <folder>"                         (one per folder)
+//   "ERROR: BAD offline_folder_count : <text>"
+//   "ERROR: Missing Offline Folder Entry : offline_folder_<n>"
+//   "ERROR: BAD Number of Params with Offline Folder Entry"
+//   "ERROR: BAD Job Type with Offline Folder Entry : offline_folder_<n>"
+//   "Deleting Offline Folder: ", "Updating Offline Folder: ",
+//   "Adding New Offline Folder: " + local + " <--> " + remote
+//   "Starting Sync..."
+//   "Stopping Sync..."                                       (on a stop signal)
+//
+// Runs on the main thread; the stop signals arrive on the watcher's thread,
+// which shuts the runner down (FSAppRunner::shutdownForExit) while this
+// thread goes on to its next step and returns.
+
+#include "FSAppRunner.h"
+#include "StopSignalWatcher.h"
+#include "VariantRow.h"
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace Nuvaro {
+namespace Sync {
+
+class CloudSyncConsole {
+public:
+    // resourcePath: the executable's folder, already the working directory.
+    CloudSyncConsole(const std::string& resourcePath, std::ostream& console, StopSignalWatcher& stops);
+
+    // Runs the start-up and, once started, waits for a stop signal. Returns
+    // the exit code: 1 after a start-up failure, 0 after a stop.
+    int run();
+
+private:
+    // The steps; each returns false after printing its failure line.
+    bool readConnectionConfig();
+    bool readClientConfig();
+    bool prepareDataFolder();
+    bool firstRunLogin(FSAppRunner& runner);
+    void applySelectiveSync(FSAppRunner& runner);
+    bool applyJobEntries(FSAppRunner& runner);
+    // The part of run() that needs the runner.
+    int runWithRunner(FSAppRunner& runner);
+
+    bool fail(const std::string& line);
+    int stopped();
+    // A value of syncconconfig.xml, "" when absent.
+    std::string connectionValue(const std::string& name) const;
+
+    const std::string resourcePath;
+    std::ostream& console;
+    StopSignalWatcher& stops;
+
+    Nuvaro::Data::VariantRow connectionConfig;
+    std::string dataFolder;
+    std::string syncFolder;
+    std::string logLevel = "trace";
+    std::string tlsLevel = "TLSV1_CLIENT_USE";
+};
+
+} // namespace Sync
+} // namespace Nuvaro

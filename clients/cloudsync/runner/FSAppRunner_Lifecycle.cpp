@@ -1,0 +1,273 @@
+// FSAppRunner: starting and stopping the workers, the server status and the
+// accessors.
+
+#include "FSAppRunner.h"
+
+#include "UIEvent.h"
+#include "nuvarocbfs_Network.h"
+
+#include <Poco/Logger.h>
+
+#include <chrono>
+#include <thread>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+Poco::Logger& rootLog() {
+    return Poco::Logger::root();
+}
+
+// The pause between two tries of the lifecycle lock by a remote-management
+// block that waits for it.
+const std::chrono::milliseconds kRemoteLockStep(10);
+
+std::string recordValue(const Nuvaro::Record& record, const std::string& key, bool& present) {
+    present = false;
+    if (!record)
+        return std::string();
+    auto found = record->find(key);
+    if (found == record->end())
+        return std::string();
+    present = true;
+    return found->second;
+}
+
+} // namespace
+
+// ---- Serialising start and stop ----
+
+std::unique_lock<std::mutex> FSAppRunner::lockLifecycle(bool fromRemoteManagement) {
+    if (!fromRemoteManagement)
+        return std::unique_lock<std::mutex>(lifecycleMutex);
+    std::unique_lock<std::mutex> lock(lifecycleMutex, std::defer_lock);
+    while (!remoteStopRequested.load()) {
+        if (lock.try_lock())
+            return lock;
+        std::this_thread::sleep_for(kRemoteLockStep);
+    }
+    return lock;
+}
+
+bool FSAppRunner::startup() {
+    std::unique_lock<std::mutex> lock = lockLifecycle(false);
+    startupLocked();
+    return true;
+}
+
+bool FSAppRunner::shutdown(bool stopRemoteManagement) {
+    std::unique_lock<std::mutex> lock = lockLifecycle(!stopRemoteManagement);
+    if (!lock.owns_lock())
+        return false;
+    shutdownLocked(stopRemoteManagement);
+    return true;
+}
+
+void FSAppRunner::shutdownForExit() {
+    std::unique_lock<std::mutex> lock = lockLifecycle(false);
+    closing = true;
+    shutdownLocked(true);
+}
+
+void FSAppRunner::setIntervalsForTesting(const Intervals& intervals) {
+    std::unique_lock<std::mutex> lock = lockLifecycle(false);
+    this->intervals = intervals;
+}
+
+// ---- Start-up ----
+
+void FSAppRunner::startupLocked() {
+    shutdownLocked(true);
+    if (closing) {
+        rootLog().information("The program is stopping: no worker is started");
+        return;
+    }
+    Poco::Logger& log = rootLog();
+    const std::string networkFolderName = getNetworkFolderName();
+    const std::string teamFolderName = getTeamFolderName();
+    const std::string teamFolderAccount = getTeamFolderAccount();
+    const bool syncDisabled = config("disablesync", "0") == "1";
+    const bool myFilesDisabled = config("disablemyfiles", "0") == "1";
+    if (myFilesDisabled)
+        log.information("My Files Disabled on Server, Disabling Syncing of My Files");
+    std::vector<boost::shared_ptr<FOOfflineJobData>> jobs;
+    offlineDB->getAllFOJobRecord(jobs);
+    bool realtimeJob = false;
+    for (const boost::shared_ptr<FOOfflineJobData>& job : jobs)
+        realtimeJob = realtimeJob || job->schedule == "realtime";
+
+    // The sync worker.
+    if (syncDisabled) {
+        log.information("Sync has been disabled on client, Not Starting My Files Sync");
+    } else if (myFilesDisabled && !realtimeJob) {
+        log.information("Sync has been disabled on client, No My Files or No Realtime Network Folders");
+    } else {
+        boost::shared_ptr<FSWorker> worker(new FSWorker(syncPath, basePath, syncDB, myFilesDisabled));
+        worker->setIntervalsForTesting(intervals.worker);
+        {
+            std::lock_guard<std::mutex> pointer(workerMutex);
+            syncWorker = worker;
+        }
+        if (!config("url").empty() && !config("profile").empty()) {
+            Nuvaro::RecordList settings = getSettings();
+            worker->startup(settings, quiet, networkFolderName, teamFolderName, teamFolderAccount);
+        }
+    }
+
+    // The job manager goes here: unless syncDisabled, it is created with
+    // getSettings() and offlineDB and started.
+    if (syncDisabled)
+        log.information("Sync has been disabled on client, Not Starting Offline Jobs");
+
+    // The remote-management worker, whatever the settings say.
+    if (!rmcWorker) {
+        rmcWorker.reset(new FSRMCWorker(this, intervals.remote));
+        rmcWorker->startup();
+    }
+}
+
+// ---- Shutdown ----
+
+void FSAppRunner::shutdownLocked(bool stopRemoteManagement) {
+    boost::shared_ptr<FSWorker> worker = currentWorker();
+    if (worker) {
+        worker->shutdown();
+        std::lock_guard<std::mutex> pointer(workerMutex);
+        syncWorker.reset();
+    }
+    worker.reset();
+
+    // The job manager stops here, after the sync worker: its queued jobs are
+    // stopped, then it is shut down and released.
+
+    // The flag is up exactly while the remote-management thread is joined:
+    // a block handler of that thread waiting for lifecycleMutex gives up.
+    if (stopRemoteManagement && rmcWorker) {
+        remoteStopRequested = true;
+        rmcWorker->shutdown();
+        rmcWorker.reset();
+        remoteStopRequested = false;
+    }
+}
+
+// ---- Server status ----
+
+bool FSAppRunner::updateServerStatus(bool persist) {
+    NuvaroConnector connector(getSettings(), true, "Cloud Connector");
+    Poco::Logger& log = rootLog();
+    log.trace("Getting Server Status");
+    if (!connector.Authenticate(true)) {
+        if (connector.is2FARequired()) {
+            log.error("is2FA Required");
+            return false;
+        }
+        if (connector.isBadLogin()) {
+            log.error("Bad Login");
+            return false;
+        }
+        if (connector.isDevAuthCodeRequired() || connector.isDevAuthInvalidCode()) {
+            log.error("Invalid Auth Code Required");
+            return false;
+        }
+        if (connector.isDevAuthSessionTimeout()) {
+            log.error("Device Auth Code Session Timeout");
+            uiPostEvent(static_cast<uiEventType>(8), "", 0);
+        }
+        return true;
+    }
+    log.trace("Authentication OK");
+    Nuvaro::RecordList status;
+    if (!connector.getServerStatus(status, true) || status.empty())
+        return true;
+    {
+        Poco::Mutex::ScopedLock lock(serverStatusMutex);
+        serverStatus = status;
+        uiPostEvent(static_cast<uiEventType>(16), "", 0);
+    }
+    if (!persist || !syncDB)
+        return true;
+
+    const Nuvaro::Record& first = status[0];
+    for (const char* key : {"disablemyfiles", "uploadrestrictions", "disabledotdot"}) {
+        bool present = false;
+        const std::string value = recordValue(first, key, present);
+        if (present)
+            syncDB->setConfigValue("config", key, value);
+    }
+    for (const char* key : {"networkfoldername", "teamfoldername", "teamfolderaccount"}) {
+        bool present = false;
+        const std::string value = recordValue(first, key, present);
+        if (present && !value.empty())
+            syncDB->setConfigValue("config", key, value);
+    }
+    return true;
+}
+
+Nuvaro::RecordList FSAppRunner::getServerStatus() {
+    Poco::Mutex::ScopedLock lock(serverStatusMutex);
+    return serverStatus;
+}
+
+// ---- Accessors ----
+
+boost::shared_ptr<FSWorker> FSAppRunner::currentWorker() {
+    std::lock_guard<std::mutex> pointer(workerMutex);
+    return syncWorker;
+}
+
+std::string FSAppRunner::getServerURL() {
+    if (!syncDB)
+        return std::string();
+    Nuvaro::RecordList settings = getSettings();
+    auto found = settings[0]->find("url");
+    return found == settings[0]->end() ? std::string() : found->second;
+}
+
+std::string FSAppRunner::getNetworkFolderName() {
+    return config("networkfoldername", "Network Folders");
+}
+
+std::string FSAppRunner::getTeamFolderName() {
+    return config("teamfoldername", "Team Folders");
+}
+
+std::string FSAppRunner::getTeamFolderAccount() {
+    return config("teamfolderaccount", "");
+}
+
+void FSAppRunner::setBackupPath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(backupPathMutex);
+    backupPath = path;
+}
+
+std::string FSAppRunner::getBackupPath() {
+    std::lock_guard<std::mutex> lock(backupPathMutex);
+    return backupPath;
+}
+
+bool FSAppRunner::isRunning() {
+    boost::shared_ptr<FSWorker> worker = currentWorker();
+    return worker && worker->isRunning();
+}
+
+std::string FSAppRunner::getSyncStatus() {
+    boost::shared_ptr<FSWorker> worker = currentWorker();
+    return worker ? worker->getSyncStatus() : "Idle";
+}
+
+void FSAppRunner::checkForFSChanges() {
+    boost::shared_ptr<FSWorker> worker = currentWorker();
+    if (worker)
+        worker->checkForFSChanges();
+}
+
+void FSAppRunner::fileChanged() {
+    boost::shared_ptr<FSWorker> worker = currentWorker();
+    if (worker)
+        worker->fileChanged();
+}
+
+} // namespace Sync
+} // namespace Nuvaro

@@ -1,0 +1,73 @@
+// What a remote wipe may remove: plain folder names, and job folders that are
+// not the whole disk, the home folder or a folder holding the program's own.
+
+#include "WipeGuard.h"
+
+#include "TempFolder.h"
+
+#include <Poco/File.h>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+using Nuvaro::Sync::isSingleFolderName;
+using Nuvaro::Sync::normalizedAbsolutePath;
+using Nuvaro::Sync::wipeRefusal;
+
+TEST(WipeGuard, NormalisesAbsolutePathsByText) {
+    EXPECT_EQ(normalizedAbsolutePath("/a//b/../c/"), "/a/c");
+    EXPECT_EQ(normalizedAbsolutePath("/a/./b"), "/a/b");
+    EXPECT_EQ(normalizedAbsolutePath("/.."), "/");
+    EXPECT_EQ(normalizedAbsolutePath("/"), "/");
+    EXPECT_EQ(normalizedAbsolutePath("a/b"), "");
+    EXPECT_EQ(normalizedAbsolutePath(""), "");
+}
+
+TEST(WipeGuard, PlainFolderNames) {
+    for (const char* good : {"Network Folders", "Team Folders", ".hidden", "a..b"})
+        EXPECT_TRUE(isSingleFolderName(good)) << good;
+    for (const char* bad : {"", ".", "..", "../x", "a/b", "/"})
+        EXPECT_FALSE(isSingleFolderName(bad)) << bad;
+}
+
+struct RefusalCase {
+    std::string folder;
+    bool refused;
+};
+
+TEST(WipeGuard, RefusesTheDiskTheHomeAndHoldersOfTheProgramsFolders) {
+    const std::vector<std::string> own{"/home/ann/Vaultpine", "/srv/data/client"};
+    const std::string home = "/home/ann";
+    for (const RefusalCase& c : std::vector<RefusalCase>{{"/", true},
+                                                         {"/..", true},
+                                                         {"/home", true},
+                                                         {"/home/ann", true},
+                                                         {"/home/ann/", true},
+                                                         {"/home/./ann", true},
+                                                         {"/home/ann/Vaultpine", true},
+                                                         {"/srv", true},
+                                                         {"/srv/data", true},
+                                                         {"/srv/data/client", true},
+                                                         {"relative", true},
+                                                         {"", true},
+                                                         {"/home/ann/Shared Drive", false},
+                                                         {"/home/ann/Vaultpine/Network Folders/x", false},
+                                                         {"/home/ann/Vaultpine2", false},
+                                                         {"/srv/data/clients", false},
+                                                         {"/srv/data/client/../other", false}})
+        EXPECT_EQ(!wipeRefusal(c.folder, own, home).empty(), c.refused) << c.folder;
+}
+
+TEST(WipeGuard, LinksAreResolvedWhereTheyExist) {
+    CloudSyncTest::TempFolder tmp;
+    Poco::File(tmp / "real/data").createDirectories();
+    ASSERT_EQ(::symlink((tmp / "real").c_str(), (tmp / "alias").c_str()), 0);
+    EXPECT_NE(wipeRefusal(tmp / "alias", {tmp / "real/data"}, "/nonexistent-home"), "");
+    EXPECT_NE(wipeRefusal(tmp / "real", {tmp / "alias/data"}, "/nonexistent-home"), "");
+    EXPECT_EQ(wipeRefusal(tmp / "real/data/sub", {tmp / "alias/data"}, "/nonexistent-home"), "");
+}
+
+} // namespace
