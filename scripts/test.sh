@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test with ctest
 # (extra arguments go to that ctest), then checks the README's run command
-# (scripts/check-run.sh: its demo reaches "Starting Sync..." and stops on
-# Ctrl-C), then runs each fuzz target for a few seconds on its seed corpus in
-# a clang + ASan/UBSan build of its own.
+# (scripts/check-run.sh: its demo reaches "Starting Sync...", its sample
+# files appear in the demo sync folder, and it stops on Ctrl-C), then runs
+# each fuzz target for a few seconds on its seed corpus in a clang +
+# ASan/UBSan build of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
