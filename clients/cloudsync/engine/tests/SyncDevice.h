@@ -56,6 +56,47 @@ public:
     using FSWorker::syncFolders;
 };
 
+// Every item below `folder`: relative path -> content ("<folder>" for
+// folders).
+inline void collectTree(const std::string& folder, const std::string& prefix,
+                        std::map<std::string, std::string>& items) {
+    std::vector<std::string> names;
+    Poco::File(folder).list(names);
+    for (const std::string& name : names) {
+        const std::string full = folder + "/" + name;
+        if (Poco::File(full).isDirectory()) {
+            items[prefix + name] = "<folder>";
+            collectTree(full, prefix + name + "/", items);
+        } else {
+            items[prefix + name] = CloudSyncTest::TempFolder::read(full);
+        }
+    }
+}
+inline std::map<std::string, std::string> folderTree(const std::string& folder) {
+    std::map<std::string, std::string> items;
+    collectTree(folder, "", items);
+    return items;
+}
+
+// The same for the server's files below `folder` of the user's account.
+inline void collectServerTree(const VaultpineTestServer& server, const std::string& user, const std::string& folder,
+                              const std::string& prefix, std::map<std::string, std::string>& items) {
+    for (const auto& item : server.children(user, folder)) {
+        if (item.type == 0) {
+            items[prefix + item.name] = "<folder>";
+            collectServerTree(server, user, folder + "/" + item.name, prefix + item.name + "/", items);
+        } else {
+            items[prefix + item.name] = server.fileContent(user, folder + "/" + item.name).value_or("?");
+        }
+    }
+}
+inline std::map<std::string, std::string> serverTree(const VaultpineTestServer& server, const std::string& user,
+                                                     const std::string& folder) {
+    std::map<std::string, std::string> items;
+    collectServerTree(server, user, folder, "", items);
+    return items;
+}
+
 class SyncDevice {
 public:
     static constexpr const char* kUser = "user1";
@@ -163,11 +204,7 @@ public:
 
     // Every item below "My Files": relative path -> content ("<folder>" for
     // folders), conflict copies included.
-    std::map<std::string, std::string> tree() const {
-        std::map<std::string, std::string> items;
-        collect(syncRoot() + "/My Files", "", items);
-        return items;
-    }
+    std::map<std::string, std::string> tree() const { return folderTree(syncRoot() + "/My Files"); }
 
     std::map<std::string, std::string> settings;
 
@@ -181,20 +218,6 @@ private:
     Nuvaro::RecordList settingsList() const {
         return Nuvaro::RecordList{Nuvaro::Record(new std::map<std::string, std::string>(settings))};
     }
-    static void collect(const std::string& folder, const std::string& prefix,
-                        std::map<std::string, std::string>& items) {
-        std::vector<std::string> names;
-        Poco::File(folder).list(names);
-        for (const std::string& name : names) {
-            const std::string full = folder + "/" + name;
-            if (Poco::File(full).isDirectory()) {
-                items[prefix + name] = "<folder>";
-                collect(full, prefix + name + "/", items);
-            } else {
-                items[prefix + name] = CloudSyncTest::TempFolder::read(full);
-            }
-        }
-    }
 
     std::string m_root;
     boost::shared_ptr<Nuvaro::Sync::FSSyncDB> m_db;
@@ -202,15 +225,20 @@ private:
     std::unique_ptr<PassWorker> m_worker;
 };
 
+// Starts the server with the account of the devices' user.
+inline void startWithTheUsersAccount(VaultpineTestServer& server) {
+    server.start();
+    TestAccount account;
+    account.userId = SyncDevice::kUser;
+    account.password = SyncDevice::kPassword;
+    server.addAccount(account);
+}
+
 // A test with the test server (one account) and one device of its user.
 class OneDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        server.start();
-        TestAccount account;
-        account.userId = SyncDevice::kUser;
-        account.password = SyncDevice::kPassword;
-        server.addAccount(account);
+        startWithTheUsersAccount(server);
         device.reset(new SyncDevice(m_tmp / "laptop", server.baseUrl(), "laptop"));
         ASSERT_TRUE(device->databaseOpened());
     }

@@ -31,11 +31,7 @@ public:
     static constexpr const char* kUser = SyncDevice::kUser;
 
     void SetUp() override {
-        server.start();
-        TestAccount account;
-        account.userId = kUser;
-        account.password = SyncDevice::kPassword;
-        server.addAccount(account);
+        startWithTheUsersAccount(server);
         server.setApiPeer("web", "Colleague");
         laptopDevice.reset(new SyncDevice(m_tmp / "laptop", server.baseUrl(), "laptop"));
         phoneDevice.reset(new SyncDevice(m_tmp / "phone", server.baseUrl(), "phone"));
@@ -70,11 +66,7 @@ public:
 
     // The server's files below "/user1": relative path -> content
     // ("<folder>" for folders), as SyncDevice::tree lists a device's.
-    std::map<std::string, std::string> serverTree() {
-        std::map<std::string, std::string> items;
-        collectServer("/user1", "", items);
-        return items;
-    }
+    std::map<std::string, std::string> serverTree() { return EngineTest::serverTree(server, kUser, "/user1"); }
 
     // Both devices and the server hold the same tree.
     void expectConverged() {
@@ -87,18 +79,6 @@ public:
     VaultpineTestServer server;
 
 private:
-    void collectServer(const std::string& folder, const std::string& prefix,
-                       std::map<std::string, std::string>& items) {
-        for (const auto& item : server.children(kUser, folder)) {
-            if (item.type == 0) {
-                items[prefix + item.name] = "<folder>";
-                collectServer(folder + "/" + item.name, prefix + item.name + "/", items);
-            } else {
-                items[prefix + item.name] = server.fileContent(kUser, folder + "/" + item.name).value_or("?");
-            }
-        }
-    }
-
     std::unique_ptr<SyncDevice> laptopDevice;
     std::unique_ptr<SyncDevice> phoneDevice;
 };

@@ -23,6 +23,7 @@
 namespace RunnerTest {
 namespace {
 
+using CloudSyncTest::ChildProcess;
 using Nuvaro::Sync::FOOfflineJobData;
 using Nuvaro::Sync::TestServer::TestAccount;
 using Nuvaro::Sync::TestServer::TestFault;
