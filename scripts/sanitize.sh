@@ -13,7 +13,8 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(engine_tree_test engine_scan_test engine_monitor_test engine_worker_test engine_server_steps_test
-    engine_transfer_test engine_apply_test store_db_records_test runner_test runner_program_test)
+    engine_transfer_test engine_apply_test engine_pass_test engine_e2e_test engine_kill_test store_db_records_test
+    runner_test runner_program_test)
 fi
 root="$(pwd)"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
