@@ -9,6 +9,14 @@ namespace {
 const std::string META_ELEMENT = "meta";
 }
 
+RecordList copyRecordList(const RecordList& records) {
+    RecordList copy;
+    copy.reserve(records.size());
+    for (const Record& map : records)
+        copy.push_back(map ? Record(new std::map<std::string, std::string>(*map)) : Record());
+    return copy;
+}
+
 NuvaroXmlHandler::NuvaroXmlHandler() = default;
 
 NuvaroXmlHandler::NuvaroXmlHandler(const std::string& recordName) : m_recordName(recordName) {}

@@ -42,9 +42,7 @@ int leadingNumber(const std::string& text) {
 // A private copy of every settings map of the list (null entries stay null):
 // the runner may change its maps while the worker runs.
 Nuvaro::RecordList copySettings(const Nuvaro::RecordList& given) {
-    Nuvaro::RecordList copy;
-    for (const Nuvaro::Record& map : given)
-        copy.push_back(map ? Nuvaro::Record(new std::map<std::string, std::string>(*map)) : Nuvaro::Record());
+    Nuvaro::RecordList copy = Nuvaro::copyRecordList(given);
     if (copy.empty() || !copy[0]) {
         Nuvaro::Record empty(new std::map<std::string, std::string>());
         if (copy.empty())

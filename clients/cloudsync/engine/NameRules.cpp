@@ -1,5 +1,7 @@
 #include "NameRules.h"
 
+#include <algorithm>
+
 namespace Nuvaro {
 namespace Sync {
 namespace NameRules {
@@ -24,6 +26,17 @@ std::string lowerExtension(const std::string& name) {
 bool matchesAnywhere(const Poco::RegularExpression& pattern, const std::string& name) {
     Poco::RegularExpression::Match match;
     return pattern.match(name, 0, match) >= 1;
+}
+
+bool hasInvalidChars(const std::string& name) {
+    // Printable ASCII holds no such character; only other names need the
+    // Unicode tables.
+    bool printableAscii = std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (printableAscii)
+        return false;
+    static const Poco::RegularExpression pattern(
+        "[^\\PC\\s]", Poco::RegularExpression::RE_CASELESS | Poco::RegularExpression::RE_UTF8, true);
+    return matchesAnywhere(pattern, name);
 }
 
 } // namespace NameRules

@@ -1,9 +1,10 @@
 #pragma once
 
-// Name rules shared by the folder-tree walk and the folder scan: the
-// characters no synchronised name may hold, the extension of a name and the
-// search of a skip pattern in a name. (Unicode normalisation is
-// Nuvaro::Util::toNFC.) Stateless; any thread.
+// Name rules shared by the folder-tree walk, the folder scan and the jobs'
+// change scan: the characters no synchronised name may hold, the extension
+// of a name, the search of a skip pattern in a name and the Unicode "Other"
+// characters. (Unicode normalisation is Nuvaro::Util::toNFC.) Stateless; any
+// thread.
 
 #include <Poco/RegularExpression.h>
 
@@ -25,6 +26,11 @@ std::string lowerExtension(const std::string& name);
 // from the first byte (Poco's bool match() would require the whole name to
 // match).
 bool matchesAnywhere(const Poco::RegularExpression& pattern, const std::string& name);
+
+// True when the name holds a character of the Unicode category "Other"
+// (control, format, unassigned, private use, surrogate) that is not white
+// space: the pattern "[^\PC\s]", case-insensitive, UTF-8.
+bool hasInvalidChars(const std::string& name);
 
 } // namespace NameRules
 } // namespace Sync
