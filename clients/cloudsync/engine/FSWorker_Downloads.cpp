@@ -63,25 +63,6 @@ void postEvent(int type, const std::string& text, int value) {
     uiPostEvent(static_cast<uiEventType>(type), text, value);
 }
 
-// A path relative to the sync root that stays below it: not empty, no
-// leading "/", every "/"-separated component non-empty and neither "." nor
-// "..", no NUL byte.
-bool staysBelowRoot(const std::string& path) {
-    if (path.empty() || path.front() == '/' || path.find('\0') != std::string::npos)
-        return false;
-    std::string::size_type start = 0;
-    while (start <= path.size()) {
-        std::string::size_type end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string component = path.substr(start, end - start);
-        if (component.empty() || component == "." || component == "..")
-            return false;
-        start = end + 1;
-    }
-    return true;
-}
-
 // Seconds since 1970, rounded down (also before 1970).
 Poco::Int64 wholeSeconds(const Poco::Timestamp& time) {
     const Poco::Int64 micros = time.epochMicroseconds();
@@ -220,7 +201,7 @@ bool FSWorker::doDownloadFiles(const std::string& folder, bool /*skipdetect*/) {
                 syncLog().trace("Skipping File Just Uploaded. Skipping Download: " + localFullPath);
                 continue;
             }
-            if (!staysBelowRoot(localFullPath)) {
+            if (!FSUtilStaysBelow(localFullPath)) {
                 syncLog().error("Download SKIPPED: Path outside the sync folder " + record->getFullPath());
                 continue;
             }

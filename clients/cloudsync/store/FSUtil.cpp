@@ -123,6 +123,22 @@ std::string FSUtilRemoveEndingSlash(const std::string& path) {
     return path;
 }
 
+bool FSUtilStaysBelow(const std::string& relativePath) {
+    if (relativePath.empty() || relativePath.front() == '/' || relativePath.find('\0') != std::string::npos)
+        return false;
+    std::string::size_type start = 0;
+    while (start <= relativePath.size()) {
+        std::string::size_type end = relativePath.find('/', start);
+        if (end == std::string::npos)
+            end = relativePath.size();
+        const std::string component = relativePath.substr(start, end - start);
+        if (component.empty() || component == "." || component == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 std::string FSUtilRemoveDoubleSlash(const std::string& path) {
     if (path.size() < 2)
         return path;

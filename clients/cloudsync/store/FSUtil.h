@@ -40,6 +40,12 @@ void FSUtilSplitFolder(const std::string& path, std::string& name, std::string& 
 // and ends in "/" or a backslash; otherwise unchanged ("/" stays "/").
 std::string FSUtilRemoveEndingSlash(const std::string& path);
 
+// True for a relative path that stays below the folder it is relative to:
+// not empty, no leading "/", every "/"-separated component non-empty and
+// neither "." nor "..", no NUL byte. "a/b.txt" is true; "", "/a", "a//b",
+// "a/./b" and "a/../../b" are false.
+bool FSUtilStaysBelow(const std::string& relativePath);
+
 // Paths shorter than two characters unchanged; otherwise one left-to-right
 // pass replacing "//" by "/", then one replacing two backslashes by one
 // (so "///" becomes "//").

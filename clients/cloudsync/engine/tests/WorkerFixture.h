@@ -10,6 +10,7 @@
 #include "FSWorker.h"
 #include "LogCapture.h"
 #include "TempFolder.h"
+#include "WaitUntil.h"
 #include "VaultpineTestServer.h"
 
 #include <Poco/File.h>
@@ -73,17 +74,7 @@ public:
     using FSWorker::uploadedThisPass;
 };
 
-// Polls `done` every 10 ms until it is true or `timeoutMs` passed; its last
-// answer.
-inline bool waitUntil(const std::function<bool()>& done, long timeoutMs = 5000) {
-    Poco::Timestamp began;
-    while (!done()) {
-        if (began.elapsed() > timeoutMs * 1000)
-            return done();
-        Poco::Thread::sleep(10);
-    }
-    return true;
-}
+using CloudSyncTest::waitUntil;
 
 class WorkerTest : public ::testing::Test {
 public:

@@ -147,4 +147,18 @@ TEST(PathText, SlashTrimming) {
     EXPECT_FALSE(DeleteDirectoryWin32("/a", true));
 }
 
+TEST(PathText, RelativePathsThatStayBelowTheirFolder) {
+    struct {
+        std::string path;
+        bool below;
+    } cases[] = {
+        {"a.txt", true}, {"a/b.txt", true}, {"..a/b..", true}, {"a b/.c", true},
+        {"", false},     {"/a", false},     {"a//b", false},   {"a/", false},
+        {"./a", false},  {"a/./b", false},  {"..", false},     {"a/../../b", false},
+        {std::string("a\0b", 3), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FSUtilStaysBelow(c.path), c.below) << c.path;
+}
+
 } // namespace
