@@ -2,7 +2,7 @@
 # Builds test binaries with ThreadSanitizer (./build-tsan) and with
 # AddressSanitizer + UndefinedBehaviorSanitizer (./build-asan) and runs them.
 # Usage: scripts/sanitize.sh [tsan|asan|both] [test target ...]
-# Without targets it runs the engine and store database tests. Any sanitizer
+# Without targets it runs the engine, store database and job tests. Any sanitizer
 # report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +12,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(engine_tree_test engine_scan_test engine_monitor_test engine_worker_test engine_server_steps_test
-    engine_transfer_test store_db_records_test)
+    engine_transfer_test store_db_records_test offline_records_test offline_job_test offline_manager_test)
 fi
 root="$(pwd)"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"

@@ -122,8 +122,14 @@ void OfflineJobActivity::run() {
     bool completed = false;
     try {
         completed = runSteps();
+    } catch (const Poco::Exception& e) {
+        jobLog().error(std::string("run") + "Exception caught : " + e.displayText());
+    } catch (const Nuvaro::Exception& e) {
+        jobLog().error(std::string("run") + "Exception caught : " + e.message());
+    } catch (const std::exception& e) {
+        jobLog().error(std::string("run") + "Exception caught : " + e.what());
     } catch (...) {
-        jobLog().error(RequestText::exceptionLine("run", "", ""));
+        jobLog().error(std::string("run") + "Unknown Exception caught : ");
     }
     if (completed)
         postJobEvent(16, "", 0);

@@ -266,7 +266,8 @@ protected:
     // and files queued on a transfer pool, folders first.
     void uploadFiles();
     // One entry of the upload list: a folder made on the server, or a file
-    // recorded (already there) or queued. False when the phase must end.
+    // recorded (a file new to the job that the listing shows with its size
+    // and second) or queued. False when the phase must end.
     bool uploadEntry(const EntryPtr& entry, FSSimulWorker& pool);
     // The change scan of the job's local folder: fills uploadList with new
     // items and changed files (see the skip rules in the .cpp).

@@ -124,7 +124,9 @@ bool OfflineJobActivity::uploadEntry(const EntryPtr& entry, FSSimulWorker& pool)
     ctx.remotePath = remoteParent;
     ctx.localFile = local;
     ctx.jobType = job.syncType;
-    if (scanRemote && remoteExists(remoteParent, name, entry->size, entry->modified)) {
+    // Only a file new to the job may be found on the server already: a file
+    // with a row is listed because it changed since the server got it.
+    if (scanRemote && !db->getFORecord(local) && remoteExists(remoteParent, name, entry->size, entry->modified)) {
         jobLog().trace("Remote File : " + local + " exists, skipping");
         updateObjectProps(local, *entry, checkCrc);
         ctx.entry = *entry;

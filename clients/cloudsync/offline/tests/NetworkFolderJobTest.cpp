@@ -9,6 +9,10 @@
 #include "EventRecorder.h"
 #include "FSActivity.h"
 
+#include "NuvaroUtil.h"
+
+#include <Poco/DateTimeFormat.h>
+#include <Poco/DateTimeFormatter.h>
 #include <Poco/DirectoryIterator.h>
 #include <Poco/File.h>
 
@@ -333,6 +337,41 @@ TEST_F(NetworkFolder, MissingLocalFolderOfAJobThatRanBeforeFailsTheRunAndDeletes
     EXPECT_EQ(lastRun(pair), stamped);
     EXPECT_EQ(activities(FSActivity::TypeError),
               std::vector<std::string>{"ERROR: Local folder doesn't exist " + pair.local});
+}
+
+TEST_F(NetworkFolder, CreateRemoteBaseFolderFailsWhenTheLocalFolderCannotBeMade) {
+    JobDir pair = dir("net");
+    pair.putServer("a.txt", "alpha", -3600);
+    m_tmp.write("blocker", "a file where a folder would go");
+    pair.local = m_tmp / "blocker/net"; // making it throws
+    storeJob(pair);
+
+    EXPECT_EQ(total(runJob(pair)), 0);
+
+    EXPECT_TRUE(server.requests("/core/getfilelist").empty());
+    EXPECT_EQ(lastRun(pair), "");
+}
+
+TEST_F(NetworkFolder, DownloadOKRecordsTheDownloadedFile) {
+    m_settings["checkcrc"] = "1";
+    m_settings["checkmodtime"] = "1";
+    JobDir pair = dir("net");
+    pair.putServer("a.txt", "alpha", -3600);
+    storeJob(pair);
+
+    runJob(pair);
+
+    auto stored = row(pair, "a.txt");
+    ASSERT_TRUE(stored);
+    std::string crc;
+    ASSERT_TRUE(Nuvaro::Util::getFileCRC(pair.localPath("a.txt"), crc, 0, 5));
+    EXPECT_EQ(stored->fileCrc, crc);
+    EXPECT_EQ(stored->fileMod, Poco::DateTimeFormatter::format(wholeSecond(-3600), Poco::DateTimeFormat::SORTABLE_FORMAT));
+
+    // With checksums on, a same-size edit within the same second is found too.
+    pair.writeLocal("a.txt", "ALPHA", -3600);
+    EXPECT_EQ(runJob(pair).uploaded, 1);
+    EXPECT_EQ(pair.serverContent("a.txt"), "ALPHA");
 }
 
 TEST_F(NetworkFolder, FailedOrEmptyListingOfASubfolderDeletesNothing) {
