@@ -17,6 +17,15 @@ RecordList copyRecordList(const RecordList& records) {
     return copy;
 }
 
+RecordList copySettingsList(const RecordList& settings) {
+    RecordList copy = copyRecordList(settings);
+    if (copy.empty())
+        copy.emplace_back();
+    if (!copy[0])
+        copy[0].reset(new std::map<std::string, std::string>());
+    return copy;
+}
+
 NuvaroXmlHandler::NuvaroXmlHandler() = default;
 
 NuvaroXmlHandler::NuvaroXmlHandler(const std::string& recordName) : m_recordName(recordName) {}

@@ -30,6 +30,9 @@ typedef std::vector<Record> RecordList;
 // an owner that reads its settings on other threads while the giver may
 // change its own maps.
 RecordList copyRecordList(const RecordList& records);
+// The same for a settings list, whose element 0 every reader takes: an empty
+// list, or one whose first map is null, gets an empty map there.
+RecordList copySettingsList(const RecordList& settings);
 
 // SAX handler that turns a reply into records. Belongs to one parse on one
 // thread.

@@ -50,7 +50,7 @@ std::string decimal(double value) {
 FOOfflineFilesManager::FOOfflineFilesManager(const std::string& resourcePath_, const std::string& basePath_,
                                              const Nuvaro::RecordList& settings_,
                                              const boost::shared_ptr<FOOfflineDB>& database_)
-    : resourcePath(resourcePath_), basePath(basePath_), settings(copyRecordList(settings_)), database(database_),
+    : resourcePath(resourcePath_), basePath(basePath_), settings(copySettingsList(settings_)), database(database_),
       thread("Sync"), started(false) {}
 
 FOOfflineFilesManager::~FOOfflineFilesManager() {

@@ -68,7 +68,7 @@ std::string lastComponent(const std::string& path) {
 
 OfflineJobActivity::OfflineJobActivity(const Nuvaro::RecordList& settings_, const FOOfflineJobData& job_,
                                        const boost::shared_ptr<FOOfflineDB>& db_, bool userInitiated_)
-    : settings(copyRecordList(settings_)), job(job_), db(db_), userInitiated(userInitiated_),
+    : settings(copySettingsList(settings_)), job(job_), db(db_), userInitiated(userInitiated_),
       eventPrefix(prefixFor(job_.syncType)) {}
 
 OfflineJobActivity::~OfflineJobActivity() {
@@ -172,12 +172,12 @@ bool OfflineJobActivity::runSteps() {
     return true;
 }
 
+std::string OfflineJobActivity::setting(const std::string& key) const {
+    return RequestText::recordValue(settings[0], key);
+}
+
 void OfflineJobActivity::readSettings() {
-    const Nuvaro::Record& map = settings.at(0);
-    auto value = [&map](const std::string& key) {
-        auto found = map->find(key);
-        return found == map->end() ? std::string() : found->second;
-    };
+    auto value = [this](const std::string& key) { return setting(key); };
     uploadRestrictionsText = Poco::toLower(value("uploadrestrictions"));
     uploadRestrictions = tokens(uploadRestrictionsText);
     skipRegex = value("skipregex");
@@ -371,7 +371,7 @@ bool OfflineJobActivity::renameIfExists(const std::string& parentPath, const std
 void OfflineJobActivity::setupHTTPProps(Poco::Net::HTTPClientSession& session) {
     session.setTimeout(Poco::Timespan(SESSION_TIMEOUT_SECONDS, 0));
     std::string error;
-    if (!applyProxySettings(settings.at(0), session, error))
+    if (!applyProxySettings(settings[0], session, error))
         syncLog().error("setupHTTPProps " + error);
 }
 
@@ -394,13 +394,8 @@ void OfflineJobActivity::addBackupRecord(int uploadedCount) {
         std::string setName = lastComponent(job.localLinkPath);
         if (Poco::Path(job.localLinkPath).depth() < 1)
             setName = Poco::replace(local, ":", "_Drive");
-        const Nuvaro::Record& map = settings.at(0);
-        auto value = [&map](const std::string& key) {
-            auto found = map->find(key);
-            return found == map->end() ? std::string() : found->second;
-        };
-        const std::string body = "remote_client_id=" + value("RMC_CLIENT_ID") +
-                                 "&device_name=" + RequestText::formValue(value("friendlyname")) +
+        const std::string body = "remote_client_id=" + setting("RMC_CLIENT_ID") +
+                                 "&device_name=" + RequestText::formValue(setting("friendlyname")) +
                                  "&backup_set_name=" + RequestText::formValue(setName) +
                                  "&backup_set_local_folder=" + RequestText::formValue(local) +
                                  "&backup_set_filestats=" + std::to_string(uploadedCount) +

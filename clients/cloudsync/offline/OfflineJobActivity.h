@@ -127,8 +127,9 @@ public:
         int deleted = 0;
     };
 
-    // Copies the settings (maps included), the job and the database pointer;
-    // nothing runs until activity().start().
+    // Copies the settings (maps included; an empty map 0 when there is
+    // none), the job and the database pointer; nothing runs until
+    // activity().start().
     OfflineJobActivity(const Nuvaro::RecordList& settings, const FOOfflineJobData& job,
                        const boost::shared_ptr<FOOfflineDB>& db, bool userInitiated);
     // Stops the run, waits for it and for every transfer job it started.
@@ -308,6 +309,8 @@ protected:
     // ==== Shared small steps ================================================
 
     bool isStopped() const { return jobActivity.isStopped(); }
+    // A value of settings map 0; "" when absent.
+    std::string setting(const std::string& key) const;
     // The local path of a server path of the job ("" when refused).
     std::string localPathOf(const std::string& remotePath) const;
     // The same for a path the run may write: also "" (logged) when a link
