@@ -11,8 +11,8 @@
 //     missing     yes, remote delete on    unchanged         deleted on the server, row dropped
 //     missing     yes, remote delete on    changed           downloaded again
 //     missing     no, or remote delete off                   downloaded
-//     present     no      size = server size                 nothing (the upload phase records it)
-//     present     no      size differs                       conflict copy
+//     present     no      same size and second as server     nothing (the upload phase records it)
+//     present     no      other size or second               conflict copy
 //     present     yes     unchanged        unchanged         nothing
 //     present     yes     unchanged        changed           downloaded
 //     present     yes     changed          unchanged         nothing (the upload phase sends it)
@@ -216,11 +216,15 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
         const Poco::Int64 localSize = static_cast<Poco::Int64>(file.getSize());
         const std::string conflictPath = FOConflictPath(local);
         if (!row) {
-            if (localSize == remote)
+            // Identical only with the same size and second: a same-size file
+            // of another time is another version, not to be overwritten.
+            if (localSize == remote &&
+                FOWholeSecond(file.getLastModified().utcTime()) == FOWholeSecond(remoteTime(item)))
                 return;
-            jobLog().error("OfflineJobActivity:: No entry for Local (new?) and Remote Changed: Creating Conflict File: " +
-                           conflictPath + "Local File Size: " + std::to_string(localSize) +
-                           "Remote File Size: " + std::to_string(remote));
+            jobLog().error(
+                "OfflineJobActivity:: No entry for Local (new?) and Remote Changed: Creating Conflict File: " +
+                conflictPath + "Local File Size: " + std::to_string(localSize) +
+                "Remote File Size: " + std::to_string(remote));
             addActivity(FSActivity::TypeConflict, local, local);
             conflicts += 1;
             queueDownload(item, local, conflictPath, row, pool);

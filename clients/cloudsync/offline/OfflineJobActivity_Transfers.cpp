@@ -51,9 +51,10 @@ ActiveThreadContext OfflineJobActivity::simulImpl(const ActiveThreadContext& ctx
             return result;
         std::string error;
         if (ctx.mode == ActiveThreadContext::MODE_UPLOAD) {
-            const bool sent = ctx.chunked ? ctx.connector->chunkedUploadFile(ctx.remotePath, ctx.localFile, error,
-                                                                             killRequested, APP_NAME, CHUNK_SIZE, "")
-                                          : ctx.connector->uploadFile(ctx.remotePath, ctx.localFile, error, APP_NAME, -1);
+            const bool sent =
+                ctx.chunked ? ctx.connector->chunkedUploadFile(ctx.remotePath, ctx.localFile, error, killRequested,
+                                                               APP_NAME, CHUNK_SIZE, "")
+                            : ctx.connector->uploadFile(ctx.remotePath, ctx.localFile, error, APP_NAME, -1);
             result.ok = true;
             if (sent) {
                 uploadOK(result);

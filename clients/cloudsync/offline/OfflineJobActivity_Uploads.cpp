@@ -270,8 +270,9 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
         auto stored = scan.rowsByPath.find(path);
         if (stored == scan.rowsByPath.end()) {
             if (!checkIfUTF8PathExists(scan.namesByParent, folder, name)) {
-                EntryPtr entry(new FOOfflineEntry(path, isFile ? FOOfflineEntry::TYPE_FILE : FOOfflineEntry::TYPE_FOLDER,
-                                                  name, folder, size, modified.utcTime(), job.localLinkPath, "", ""));
+                const int type = isFile ? FOOfflineEntry::TYPE_FILE : FOOfflineEntry::TYPE_FOLDER;
+                EntryPtr entry(new FOOfflineEntry(path, type, name, folder, size, modified.utcTime(),
+                                                  job.localLinkPath, "", ""));
                 describeLocalState(*entry, path, modified);
                 jobLog().trace("Adding New Entry to Upload List : " + path);
                 uploadList.push_back(entry);

@@ -179,48 +179,35 @@ TEST_F(NetworkFolder, ChangesOnBothSidesKeepTheLocalFileAndAConflictCopyBesideIt
     struct Case {
         const char* what;
         std::string file;
-        std::function<void(const JobDir&)> change;
+        std::string serverText;
         std::string conflictCopy;
     };
     std::vector<Case> cases = {
-        {"both sides changed a file", "a.txt",
-         [](const JobDir& d) {
-             d.writeLocal("a.txt", "local edit", -60);
-             d.putServer("a.txt", "server edit, longer", -30);
-         },
-         "Conflict_a.txt"},
-        {"both sides changed a file in a subfolder", "sub/b.txt",
-         [](const JobDir& d) {
-             d.writeLocal("sub/b.txt", "local edit", -60);
-             d.putServer("sub/b.txt", "server edit, longer", -30);
-         },
-         "sub/Conflict_b.txt"},
-        {"both sides made a new file of different sizes", "new.txt",
-         [](const JobDir& d) {
-             d.writeLocal("new.txt", "local edit", -60);
-             d.putServer("new.txt", "server edit, longer", -30);
-         },
-         "Conflict_new.txt"},
+        {"both sides changed a file", "a.txt", "server edit, longer", "Conflict_a.txt"},
+        {"both sides changed a file in a subfolder", "sub/b.txt", "server edit, longer", "sub/Conflict_b.txt"},
+        {"both sides made a new file of different sizes", "new.txt", "server edit, longer", "Conflict_new.txt"},
+        {"both sides made a new file of the same size", "same.txt", "SERVER EDI", "Conflict_same.txt"},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.what);
         JobDir pair = synced("case" + std::to_string(i));
-        c.change(pair);
+        pair.writeLocal(c.file, "local edit", -60);
+        pair.putServer(c.file, c.serverText, -30);
 
         OfflineJobActivity::Counts counts = runJob(pair);
 
         EXPECT_EQ(counts.conflicts, 1);
         EXPECT_EQ(pair.localContent(c.file), "local edit");
-        EXPECT_EQ(pair.localContent(c.conflictCopy), "server edit, longer");
-        EXPECT_EQ(pair.serverContent(c.file), "server edit, longer");
+        EXPECT_EQ(pair.localContent(c.conflictCopy), c.serverText);
+        EXPECT_EQ(pair.serverContent(c.file), c.serverText);
         EXPECT_FALSE(pair.onServer(c.conflictCopy));
         EXPECT_FALSE(pair.onDisk(c.file + ".part"));
         EXPECT_TRUE(contains(activities(FSActivity::TypeConflict), pair.localPath(c.file)));
 
         // While the conflict copy lies beside it, the local file is held back.
         EXPECT_EQ(total(runJob(pair)), 0);
-        EXPECT_EQ(pair.serverContent(c.file), "server edit, longer");
+        EXPECT_EQ(pair.serverContent(c.file), c.serverText);
 
         // The user resolves the conflict by removing the copy: the local file goes up.
         Poco::File(pair.localPath(c.conflictCopy)).remove();
@@ -366,7 +353,8 @@ TEST_F(NetworkFolder, DownloadOKRecordsTheDownloadedFile) {
     std::string crc;
     ASSERT_TRUE(Nuvaro::Util::getFileCRC(pair.localPath("a.txt"), crc, 0, 5));
     EXPECT_EQ(stored->fileCrc, crc);
-    EXPECT_EQ(stored->fileMod, Poco::DateTimeFormatter::format(wholeSecond(-3600), Poco::DateTimeFormat::SORTABLE_FORMAT));
+    EXPECT_EQ(stored->fileMod,
+              Poco::DateTimeFormatter::format(wholeSecond(-3600), Poco::DateTimeFormat::SORTABLE_FORMAT));
 
     // With checksums on, a same-size edit within the same second is found too.
     pair.writeLocal("a.txt", "ALPHA", -3600);
