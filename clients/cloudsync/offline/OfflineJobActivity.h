@@ -52,8 +52,10 @@
 //     run (for a folder: everything in it, as listed), otherwise the server's
 //     copy comes down again. A missing local folder of a job that has run
 //     before (an unplugged disk) fails the run instead of being taken for
-//     "everything deleted", and an empty listing of a folder is trusted only
-//     when the server confirms that the items it held are gone.
+//     "everything deleted"; a failed listing removes nothing; an empty
+//     listing of the job's server folder is never trusted, and one of a
+//     subfolder only when the server confirms that the items it held are
+//     gone.
 //
 // Threads, and who may touch what:
 //   - constant after construction (any thread): settings, job, db,

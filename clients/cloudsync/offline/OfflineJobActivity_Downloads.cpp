@@ -46,20 +46,31 @@ namespace Sync {
 
 namespace {
 
-// The folder exists afterwards (made with its parents when missing).
-bool folderReady(const std::string& path) {
+std::string parentOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
+// The folder is there (the job folder itself may be a link the user chose;
+// below it, the callers have made sure no link lies on the way).
+bool folderThere(const std::string& path) {
     try {
         Poco::File folder(path);
-        if (!folder.exists())
-            folder.createDirectories();
         return folder.exists() && folder.isDirectory();
     } catch (const Poco::Exception&) {
         return false;
     }
 }
 
-std::string parentOf(const std::string& path) {
-    return path.substr(0, path.rfind('/'));
+// The folder exists afterwards (made with its parents when missing).
+bool folderReady(const std::string& path) {
+    try {
+        Poco::File folder(path);
+        if (!folder.exists())
+            folder.createDirectories();
+    } catch (const Poco::Exception&) {
+        // Answered below.
+    }
+    return folderThere(path);
 }
 
 } // namespace
@@ -119,7 +130,7 @@ void OfflineJobActivity::processRemoteFolder(Nuvaro::Record& item) {
         if (kind == FOLocalKind::Missing && row) {
             if (!job.remoteDelete)
                 return;
-            if (FOLocalKindOf(parentOf(local)) == FOLocalKind::Folder && remoteFolderUnchangedSinceRun(remotePath)) {
+            if (folderThere(parentOf(local)) && remoteFolderUnchangedSinceRun(remotePath)) {
                 if (connector->deleteRemoteFile(itemValue(item, "dirpath"), name)) {
                     addActivity(FSActivity::TypeDelete, name, local);
                     db->FODeleteRecord(row.get());
@@ -192,7 +203,7 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
                 return;
             }
             if (row && job.remoteDelete) {
-                if (FOLocalKindOf(parentOf(local)) == FOLocalKind::Folder && remoteUnchangedSinceRow(item, *row)) {
+                if (folderThere(parentOf(local)) && remoteUnchangedSinceRow(item, *row)) {
                     if (!connector->deleteRemoteFile(itemValue(item, "dirpath"), name)) {
                         jobLog().error("Failed deleting Remote File " + remotePath + " at " + name);
                         addActivity(FSActivity::TypeError, "Failed to Delete " + remotePath + " " + name, local);

@@ -449,6 +449,26 @@ TEST_F(NetworkFolder, NothingIsWrittenThroughALinkInTheJobFolder) {
     EXPECT_EQ(pair.serverContent("linked/x.txt"), "through the link");
 }
 
+TEST_F(NetworkFolder, AJobFolderThatIsALinkWorksLikeAFolder) {
+    JobDir pair = dir("net");
+    pair.putServer("a.txt", "alpha", -7200);
+    pair.putServer("b.txt", "bravo", -7200);
+    Poco::File(m_tmp / "real").createDirectories();
+    ASSERT_EQ(::symlink((m_tmp / "real").c_str(), pair.local.c_str()), 0);
+    storeJob(pair, FOOfflineJobData::TYPE_NETWORK_FOLDER, true);
+
+    EXPECT_EQ(runJob(pair).downloaded, 2);
+    EXPECT_EQ(CloudSyncTest::TempFolder::read(m_tmp / "real/a.txt"), "alpha");
+
+    Poco::File(pair.localPath("a.txt")).remove();
+    pair.writeLocal("c.txt", "charlie", -60);
+    OfflineJobActivity::Counts counts = runJob(pair);
+    EXPECT_EQ(counts.deleted, 1);
+    EXPECT_EQ(counts.uploaded, 1);
+    EXPECT_FALSE(pair.onServer("a.txt"));
+    EXPECT_EQ(pair.serverContent("c.txt"), "charlie");
+}
+
 TEST_F(NetworkFolder, SpecialFilesInTheJobFolderAreSkipped) {
     JobDir pair = synced("net");
     ASSERT_EQ(::mkfifo(pair.localPath("pipe").c_str(), 0600), 0);
