@@ -23,6 +23,7 @@
 namespace EngineTest {
 namespace {
 
+using CloudSyncTest::EventRecorder;
 using Nuvaro::Sync::FSActivity;
 using Nuvaro::Sync::FSWorker;
 
