@@ -329,6 +329,49 @@ TEST_F(RunLoopTest, RefusedLoginStopsTheHalfAtOnce) {
                                                                   EventRecorder::Event(7, "", 0)}));
 }
 
+// The re-login of the upload half: a refusal leaves curInterval to the
+// server half (which already backed it off), another failure backs off.
+struct UploadLoginCase {
+    std::string what;
+    std::function<void(VaultpineTestServer&)> fail;
+    int curIntervalFactor;
+    std::vector<EventRecorder::Event> events;
+};
+
+class UploadHalfLogins : public RunLoopTest, public ::testing::WithParamInterface<UploadLoginCase> {};
+
+TEST_P(UploadHalfLogins, FailedReLoginSendsNothing) {
+    const UploadLoginCase& c = GetParam();
+    PassWorker& worker = ready();
+    device->write("mine.txt", "mine");
+    device->scan();
+    ASSERT_EQ(worker.localChanges.size(), 1u);
+    worker.flags.loggedIn = false;
+    c.fail(server);
+    server.clearRequests();
+    EventRecorder events({10, 11, 13, 16});
+    EXPECT_FALSE(worker.doSyncToServer());
+    EXPECT_EQ(requestCount("/upload"), 0u);
+    EXPECT_EQ(requestCount("/core/loginguest"), 1u);
+    EXPECT_EQ(worker.curInterval.load(), c.curIntervalFactor * kFrequency);
+    EXPECT_EQ(events.events(), c.events);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, UploadHalfLogins,
+    ::testing::Values(
+        UploadLoginCase{"login refused",
+                        [](VaultpineTestServer& s) { s.setAccountBlocked(SyncDevice::kUser, true); }, 1,
+                        {EventRecorder::Event(4, "Login Failed, relogin", 0), EventRecorder::Event(7, "", 0)}},
+        UploadLoginCase{"login fails with a server error",
+                        [](VaultpineTestServer& s) {
+                            s.dropSessions(SyncDevice::kUser);
+                            s.addFault(TestFault::withStatus("/core/loginguest", 500));
+                        },
+                        4,
+                        {EventRecorder::Event(4, "Failed to Login! Invalid response, check Server.", 0)}}),
+    NameByWhat());
+
 // ---- When the upload half runs ----
 
 TEST_F(RunLoopTest, LocalChangesAreSentWhenTheServerHadNothingNew) {
