@@ -140,6 +140,9 @@ protected:
     void runManual();
     // True while some job's run has not ended.
     bool anyJobRunning() const;
+    // Joins the thread when it was started and not joined yet (the runner's
+    // threads).
+    void joinThread();
 
     // ---- Constant after construction ----
     const std::string resourcePath;
@@ -149,6 +152,11 @@ protected:
 
     // ---- Shared ----
     Poco::Thread thread;
+    // The thread was started and not yet joined. The runner's threads only
+    // (startup, shutdown, the destructor, one at a time): a thread that has
+    // already left its loop is still joined, so that everything it did
+    // happens before what the joining thread does next.
+    bool threadJoinable = false;
     Poco::Event started;
     mutable Poco::NotificationQueue queue;
     std::atomic<bool> stopRequested{false};
