@@ -13,7 +13,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(engine_tree_test engine_scan_test engine_monitor_test engine_worker_test engine_server_steps_test
-    engine_transfer_test engine_apply_test store_db_records_test offline_records_test offline_job_test
+    engine_transfer_test engine_apply_test store_db_records_test offline_records_test offline_db_test offline_job_test
     offline_manager_test runner_test runner_program_test)
 fi
 root="$(pwd)"

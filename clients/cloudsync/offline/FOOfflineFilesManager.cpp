@@ -57,7 +57,7 @@ FOOfflineFilesManager::~FOOfflineFilesManager() {
     try {
         stopRequested = true;
         queue.wakeUpAll();
-        if (thread.isRunning())
+        if (threadStarted)
             thread.join();
         // A manager that never ran its loop may still hold jobs only if a
         // test drove it; none of them may outlive it.
@@ -70,10 +70,11 @@ FOOfflineFilesManager::~FOOfflineFilesManager() {
 
 bool FOOfflineFilesManager::startup() {
     syncLog().trace("Startup FOOfflineFilesManager Thread");
-    if (thread.isRunning())
+    if (threadStarted)
         return true;
     stopRequested = false;
     thread.start(*this);
+    threadStarted = true;
     started.wait();
     return true;
 }
@@ -82,8 +83,12 @@ bool FOOfflineFilesManager::shutdown() {
     syncLog().trace("Shutdown FOOfflineFilesManager Thread");
     stopRequested = true;
     queue.wakeUpAll();
-    if (thread.isRunning())
+    // Joined whenever it was started, also when its loop has already ended:
+    // the join is what makes the loop's last steps visible to this thread.
+    if (threadStarted) {
         thread.join();
+        threadStarted = false;
+    }
     syncLog().trace("FOOfflineFilesManager Thread exited");
     return true;
 }

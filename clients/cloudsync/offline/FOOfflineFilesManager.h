@@ -158,6 +158,10 @@ protected:
     Intervals intervals;
     std::map<std::string, boost::shared_ptr<OfflineJobActivity>> jobs;
     int idleCount = 0;
+
+    // ---- Owner's thread only (startup, shutdown, destructor) ----
+    // True from a start of the thread until its join.
+    bool threadStarted = false;
 };
 
 } // namespace Sync
