@@ -1,5 +1,7 @@
 #include "NameRules.h"
 
+#include <algorithm>
+
 namespace Nuvaro {
 namespace Sync {
 namespace NameRules {
@@ -91,6 +93,17 @@ bool isConflictCopyOf(const std::string& name, const std::string& fileName, cons
     const std::string suffix = ")" + (extension.empty() ? "" : "." + extension);
     return name.size() == prefix.size() + kStampLength + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
            isStampAt(name, prefix.size()) && name.compare(prefix.size() + kStampLength, suffix.size(), suffix) == 0;
+}
+
+bool hasInvalidChars(const std::string& name) {
+    // Printable ASCII holds no such character; only other names need the
+    // Unicode tables.
+    bool printableAscii = std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (printableAscii)
+        return false;
+    static const Poco::RegularExpression pattern(
+        "[^\\PC\\s]", Poco::RegularExpression::RE_CASELESS | Poco::RegularExpression::RE_UTF8, true);
+    return matchesAnywhere(pattern, name);
 }
 
 } // namespace NameRules

@@ -1,9 +1,10 @@
 #pragma once
 
-// Name rules shared by the folder-tree walk, the folder scan and the sync
-// worker: the characters no synchronised name may hold, the extension of a
-// name, the search of a skip pattern in a name, and the names of conflict
-// copies. (Unicode normalisation is Nuvaro::Util::toNFC.) Stateless; any
+// Name rules shared by the folder-tree walk, the folder scan, the jobs'
+// change scan and the sync worker: the characters no synchronised name may
+// hold, the extension of a name, the search of a skip pattern in a name, the
+// Unicode "Other" characters and the names of conflict copies. (Unicode
+// normalisation is Nuvaro::Util::toNFC.) Stateless; any
 // thread.
 
 #include <Poco/RegularExpression.h>
@@ -47,6 +48,11 @@ bool isConflictCopyName(const std::string& name);
 // True when `name` is a copy of the whole form made of `fileName` by
 // `device` (at any time): same base, same device, same extension.
 bool isConflictCopyOf(const std::string& name, const std::string& fileName, const std::string& device);
+
+// True when the name holds a character of the Unicode category "Other"
+// (control, format, unassigned, private use, surrogate) that is not white
+// space: the pattern "[^\PC\s]", case-insensitive, UTF-8.
+bool hasInvalidChars(const std::string& name);
 
 } // namespace NameRules
 } // namespace Sync

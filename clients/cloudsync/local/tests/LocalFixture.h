@@ -29,7 +29,7 @@
 
 namespace LocalTest {
 
-using EngineTest::EventRecorder;
+using CloudSyncTest::EventRecorder;
 using CloudSyncTest::waitUntil;
 using RunnerTest::TestRunner;
 
