@@ -87,12 +87,12 @@ bool FSAppRunner::moveSyncFolder(const std::string& oldPath, const std::string& 
         log.error("changeSyncFolder: " + target + " and the sync folder " + oldPath + " lie inside one another");
         return false;
     }
-    if (!setupSyncDir(target, resourcePath, true) || !isFolder(target)) {
-        log.error("changeSyncFolder: Unable to setup sync folder: " + target);
-        return false;
-    }
     if (!isFolder(oldPath)) {
         log.error("changeSyncFolder: the sync folder is missing: " + oldPath);
+        return false;
+    }
+    if (!setupSyncDir(target, resourcePath, true) || !isFolder(target)) {
+        log.error("changeSyncFolder: Unable to setup sync folder: " + target);
         return false;
     }
     if (!copyFolderContents(oldPath, target, false)) {

@@ -15,7 +15,6 @@
 #include <ctime>
 #include <functional>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -32,10 +31,7 @@ class CopyTest : public ::testing::Test {
 protected:
     // A file with content and modification time (seconds).
     std::string put(const std::string& relative, const std::string& content, time_t modified = kT1) {
-        const std::string path = m_tmp.write(relative, content);
-        struct timeval times[2] = {{modified, 0}, {modified, 0}};
-        EXPECT_EQ(::utimes(path.c_str(), times), 0);
-        return path;
+        return m_tmp.write(relative, content, modified);
     }
     void folder(const std::string& relative) { Poco::File(m_tmp / relative).createDirectories(); }
     void link(const std::string& target, const std::string& relative) {

@@ -4,8 +4,6 @@
 
 #include "RunnerFixture.h"
 
-#include <sys/time.h>
-
 namespace RunnerTest {
 namespace {
 
@@ -60,9 +58,7 @@ protected:
     }
 
     void put(const std::string& relative, const std::string& content, time_t modified) {
-        const std::string path = m_tmp.write(relative, content);
-        struct timeval times[2] = {{modified, 0}, {modified, 0}};
-        ASSERT_EQ(::utimes(path.c_str(), times), 0);
+        m_tmp.write(relative, content, modified);
     }
 
     void jobRow(const std::string& relative, int type, Poco::Int64 size, time_t modified) {

@@ -145,13 +145,14 @@ protected:
         return m_runner->getSyncDatabase()->getConfigValue("config", name, fallback);
     }
 
-    // Stores a sync record of the folder "/user1" in the runner's database:
-    // the local path `local` (relative to the sync folder, "My Files/..."),
-    // the server path `remote`, type 1 file or 0 folder, its size and
-    // modification time (seconds since 1970). Returns it.
+    // Stores a sync record of the sync folder `folder` in the runner's
+    // database: the local path `local` (relative to the sync folder, "My
+    // Files/..."), the server path `remote`, type 1 file or 0 folder, its
+    // size and modification time (seconds since 1970). Returns it.
     boost::shared_ptr<Nuvaro::Sync::FSSyncRecord> addSyncRecord(const std::string& local, const std::string& remote,
                                                               int type, Poco::Int64 size, time_t modified,
-                                                              bool deleted = false) {
+                                                              bool deleted = false,
+                                                              const std::string& folder = "/user1") {
         auto split = [](const std::string& path, std::string& parent) {
             const std::string::size_type slash = path.rfind('/');
             parent = slash == std::string::npos ? "" : path.substr(0, slash);
@@ -164,7 +165,7 @@ protected:
                                               "server", deleted ? 1 : 0);
         boost::shared_ptr<Nuvaro::Sync::FSSyncRecord> record(new Nuvaro::Sync::FSSyncRecord(
             base, type, name, remoteParent, remote, size, Poco::Timestamp::fromEpochTime(modified).utcTime(), "", "",
-            "Owner", "/user1", localParent, local, "", ""));
+            "Owner", folder, localParent, local, "", ""));
         EXPECT_TRUE(m_runner->getSyncDatabase()->FSSyncRecordAdd(record.get())) << local;
         return record;
     }
