@@ -15,6 +15,7 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
+#include <Poco/UUIDGenerator.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -258,9 +259,12 @@ void FSAppRunner::downloadLoginImage() {
             return;
 
         // The picture from the server is decoded only from a file of its
-        // own: profile.png is replaced by the shrunk picture or not at all.
+        // own (one per call): profile.png is replaced by the shrunk picture
+        // or not at all.
         const std::string profile = basePath + "/profile.png";
-        const std::string download = basePath + "/.profile.png.download";
+        const std::string download =
+            basePath + "/.profile.png." + Poco::UUIDGenerator::defaultGenerator().createRandom().toString() +
+            ".download";
         std::string error;
         if (!connector.downloadToFile(getServerURL() + "/core/getprofileimage", download, error)) {
             log.error("downloadLoginImage: Unable to download to file  " + profile + " " + error);
