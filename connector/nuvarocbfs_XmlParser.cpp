@@ -9,6 +9,23 @@ namespace {
 const std::string META_ELEMENT = "meta";
 }
 
+RecordList copyRecordList(const RecordList& records) {
+    RecordList copy;
+    copy.reserve(records.size());
+    for (const Record& map : records)
+        copy.push_back(map ? Record(new std::map<std::string, std::string>(*map)) : Record());
+    return copy;
+}
+
+RecordList copySettingsList(const RecordList& settings) {
+    RecordList copy = copyRecordList(settings);
+    if (copy.empty())
+        copy.emplace_back();
+    if (!copy[0])
+        copy[0].reset(new std::map<std::string, std::string>());
+    return copy;
+}
+
 NuvaroXmlHandler::NuvaroXmlHandler() = default;
 
 NuvaroXmlHandler::NuvaroXmlHandler(const std::string& recordName) : m_recordName(recordName) {}

@@ -26,6 +26,14 @@ typedef boost::shared_ptr<std::map<std::string, std::string>> Record;
 // Records in document order. Copying the list copies the pointers only.
 typedef std::vector<Record> RecordList;
 
+// A copy of the list with every map copied too (a null entry stays null), for
+// an owner that reads its settings on other threads while the giver may
+// change its own maps.
+RecordList copyRecordList(const RecordList& records);
+// The same for a settings list, whose element 0 every reader takes: an empty
+// list, or one whose first map is null, gets an empty map there.
+RecordList copySettingsList(const RecordList& settings);
+
 // SAX handler that turns a reply into records. Belongs to one parse on one
 // thread.
 //

@@ -1,5 +1,7 @@
 #include "ActiveThreadContext.h"
 
+#include <Poco/Exception.h>
+
 namespace Nuvaro {
 namespace Sync {
 
@@ -7,6 +9,19 @@ ActiveThreadContext::ActiveThreadContext()
     : mode(MODE_UPLOAD), chunked(false), jobType(0), connectorIndex(-1), ok(false) {}
 
 ActiveThreadContext::~ActiveThreadContext() = default;
+
+bool ActiveThreadContext::prepareResult(ActiveThreadContext& result) const {
+    result = *this;
+    result.ok = false;
+    result.error = "";
+    if (mode != MODE_UPLOAD && mode != MODE_DOWNLOAD) {
+        result.error = "Unknown Mode";
+        return false;
+    }
+    if (!connector)
+        throw Poco::NullPointerException("The transfer job has no connector");
+    return true;
+}
 
 } // namespace Sync
 } // namespace Nuvaro

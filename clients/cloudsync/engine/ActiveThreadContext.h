@@ -36,6 +36,13 @@ public:
     ActiveThreadContext& operator=(const ActiveThreadContext& other) = default;
     virtual ~ActiveThreadContext();
 
+    // The start of every transfer body: `result` becomes a copy of this
+    // context with ok false and no error text. False, with the error
+    // "Unknown Mode", for a mode other than upload or download (the body
+    // returns that result at once); Poco::NullPointerException for a job
+    // without a connector.
+    bool prepareResult(ActiveThreadContext& result) const;
+
     // 0 upload, 1 download; any other value is refused by the transfer body
     // ("Unknown Mode").
     int mode;

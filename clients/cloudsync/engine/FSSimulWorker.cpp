@@ -11,21 +11,10 @@
 namespace Nuvaro {
 namespace Sync {
 
-namespace {
-
-// The list with every map copied: the slots' connectors read their map on
-// pool threads, so they must not share it with a caller that may change it.
-Nuvaro::RecordList copyMaps(const Nuvaro::RecordList& given) {
-    Nuvaro::RecordList copy;
-    for (const Nuvaro::Record& map : given)
-        copy.push_back(map ? Nuvaro::Record(new std::map<std::string, std::string>(*map)) : Nuvaro::Record());
-    return copy;
-}
-
-} // namespace
-
+// Every map is copied (copyRecordList): the slots' connectors read their map
+// on pool threads, so they must not share it with a caller that may change it.
 FSSimulWorker::FSSimulWorker(SimulCallbackBase* callback, int maxJobs, const Nuvaro::RecordList& settings)
-    : maxJobs(maxJobs < 1 ? 1 : maxJobs), settings(copyMaps(settings)), callback(callback), stopped(false) {}
+    : maxJobs(maxJobs < 1 ? 1 : maxJobs), settings(copyRecordList(settings)), callback(callback), stopped(false) {}
 
 FSSimulWorker::~FSSimulWorker() {
     for (Job& job : jobs) {
@@ -38,7 +27,8 @@ FSSimulWorker::~FSSimulWorker() {
 
 bool FSSimulWorker::init() {
     for (int slot = 0; slot < maxJobs; ++slot) {
-        boost::shared_ptr<NuvaroConnector> connector(new NuvaroConnector(copyMaps(settings), false, "Cloud Sync"));
+        boost::shared_ptr<NuvaroConnector> connector(
+            new NuvaroConnector(copyRecordList(settings), false, "Cloud Sync"));
         if (!connector->Authenticate(true)) {
             syncLog().error("init Transfer slot " + std::to_string(slot) +
                             " failed to log in: " + connector->getLastError());

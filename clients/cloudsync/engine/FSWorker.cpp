@@ -36,22 +36,6 @@ int leadingNumber(const std::string& text) {
     return static_cast<int>(std::max<long>(INT_MIN, std::min<long>(INT_MAX, value)));
 }
 
-// A private copy of every settings map of the list (null entries stay null):
-// the runner may change its maps while the worker runs.
-Nuvaro::RecordList copySettings(const Nuvaro::RecordList& given) {
-    Nuvaro::RecordList copy;
-    for (const Nuvaro::Record& map : given)
-        copy.push_back(map ? Nuvaro::Record(new std::map<std::string, std::string>(*map)) : Nuvaro::Record());
-    if (copy.empty() || !copy[0]) {
-        Nuvaro::Record empty(new std::map<std::string, std::string>());
-        if (copy.empty())
-            copy.push_back(empty);
-        else
-            copy[0] = empty;
-    }
-    return copy;
-}
-
 } // namespace
 
 // ---- Small shared pieces ----
@@ -156,7 +140,7 @@ void FSWorker::applySettings(Nuvaro::RecordList& given, bool noStreamFactories,
                              const std::string& networkFolderName, const std::string& teamFolderName,
                              const std::string& teamFolderAccount) {
     putSyncStatus("Starting Up...");
-    settings = copySettings(given);
+    settings = Nuvaro::copySettingsList(given);
     const std::map<std::string, std::string>& values = *settings[0];
     auto has = [&values](const std::string& key) { return values.find(key) != values.end(); };
 
@@ -196,7 +180,7 @@ void FSWorker::applySettings(Nuvaro::RecordList& given, bool noStreamFactories,
 
 bool FSWorker::logIn() {
     boost::shared_ptr<NuvaroConnector> login(
-        new NuvaroConnector(copySettings(settings), !noStreamFactories, "Cloud Sync"));
+        new NuvaroConnector(Nuvaro::copySettingsList(settings), !noStreamFactories, "Cloud Sync"));
     {
         std::lock_guard<std::mutex> lock(lifecycleMutex);
         connector = login;

@@ -58,17 +58,11 @@ Poco::ActiveResult<ActiveThreadContext> FSWorker::startJob(const ActiveThreadCon
 
 ActiveThreadContext FSWorker::simulImpl(const ActiveThreadContext& ctx) {
     ActiveThreadContext result(ctx);
-    result.error = "";
-    result.ok = false;
     const std::string& name = ctx.record.getName();
     bool bodyStarted = false;
     try {
-        if (ctx.mode != ActiveThreadContext::MODE_UPLOAD && ctx.mode != ActiveThreadContext::MODE_DOWNLOAD) {
-            result.error = "Unknown Mode";
+        if (!ctx.prepareResult(result))
             return result;
-        }
-        if (!ctx.connector)
-            throw Poco::NullPointerException("The transfer job has no connector");
         const bool upload = ctx.mode == ActiveThreadContext::MODE_UPLOAD;
         postEvent(14, name, upload ? 1 : 0);
         bodyStarted = true;

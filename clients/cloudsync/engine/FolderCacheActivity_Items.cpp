@@ -43,21 +43,6 @@ bool isJunkFileName(const std::string& name) {
     return !Nuvaro::Util::isAllowedFile(name);
 }
 
-// True when the name holds a character of the Unicode category "Other"
-// (control, format, unassigned, private use, surrogate) that is not white
-// space.
-bool hasInvalidChars(const std::string& name) {
-    // Printable ASCII holds no such character; only other names need the
-    // Unicode tables.
-    bool printableAscii = std::all_of(name.begin(), name.end(),
-                                      [](char c) { return c >= 0x20 && c < 0x7F; });
-    if (printableAscii)
-        return false;
-    static const Poco::RegularExpression pattern(
-        "[^\\PC\\s]", Poco::RegularExpression::RE_CASELESS | Poco::RegularExpression::RE_UTF8, true);
-    return NameRules::matchesAnywhere(pattern, name);
-}
-
 } // namespace
 
 void FolderCacheActivity::processChildren(StorePtr store, boost::shared_ptr<FSChildren>& children,
@@ -122,7 +107,7 @@ bool FolderCacheActivity::entryRefusedByName(const FSEntry& entry, const std::st
         addSkippedActivity("Skipping Matched Regex Filter " + m_skipPattern, logPath);
         return true;
     }
-    if (hasInvalidChars(name)) {
+    if (NameRules::hasInvalidChars(name)) {
         scanLog().trace("FCA: Skipping files with invalid chars: " + logPath);
         addSkippedActivity("Skipping files with invalid chars", logPath);
         return true;

@@ -2,6 +2,8 @@
 
 #include "NuvaroUtil.h"
 
+#include <algorithm>
+
 namespace Nuvaro {
 namespace Sync {
 namespace NameRules {
@@ -113,6 +115,17 @@ bool isConflictCopyOf(const std::string& name, const std::string& fileName) {
         ++at;
     const std::string device = name.substr(prefix.size(), at - prefix.size());
     return isConflictCopyOf(name, fileName, device);
+}
+
+bool hasInvalidChars(const std::string& name) {
+    // Printable ASCII holds no such character; only other names need the
+    // Unicode tables.
+    bool printableAscii = std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (printableAscii)
+        return false;
+    static const Poco::RegularExpression pattern(
+        "[^\\PC\\s]", Poco::RegularExpression::RE_CASELESS | Poco::RegularExpression::RE_UTF8, true);
+    return matchesAnywhere(pattern, name);
 }
 
 } // namespace NameRules

@@ -1,10 +1,11 @@
 #pragma once
 
-// Name rules shared by the folder-tree walk, the folder scan, the sync
-// worker and the runner: the characters no synchronised name may hold, the
-// extension of a name, the search of a skip pattern in a name, the NFC form
-// names are compared in, and the names of conflict copies. (Unicode
-// normalisation itself is Nuvaro::Util::toNFC.) Stateless; any thread.
+// Name rules shared by the folder-tree walk, the folder scan, the jobs'
+// change scan, the sync worker and the runner: the characters no
+// synchronised name may hold, the extension of a name, the search of a skip
+// pattern in a name, the NFC form names are compared in, the Unicode "Other"
+// characters and the names of conflict copies. (Unicode normalisation itself
+// is Nuvaro::Util::toNFC.) Stateless; any thread.
 
 #include <Poco/RegularExpression.h>
 
@@ -54,6 +55,11 @@ bool isConflictCopyOf(const std::string& name, const std::string& fileName, cons
 // True when `name` is a copy of the whole form made of `fileName` by any
 // device (at any time): same base, same extension.
 bool isConflictCopyOf(const std::string& name, const std::string& fileName);
+
+// True when the name holds a character of the Unicode category "Other"
+// (control, format, unassigned, private use, surrogate) that is not white
+// space: the pattern "[^\PC\s]", case-insensitive, UTF-8.
+bool hasInvalidChars(const std::string& name);
 
 } // namespace NameRules
 } // namespace Sync

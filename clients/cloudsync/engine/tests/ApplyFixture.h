@@ -33,6 +33,7 @@
 
 namespace EngineTest {
 
+using CloudSyncTest::EventRecorder;
 using Nuvaro::Sync::FSActivity;
 using Nuvaro::Sync::FSSyncRecord;
 using Nuvaro::Sync::FSSyncRecordPtr;

@@ -301,11 +301,11 @@ TEST(Walk, RaisesScanEventsAndOneProgressEventPer50Folders) {
     CloudSyncTest::TempFolder tmp;
     for (int i = 0; i < 50; ++i)
         Poco::File(tmp / ("top/sub" + std::to_string(i))).createDirectories();
-    EngineTest::EventRecorder recorder;
+    CloudSyncTest::EventRecorder recorder;
     FSMemoryFSCache cache;
     cache.initFromPath(tmp.path(), false);
 
-    std::vector<EngineTest::EventRecorder::Event> expected{
+    std::vector<CloudSyncTest::EventRecorder::Event> expected{
         {10, "Scanning..", 100}, {12, "top", 0}, {13, "Scanning..", 100}};
     EXPECT_EQ(recorder.events(), expected);
 }

@@ -15,6 +15,9 @@
 #include <functional>
 
 namespace EngineTest {
+
+using CloudSyncTest::EventRecorder;
+
 namespace {
 
 using Nuvaro::Sync::FSActivity;

@@ -15,6 +15,9 @@
 #include <algorithm>
 
 namespace EngineTest {
+
+using CloudSyncTest::EventRecorder;
+
 namespace {
 
 using Nuvaro::Sync::FSSyncRecord;

@@ -16,6 +16,9 @@
 #include <thread>
 
 namespace EngineTest {
+
+using CloudSyncTest::EventRecorder;
+
 namespace {
 
 using Nuvaro::Sync::FSWorker;

@@ -21,6 +21,9 @@
 #include <tuple>
 
 namespace EngineTest {
+
+using CloudSyncTest::EventRecorder;
+
 namespace {
 
 using Nuvaro::Sync::FSActivity;

@@ -346,9 +346,9 @@ TEST_F(Scan, SkippedItemEntriesOfEarlierScansAreReplaced) {
 
 TEST_F(Scan, EachPhaseEndsWithTheTextItBeganWith) {
     write("My Files/a/f.txt", "f");
-    EngineTest::EventRecorder recorder({11, 12});
+    CloudSyncTest::EventRecorder recorder({11, 12});
     scan();
-    std::vector<EngineTest::EventRecorder::Event> expected{
+    std::vector<CloudSyncTest::EventRecorder::Event> expected{
         {10, "Scanning Directories", 100}, {10, "Scanning..", 100}, {13, "Scanning..", 100},
         {13, "Scanning Directories", 100}, {10, "Checking for Changes", 3}, {13, "Checking for Changes", 3},
         {16, "", 0}};

@@ -16,6 +16,8 @@
 
 namespace EngineTest {
 
+using CloudSyncTest::EventRecorder;
+
 class StepWorker : public TestWorker {
 public:
     using TestWorker::TestWorker;

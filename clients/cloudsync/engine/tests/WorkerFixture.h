@@ -10,6 +10,7 @@
 #include "FSWorker.h"
 #include "LogCapture.h"
 #include "TempFolder.h"
+#include "WaitUntil.h"
 #include "VaultpineTestServer.h"
 #include "WaitUntil.h"
 

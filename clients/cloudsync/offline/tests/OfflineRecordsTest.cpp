@@ -1,9 +1,12 @@
-// The job records, the manager's notification and the jobs' path helpers.
+// The job records, the manager's notification, the jobs' path helpers and
+// their look at local files.
 
+#include "FOLocalFiles.h"
 #include "FOOfflineEntry.h"
 #include "FOOfflineJobData.h"
 #include "FOPathHelpers.h"
 #include "OfflineJobNotification.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +14,12 @@
 #include <Poco/DateTime.h>
 #include <Poco/NotificationQueue.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Nuvaro::Sync::FOOfflineEntry;
 using Nuvaro::Sync::FOOfflineJobData;
@@ -135,6 +143,133 @@ TEST(FOPathHelpers, RelativePathComparesWholeComponents) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(Nuvaro::Sync::relativePath(c.base, c.path), c.expected) << c.base << " , " << c.path;
+}
+
+} // namespace
+
+namespace {
+
+using Nuvaro::Sync::FOLocalKind;
+
+TEST(FOPathHelpers, ServerPathsTranslateOnlyIntoTheJobFolder) {
+    struct Case {
+        const char* remote;
+        const char* remoteBase;
+        const char* localBase;
+        const char* expected; // "" : refused
+    } cases[] = {
+        {"/user1/net/docs/a.txt", "/user1/net", "/home/u/Net", "/home/u/Net/docs/a.txt"},
+        {"/user1/net/docs/", "/user1/net", "/home/u/Net", "/home/u/Net/docs"},
+        {"/user1/net", "/user1/net", "/home/u/Net/", "/home/u/Net"},
+        {"/user1/net/a.txt", "/user1/net/", "/home/u/Net", "/home/u/Net/a.txt"},
+        {"/USER1/Net/a.txt", "/user1/net", "/home/u/Net", "/home/u/Net/a.txt"},
+        {"/user1/net/a b/..x", "/user1/net", "/home/u/Net", "/home/u/Net/a b/..x"},
+        {"/a.txt", "/", "/home/u/Net", "/home/u/Net/a.txt"},
+        // Refused: out of the server folder, or components that climb or are empty.
+        {"/user1/net/../x", "/user1/net", "/home/u/Net", ""},
+        {"/user1/net/a/../../x", "/user1/net", "/home/u/Net", ""},
+        {"/user1/net/./x", "/user1/net", "/home/u/Net", ""},
+        {"/user1/net//x", "/user1/net", "/home/u/Net", ""},
+        {"/user1/netx/a", "/user1/net", "/home/u/Net", ""},
+        {"/user1/other/a", "/user1/net", "/home/u/Net", ""},
+        {"/user1", "/user1/net", "/home/u/Net", ""},
+        {"", "/user1/net", "/home/u/Net", ""},
+        {"/user1/net/a", "/user1/net", "", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Nuvaro::Sync::FOTranslateToNativePath(c.remote, c.remoteBase, c.localBase), c.expected)
+            << c.remote << " in " << c.remoteBase;
+    // A NUL byte inside a component.
+    EXPECT_EQ(Nuvaro::Sync::FOTranslateToNativePath(std::string("/user1/net/a\0b", 14), "/user1/net", "/home/u/Net"),
+              "");
+}
+
+TEST(FOPathHelpers, LocalPathsTranslateToTheServerFolder) {
+    struct Case {
+        const char* local;
+        const char* remoteBase;
+        const char* localBase;
+        const char* expected;
+    } cases[] = {
+        {"/home/u/Net/docs/a.txt", "/user1/net", "/home/u/Net", "/user1/net/docs/a.txt"},
+        {"/home/u/Net/docs/a.txt", "/user1/net/", "/home/u/Net/", "/user1/net/docs/a.txt"},
+        {"/home/u/Net", "/user1/net", "/home/u/Net", "/user1/net"},
+        {"/home/u/Net/a", "/", "/home/u/Net", "/a"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Nuvaro::Sync::FOTranslateToRemotePath(c.local, c.remoteBase, c.localBase), c.expected) << c.local;
+}
+
+TEST(FOPathHelpers, NamesForTextsAndConflictCopies) {
+    using Nuvaro::Sync::FOTrimName;
+    EXPECT_EQ(FOTrimName("short", 80), "short");
+    EXPECT_EQ(FOTrimName("abcdefgh", 4), "ab...gh");
+    EXPECT_EQ(FOTrimName("abcd", 4), "ab...cd");
+    // A cut never splits a UTF-8 character ("\xC3\xA9" is one).
+    EXPECT_EQ(FOTrimName("a\xC3\xA9" "bcd", 4), "a...cd");
+    EXPECT_EQ(FOTrimName("abc\xC3\xA9" "d", 4), "ab...d");
+    EXPECT_EQ(Nuvaro::Sync::FORemoveEndingSlash("/a/"), "/a");
+    EXPECT_EQ(Nuvaro::Sync::FORemoveEndingSlash("/"), "/");
+    EXPECT_EQ(Nuvaro::Sync::FORemoveEndingSlash("a\\"), "a");
+    EXPECT_EQ(Nuvaro::Sync::FOConflictPath("/j/docs/a.txt"), "/j/docs/Conflict_a.txt");
+    EXPECT_TRUE(Nuvaro::Sync::fileExists({"exe", "bat"}, "bat"));
+    EXPECT_FALSE(Nuvaro::Sync::fileExists({"exe", "bat"}, "BAT"));
+}
+
+TEST(FOPathHelpers, UploadOrderPutsFoldersBeforeTheirContent) {
+    auto entry = [](const std::string& path) {
+        return boost::shared_ptr<FOOfflineEntry>(new FOOfflineEntry(path, 1, "", "", 0, 0, "", "", ""));
+    };
+    std::vector<boost::shared_ptr<FOOfflineEntry>> list = {entry("/j/a/x"), entry("/j/a b"), entry("/j/a"),
+                                                           entry("/j/\xC3\xA9"), entry("/j/b")};
+    std::sort(list.begin(), list.end(), Nuvaro::Sync::sortNFDirsByShallowFirst);
+    std::vector<std::string> order;
+    for (const auto& e : list)
+        order.push_back(e->fullPath);
+    EXPECT_EQ(order, (std::vector<std::string>{"/j/a", "/j/a b", "/j/a/x", "/j/b", "/j/\xC3\xA9"}));
+}
+
+TEST(FOLocalFiles, KindsAndLinksOnTheWay) {
+    CloudSyncTest::TempFolder tmp;
+    const std::string job = tmp / "job";
+    tmp.write("job/docs/a.txt", "a");
+    tmp.write("outside/x.txt", "x");
+    ASSERT_EQ(::symlink((tmp / "outside").c_str(), (job + "/linked").c_str()), 0);
+    ASSERT_EQ(::mkfifo((job + "/pipe").c_str(), 0600), 0);
+
+    EXPECT_EQ(Nuvaro::Sync::FOLocalKindOf(job + "/docs"), FOLocalKind::Folder);
+    EXPECT_EQ(Nuvaro::Sync::FOLocalKindOf(job + "/docs/a.txt"), FOLocalKind::File);
+    EXPECT_EQ(Nuvaro::Sync::FOLocalKindOf(job + "/linked"), FOLocalKind::Other);
+    EXPECT_EQ(Nuvaro::Sync::FOLocalKindOf(job + "/pipe"), FOLocalKind::Other);
+    EXPECT_EQ(Nuvaro::Sync::FOLocalKindOf(job + "/none"), FOLocalKind::Missing);
+
+    struct Case {
+        std::string path;
+        bool clear;
+    } cases[] = {
+        {job, true},
+        {job + "/docs/a.txt", true},
+        {job + "/docs/new/deeper/b.txt", true},
+        {job + "/linked", false},
+        {job + "/linked/x.txt", false},
+        {job + "/pipe", false},
+        {job + "/docs/a.txt/below", false},
+        {tmp / "outside/x.txt", false},
+        {tmp / "jobx/a", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Nuvaro::Sync::FONoLinkBelow(job, c.path), c.clear) << c.path;
+    // The job folder itself may be a link the user chose.
+    ASSERT_EQ(::symlink(job.c_str(), (tmp / "joblink").c_str()), 0);
+    EXPECT_TRUE(Nuvaro::Sync::FONoLinkBelow(tmp / "joblink", tmp / "joblink/docs/a.txt"));
+}
+
+TEST(FOLocalFiles, WholeSecondsCutTowardThePast) {
+    const Poco::Int64 second = 10000000;
+    const Poco::Int64 epoch = 122192928000000000LL;
+    EXPECT_EQ(Nuvaro::Sync::FOWholeSecond(epoch + 5 * second + 9999999), epoch + 5 * second);
+    EXPECT_EQ(Nuvaro::Sync::FOWholeSecond(epoch + 5 * second), epoch + 5 * second);
+    EXPECT_EQ(Nuvaro::Sync::FOWholeSecond(-1), -second);
 }
 
 } // namespace

@@ -186,9 +186,9 @@ TEST_F(RunnerTest, ServerStatusIsCachedAndTheServerSideOptionsStored) {
     server.removeStatusValue("networkfoldername");
     server.removeStatusValue("uploadrestrictions");
 
-    EngineTest::EventRecorder events({4, 7, 10, 11, 12, 13});
+    CloudSyncTest::EventRecorder events({4, 7, 10, 11, 12, 13});
     EXPECT_TRUE(runner.updateServerStatus(true));
-    EXPECT_EQ(events.events(), std::vector<EngineTest::EventRecorder::Event>{EngineTest::EventRecorder::Event(16, "", 0)});
+    EXPECT_EQ(events.events(), std::vector<CloudSyncTest::EventRecorder::Event>{CloudSyncTest::EventRecorder::Event(16, "", 0)});
     Nuvaro::RecordList status = runner.getServerStatus();
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ((*status[0])["OS"], "NUVARO_CLOUD");

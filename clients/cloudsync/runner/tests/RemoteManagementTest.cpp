@@ -16,7 +16,7 @@ namespace {
 
 using Nuvaro::Sync::FOOfflineJobData;
 using Nuvaro::Sync::FSRMCWorker;
-using EngineTest::EventRecorder;
+using CloudSyncTest::EventRecorder;
 
 Nuvaro::Record command(const std::string& id, const std::string& message = "") {
     return Nuvaro::Record(new std::map<std::string, std::string>{{"rid", "r-" + id},

@@ -292,9 +292,9 @@ TEST_F(RunnerTest, AnotherServerOrAccountMakesTheLocalStateForgotten) {
 
 TEST_F(RunnerTest, SavingRestartsTheWorkersAndTellsTheUser) {
     TestRunner& runner = makeRunner(noPolling());
-    EngineTest::EventRecorder events({4, 7, 10, 11, 12, 13});
+    CloudSyncTest::EventRecorder events({4, 7, 10, 11, 12, 13});
     storeAccount(runner);
-    EXPECT_EQ(events.events().back(), EngineTest::EventRecorder::Event(16, "", 0));
+    EXPECT_EQ(events.events().back(), CloudSyncTest::EventRecorder::Event(16, "", 0));
     EXPECT_TRUE(runner.isRunning());
     EXPECT_TRUE(runner.rmcWorker != nullptr);
     EXPECT_EQ(stored("url"), server.baseUrl());

@@ -1,7 +1,8 @@
 #pragma once
 
 // Records the UI events raised while it lives (from any thread), leaving out
-// the numbers given.
+// the numbers given. Needs the UI event hook (cloudsync_uievent) on the
+// test's link line.
 
 #include "UIEventTestHook.h"
 
@@ -11,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-namespace EngineTest {
+namespace CloudSyncTest {
 
 class EventRecorder {
 public:
@@ -43,4 +44,4 @@ private:
     std::vector<Event> m_events;
 };
 
-} // namespace EngineTest
+} // namespace CloudSyncTest

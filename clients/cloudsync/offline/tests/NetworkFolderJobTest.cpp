@@ -1,0 +1,559 @@
+// Network-folder jobs (syncType 0) against the test server with real
+// folders and a real offline.db: the first download, one-sided changes in
+// both directions, conflicts, remote deletes, the safety rules (a missing
+// local folder, failed or empty listings, server paths and links that would
+// lead out of the job folder, FIFOs), large files, kill and events.
+
+#include "OfflineJobFixture.h"
+
+#include "EventRecorder.h"
+#include "FSActivity.h"
+
+#include "NuvaroUtil.h"
+
+#include <Poco/DateTimeFormat.h>
+#include <Poco/DateTimeFormatter.h>
+#include <Poco/DirectoryIterator.h>
+#include <Poco/File.h>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace OfflineTest {
+namespace {
+
+using Nuvaro::Sync::FSActivity;
+
+class NetworkFolder : public JobTest {
+protected:
+    // Every path below folder (relative to it), files and folders.
+    static std::vector<std::string> tree(const std::string& folder, const std::string& prefix = "") {
+        std::vector<std::string> found;
+        if (!Poco::File(folder).exists())
+            return found;
+        for (Poco::DirectoryIterator it(folder), end; it != end; ++it) {
+            found.push_back(prefix + it.name());
+            if (it->isDirectory() && !it->isLink())
+                for (const std::string& below : tree(it.path().toString(), prefix + it.name() + "/"))
+                    found.push_back(below);
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+    static bool contains(const std::vector<std::string>& texts, const std::string& part) {
+        return std::any_of(texts.begin(), texts.end(),
+                           [&part](const std::string& text) { return text.find(part) != std::string::npos; });
+    }
+
+    // A pair with a.txt ("alpha") and sub/b.txt ("bravo") synchronised once.
+    JobDir synced(const std::string& name, bool remoteDelete = false) {
+        JobDir pair = dir(name);
+        pair.putServer("a.txt", "alpha", -7200);
+        pair.putServer("sub/b.txt", "bravo", -7200);
+        storeJob(pair, FOOfflineJobData::TYPE_NETWORK_FOLDER, remoteDelete);
+        runJob(pair);
+        EXPECT_EQ(pair.localContent("a.txt"), "alpha");
+        EXPECT_EQ(pair.localContent("sub/b.txt"), "bravo");
+        return pair;
+    }
+
+    static int total(const OfflineJobActivity::Counts& counts) {
+        return counts.downloaded + counts.uploaded + counts.conflicts + counts.deleted;
+    }
+
+    // A change on one side of a synchronised pair, and what the other side
+    // shows after one run.
+    struct OneSided {
+        const char* what;
+        bool remoteDelete;
+        std::function<void(const JobDir&)> change;
+        std::function<void(const JobDir&)> check;
+    };
+    // Each case on a pair of its own: one run carries the change over (one
+    // item transferred or deleted), and the next run has nothing to do.
+    void runOneSidedCases(const std::vector<OneSided>& cases) {
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const OneSided& c = cases[i];
+            SCOPED_TRACE(c.what);
+            JobDir pair = synced("case" + std::to_string(i), c.remoteDelete);
+            c.change(pair);
+
+            EXPECT_EQ(total(runJob(pair)), 1);
+            c.check(pair);
+
+            EXPECT_EQ(total(runJob(pair)), 0);
+            c.check(pair);
+            EXPECT_EQ(activities(FSActivity::TypeError), std::vector<std::string>{});
+        }
+    }
+};
+
+TEST_F(NetworkFolder, FirstRunMakesTheLocalFolderAndDownloadsEverything) {
+    JobDir net = dir("net");
+    net.putServer("a.txt", "alpha", -7200);
+    net.putServer("sub/b.txt", "bravo!", -3600);
+    net.putServer("sub/deep/c.txt", "", -60);
+    ASSERT_TRUE(server.makeFolder(kUser, net.remotePath("empty")));
+    storeJob(net);
+
+    OfflineJobActivity::Counts counts = runJob(net);
+
+    EXPECT_EQ(counts.downloaded, 3);
+    EXPECT_EQ(tree(net.local), (std::vector<std::string>{"a.txt", "empty", "sub", "sub/b.txt", "sub/deep",
+                                                          "sub/deep/c.txt"}));
+    EXPECT_EQ(net.localContent("a.txt"), "alpha");
+    EXPECT_EQ(net.localContent("sub/b.txt"), "bravo!");
+    EXPECT_EQ(Poco::File(net.localPath("a.txt")).getLastModified(), wholeSecond(-7200));
+    EXPECT_EQ(Poco::File(net.localPath("sub/deep/c.txt")).getLastModified(), wholeSecond(-60));
+    auto file = row(net, "a.txt");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->type, FOOfflineEntry::TYPE_FILE);
+    EXPECT_EQ(file->size, 5);
+    EXPECT_EQ(file->modified, wholeSecond(-7200).utcTime());
+    EXPECT_EQ(file->parent, net.local);
+    EXPECT_EQ(file->localLinkPath, net.local);
+    for (const char* folder : {"sub", "sub/deep", "empty"}) {
+        auto folderRow = row(net, folder);
+        ASSERT_TRUE(folderRow) << folder;
+        EXPECT_EQ(folderRow->type, FOOfflineEntry::TYPE_FOLDER);
+    }
+    EXPECT_FALSE(lastRun(net).empty());
+    EXPECT_EQ(activities(FSActivity::TypeError), std::vector<std::string>{});
+}
+
+TEST_F(NetworkFolder, ServerChangesReachTheLocalFolder) {
+    VaultpineTestServer* srv = &server;
+    runOneSidedCases({
+        {"server adds a file", false, [](const JobDir& d) { d.putServer("sub/new.txt", "server new", -60); },
+         [](const JobDir& d) { EXPECT_EQ(d.localContent("sub/new.txt"), "server new"); }},
+        {"server changes a file", false, [](const JobDir& d) { d.putServer("a.txt", "server edit", -60); },
+         [](const JobDir& d) { EXPECT_EQ(d.localContent("a.txt"), "server edit"); }},
+        {"server changes a file to the same size", false, [](const JobDir& d) { d.putServer("a.txt", "ALPHA", -60); },
+         [](const JobDir& d) { EXPECT_EQ(d.localContent("a.txt"), "ALPHA"); }},
+        {"server deletes a file", false,
+         [srv](const JobDir& d) { ASSERT_TRUE(srv->removeItem("user1", d.remotePath("a.txt"))); },
+         [](const JobDir& d) { EXPECT_FALSE(d.onDisk("a.txt")); }},
+        {"server deletes a folder", false,
+         [srv](const JobDir& d) { ASSERT_TRUE(srv->removeItem("user1", d.remotePath("sub"))); },
+         [](const JobDir& d) { EXPECT_FALSE(d.onDisk("sub")); }},
+    });
+}
+
+TEST_F(NetworkFolder, LocalChangesReachTheServer) {
+    runOneSidedCases({
+        {"local adds a file", false, [](const JobDir& d) { d.writeLocal("sub/mine.txt", "local new", -60, 250000); },
+         [](const JobDir& d) { EXPECT_EQ(d.serverContent("sub/mine.txt"), "local new"); }},
+        {"local adds a folder", false, [](const JobDir& d) { d.writeLocal("newdir/x.txt", "x", -60); },
+         [](const JobDir& d) { EXPECT_EQ(d.serverContent("newdir/x.txt"), "x"); }},
+        {"local changes a file", false, [](const JobDir& d) { d.writeLocal("a.txt", "local edit", -60); },
+         [](const JobDir& d) { EXPECT_EQ(d.serverContent("a.txt"), "local edit"); }},
+        {"local changes a file to the same size", false,
+         [](const JobDir& d) { d.writeLocal("a.txt", "ALPHA", -60); },
+         [](const JobDir& d) { EXPECT_EQ(d.serverContent("a.txt"), "ALPHA"); }},
+        {"local deletes a file, remote delete on", true,
+         [](const JobDir& d) { Poco::File(d.localPath("a.txt")).remove(); },
+         [](const JobDir& d) {
+             EXPECT_FALSE(d.onServer("a.txt"));
+             EXPECT_FALSE(d.onDisk("a.txt"));
+         }},
+        {"local deletes a file, remote delete off", false,
+         [](const JobDir& d) { Poco::File(d.localPath("a.txt")).remove(); },
+         [](const JobDir& d) {
+             EXPECT_EQ(d.serverContent("a.txt"), "alpha");
+             EXPECT_EQ(d.localContent("a.txt"), "alpha");
+         }},
+        {"local deletes a folder, remote delete on", true,
+         [](const JobDir& d) { Poco::File(d.localPath("sub")).remove(true); },
+         [](const JobDir& d) {
+             EXPECT_FALSE(d.onServer("sub"));
+             EXPECT_FALSE(d.onDisk("sub"));
+         }},
+    });
+}
+
+TEST_F(NetworkFolder, ChangesOnBothSidesKeepTheLocalFileAndAConflictCopyBesideIt) {
+    struct Case {
+        const char* what;
+        std::string file;
+        std::string serverText;
+        std::string conflictCopy;
+    };
+    std::vector<Case> cases = {
+        {"both sides changed a file", "a.txt", "server edit, longer", "Conflict_a.txt"},
+        {"both sides changed a file in a subfolder", "sub/b.txt", "server edit, longer", "sub/Conflict_b.txt"},
+        {"both sides made a new file of different sizes", "new.txt", "server edit, longer", "Conflict_new.txt"},
+        {"both sides made a new file of the same size", "same.txt", "SERVER EDI", "Conflict_same.txt"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.what);
+        JobDir pair = synced("case" + std::to_string(i));
+        pair.writeLocal(c.file, "local edit", -60);
+        pair.putServer(c.file, c.serverText, -30);
+
+        OfflineJobActivity::Counts counts = runJob(pair);
+
+        EXPECT_EQ(counts.conflicts, 1);
+        EXPECT_EQ(pair.localContent(c.file), "local edit");
+        EXPECT_EQ(pair.localContent(c.conflictCopy), c.serverText);
+        EXPECT_EQ(pair.serverContent(c.file), c.serverText);
+        EXPECT_FALSE(pair.onServer(c.conflictCopy));
+        EXPECT_FALSE(pair.onDisk(c.file + ".part"));
+        EXPECT_TRUE(contains(activities(FSActivity::TypeConflict), pair.localPath(c.file)));
+
+        // While the conflict copy lies beside it, the local file is held back.
+        EXPECT_EQ(total(runJob(pair)), 0);
+        EXPECT_EQ(pair.serverContent(c.file), c.serverText);
+
+        // The user resolves the conflict by removing the copy: the local file goes up.
+        Poco::File(pair.localPath(c.conflictCopy)).remove();
+        EXPECT_EQ(runJob(pair).uploaded, 1);
+        EXPECT_EQ(pair.serverContent(c.file), "local edit");
+        EXPECT_EQ(total(runJob(pair)), 0);
+    }
+}
+
+TEST_F(NetworkFolder, FileDeletedOnTheServerButEditedLocallyIsKeptAndSentAgain) {
+    JobDir pair = synced("net");
+    ASSERT_TRUE(server.removeItem(kUser, pair.remotePath("a.txt")));
+    ASSERT_TRUE(server.removeItem(kUser, pair.remotePath("sub")));
+    pair.writeLocal("a.txt", "ALPHA", -60); // the same size: still an edit
+    pair.writeLocal("sub/c.txt", "new here", -60);
+    pair.putServer("keep.txt", "keep", -60); // an empty listing of the job's folder is never trusted
+
+    OfflineJobActivity::Counts counts = runJob(pair);
+
+    EXPECT_EQ(pair.localContent("a.txt"), "ALPHA");
+    EXPECT_EQ(pair.serverContent("a.txt"), "ALPHA");
+    // The folder went with its unchanged file; what the user added stays and goes up again.
+    EXPECT_FALSE(pair.onDisk("sub/b.txt"));
+    EXPECT_EQ(pair.localContent("sub/c.txt"), "new here");
+    EXPECT_EQ(pair.serverContent("sub/c.txt"), "new here");
+    EXPECT_FALSE(pair.onServer("sub/b.txt"));
+    EXPECT_EQ(counts.uploaded, 2); // a.txt and sub/c.txt (sub is made again on the way)
+    EXPECT_EQ(counts.downloaded, 1); // keep.txt
+    EXPECT_EQ(total(runJob(pair)), 0);
+}
+
+TEST_F(NetworkFolder, DownloadIntoAServerFolderNamedConflictIsNoConflictCopy) {
+    JobDir pair = dir("net");
+    pair.putServer("Conflict_Analysis/report.txt", "report", -3600);
+    storeJob(pair, FOOfflineJobData::TYPE_NETWORK_FOLDER, true);
+
+    EXPECT_EQ(runJob(pair).downloaded, 1);
+    EXPECT_EQ(pair.localContent("Conflict_Analysis/report.txt"), "report");
+    EXPECT_FALSE(pair.onDisk("Conflict_Analysis/report.txt.part"));
+
+    // With remote delete on, the next run must not take it for deleted locally.
+    runJob(pair);
+    EXPECT_EQ(pair.serverContent("Conflict_Analysis/report.txt"), "report");
+    EXPECT_EQ(pair.localContent("Conflict_Analysis/report.txt"), "report");
+}
+
+TEST_F(NetworkFolder, RemoteDeleteRemovesOnlyWhatIsUnchangedOnTheServer) {
+    struct Case {
+        const char* what;
+        std::function<void(const JobDir&)> change;
+        std::function<void(const JobDir&)> check;
+    };
+    VaultpineTestServer* srv = &server;
+    std::vector<Case> cases = {
+        {"a file changed on the server since the last run comes back",
+         [](const JobDir& d) {
+             Poco::File(d.localPath("a.txt")).remove();
+             d.putServer("a.txt", "ALPHA", -60); // same size, newer
+         },
+         [](const JobDir& d) {
+             EXPECT_EQ(d.serverContent("a.txt"), "ALPHA");
+             EXPECT_EQ(d.localContent("a.txt"), "ALPHA");
+         }},
+        {"a folder the server added to since the last run keeps the addition",
+         [](const JobDir& d) {
+             Poco::File(d.localPath("sub")).remove(true);
+             d.putServer("sub/added.txt", "colleague", -60);
+         },
+         [](const JobDir& d) {
+             EXPECT_EQ(d.serverContent("sub/added.txt"), "colleague");
+             EXPECT_EQ(d.localContent("sub/added.txt"), "colleague");
+             // What the user deleted and nobody changed is deleted.
+             EXPECT_FALSE(d.onServer("sub/b.txt"));
+             EXPECT_FALSE(d.onDisk("sub/b.txt"));
+         }},
+        {"a folder with a file changed on the server keeps that file",
+         [](const JobDir& d) {
+             Poco::File(d.localPath("sub")).remove(true);
+             d.putServer("sub/b.txt", "BRAVO", -60);
+         },
+         [](const JobDir& d) {
+             EXPECT_EQ(d.serverContent("sub/b.txt"), "BRAVO");
+             EXPECT_EQ(d.localContent("sub/b.txt"), "BRAVO");
+         }},
+        {"an unchanged folder goes",
+         [](const JobDir& d) { Poco::File(d.localPath("sub")).remove(true); },
+         [srv](const JobDir& d) {
+             EXPECT_FALSE(d.onServer("sub"));
+             EXPECT_FALSE(srv->item("user1", d.remotePath("sub/b.txt")).has_value());
+         }},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].what);
+        JobDir pair = synced("case" + std::to_string(i), true);
+        cases[i].change(pair);
+        runJob(pair);
+        cases[i].check(pair);
+    }
+}
+
+TEST_F(NetworkFolder, MissingLocalFolderOfAJobThatRanBeforeFailsTheRunAndDeletesNothing) {
+    JobDir pair = synced("net", true);
+    const std::string stamped = lastRun(pair);
+    // An unplugged disk: the folder is gone.
+    Poco::File(pair.local).renameTo(pair.local + ".away");
+
+    OfflineJobActivity::Counts counts = runJob(pair);
+
+    EXPECT_EQ(total(counts), 0);
+    EXPECT_FALSE(Poco::File(pair.local).exists());
+    EXPECT_EQ(pair.serverContent("a.txt"), "alpha");
+    EXPECT_EQ(pair.serverContent("sub/b.txt"), "bravo");
+    EXPECT_TRUE(row(pair, "a.txt"));
+    EXPECT_EQ(lastRun(pair), stamped);
+    EXPECT_EQ(activities(FSActivity::TypeError),
+              std::vector<std::string>{"ERROR: Local folder doesn't exist " + pair.local});
+}
+
+TEST_F(NetworkFolder, CreateRemoteBaseFolderFailsWhenTheLocalFolderCannotBeMade) {
+    JobDir pair = dir("net");
+    pair.putServer("a.txt", "alpha", -3600);
+    m_tmp.write("blocker", "a file where a folder would go");
+    pair.local = m_tmp / "blocker/net"; // making it throws
+    storeJob(pair);
+
+    EXPECT_EQ(total(runJob(pair)), 0);
+
+    EXPECT_TRUE(server.requests("/core/getfilelist").empty());
+    EXPECT_EQ(lastRun(pair), "");
+}
+
+TEST_F(NetworkFolder, DownloadOKRecordsTheDownloadedFile) {
+    m_settings["checkcrc"] = "1";
+    m_settings["checkmodtime"] = "1";
+    JobDir pair = dir("net");
+    pair.putServer("a.txt", "alpha", -3600);
+    storeJob(pair);
+
+    runJob(pair);
+
+    auto stored = row(pair, "a.txt");
+    ASSERT_TRUE(stored);
+    std::string crc;
+    ASSERT_TRUE(Nuvaro::Util::getFileCRC(pair.localPath("a.txt"), crc, 0, 5));
+    EXPECT_EQ(stored->fileCrc, crc);
+    EXPECT_EQ(stored->fileMod,
+              Poco::DateTimeFormatter::format(wholeSecond(-3600), Poco::DateTimeFormat::SORTABLE_FORMAT));
+
+    // With checksums on, a same-size edit within the same second is found too.
+    pair.writeLocal("a.txt", "ALPHA", -3600);
+    EXPECT_EQ(runJob(pair).uploaded, 1);
+    EXPECT_EQ(pair.serverContent("a.txt"), "ALPHA");
+}
+
+TEST_F(NetworkFolder, FailedOrEmptyListingOfASubfolderDeletesNothing) {
+    struct Case {
+        const char* what;
+        std::function<void(const JobDir&)> arrange;
+        bool filesStay;
+        const char* errorEntry;
+    };
+    VaultpineTestServer* srv = &server;
+    auto secondListing = [](TestFault fault) {
+        fault.skip = 1; // the job's own folder is listed first, then sub
+        fault.times = 1;
+        return fault;
+    };
+    std::vector<Case> cases = {
+        {"the listing fails",
+         [srv, secondListing](const JobDir&) {
+             srv->addFault(secondListing(TestFault::withStatus("/core/getfilelist", 500)));
+         },
+         true, "Failed: "},
+        {"the listing comes back empty while the files are there",
+         [srv, secondListing](const JobDir&) {
+             srv->addFault(secondListing(TestFault::withBody(
+                 "/core/getfilelist", "<?xml version=\"1.0\"?><entries><meta><total>0</total></meta></entries>")));
+         },
+         true, "Remote folder listing is empty but its items still exist"},
+        {"the server really emptied the folder",
+         [srv](const JobDir& d) { ASSERT_TRUE(srv->removeItem("user1", d.remotePath("sub/b.txt"))); }, false,
+         nullptr},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.what);
+        JobDir pair = synced("case" + std::to_string(i));
+        m_db->activityDeleteAll();
+        c.arrange(pair);
+
+        runJob(pair);
+        server.clearFaults();
+
+        EXPECT_EQ(pair.onDisk("sub/b.txt"), c.filesStay);
+        EXPECT_EQ(static_cast<bool>(row(pair, "sub/b.txt")), c.filesStay);
+        EXPECT_TRUE(pair.onDisk("sub"));
+        if (c.errorEntry) {
+            EXPECT_TRUE(contains(activities(FSActivity::TypeError), c.errorEntry));
+        } else {
+            EXPECT_EQ(activities(FSActivity::TypeError), std::vector<std::string>{});
+        }
+    }
+}
+
+TEST_F(NetworkFolder, ServerPathsLeadingOutOfTheJobFolderAreRefused) {
+    JobDir pair = dir("net");
+    server.putFile(kUser, "/user1/other/escape.txt", "evil", wholeSecond(-60));
+    storeJob(pair);
+    auto entry = [](const std::string& path, const std::string& name) {
+        return "<entry><path>" + path + "</path><dirpath>/user1/net/</dirpath><name>" + name +
+               "</name><type>file</type><fullsize>4</fullsize><modifiedepoch>1709280000</modifiedepoch></entry>";
+    };
+    server.addFault(TestFault::withBody("/core/getfilelist",
+                                        "<?xml version=\"1.0\"?><entries><meta><total>3</total></meta>" +
+                                            entry("/user1/net/../escape.txt", "escape.txt") +
+                                            entry("/user1/other/escape.txt", "escape.txt") +
+                                            entry("/user1/net//escape.txt", "escape.txt") + "</entries>"));
+    CloudSyncTest::LogCapture log({"OfflineJobActivity"});
+
+    runJob(pair);
+
+    EXPECT_EQ(tree(pair.local), std::vector<std::string>{});
+    EXPECT_FALSE(Poco::File(m_tmp / "escape.txt").exists());
+    EXPECT_FALSE(Poco::File(m_tmp / "neter").exists());
+    EXPECT_TRUE(log.contains("Refusing server path outside the job folder: /user1/net/../escape.txt"));
+    EXPECT_TRUE(log.contains("Refusing server path outside the job folder: /user1/other/escape.txt"));
+    EXPECT_TRUE(server.requests("/core/downloadfile").empty());
+}
+
+TEST_F(NetworkFolder, NothingIsWrittenThroughALinkInTheJobFolder) {
+    JobDir pair = synced("net", true);
+    Poco::File(m_tmp / "outside").createDirectories();
+    ASSERT_EQ(::symlink((m_tmp / "outside").c_str(), pair.localPath("linked").c_str()), 0);
+    pair.putServer("linked/x.txt", "through the link", -60);
+
+    runJob(pair);
+
+    EXPECT_EQ(tree(m_tmp / "outside"), std::vector<std::string>{});
+    EXPECT_EQ(pair.serverContent("linked/x.txt"), "through the link");
+}
+
+TEST_F(NetworkFolder, AJobFolderThatIsALinkWorksLikeAFolder) {
+    JobDir pair = dir("net");
+    pair.putServer("a.txt", "alpha", -7200);
+    pair.putServer("b.txt", "bravo", -7200);
+    Poco::File(m_tmp / "real").createDirectories();
+    ASSERT_EQ(::symlink((m_tmp / "real").c_str(), pair.local.c_str()), 0);
+    storeJob(pair, FOOfflineJobData::TYPE_NETWORK_FOLDER, true);
+
+    EXPECT_EQ(runJob(pair).downloaded, 2);
+    EXPECT_EQ(CloudSyncTest::TempFolder::read(m_tmp / "real/a.txt"), "alpha");
+
+    Poco::File(pair.localPath("a.txt")).remove();
+    pair.writeLocal("c.txt", "charlie", -60);
+    OfflineJobActivity::Counts counts = runJob(pair);
+    EXPECT_EQ(counts.deleted, 1);
+    EXPECT_EQ(counts.uploaded, 1);
+    EXPECT_FALSE(pair.onServer("a.txt"));
+    EXPECT_EQ(pair.serverContent("c.txt"), "charlie");
+}
+
+TEST_F(NetworkFolder, SpecialFilesInTheJobFolderAreSkipped) {
+    JobDir pair = synced("net");
+    ASSERT_EQ(::mkfifo(pair.localPath("pipe").c_str(), 0600), 0);
+    pair.writeLocal("plain.txt", "plain", -60);
+
+    OfflineJobActivity::Counts counts = runJob(pair); // a FIFO that was opened would block here
+
+    EXPECT_EQ(counts.uploaded, 1);
+    EXPECT_FALSE(pair.onServer("pipe"));
+    EXPECT_EQ(pair.serverContent("plain.txt"), "plain");
+}
+
+TEST_F(NetworkFolder, FilesAbove20MiBGoUpInPieces) {
+    struct Case {
+        Poco::Int64 size;
+        std::vector<std::string> offsets;
+    } cases[] = {
+        {20971520, {""}},
+        {20971521, {"0", "10485760", "20971520"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        JobDir pair = dir("big" + std::to_string(c.size));
+        storeJob(pair);
+        pair.writeLocal("big.bin", "", -60);
+        ASSERT_EQ(::truncate(pair.localPath("big.bin").c_str(), c.size), 0);
+        Poco::File(pair.localPath("big.bin")).setLastModified(wholeSecond(-60));
+        server.clearRequests();
+
+        EXPECT_EQ(runJob(pair).uploaded, 1);
+
+        std::vector<std::string> offsets;
+        for (const RecordedRequest& sent : server.requests("/upload"))
+            offsets.push_back(sent.queryField("offset"));
+        EXPECT_EQ(offsets, c.offsets);
+        auto stored = server.item(kUser, pair.remotePath("big.bin"));
+        ASSERT_TRUE(stored.has_value());
+        EXPECT_EQ(stored->size, c.size);
+        EXPECT_EQ(total(runJob(pair)), 0);
+    }
+}
+
+TEST_F(NetworkFolder, KillEndsTheRunBetweenItemsWithoutStampingIt) {
+    JobDir pair = dir("net");
+    for (int i = 0; i < 6; ++i)
+        pair.putServer("f" + std::to_string(i) + ".txt", "content", -3600);
+    storeJob(pair);
+    m_settings["maxthreads"] = "1";
+    server.addFault(TestFault::withDelay("/core/downloadfile", 300));
+    boost::shared_ptr<FOOfflineJobData> job = m_db->getFOJobRecord(pair.local);
+    OfflineJobActivity activity(settingsList(), *job, m_db, false);
+
+    activity.activity().start();
+    ASSERT_TRUE(server.waitForRequests("/core/downloadfile", 1, 10000));
+    activity.killJob();
+    EXPECT_NO_THROW(activity.activity().wait(10000));
+
+    EXPECT_TRUE(activity.isDone());
+    EXPECT_LT(activity.counts().downloaded, 6);
+    EXPECT_EQ(lastRun(pair), "");
+}
+
+TEST_F(NetworkFolder, EventsTellThePhasesAndTheSummary) {
+    JobDir pair = dir("net");
+    pair.putServer("a.txt", "alpha", -3600);
+    storeJob(pair);
+    CloudSyncTest::EventRecorder events({1, 2});
+
+    runJob(pair, true);
+
+    typedef CloudSyncTest::EventRecorder::Event Event;
+    std::vector<Event> seen = events.events();
+    auto has = [&seen](const Event& event) { return std::find(seen.begin(), seen.end(), event) != seen.end(); };
+    EXPECT_TRUE(has(Event{0, "Network Folder: Checking..", 100}));
+    EXPECT_TRUE(has(Event{3, "Checking..", 100}));
+    EXPECT_TRUE(has(Event{0, "Network Folder: Processing", 1}));
+    EXPECT_TRUE(has(Event{3, "Completed", 0}));
+    EXPECT_TRUE(has(Event{4, "Completed Folder: net 1 files downloaded", 0}));
+    EXPECT_EQ(seen.back(), (Event{16, "", 0}));
+
+    // A user-initiated run with nothing to do still tells the user it ended.
+    CloudSyncTest::EventRecorder quiet({0, 1, 2, 3, 16});
+    runJob(pair, true);
+    EXPECT_EQ(quiet.events(), (std::vector<Event>{Event{4, "Completed Folder: net", 0}}));
+}
+
+} // namespace
+} // namespace OfflineTest
