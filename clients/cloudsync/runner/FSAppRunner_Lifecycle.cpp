@@ -104,7 +104,7 @@ void FSAppRunner::startupLocked() {
     } else if (myFilesDisabled && !realtimeJob) {
         log.information("Sync has been disabled on client, No My Files or No Realtime Network Folders");
     } else {
-        boost::shared_ptr<FSWorker> worker(new FSWorker(syncPath, basePath, syncDB, myFilesDisabled));
+        boost::shared_ptr<FSWorker> worker(new FSWorker(getSyncFolder(), basePath, syncDB, myFilesDisabled));
         worker->setIntervalsForTesting(intervals.worker);
         {
             std::lock_guard<std::mutex> pointer(workerMutex);
@@ -211,6 +211,11 @@ Nuvaro::RecordList FSAppRunner::getServerStatus() {
 }
 
 // ---- Accessors ----
+
+std::string FSAppRunner::getSyncFolder() {
+    std::lock_guard<std::mutex> lock(syncPathMutex);
+    return syncPath;
+}
 
 boost::shared_ptr<FSWorker> FSAppRunner::currentWorker() {
     std::lock_guard<std::mutex> pointer(workerMutex);

@@ -115,6 +115,7 @@ bool FSAppRunner::carryOutBlock(bool wipe, const std::string& name, const std::s
 // wipeRefusal. Backup sources are the user's own folders and stay.
 std::vector<std::string> FSAppRunner::remoteWipeTargets() {
     std::vector<std::string> targets;
+    const std::string syncPath = getSyncFolder();
     auto inSyncFolder = [&](const std::string& name) {
         if (isSingleFolderName(name))
             targets.push_back(syncPath + "/" + name);
