@@ -6,6 +6,7 @@
 #include "CoreForbiddenRequestHandler.h"
 #include "CoreGetShareLink.h"
 #include "CoreLock.h"
+#include "CoreOverlayStatusRequestHandler.h"
 #include "CoreStatusRequestHandler.h"
 #include "CoreSyncNow.h"
 #include "CoreUnlock.h"
@@ -40,6 +41,7 @@ struct Route {
 const Route kRoutes[] = {
     {"/status", &make<CoreStatusRequestHandler>},
     {"/share", &make<Core404RequestHandler>},
+    {"/getoverlaystatus", &make<CoreOverlayStatusRequestHandler>},
     {"/getsharelink", &make<CoreGetShareLink>},
     {"/viewwebfile", &make<CoreViewWebFile>},
     {"/webedit", &make<CoreWebEdit>},

@@ -64,6 +64,8 @@ TEST_F(EndpointTest, EveryTargetReachesItsHandlerByThePrefixOfTheRawUri) {
         {"/status", "POST", 200, "text/xml", "<syncfolder>", nullptr},
         {"/share", "GET", 404, "text/html", kNotFound, nullptr},
         {"/sharelink?path=x", "GET", 404, "text/html", kNotFound, nullptr},
+        {"/getoverlaystatus", "GET", 403, "text/html", kForbidden, nullptr},
+        {"/getoverlaystatusx", "POST", 403, "text/html", kForbidden, nullptr},
         {"/getsharelink", "GET", 403, "text/html", kForbidden, nullptr},
         {"/viewwebfile", "GET", 403, "text/html", kForbidden, nullptr},
         {"/webedit", "GET", 403, "text/html", kForbidden, nullptr},

@@ -7,6 +7,7 @@
 #include "LocalFixture.h"
 
 #include "NuvaroUtil.h"
+#include "FSWebServerWorker.h"
 #include "VariantRow.h"
 
 namespace LocalTest {
@@ -108,6 +109,102 @@ TEST_F(HandlersTest, SyncNowAsksTheSyncWorkerForAPass) {
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, Nuvaro::Util::HTTP::getXMLResult("syncnow", true, ""));
     EXPECT_TRUE(waitUntil([&] { return m_log.contains("Ignoring File Change Notification..."); })) << m_log.dump();
+}
+
+// ---- Overlay states ----
+
+const time_t kT = 1494928800;  // 2017-05-16 10:00:00 UTC
+
+// Sets the status cache's lifetime of an entry for one test.
+class StatusCacheLifetime {
+public:
+    explicit StatusCacheLifetime(long ms) : m_was(Nuvaro::Sync::gStatusCacheExpiryMs.exchange(ms)) {
+        Nuvaro::Sync::gStatusCache.clear();
+    }
+    ~StatusCacheLifetime() {
+        Nuvaro::Sync::gStatusCacheExpiryMs = m_was;
+        Nuvaro::Sync::gStatusCache.clear();
+    }
+
+private:
+    long m_was;
+};
+
+std::string overlayReply(const std::string& state) {
+    return "<overlays><overlay><status>" + state + "</status></overlay></overlays>";
+}
+
+TEST_F(HandlersTest, OverlayStateOfALocalPath) {
+    startService();
+    StatusCacheLifetime lifetime(10000);
+    const std::string sync = "Sync <&> 'q'/";
+    addSyncRecord("My Files", "/user1", 0, 0, kT);
+    addSyncRecord("My Files/docs", "/user1/docs", 0, 0, kT);
+    m_tmp.write(sync + "My Files/docs/a&b <1>.txt", "12345", kT);
+    addSyncRecord("My Files/docs/a&b <1>.txt", "/user1/docs/a&b <1>.txt", 1, 5, kT);
+    m_tmp.write(sync + "My Files/docs/touched.txt", "12345", kT + 10);
+    addSyncRecord("My Files/docs/touched.txt", "/user1/docs/touched.txt", 1, 5, kT);
+    m_tmp.write(sync + "My Files/docs/b(Conflict_pc_2017-05-16-10-00-00).txt", "x", kT);
+    m_tmp.write(sync + "My Files/docs/new.txt", "x", kT);
+    struct Case {
+        std::string path;
+        int status;
+        const char* state;  // the reply's state, or nullptr for the forbidden reply
+    };
+    const Case cases[] = {
+        {local("My Files/docs/a&b <1>.txt"), 200, "ok"},
+        {local("My Files//docs/a&b <1>.txt/"), 200, "ok"},
+        {local("My Files/docs"), 200, "ok"},
+        {local("My Files/docs/touched.txt"), 200, "modified"},
+        {local("My Files/docs/b(Conflict_pc_2017-05-16-10-00-00).txt"), 200, "conflict"},
+        {local("My Files/docs/new.txt"), 200, "unknown"},
+        {local("My Files/docs/gone.txt"), 200, "unknown"},
+        {syncFolder(), 200, "none"},
+        {editRoot() + "/0a1b/a.txt", 200, "none"},
+        {"/etc/passwd", 403, nullptr},
+        {syncFolder() + "2/a.txt", 403, nullptr},
+        {local("My Files/../../x"), 403, nullptr},
+        {"-", 403, nullptr},
+        {"", 403, nullptr},
+    };
+    for (const Case& c : cases) {
+        EventRecorder events;
+        Reply reply = send("/getoverlaystatus?path=" + encoded(c.path));
+        EXPECT_EQ(reply.status, c.status) << c.path;
+        EXPECT_EQ(reply.body, c.state ? overlayReply(c.state) : std::string(kForbidden)) << c.path;
+        EXPECT_EQ(reply.contentType, c.state ? "text/xml" : "text/html") << c.path;
+        EXPECT_TRUE(events.events().empty()) << c.path;
+    }
+    Reply noPath = send("/getoverlaystatus");
+    EXPECT_EQ(noPath.status, 403);
+    EXPECT_EQ(noPath.body, kForbidden);
+    EXPECT_TRUE(server.requests("/core/loginguest").empty());
+}
+
+TEST_F(HandlersTest, OverlayStateIsKeptForItsLifetimePerPath) {
+    startService();
+    StatusCacheLifetime lifetime(1500);
+    addSyncRecord("My Files", "/user1", 0, 0, kT);
+    const std::string a = m_tmp.write("Sync <&> 'q'/My Files/a.txt", "12345", kT);
+    addSyncRecord("My Files/a.txt", "/user1/a.txt", 1, 5, kT);
+    const std::string b = m_tmp.write("Sync <&> 'q'/My Files/b.txt", "12345", kT);
+    addSyncRecord("My Files/b.txt", "/user1/b.txt", 1, 5, kT);
+    const std::string target = "/getoverlaystatus?path=" + encoded(a);
+    Poco::Timestamp asked;
+    ASSERT_EQ(send(target).body, overlayReply("ok"));
+    // Both files edited: the answer for a stays while it lives (also when a
+    // is named another way); b, not asked before, is asked now.
+    m_tmp.write("Sync <&> 'q'/My Files/a.txt", "edited", kT + 60);
+    m_tmp.write("Sync <&> 'q'/My Files/b.txt", "edited", kT + 60);
+    std::string kept = send(target).body;
+    std::string keptOtherName = send("/getoverlaystatus?path=" + encoded(local("My Files//a.txt/"))).body;
+    if (asked.elapsed() < 1400 * 1000) {
+        EXPECT_EQ(kept, overlayReply("ok"));
+        EXPECT_EQ(keptOtherName, overlayReply("ok"));
+    }
+    EXPECT_EQ(send("/getoverlaystatus?path=" + encoded(b)).body, overlayReply("modified"));
+    // Then the runner is asked again.
+    EXPECT_TRUE(waitUntil([&] { return send(target).body == overlayReply("modified"); }));
 }
 
 // ---- Lock and unlock ----
