@@ -93,6 +93,22 @@ TEST_F(WebEditMonitor, FolderMadeAfterTheStartIsWatched) {
     EXPECT_TRUE(waitUntil([&] { return m_queue.size() == 1; }));
 }
 
+// A folder made right after a file was saved: its event comes behind the
+// file's in one read, and is still seen.
+TEST_F(WebEditMonitor, FolderEventBehindAFileEventInOneReadIsNotDropped) {
+    Poco::File(root() + "/0a").createDirectories();
+    FSMonitorWebEdit& monitor = start(root());
+    ASSERT_EQ(monitor.watchCount(), 2u);
+    write(root() + "/0a/a.txt", "edited");
+    Poco::File(root() + "/1b/deeper").createDirectories();
+    ASSERT_TRUE(waitUntil([&] { return monitor.watchCount() == 4; })) << monitor.watchCount();
+    ASSERT_TRUE(waitUntil([&] { return m_queue.size() >= 1; }));
+    Poco::Thread::sleep(200);
+    drain(m_queue);
+    write(root() + "/1b/deeper/b.txt", "b");
+    EXPECT_TRUE(waitUntil([&] { return m_queue.size() == 1; }));
+}
+
 TEST_F(WebEditMonitor, MissingRootIsNotWatchedAndShutdownStillReturns) {
     FSMonitorWebEdit& monitor = start(root() + "/missing");
     EXPECT_EQ(monitor.watchCount(), 0u);
