@@ -23,8 +23,8 @@
 //   FSAppRunner_Maintenance.cpp     changeSyncFolder, removeLimitFolder,
 //                                   removeAllSyncedData, repairDB,
 //                                   downloadLoginImage, the advanced data
-//   FSAppRunner_Requests.cpp        confirmDelete and the job manager's
-//                                   notifications
+//   FSAppRunner_Requests.cpp        confirmDelete and the requests to the
+//                                   job manager
 //
 // Threads, and who may touch what:
 //   - the main thread constructs and destroys the runner (no worker runs then)
@@ -40,10 +40,10 @@
 // (changeSyncFolder, removeLimitFolder, removeAllSyncedData, and
 // confirmDelete's reset) serialise on `lifecycleMutex`: one of them at a
 // time touches the workers. The requests that only reach a worker
-// (confirmDelete's approval, the job notifications) take a copy of its
-// pointer under `workerMutex`, so the worker they talk to stays alive even
-// when a shutdown releases it meanwhile. Each field group below says how it
-// is guarded.
+// (confirmDelete's approval, the requests to the job manager) take a copy
+// of its pointer under `workerMutex`, so the worker they talk to stays alive
+// even when a shutdown releases it meanwhile. Each field group below says
+// how it is guarded.
 //
 // Lock order and the one wait that must not happen: shutdown(true) holds
 // `lifecycleMutex` while it joins the remote-management thread, and that
@@ -55,22 +55,18 @@
 // `idMutex`, `backupPathMutex`, `syncPathMutex` and `configFileMutex` are
 // leaves (nothing is awaited while one is held).
 //
+// Start-up order: the sync worker, the job manager (created with
+// getSettings() and the job database, unless "disablesync" is "1"), the
+// remote-management worker.
 // Shutdown order (shutdown(true), also run by the destructor): the sync worker
 // is shut down (its thread, pass, scan, monitor and lock refresh stop) and
-// released; then the job manager; then the remote-management worker is
-// stopped and deleted. The destructor finally closes both databases.
-//
-// The job manager: its place is marked in startupLocked (created with
-// getSettings() and the job database and started unless "disablesync" is
-// "1", after the sync worker and before the remote-management worker) and in
-// shutdownLocked (its queued jobs stopped, then shut down and released, after
-// the sync worker). With it come its pointer (guarded as the sync worker's),
-// isOfflineManagerRunning, and getSyncStatus's "Syncing Offline Files" while
-// an idle sync worker meets an active manager. Everything of the job
-// database side (realtime jobs handed to the sync engine, the wipe of job
-// folders, the reset of jobs) works without it.
+// released; then the job manager is taken out of reach of the requests, told
+// to stop all jobs and shut down (every running job is killed and waited for)
+// and released; then the remote-management worker is stopped and deleted.
+// The destructor finally closes both databases.
 
 #include "FOOfflineDB.h"
+#include "FOOfflineFilesManager.h"
 #include "FOOfflineJobData.h"
 #include "FSRMCWorker.h"
 #include "FSSyncDB.h"
@@ -125,6 +121,7 @@ public:
     struct Intervals {
         FSWorker::Intervals worker;
         FSRMCWorker::Timing remote;
+        FOOfflineFilesManager::Intervals offline;
     };
 
     // Constructs and opens everything, in this order: logging (unless quiet),
@@ -208,7 +205,11 @@ public:
     std::string getBackupPath();
     // A sync worker exists and its thread runs.
     bool isRunning();
-    // The sync worker's status text; "Idle" without a sync worker.
+    // A job manager exists.
+    bool isOfflineManagerRunning();
+    // The sync worker's status text; "Idle" without a sync worker, and
+    // "Syncing Offline Files" when the worker is "Idle" while the job
+    // manager runs a job.
     std::string getSyncStatus();
     // Forwarded to the sync worker when one exists.
     void checkForFSChanges();
@@ -256,14 +257,15 @@ public:
     // the sync folder and the local folders of the network-folder jobs (not
     // the backup sources). Folder names from the server that are not plain
     // names, and job folders that wipeRefusal refuses, are skipped with an
-    // error line. Does nothing while a sync worker exists.
+    // error line. Does nothing while a sync worker or a job manager exists
+    // (a job writes into its folder).
     void doRemoteWipe();
     // The folders doRemoteWipe removes, in order (refused ones left out).
     std::vector<std::string> remoteWipeTargets();
     // Empties the sync database (configuration included, the client id kept),
     // the selective-sync list and the job database, and removes profile.png,
     // login.png and the staging folder ".cache" of the data folder; UI event
-    // 18. Does nothing while a sync worker exists.
+    // 18. Does nothing while a sync worker or a job manager exists.
     void resetSyncData();
     // Empties the configuration except the client id. Does nothing while a
     // sync worker exists.
@@ -357,6 +359,21 @@ public:
     // nothing happens.
     void confirmDelete(bool approved, int count);
 
+    // Requests to the job manager (FSAppRunner_Requests.cpp); each does
+    // nothing while no job manager exists (sync disabled, or the workers
+    // stopped), also when a shutdown takes it away meanwhile: a request
+    // reaches a manager that is running, or none.
+    // Runs the job now, or after the running job (a copy of all its fields
+    // is posted; a job already running or waiting is not added twice).
+    void addOfflineJob(const boost::shared_ptr<FOOfflineJobData>& job);
+    // Stops every running job (killed and waited for by the manager).
+    void clearAllOfflineJobs();
+    // Runs every stored job scheduled "manual".
+    void runManual();
+    // Runs every stored job but the realtime ones (those network folders
+    // are kept in step by the sync worker).
+    void runAllOfflineJobs();
+
     // ==== Test seams ====
 
     // The waits of the workers created by later startups.
@@ -375,6 +392,8 @@ protected:
 
     // The current sync worker (a copy of the pointer, possibly empty).
     boost::shared_ptr<FSWorker> currentWorker();
+    // The current job manager (a copy of the pointer, possibly empty).
+    boost::shared_ptr<FOOfflineFilesManager> currentOfflineManager();
     // A value of section "config", defaultValue when absent or without a
     // sync database.
     std::string config(const std::string& name, const std::string& defaultValue = std::string());
@@ -422,10 +441,12 @@ protected:
     // Read by startupLocked.
     Intervals intervals;
 
-    // ---- The sync worker pointer: written under lifecycleMutex and
-    // ---- workerMutex, read under workerMutex (accessors copy it) ----
+    // ---- The sync worker and job manager pointers: written under
+    // ---- lifecycleMutex and workerMutex, read under workerMutex (accessors
+    // ---- and requests copy them) ----
     std::mutex workerMutex;
     boost::shared_ptr<FSWorker> syncWorker;
+    boost::shared_ptr<FOOfflineFilesManager> offlineManager;
 
     // ---- The cached server status: guarded by serverStatusMutex ----
     Poco::Mutex serverStatusMutex;
@@ -466,6 +487,8 @@ private:
     bool carryOutBlock(bool wipe, const std::string& name, const std::string& notice);
     // Removes one wipe target (see doRemoteWipe).
     void wipeFolder(const std::string& path);
+    // Posts a request of `kind` to the current job manager, if any.
+    void postJobRequest(int kind, const FOOfflineJobData& job = FOOfflineJobData());
     // Forgets one sync folder's records and status set.
     bool forgetSyncFolder(const std::string& folder);
     // changeSyncFolder's steps, with the workers stopped.

@@ -144,7 +144,7 @@ std::vector<std::string> FSAppRunner::remoteWipeTargets() {
 }
 
 void FSAppRunner::doRemoteWipe() {
-    if (currentWorker())
+    if (currentWorker() || currentOfflineManager())
         return;
     rootLog().debug("############# Begin Remote Wipe Operation Requested by Remote Admin");
     for (const std::string& target : remoteWipeTargets())
@@ -172,7 +172,7 @@ void FSAppRunner::wipeFolder(const std::string& path) {
 
 void FSAppRunner::resetSyncData() {
     rootLog().debug("############ Begin Reset Sync Data");
-    if (currentWorker() || !syncDB)
+    if (currentWorker() || currentOfflineManager() || !syncDB)
         return;
     const bool hadClientId = syncDB->doesConfigExist("config", RMC_CLIENT_ID);
     const std::string clientId = config(RMC_CLIENT_ID);

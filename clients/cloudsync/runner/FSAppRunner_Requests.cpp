@@ -1,5 +1,6 @@
 // FSAppRunner: requests of the local integration service that reach the
-// workers: the user's answer to a delete approval.
+// workers: the user's answer to a delete approval and the requests to the job
+// manager.
 
 #include "FSAppRunner.h"
 
@@ -38,6 +39,44 @@ void FSAppRunner::confirmDelete(bool approved, int count) {
     syncDB->clearAllLimitPaths();
     // The reset empties the external paths too; they come from the jobs.
     syncRealtimeJobs();
+}
+
+// ---- The job manager ----
+//
+// Like the approval, each request holds a copy of the manager's pointer while
+// it posts: a shutdown meanwhile takes the runner's pointer away first and
+// stops the manager, but never destroys the one a request talks to. What is
+// posted to a manager that is stopping is dropped with it; a job it starts
+// is killed and waited for by its exit steps.
+
+void FSAppRunner::postJobRequest(int kind, const FOOfflineJobData& job) {
+    boost::shared_ptr<FOOfflineFilesManager> manager = currentOfflineManager();
+    if (manager)
+        manager->postNotification(kind, job);
+}
+
+void FSAppRunner::addOfflineJob(const boost::shared_ptr<FOOfflineJobData>& job) {
+    if (job)
+        postJobRequest(OfflineJobNotification::KIND_ADD_JOB, *job);
+}
+
+void FSAppRunner::clearAllOfflineJobs() {
+    postJobRequest(OfflineJobNotification::KIND_STOP_ALL);
+}
+
+void FSAppRunner::runManual() {
+    postJobRequest(OfflineJobNotification::KIND_RUN_MANUAL);
+}
+
+void FSAppRunner::runAllOfflineJobs() {
+    if (!currentOfflineManager())
+        return;
+    std::vector<boost::shared_ptr<FOOfflineJobData>> jobs;
+    offlineDB->getAllFOJobRecord(jobs);
+    for (const boost::shared_ptr<FOOfflineJobData>& job : jobs) {
+        if (job->schedule != "realtime")
+            addOfflineJob(job);
+    }
 }
 
 } // namespace Sync

@@ -35,6 +35,7 @@ class TestRunner : public Nuvaro::Sync::FSAppRunner {
 public:
     using FSAppRunner::FSAppRunner;
     using FSAppRunner::currentWorker;
+    using FSAppRunner::currentOfflineManager;
     using FSAppRunner::lifecycleMutex;
     using FSAppRunner::options;
     using FSAppRunner::remoteStopRequested;
@@ -101,6 +102,10 @@ protected:
         fast.remote.tickMs = 20;
         fast.remote.pollDue = Poco::Timespan(0, 50 * 1000);
         fast.remote.statusDue = Poco::Timespan(0, 200 * 1000);
+        // The job manager answers at once; its schedule check never comes
+        // (a test that stores jobs decides when they run).
+        fast.offline.queueWaitMs = 20;
+        fast.offline.emptyWaitsPerCheck = 1000000;
         return fast;
     }
 
