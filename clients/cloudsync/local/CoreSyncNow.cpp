@@ -12,8 +12,10 @@ CoreSyncNow::~CoreSyncNow() = default;
 
 void CoreSyncNow::handleRequest(Poco::Net::HTTPServerRequest&, Poco::Net::HTTPServerResponse& response) {
     try {
-        if (FSAppRunner* runner = gAppRunner.load())
+        if (FSAppRunner* runner = gAppRunner.load()) {
             runner->checkForFSChanges();
+            runner->runAllOfflineJobs();
+        }
         LocalRequest::sendXml(response, Nuvaro::Util::HTTP::getXMLResult("syncnow", true, ""));
     } catch (...) {
         LocalRequest::logException("handleRequest");

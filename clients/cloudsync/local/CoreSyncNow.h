@@ -1,7 +1,8 @@
 #pragma once
 
 // CoreSyncNow ("/syncnow"): asks the runner for a sync pass soon
-// (checkForFSChanges), then answers 200, "text/xml", the command result of
+// (checkForFSChanges) and for a run of every job but the realtime ones
+// (runAllOfflineJobs), then answers 200, "text/xml", the command result of
 // "syncnow". A failure is logged and nothing is written.
 // Created by RequestHandlerFactory for one request on a connection thread;
 // holds no data.

@@ -47,6 +47,26 @@ protected:
         m_log.channel().clear();
         return runner;
     }
+
+    // A network-folder job of the folder `name` with one server file, not
+    // due by its schedule, stored in the runner's job database.
+    Nuvaro::Sync::FOOfflineJobData storeJob(const std::string& name, const std::string& schedule) {
+        EXPECT_TRUE(server.makeFolder(kUser, "/user1/" + name));
+        EXPECT_TRUE(server.putFile(kUser, "/user1/" + name + "/f.txt", "alpha"));
+        Poco::File(m_tmp / name).createDirectories();
+        Nuvaro::Sync::FOOfflineJobData job("/user1/" + name, m_tmp / name,
+                                           Nuvaro::Sync::FOOfflineJobData::TYPE_NETWORK_FOLDER, true, schedule,
+                                           "2100-01-01 00:00:00", false, false);
+        EXPECT_TRUE(m_runner->getOfflineDatabase()->FOAddJobRecord(&job));
+        return job;
+    }
+
+    // A run of the job ended (its last-run time moved).
+    bool jobRan(const Nuvaro::Sync::FOOfflineJobData& job) {
+        boost::shared_ptr<Nuvaro::Sync::FOOfflineJobData> now =
+            m_runner->getOfflineDatabase()->getFOJobRecord(job.localLinkPath);
+        return now && now->lastRun != job.lastRun;
+    }
 };
 
 TEST_F(HandlersTest, StatusNamesTheSyncFolderEscaped) {
@@ -103,12 +123,16 @@ TEST_F(HandlersTest, FileChangedWithAPathTakesOnlyPathsOfTheSyncOrQuickEditFolde
     }
 }
 
-TEST_F(HandlersTest, SyncNowAsksTheSyncWorkerForAPass) {
+TEST_F(HandlersTest, SyncNowAsksTheSyncWorkerForAPassAndRunsTheJobs) {
     startServiceWithWorkers();
+    Nuvaro::Sync::FOOfflineJobData manual = storeJob("manual", "manual");
+    Nuvaro::Sync::FOOfflineJobData daily = storeJob("daily", "24h");
     Reply reply = send("/syncnow");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, Nuvaro::Util::HTTP::getXMLResult("syncnow", true, ""));
     EXPECT_TRUE(waitUntil([&] { return m_log.contains("Ignoring File Change Notification..."); })) << m_log.dump();
+    EXPECT_TRUE(waitUntil([&] { return jobRan(manual) && jobRan(daily); }, 20000)) << m_log.dump();
+    EXPECT_EQ(CloudSyncTest::TempFolder::read(manual.localLinkPath + "/f.txt"), "alpha");
 }
 
 // ---- Overlay states ----
