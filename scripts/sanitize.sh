@@ -2,9 +2,9 @@
 # Builds test binaries with ThreadSanitizer (./build-tsan) and with
 # AddressSanitizer + UndefinedBehaviorSanitizer (./build-asan) and runs them.
 # Usage: scripts/sanitize.sh [tsan|asan|both] [test target ...]
-# Without targets it runs the engine, store database, job and runner tests
-# (the runner's program test runs the sanitized cloudsync as its child). Any
-# sanitizer report fails the run.
+# Without targets it runs the engine, store database, job, runner and local
+# services tests (the runner's program test runs the sanitized cloudsync as its
+# child). Any sanitizer report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -14,7 +14,7 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(engine_tree_test engine_scan_test engine_monitor_test engine_worker_test engine_server_steps_test
     engine_transfer_test engine_apply_test store_db_records_test offline_records_test offline_db_test offline_job_test
-    offline_manager_test runner_test runner_program_test)
+    offline_manager_test runner_test runner_program_test local_endpoint_test local_quickedit_test)
 fi
 root="$(pwd)"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"

@@ -198,6 +198,7 @@ TEST_F(RemoteManagementTest, BlockStopsTheSyncWorkerKeepsTheClientIdAndIsAcknowl
     const std::string rid = server.queueRmcCommand(id, "10002");
     ASSERT_TRUE(waitUntil([&] { return acknowledged(rid); }));
     EXPECT_FALSE(runner.currentWorker());
+    EXPECT_FALSE(runner.isOfflineManagerRunning());
     EXPECT_EQ(configNames(), std::vector<std::string>{"RMC_CLIENT_ID"});
     EXPECT_EQ(clientId(), id);
     // The remote-management worker goes on, with nothing to log in with.
@@ -294,6 +295,7 @@ TEST_F(WipeTest, RemovesTheSynchronisedFoldersAndDataAndNothingElse) {
     runner.getOfflineDatabase()->getAllFOJobRecord(jobs);
     EXPECT_TRUE(jobs.empty());
     EXPECT_FALSE(runner.currentWorker());
+    EXPECT_FALSE(runner.isOfflineManagerRunning());
     const auto seen = events.events();
     EXPECT_NE(std::find(seen.begin(), seen.end(), EventRecorder::Event(18, "", 0)), seen.end());
     EXPECT_NE(std::find(seen.begin(), seen.end(),
