@@ -57,8 +57,7 @@ FOOfflineFilesManager::~FOOfflineFilesManager() {
     try {
         stopRequested = true;
         queue.wakeUpAll();
-        if (thread.isRunning())
-            thread.join();
+        joinThread();
         // A manager that never ran its loop may still hold jobs only if a
         // test drove it; none of them may outlive it.
         for (auto& job : jobs)
@@ -70,10 +69,12 @@ FOOfflineFilesManager::~FOOfflineFilesManager() {
 
 bool FOOfflineFilesManager::startup() {
     syncLog().trace("Startup FOOfflineFilesManager Thread");
-    if (thread.isRunning())
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
+    if (threadJoinable)
         return true;
     stopRequested = false;
     thread.start(*this);
+    threadJoinable = true;
     started.wait();
     return true;
 }
@@ -82,10 +83,20 @@ bool FOOfflineFilesManager::shutdown() {
     syncLog().trace("Shutdown FOOfflineFilesManager Thread");
     stopRequested = true;
     queue.wakeUpAll();
-    if (thread.isRunning())
-        thread.join();
+    joinThread();
     syncLog().trace("FOOfflineFilesManager Thread exited");
     return true;
+}
+
+// Joined whenever it was started, also when its loop has already ended: the
+// join is what orders the loop's last steps before whatever follows (the
+// jobs released by the destructor).
+void FOOfflineFilesManager::joinThread() {
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
+    if (threadJoinable) {
+        thread.join();
+        threadJoinable = false;
+    }
 }
 
 void FOOfflineFilesManager::postNotification(int kind, const FOOfflineJobData& job) {
