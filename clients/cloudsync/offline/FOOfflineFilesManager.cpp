@@ -57,8 +57,7 @@ FOOfflineFilesManager::~FOOfflineFilesManager() {
     try {
         stopRequested = true;
         queue.wakeUpAll();
-        if (threadStarted)
-            thread.join();
+        joinThread();
         // A manager that never ran its loop may still hold jobs only if a
         // test drove it; none of them may outlive it.
         for (auto& job : jobs)
@@ -70,11 +69,12 @@ FOOfflineFilesManager::~FOOfflineFilesManager() {
 
 bool FOOfflineFilesManager::startup() {
     syncLog().trace("Startup FOOfflineFilesManager Thread");
-    if (threadStarted)
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
+    if (threadJoinable)
         return true;
     stopRequested = false;
     thread.start(*this);
-    threadStarted = true;
+    threadJoinable = true;
     started.wait();
     return true;
 }
@@ -83,14 +83,20 @@ bool FOOfflineFilesManager::shutdown() {
     syncLog().trace("Shutdown FOOfflineFilesManager Thread");
     stopRequested = true;
     queue.wakeUpAll();
-    // Joined whenever it was started, also when its loop has already ended:
-    // the join is what makes the loop's last steps visible to this thread.
-    if (threadStarted) {
-        thread.join();
-        threadStarted = false;
-    }
+    joinThread();
     syncLog().trace("FOOfflineFilesManager Thread exited");
     return true;
+}
+
+// Joined whenever it was started, also when its loop has already ended: the
+// join is what orders the loop's last steps before whatever follows (the
+// jobs released by the destructor).
+void FOOfflineFilesManager::joinThread() {
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
+    if (threadJoinable) {
+        thread.join();
+        threadJoinable = false;
+    }
 }
 
 void FOOfflineFilesManager::postNotification(int kind, const FOOfflineJobData& job) {

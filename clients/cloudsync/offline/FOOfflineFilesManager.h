@@ -36,7 +36,9 @@
 //     isIdle;
 //   - the manager thread: run and every job operation (`jobs`, `idleCount`,
 //     starting and killing job activities);
-//   - shared: `queue` (locks itself), `stopRequested` and `active` (atomics);
+//   - shared: `queue` (locks itself), `stopRequested` and `active` (atomics),
+//     `threadJoinable` (under `lifecycleMutex`: the thread is joined
+//     whenever it was started, even when its loop has ended already);
 //   - each job runs on a pool thread and sets its own done flag there.
 //
 // Shutdown order (shutdown(), also from the destructor; harmless twice and
@@ -64,6 +66,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 
 namespace Nuvaro {
@@ -140,12 +143,18 @@ protected:
     void runManual();
     // True while some job's run has not ended.
     bool anyJobRunning() const;
+    // Joins the thread when it was started and not joined yet.
+    void joinThread();
 
     // ---- Constant after construction ----
     const std::string resourcePath;
     const std::string basePath;
     const Nuvaro::RecordList settings;
     const boost::shared_ptr<FOOfflineDB> database;
+
+    // ---- Starting and joining the thread: guarded by lifecycleMutex ----
+    std::mutex lifecycleMutex;
+    bool threadJoinable = false;
 
     // ---- Shared ----
     Poco::Thread thread;
@@ -158,10 +167,6 @@ protected:
     Intervals intervals;
     std::map<std::string, boost::shared_ptr<OfflineJobActivity>> jobs;
     int idleCount = 0;
-
-    // ---- Owner's thread only (startup, shutdown, destructor) ----
-    // True from a start of the thread until its join.
-    bool threadStarted = false;
 };
 
 } // namespace Sync

@@ -317,6 +317,30 @@ TEST_F(WipeTest, IsCarriedOutWhenTheSyncWorkerDoesNotRun) {
     EXPECT_TRUE(exists("backupsrc/photo.jpg"));
 }
 
+// A running job writes into its folder and offline.db: without a sync
+// worker the wipe and the data reset still wait until the job manager is
+// stopped too.
+TEST_F(WipeTest, NothingIsWipedWhileAJobManagerRuns) {
+    TestRunner& runner = makeRunner(noPolling());
+    runner.getSyncDatabase()->setConfigValue("config", "disablemyfiles", "1");
+    seedFiles(runner);
+    runner.startup();
+    ASSERT_FALSE(runner.currentWorker());
+    ASSERT_TRUE(runner.isOfflineManagerRunning());
+    runner.doRemoteWipe();
+    runner.resetSyncData();
+    EXPECT_TRUE(exists("sync/My Files/a.txt"));
+    EXPECT_TRUE(exists("netjob/n/x.txt"));
+    std::vector<boost::shared_ptr<FOOfflineJobData>> jobs;
+    runner.getOfflineDatabase()->getAllFOJobRecord(jobs);
+    EXPECT_EQ(jobs.size(), 2u);
+
+    runner.shutdown(true);
+    runner.doRemoteWipe();
+    EXPECT_FALSE(exists("sync/My Files"));
+    EXPECT_FALSE(exists("netjob"));
+}
+
 TEST_F(WipeTest, RefusesFoldersThatAreNotTheProgramsAndGoesOnWithTheOthers) {
     TestRunner& runner = makeRunner(noPolling());
     seedFiles(runner);
