@@ -5,9 +5,10 @@
 # Usage: scripts/sanitize.sh [tsan|asan|both] [all | test target ...]
 # "all" builds every test binary (target cloudsync_tests, not the benchmarks)
 # and runs every case. Without targets it runs the engine's, the store
-# database's, the job library's and the runner's tests (the runner's program
-# test runs the sanitized cloudsync as its child, the engine's kill test its
-# sanitized worker driver). Any sanitizer report fails the run.
+# database's, the job library's, the runner's and the local services' tests
+# (the runner's program test runs the sanitized cloudsync as its child, the
+# engine's kill test its sanitized worker driver). Any sanitizer report fails
+# the run.
 # The sanitizer builds are optimised with -O1 and carry line tables only
 # (-g1): enough for the reports' stacks, and quicker to build.
 set -euo pipefail
@@ -19,10 +20,11 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(engine_tree_test engine_scan_test engine_monitor_test engine_worker_test engine_server_steps_test
     engine_transfer_test engine_apply_test engine_pass_test engine_e2e_test engine_kill_test store_db_records_test
-    offline_records_test offline_job_test offline_manager_test runner_test runner_program_test)
+    offline_records_test offline_db_test offline_job_test offline_manager_test runner_test runner_program_test
+    local_endpoint_test local_quickedit_test)
 fi
 root="$(pwd)"
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/support/tsan.supp"
 export ASAN_OPTIONS="detect_leaks=1"
 export LSAN_OPTIONS="suppressions=$root/tests/support/lsan.supp print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"

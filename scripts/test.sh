@@ -6,9 +6,9 @@
 # each fuzz target for a few seconds on its seed corpus in a clang +
 # ASan/UBSan build of its own, then the sanitizer builds (scripts/sanitize.sh):
 # the engine's tests (end to end and kill tests included) with the store
-# database's, the job library's and the runner's under ThreadSanitizer in
-# ./build-tsan, and every test under AddressSanitizer + UndefinedBehavior-
-# Sanitizer in ./build-asan. CLOUDSYNC_SANITIZE=0 leaves the sanitizer builds
+# database's, the job library's, the runner's and the local services' under
+# ThreadSanitizer in ./build-tsan, and every test under AddressSanitizer +
+# UndefinedBehaviorSanitizer in ./build-asan. CLOUDSYNC_SANITIZE=0 leaves the sanitizer builds
 # out (for a quick local run; CI always runs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -7,6 +7,9 @@
 #include <Poco/Path.h>
 #include <Poco/UUIDGenerator.h>
 
+#include <sys/time.h>
+
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -39,6 +42,15 @@ public:
         std::string full = file(name);
         Poco::File(Poco::Path(full).parent()).createDirectories();
         std::ofstream(full, std::ios::binary) << content;
+        return full;
+    }
+
+    // The same, then gives the file the modification (and access) time
+    // `modified`, in whole seconds since 1970.
+    std::string write(const std::string& name, const std::string& content, std::time_t modified) const {
+        std::string full = write(name, content);
+        struct timeval times[2] = {{modified, 0}, {modified, 0}};
+        ::utimes(full.c_str(), times);
         return full;
     }
 

@@ -60,15 +60,12 @@ void dropStaged(const std::string& staged) {
     ::unlink(staged.c_str());
 }
 
+using NameRules::nfc;
+
 // The folder that holds `path` ("/a/b/c.txt" -> "/a/b").
 std::string folderOf(const std::string& path) {
     std::string::size_type slash = path.rfind('/');
     return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-std::string nfc(const std::string& name) {
-    std::string normalised;
-    return Nuvaro::Util::toNFC(name, normalised) ? normalised : name;
 }
 
 } // namespace

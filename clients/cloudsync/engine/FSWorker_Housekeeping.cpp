@@ -5,6 +5,7 @@
 
 #include "CloudPath.h"
 #include "FSUtil.h"
+#include "NameRules.h"
 #include "NuvaroUtil.h"
 
 #include <Poco/Logger.h>
@@ -18,10 +19,7 @@ namespace Sync {
 
 namespace {
 
-std::string nfc(const std::string& path) {
-    std::string out;
-    return Nuvaro::Util::toNFC(path, out) ? out : path;
-}
+using NameRules::nfc;
 
 // `inner` is `outer` or lies below it, by whole path components.
 bool within(const std::string& inner, const std::string& outer) {

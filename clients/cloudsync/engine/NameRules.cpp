@@ -1,5 +1,7 @@
 #include "NameRules.h"
 
+#include "NuvaroUtil.h"
+
 #include <algorithm>
 
 namespace Nuvaro {
@@ -26,6 +28,11 @@ std::string lowerExtension(const std::string& name) {
 bool matchesAnywhere(const Poco::RegularExpression& pattern, const std::string& name) {
     Poco::RegularExpression::Match match;
     return pattern.match(name, 0, match) >= 1;
+}
+
+std::string nfc(const std::string& text) {
+    std::string normalised;
+    return Nuvaro::Util::toNFC(text, normalised) ? normalised : text;
 }
 
 namespace {
@@ -93,6 +100,21 @@ bool isConflictCopyOf(const std::string& name, const std::string& fileName, cons
     const std::string suffix = ")" + (extension.empty() ? "" : "." + extension);
     return name.size() == prefix.size() + kStampLength + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
            isStampAt(name, prefix.size()) && name.compare(prefix.size() + kStampLength, suffix.size(), suffix) == 0;
+}
+
+bool isConflictCopyOf(const std::string& name, const std::string& fileName) {
+    std::string base, extension;
+    splitExtension(fileName, base, extension);
+    const std::string prefix = base + kConflictMark;
+    if (name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    // The device is the run of letters and digits after the mark: it ends at
+    // the first other character, which must be the "_" before the stamp.
+    std::size_t at = prefix.size();
+    while (at < name.size() && isAsciiAlnum(name[at]))
+        ++at;
+    const std::string device = name.substr(prefix.size(), at - prefix.size());
+    return isConflictCopyOf(name, fileName, device);
 }
 
 bool hasInvalidChars(const std::string& name) {

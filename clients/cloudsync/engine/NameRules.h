@@ -1,11 +1,11 @@
 #pragma once
 
 // Name rules shared by the folder-tree walk, the folder scan, the jobs'
-// change scan and the sync worker: the characters no synchronised name may
-// hold, the extension of a name, the search of a skip pattern in a name, the
-// Unicode "Other" characters and the names of conflict copies. (Unicode
-// normalisation is Nuvaro::Util::toNFC.) Stateless; any
-// thread.
+// change scan, the sync worker and the runner: the characters no
+// synchronised name may hold, the extension of a name, the search of a skip
+// pattern in a name, the NFC form names are compared in, the Unicode "Other"
+// characters and the names of conflict copies. (Unicode normalisation itself
+// is Nuvaro::Util::toNFC.) Stateless; any thread.
 
 #include <Poco/RegularExpression.h>
 
@@ -28,6 +28,10 @@ std::string lowerExtension(const std::string& name);
 // match).
 bool matchesAnywhere(const Poco::RegularExpression& pattern, const std::string& name);
 
+// The Unicode NFC form of a name or path, for comparing names; the text
+// unchanged when it is not valid UTF-8.
+std::string nfc(const std::string& text);
+
 // Conflict copies. When a file changed on both sides, the server's version
 // is placed beside the local file under the name
 //     base + "(Conflict_" + device + "_" + stamp + ")" [+ "." + extension]
@@ -48,6 +52,9 @@ bool isConflictCopyName(const std::string& name);
 // True when `name` is a copy of the whole form made of `fileName` by
 // `device` (at any time): same base, same device, same extension.
 bool isConflictCopyOf(const std::string& name, const std::string& fileName, const std::string& device);
+// True when `name` is a copy of the whole form made of `fileName` by any
+// device (at any time): same base, same extension.
+bool isConflictCopyOf(const std::string& name, const std::string& fileName);
 
 // True when the name holds a character of the Unicode category "Other"
 // (control, format, unassigned, private use, surrogate) that is not white

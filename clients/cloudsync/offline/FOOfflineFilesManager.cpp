@@ -69,6 +69,7 @@ FOOfflineFilesManager::~FOOfflineFilesManager() {
 
 bool FOOfflineFilesManager::startup() {
     syncLog().trace("Startup FOOfflineFilesManager Thread");
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
     if (threadJoinable)
         return true;
     stopRequested = false;
@@ -87,11 +88,15 @@ bool FOOfflineFilesManager::shutdown() {
     return true;
 }
 
+// Joined whenever it was started, also when its loop has already ended: the
+// join is what orders the loop's last steps before whatever follows (the
+// jobs released by the destructor).
 void FOOfflineFilesManager::joinThread() {
-    if (!threadJoinable)
-        return;
-    thread.join();
-    threadJoinable = false;
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
+    if (threadJoinable) {
+        thread.join();
+        threadJoinable = false;
+    }
 }
 
 void FOOfflineFilesManager::postNotification(int kind, const FOOfflineJobData& job) {

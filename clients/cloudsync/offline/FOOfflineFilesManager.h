@@ -36,7 +36,9 @@
 //     isIdle;
 //   - the manager thread: run and every job operation (`jobs`, `idleCount`,
 //     starting and killing job activities);
-//   - shared: `queue` (locks itself), `stopRequested` and `active` (atomics);
+//   - shared: `queue` (locks itself), `stopRequested` and `active` (atomics),
+//     `threadJoinable` (under `lifecycleMutex`: the thread is joined
+//     whenever it was started, even when its loop has ended already);
 //   - each job runs on a pool thread and sets its own done flag there.
 //
 // Shutdown order (shutdown(), also from the destructor; harmless twice and
@@ -64,6 +66,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 
 namespace Nuvaro {
@@ -140,8 +143,7 @@ protected:
     void runManual();
     // True while some job's run has not ended.
     bool anyJobRunning() const;
-    // Joins the thread when it was started and not joined yet (the runner's
-    // threads).
+    // Joins the thread when it was started and not joined yet.
     void joinThread();
 
     // ---- Constant after construction ----
@@ -150,13 +152,12 @@ protected:
     const Nuvaro::RecordList settings;
     const boost::shared_ptr<FOOfflineDB> database;
 
+    // ---- Starting and joining the thread: guarded by lifecycleMutex ----
+    std::mutex lifecycleMutex;
+    bool threadJoinable = false;
+
     // ---- Shared ----
     Poco::Thread thread;
-    // The thread was started and not yet joined. The runner's threads only
-    // (startup, shutdown, the destructor, one at a time): a thread that has
-    // already left its loop is still joined, so that everything it did
-    // happens before what the joining thread does next.
-    bool threadJoinable = false;
     Poco::Event started;
     mutable Poco::NotificationQueue queue;
     std::atomic<bool> stopRequested{false};

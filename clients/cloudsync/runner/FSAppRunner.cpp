@@ -155,7 +155,7 @@ bool setupSyncDir(const std::string& path, const std::string& /*secondPath*/, bo
 
 FSAppRunner::FSAppRunner(const std::string& resourcePath, const std::string& basePath, const std::string& syncPath,
                          const std::string& logLevel, bool quiet)
-    : basePath(basePath), syncPath(syncPath), resourcePath(resourcePath), quiet(quiet) {
+    : basePath(basePath), resourcePath(resourcePath), quiet(quiet), syncPath(syncPath) {
     if (!quiet)
         setupLogging(basePath, logLevel);
 
@@ -251,7 +251,9 @@ void FSAppRunner::readOptions() {
     nonEmpty("ipcport", options.ipcPort);
     nonEmpty("totalsecswithoutscan", options.totalSecsWithoutScan);
     nonEmpty("deleteapprovalpct", options.deleteApprovalPct);
-    boolean("disablenotifications", options.disableNotifications);
+    bool disableNotifications = false;
+    boolean("disablenotifications", disableNotifications);
+    notificationsDisabled = disableNotifications;
     if (present("excludepaths"))
         options.excludePaths = text("excludepaths");
     boolean("ignorefilechangenotifications", options.ignoreFileChangeNotifications);

@@ -19,6 +19,12 @@
 //   FSAppRunner_Settings.cpp        getSettings, setSettings
 //   FSAppRunner_RemoteCommands.cpp  processRMC, the block and wipe handlers,
 //                                   doRemoteWipe and the two resets
+//   FSAppRunner_Overlay.cpp         getOverlayForPath
+//   FSAppRunner_Maintenance.cpp     changeSyncFolder, removeLimitFolder,
+//                                   removeAllSyncedData, repairDB,
+//                                   downloadLoginImage, the advanced data
+//   FSAppRunner_Requests.cpp        confirmDelete and the requests to the
+//                                   job manager
 //
 // Threads, and who may touch what:
 //   - the main thread constructs and destroys the runner (no worker runs then)
@@ -26,11 +32,18 @@
 //   - the remote-management thread calls getSettings, processRMC (and through
 //     it the block handlers, which stop workers) and updateServerStatus;
 //   - the console's signal thread calls shutdownForExit;
-//   - any thread (the local integration service) may call the accessors and
-//     getSettings at any time.
-// startup, shutdown, setSettings, shutdownForExit and the block handlers
-// serialise on `lifecycleMutex`: one of them at a time touches the workers.
-// Each field group below says how it is guarded.
+//   - any thread (the local integration service) may call the accessors,
+//     getSettings and the services (overlay status, moving the sync folder,
+//     maintenance, delete approval, job requests) at any time.
+// startup, shutdown, setSettings, shutdownForExit, the block handlers and
+// the services that stop and restart the workers around their work
+// (changeSyncFolder, removeLimitFolder, removeAllSyncedData, and
+// confirmDelete's reset) serialise on `lifecycleMutex`: one of them at a
+// time touches the workers. The requests that only reach a worker
+// (confirmDelete's approval, the requests to the job manager) take a copy
+// of its pointer under `workerMutex`, so the worker they talk to stays alive
+// even when a shutdown releases it meanwhile. Each field group below says
+// how it is guarded.
 //
 // Lock order and the one wait that must not happen: shutdown(true) holds
 // `lifecycleMutex` while it joins the remote-management thread, and that
@@ -39,28 +52,26 @@
 // `remoteStopRequested` says their thread is being stopped. A block given up
 // is not acknowledged to the server, which sends it again. No other lock is
 // held while `lifecycleMutex` is awaited; `workerMutex`, `serverStatusMutex`,
-// `idMutex` and `backupPathMutex` are leaves (nothing is awaited while one is
-// held).
+// `idMutex`, `backupPathMutex`, `syncPathMutex` and `configFileMutex` are
+// leaves (nothing is awaited while one is held).
 //
+// Start-up order: the sync worker, the job manager (created with
+// getSettings() and the job database, unless "disablesync" is "1"), the
+// remote-management worker.
 // Shutdown order (shutdown(true), also run by the destructor): the sync worker
 // is shut down (its thread, pass, scan, monitor and lock refresh stop) and
-// released; then the job manager; then the remote-management worker is
-// stopped and deleted. The destructor finally closes both databases.
-//
-// The job manager: its place is marked in startupLocked (created with
-// getSettings() and the job database and started unless "disablesync" is
-// "1", after the sync worker and before the remote-management worker) and in
-// shutdownLocked (its queued jobs stopped, then shut down and released, after
-// the sync worker). With it come its pointer (guarded as the sync worker's),
-// isOfflineManagerRunning, and getSyncStatus's "Syncing Offline Files" while
-// an idle sync worker meets an active manager. Everything of the job
-// database side (realtime jobs handed to the sync engine, the wipe of job
-// folders, the reset of jobs) works without it.
+// released; then the job manager is taken out of reach of the requests, told
+// to stop all jobs and shut down (every running job is killed and waited for)
+// and released; then the remote-management worker is stopped and deleted.
+// The destructor finally closes both databases.
 
 #include "FOOfflineDB.h"
+#include "FOOfflineFilesManager.h"
+#include "FOOfflineJobData.h"
 #include "FSRMCWorker.h"
 #include "FSSyncDB.h"
 #include "FSWorker.h"
+#include "VariantRow.h"
 #include "nuvarocbfs_XmlParser.h"
 
 #include <boost/shared_ptr.hpp>
@@ -68,6 +79,8 @@
 #include <Poco/Mutex.h>
 
 #include <atomic>
+#include <functional>
+#include <iosfwd>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -108,6 +121,7 @@ public:
     struct Intervals {
         FSWorker::Intervals worker;
         FSRMCWorker::Timing remote;
+        FOOfflineFilesManager::Intervals offline;
     };
 
     // Constructs and opens everything, in this order: logging (unless quiet),
@@ -174,7 +188,8 @@ public:
     Nuvaro::RecordList getServerStatus();
 
     // ---- Accessors (any thread) ----
-    std::string getSyncFolder() const { return syncPath; }
+    // The sync folder (changeSyncFolder may move it).
+    std::string getSyncFolder();
     std::string getDataDirectory() const { return basePath; }
     std::string getSyncLogFolder() const { return options.syncLogFolder; }
     // "url" of the settings; "" without a sync database.
@@ -185,12 +200,16 @@ public:
     std::string getTeamFolderName();
     std::string getTeamFolderAccount();
     bool advancedOfflineSync() const { return options.advancedOffline; }
-    bool showNotifications() const { return !options.disableNotifications; }
+    bool showNotifications() const { return !notificationsDisabled.load(); }
     void setBackupPath(const std::string& path);
     std::string getBackupPath();
     // A sync worker exists and its thread runs.
     bool isRunning();
-    // The sync worker's status text; "Idle" without a sync worker.
+    // A job manager exists.
+    bool isOfflineManagerRunning();
+    // The sync worker's status text; "Idle" without a sync worker, and
+    // "Syncing Offline Files" when the worker is "Idle" while the job
+    // manager runs a job.
     std::string getSyncStatus();
     // Forwarded to the sync worker when one exists.
     void checkForFSChanges();
@@ -238,18 +257,122 @@ public:
     // the sync folder and the local folders of the network-folder jobs (not
     // the backup sources). Folder names from the server that are not plain
     // names, and job folders that wipeRefusal refuses, are skipped with an
-    // error line. Does nothing while a sync worker exists.
+    // error line. Does nothing while a sync worker or a job manager exists
+    // (a job writes into its folder).
     void doRemoteWipe();
     // The folders doRemoteWipe removes, in order (refused ones left out).
     std::vector<std::string> remoteWipeTargets();
     // Empties the sync database (configuration included, the client id kept),
     // the selective-sync list and the job database, and removes profile.png,
     // login.png and the staging folder ".cache" of the data folder; UI event
-    // 18. Does nothing while a sync worker exists.
+    // 18. Does nothing while a sync worker or a job manager exists.
     void resetSyncData();
     // Empties the configuration except the client id. Does nothing while a
     // sync worker exists.
     void resetConfigData();
+
+    // ==== Services for the local integration and maintenance ====
+    //
+    // "Inside" a folder always means the folder itself or a path below it by
+    // whole components: "/home/u/SyncOld/x" is not inside "/home/u/Sync".
+
+    // The overlay state of an absolute local path (FSAppRunner_Overlay.cpp):
+    //   "none"      the sync folder itself, or a path not inside it
+    //   "ok"        a top folder ("my files", the network-folder, team-folder
+    //               and "shared with me" names, lower-cased, compared with
+    //               the path as given), a folder with a sync record, a file
+    //               unchanged since its record, a job's local folder, a job
+    //               folder's row or unchanged file, a path under
+    //               "Shared with Me" with records at or below it
+    //   "modified"  a file whose size or modification time (whole seconds)
+    //               differs from its sync record or job row
+    //   "conflict"  a conflict copy's name (ConflictChecks.h)
+    //   "unknown"   anything else: a missing file, a path without record
+    //               or row, a file that cannot be examined
+    // Reads the databases while the workers run; changes nothing.
+    std::string getOverlayForPath(const std::string& path);
+
+    // Moves the sync folder to newPath (FSAppRunner_Maintenance.cpp). With
+    // the workers stopped: newPath is created when missing; what the old
+    // folder holds is copied into newPath itself (copyFolderContents: files
+    // keep their times, a file already in newPath is kept, never
+    // overwritten); syncfolderlocation of syncclientconfig.xml becomes
+    // newPath; the network-folder jobs whose local folder lies inside the old
+    // folder get the same place inside newPath. Then the workers start on
+    // newPath; true. The old folder stays as it was.
+    // False, with the workers started on the old folder and nothing changed
+    // but what was already copied: newPath cannot be made a folder, the old
+    // folder is missing, one folder lies inside the other (or they are the
+    // same), the copy fails, or the configuration file cannot be read or
+    // written (an existing file that cannot be read is never replaced).
+    // False after that point (a job that could not be moved): the new folder
+    // is in use, and the job that failed keeps its old folder.
+    bool changeSyncFolder(const std::string& newPath);
+
+    // Downloads the account's profile picture, shrinks it to 64 by 64 pixels
+    // and stores it as profile.png in the data folder, then the login page's
+    // picture as login.png. Without a stored account, or when the login
+    // fails, nothing happens. A picture that cannot be downloaded, decoded or
+    // resized leaves an error line ("downloadLoginImage: ...") and the
+    // previous profile.png as it was (the download goes to a temporary file
+    // first).
+    void downloadLoginImage();
+
+    // Forgets one sync folder as the sync database names it (its records and
+    // its status set), with the workers stopped and started again. The local
+    // files stay. False on a database error.
+    bool removeLimitFolder(const std::string& folder);
+    // Forgets every sync folder and empties the activity log, with the
+    // workers stopped and started again. False on a database error.
+    bool removeAllSyncedData();
+
+    // Finds sync records that share a server path within a sync folder
+    // (deleted rows included, records flagged "SKIP" left out) and writes a
+    // report to `out` (std::cout by default): "Found Dups: " per duplicate,
+    // "Processed : N records" every 10000 records. Where exactly one of a
+    // pair is deleted, the live one is marked deleted too ("Fixing : "), so
+    // that the next pass decides the path afresh. Works while the workers
+    // run.
+    void repairDB();
+    void repairDB(std::ostream& out);
+
+    // The advanced options of syncclientconfig.xml: the proxy, the sync
+    // frequency (120 when absent), whether notifications are hidden and
+    // whether the progress icon is white (left as passed when absent).
+    void getAdvancedData(std::string& proxyHost, std::string& proxyPort, std::string& proxyUser,
+                         std::string& proxyPassword, int& syncFrequency, bool& disableNotifications,
+                         bool& useWhiteProgressIcon);
+    // Stores them in syncclientconfig.xml (a missing file is created; one
+    // that exists but cannot be read is left alone, with an error line) and
+    // takes the notification flag at once; the rest applies from the next
+    // start of the program.
+    void setAdvancedData(const std::string& proxyHost, const std::string& proxyPort, const std::string& proxyUser,
+                         const std::string& proxyPassword, int syncFrequency, bool disableNotifications,
+                         bool useWhiteProgressIcon);
+
+    // The user's answer to a delete approval (FSAppRunner_Requests.cpp).
+    // Approved: the sync worker, when one exists, carries out the `count`
+    // deletions. Refused: when no sync worker exists, the synchronised state
+    // is forgotten (records, sync folders, activity; the configuration and
+    // the realtime network folders stay) and the selective-sync list
+    // emptied, so that the next pass starts afresh; with a sync worker
+    // nothing happens.
+    void confirmDelete(bool approved, int count);
+
+    // Requests to the job manager (FSAppRunner_Requests.cpp); each does
+    // nothing while no job manager exists (sync disabled, or the workers
+    // stopped), also when a shutdown takes it away meanwhile: a request
+    // reaches a manager that is running, or none.
+    // Runs the job now, or after the running job (a copy of all its fields
+    // is posted; a job already running or waiting is not added twice).
+    void addOfflineJob(const boost::shared_ptr<FOOfflineJobData>& job);
+    // Stops every running job (killed and waited for by the manager).
+    void clearAllOfflineJobs();
+    // Runs every stored job scheduled "manual".
+    void runManual();
+    // Runs every stored job but the realtime ones (those network folders
+    // are kept in step by the sync worker).
+    void runAllOfflineJobs();
 
     // ==== Test seams ====
 
@@ -269,13 +392,14 @@ protected:
 
     // The current sync worker (a copy of the pointer, possibly empty).
     boost::shared_ptr<FSWorker> currentWorker();
+    // The current job manager (a copy of the pointer, possibly empty).
+    boost::shared_ptr<FOOfflineFilesManager> currentOfflineManager();
     // A value of section "config", defaultValue when absent or without a
     // sync database.
     std::string config(const std::string& name, const std::string& defaultValue = std::string());
 
     // ---- Constant after construction ----
     const std::string basePath;
-    const std::string syncPath;
     const std::string resourcePath;
     const bool quiet;
     // The options of syncclientconfig.xml (see FSAppRunner.cpp for each).
@@ -297,7 +421,6 @@ protected:
         std::string totalSecsWithoutScan;
         std::string deleteApprovalPct = "10";
         std::string ipcPort;
-        bool disableNotifications = false;
         std::string excludePaths;
         bool ignoreFileChangeNotifications = false;
     };
@@ -318,16 +441,30 @@ protected:
     // Read by startupLocked.
     Intervals intervals;
 
-    // ---- The sync worker pointer: written under lifecycleMutex and
-    // ---- workerMutex, read under workerMutex (accessors copy it) ----
+    // ---- The sync worker and job manager pointers: written under
+    // ---- lifecycleMutex and workerMutex, read under workerMutex (accessors
+    // ---- and requests copy them) ----
     std::mutex workerMutex;
     boost::shared_ptr<FSWorker> syncWorker;
+    boost::shared_ptr<FOOfflineFilesManager> offlineManager;
 
     // ---- The cached server status: guarded by serverStatusMutex ----
     Poco::Mutex serverStatusMutex;
     Nuvaro::RecordList serverStatus;
 
+    // ---- The sync folder: written under lifecycleMutex and syncPathMutex
+    // ---- (changeSyncFolder), read under syncPathMutex (getSyncFolder) ----
+    std::mutex syncPathMutex;
+    std::string syncPath;
+
+    // ---- Any thread ----
+    // "disablenotifications": read from the options, set by setAdvancedData.
+    std::atomic<bool> notificationsDisabled{false};
+
     // ---- Guarded by their own mutexes ----
+    // Makes each read-modify-write of syncclientconfig.xml one step
+    // (changeSyncFolder, setAdvancedData).
+    std::mutex configFileMutex;
     // Makes the create-if-missing of the remote-management identities one
     // step (getSettings from several threads).
     std::mutex idMutex;
@@ -350,6 +487,21 @@ private:
     bool carryOutBlock(bool wipe, const std::string& name, const std::string& notice);
     // Removes one wipe target (see doRemoteWipe).
     void wipeFolder(const std::string& path);
+    // Posts a request of `kind` to the current job manager, if any.
+    void postJobRequest(int kind, const FOOfflineJobData& job = FOOfflineJobData());
+    // Forgets one sync folder's records and status set.
+    bool forgetSyncFolder(const std::string& folder);
+    // changeSyncFolder's steps, with the workers stopped.
+    bool moveSyncFolder(const std::string& oldPath, const std::string& newPath);
+    bool storeSyncFolderLocation(const std::string& newPath);
+    // Reads syncclientconfig.xml, applies `change` and writes it back, under
+    // configFileMutex. False, with an error line naming `caller`, when an
+    // existing file cannot be read (it is left alone) or the write fails.
+    bool updateConfigFile(const std::string& caller, const std::function<void(Nuvaro::Data::VariantRow&)>& change);
+    bool moveJobFolders(const std::string& oldPath, const std::string& newPath);
+    // The overlay state of a path inside the sync folder without a sync
+    // record (getOverlayForPath).
+    std::string overlayWithoutRecord(const std::string& path, const std::string& relative);
 };
 
 } // namespace Sync

@@ -104,7 +104,7 @@ void FSAppRunner::startupLocked() {
     } else if (myFilesDisabled && !realtimeJob) {
         log.information("Sync has been disabled on client, No My Files or No Realtime Network Folders");
     } else {
-        boost::shared_ptr<FSWorker> worker(new FSWorker(syncPath, basePath, syncDB, myFilesDisabled));
+        boost::shared_ptr<FSWorker> worker(new FSWorker(getSyncFolder(), basePath, syncDB, myFilesDisabled));
         worker->setIntervalsForTesting(intervals.worker);
         {
             std::lock_guard<std::mutex> pointer(workerMutex);
@@ -116,10 +116,17 @@ void FSAppRunner::startupLocked() {
         }
     }
 
-    // The job manager goes here: unless syncDisabled, it is created with
-    // getSettings() and offlineDB and started.
-    if (syncDisabled)
+    // The job manager.
+    if (syncDisabled) {
         log.information("Sync has been disabled on client, Not Starting Offline Jobs");
+    } else {
+        boost::shared_ptr<FOOfflineFilesManager> manager(
+            new FOOfflineFilesManager(resourcePath, basePath, getSettings(), offlineDB));
+        manager->setIntervalsForTesting(intervals.offline);
+        manager->startup();
+        std::lock_guard<std::mutex> pointer(workerMutex);
+        offlineManager = manager;
+    }
 
     // The remote-management worker, whatever the settings say.
     if (!rmcWorker) {
@@ -139,8 +146,20 @@ void FSAppRunner::shutdownLocked(bool stopRemoteManagement) {
     }
     worker.reset();
 
-    // The job manager stops here, after the sync worker: its queued jobs are
-    // stopped, then it is shut down and released.
+    // The job manager, after the sync worker. It is taken out of the
+    // requests' reach first, so that none is posted to a manager that is
+    // stopping; a request that took its pointer just before still holds it
+    // alive, and the manager's own exit steps stop whatever it started.
+    boost::shared_ptr<FOOfflineFilesManager> manager;
+    {
+        std::lock_guard<std::mutex> pointer(workerMutex);
+        manager.swap(offlineManager);
+    }
+    if (manager) {
+        manager->postNotification(OfflineJobNotification::KIND_STOP_ALL);
+        manager->shutdown();
+        manager.reset();
+    }
 
     // The flag is up exactly while the remote-management thread is joined:
     // a block handler of that thread waiting for lifecycleMutex gives up.
@@ -212,9 +231,19 @@ Nuvaro::RecordList FSAppRunner::getServerStatus() {
 
 // ---- Accessors ----
 
+std::string FSAppRunner::getSyncFolder() {
+    std::lock_guard<std::mutex> lock(syncPathMutex);
+    return syncPath;
+}
+
 boost::shared_ptr<FSWorker> FSAppRunner::currentWorker() {
     std::lock_guard<std::mutex> pointer(workerMutex);
     return syncWorker;
+}
+
+boost::shared_ptr<FOOfflineFilesManager> FSAppRunner::currentOfflineManager() {
+    std::lock_guard<std::mutex> pointer(workerMutex);
+    return offlineManager;
 }
 
 std::string FSAppRunner::getServerURL() {
@@ -252,9 +281,21 @@ bool FSAppRunner::isRunning() {
     return worker && worker->isRunning();
 }
 
+bool FSAppRunner::isOfflineManagerRunning() {
+    return static_cast<bool>(currentOfflineManager());
+}
+
 std::string FSAppRunner::getSyncStatus() {
     boost::shared_ptr<FSWorker> worker = currentWorker();
-    return worker ? worker->getSyncStatus() : "Idle";
+    if (!worker)
+        return "Idle";
+    const std::string status = worker->getSyncStatus();
+    if (status == "Idle") {
+        boost::shared_ptr<FOOfflineFilesManager> manager = currentOfflineManager();
+        if (manager && manager->isActive())
+            return "Syncing Offline Files";
+    }
+    return status;
 }
 
 void FSAppRunner::checkForFSChanges() {

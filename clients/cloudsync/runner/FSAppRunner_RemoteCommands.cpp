@@ -115,6 +115,7 @@ bool FSAppRunner::carryOutBlock(bool wipe, const std::string& name, const std::s
 // wipeRefusal. Backup sources are the user's own folders and stay.
 std::vector<std::string> FSAppRunner::remoteWipeTargets() {
     std::vector<std::string> targets;
+    const std::string syncPath = getSyncFolder();
     auto inSyncFolder = [&](const std::string& name) {
         if (isSingleFolderName(name))
             targets.push_back(syncPath + "/" + name);
@@ -143,7 +144,7 @@ std::vector<std::string> FSAppRunner::remoteWipeTargets() {
 }
 
 void FSAppRunner::doRemoteWipe() {
-    if (currentWorker())
+    if (currentWorker() || currentOfflineManager())
         return;
     rootLog().debug("############# Begin Remote Wipe Operation Requested by Remote Admin");
     for (const std::string& target : remoteWipeTargets())
@@ -171,7 +172,7 @@ void FSAppRunner::wipeFolder(const std::string& path) {
 
 void FSAppRunner::resetSyncData() {
     rootLog().debug("############ Begin Reset Sync Data");
-    if (currentWorker() || !syncDB)
+    if (currentWorker() || currentOfflineManager() || !syncDB)
         return;
     const bool hadClientId = syncDB->doesConfigExist("config", RMC_CLIENT_ID);
     const std::string clientId = config(RMC_CLIENT_ID);

@@ -3,7 +3,6 @@
 
 #include "FSAppRunner.h"
 
-#include "DataSyncStore.h"
 #include "NuvaroUtil.h"
 #include "ProductGlobals.h"
 #include "SettingsCipher.h"
@@ -159,10 +158,8 @@ void FSAppRunner::setSettings(Nuvaro::RecordList& settings) {
 void FSAppRunner::forgetLocalSyncState() {
     std::vector<std::string> folders;
     syncDB->getSyncFolders(folders);
-    for (const std::string& folder : folders) {
-        Nuvaro::DataSync::DataSyncStore store;
-        syncDB->deleteDataStore(folder, store);
-    }
+    for (const std::string& folder : folders)
+        forgetSyncFolder(folder);
     syncDB->activityDeleteAll();
     syncDB->clearAllLimitPaths();
     syncDB->setConfigValue("APP", "LIMITSYNC", "0");

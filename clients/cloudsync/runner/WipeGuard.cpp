@@ -17,7 +17,8 @@ std::string resolvedPath(const std::string& path) {
     return resolved;
 }
 
-// `folder` is `path` or one of the folders above it (whole components).
+// `folder` is `path` or one of the folders above it (whole components of two
+// normalised paths).
 bool holds(const std::string& folder, const std::string& path) {
     if (folder.empty() || path.empty())
         return false;
@@ -33,6 +34,30 @@ bool holdsEitherWay(const std::string& folder, const std::string& path) {
 }
 
 } // namespace
+
+bool isSameOrInside(const std::string& path, const std::string& folder) {
+    return holds(normalizedAbsolutePath(folder), normalizedAbsolutePath(path));
+}
+
+bool isSameOrInsideEitherWay(const std::string& path, const std::string& folder) {
+    return isSameOrInside(path, folder) || holds(resolvedAbsolutePath(folder), resolvedAbsolutePath(path));
+}
+
+std::string resolvedAbsolutePath(const std::string& path) {
+    std::string rest;
+    std::string existing = normalizedAbsolutePath(path);
+    while (!existing.empty()) {
+        const std::string resolved = resolvedPath(existing);
+        if (!resolved.empty())
+            return rest.empty() ? resolved : (resolved == "/" ? "" : resolved) + rest;
+        if (existing == "/")
+            break;
+        const std::string::size_type slash = existing.rfind('/');
+        rest = existing.substr(slash) + rest;
+        existing = slash == 0 ? "/" : existing.substr(0, slash);
+    }
+    return std::string();
+}
 
 std::string normalizedAbsolutePath(const std::string& path) {
     if (path.empty() || path[0] != '/')

@@ -243,6 +243,13 @@ public:
     // transaction back), count is unchanged and the store keeps its dirty
     // records, so a later call can save them.
     bool saveDataStore(const std::string& folder, Nuvaro::DataSync::DataSyncStore& store, int& count);
+    // Appends (without clearing `records`) every row of the folder as it is
+    // stored, in row order: deleted rows included, also those getDataStore
+    // leaves out because a live record holds their identity or path. For
+    // maintenance, which must see exactly what is stored. A damaged row is
+    // skipped with an error line. False when no database is open or on a
+    // database error (the records appended before it stay).
+    bool getFolderRecords(const std::string& folder, std::vector<boost::shared_ptr<FSSyncRecord>>& records);
     // Forgets a sync folder: every OBJECT row of it (deleted or not) and its
     // SYNCFOLDERS row, in one transaction, then refreshes the totals. Other
     // folders and the store are left alone.

@@ -211,6 +211,13 @@ bool FSSyncDB::getDataStore(const std::string& folder, const std::string& hostNa
     return loaded;
 }
 
+bool FSSyncDB::getFolderRecords(const std::string& folder, std::vector<boost::shared_ptr<FSSyncRecord>>& records) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) {
+        appendObjectRecords(db, folderRecordsQuery(folder), records);
+        return true;
+    });
+}
+
 bool FSSyncDB::saveDataStore(const std::string& folder, DataSyncStore& store, int& count) {
     Poco::Mutex::ScopedLock lock(m_mutex);
     Poco::Logger& log = syncLog();

@@ -40,10 +40,12 @@ TEST_F(RunnerTest, WithAStoredAccountTheSyncWorkerRunsUntilShutdown) {
     storeAccount(runner);
     runner.startup();
     EXPECT_TRUE(runner.isRunning());
+    EXPECT_TRUE(runner.isOfflineManagerRunning());
     EXPECT_NE(runner.getSyncStatus(), "Idle");
     runner.shutdown(true);
     EXPECT_FALSE(runner.currentWorker());
     EXPECT_FALSE(runner.isRunning());
+    EXPECT_FALSE(runner.isOfflineManagerRunning());
     EXPECT_EQ(runner.rmcWorker, nullptr);
     EXPECT_EQ(runner.getSyncStatus(), "Idle");
     EXPECT_TRUE(runner.shutdown(true));
@@ -58,7 +60,10 @@ TEST_F(RunnerTest, StartupTwiceLeavesOneOfEachWorkerAndReplacesTheRemoteOne) {
     EXPECT_EQ(countLines(log, "Startup FSRMCWorker Thread"), 2);
     EXPECT_EQ(countLines(log, "FSRMCWorker Thread exited"), 2);  // the one of storeAccount and the first here
     EXPECT_EQ(countLines(log, "Shutdown FSWorker Thread"), 2);
+    EXPECT_EQ(countLines(log, "Startup FOOfflineFilesManager Thread"), 2);
+    EXPECT_EQ(countLines(log, "FOOfflineFilesManager Thread exited"), 2);
     EXPECT_TRUE(runner.isRunning());
+    EXPECT_TRUE(runner.isOfflineManagerRunning());
     EXPECT_TRUE(runner.rmcWorker != nullptr);
 }
 
@@ -67,6 +72,7 @@ TEST_F(RunnerTest, ShutdownFalseKeepsTheRemoteManagementWorker) {
     storeAccount(runner);
     EXPECT_TRUE(runner.shutdown(false));
     EXPECT_FALSE(runner.currentWorker());
+    EXPECT_FALSE(runner.isOfflineManagerRunning());
     EXPECT_TRUE(runner.rmcWorker != nullptr);
 }
 
@@ -94,6 +100,7 @@ TEST_P(WorkerChoices, FollowTheStoredSettings) {
     runner.startup();
     EXPECT_EQ(bool(runner.currentWorker()), GetParam().syncWorker);
     EXPECT_EQ(runner.isRunning(), GetParam().syncWorker);
+    EXPECT_EQ(runner.isOfflineManagerRunning(), GetParam().disableSync != "1");
     EXPECT_TRUE(runner.rmcWorker != nullptr);
     if (!GetParam().logLine.empty()) {
         EXPECT_TRUE(log.contains(GetParam().logLine)) << log.dump();
@@ -154,6 +161,7 @@ TEST_F(RunnerTest, AfterShutdownForExitNothingStartsAgain) {
     Nuvaro::RecordList settings = accountSettings(runner);
     runner.setSettings(settings);
     EXPECT_FALSE(runner.currentWorker());
+    EXPECT_FALSE(runner.isOfflineManagerRunning());
     EXPECT_EQ(runner.rmcWorker, nullptr);
 }
 

@@ -198,6 +198,7 @@ TEST_F(RemoteManagementTest, BlockStopsTheSyncWorkerKeepsTheClientIdAndIsAcknowl
     const std::string rid = server.queueRmcCommand(id, "10002");
     ASSERT_TRUE(waitUntil([&] { return acknowledged(rid); }));
     EXPECT_FALSE(runner.currentWorker());
+    EXPECT_FALSE(runner.isOfflineManagerRunning());
     EXPECT_EQ(configNames(), std::vector<std::string>{"RMC_CLIENT_ID"});
     EXPECT_EQ(clientId(), id);
     // The remote-management worker goes on, with nothing to log in with.
@@ -294,6 +295,7 @@ TEST_F(WipeTest, RemovesTheSynchronisedFoldersAndDataAndNothingElse) {
     runner.getOfflineDatabase()->getAllFOJobRecord(jobs);
     EXPECT_TRUE(jobs.empty());
     EXPECT_FALSE(runner.currentWorker());
+    EXPECT_FALSE(runner.isOfflineManagerRunning());
     const auto seen = events.events();
     EXPECT_NE(std::find(seen.begin(), seen.end(), EventRecorder::Event(18, "", 0)), seen.end());
     EXPECT_NE(std::find(seen.begin(), seen.end(),
@@ -313,6 +315,30 @@ TEST_F(WipeTest, IsCarriedOutWhenTheSyncWorkerDoesNotRun) {
     EXPECT_FALSE(exists("sync/My Files"));
     EXPECT_FALSE(exists("netjob"));
     EXPECT_TRUE(exists("backupsrc/photo.jpg"));
+}
+
+// A running job writes into its folder and offline.db: without a sync
+// worker the wipe and the data reset still wait until the job manager is
+// stopped too.
+TEST_F(WipeTest, NothingIsWipedWhileAJobManagerRuns) {
+    TestRunner& runner = makeRunner(noPolling());
+    runner.getSyncDatabase()->setConfigValue("config", "disablemyfiles", "1");
+    seedFiles(runner);
+    runner.startup();
+    ASSERT_FALSE(runner.currentWorker());
+    ASSERT_TRUE(runner.isOfflineManagerRunning());
+    runner.doRemoteWipe();
+    runner.resetSyncData();
+    EXPECT_TRUE(exists("sync/My Files/a.txt"));
+    EXPECT_TRUE(exists("netjob/n/x.txt"));
+    std::vector<boost::shared_ptr<FOOfflineJobData>> jobs;
+    runner.getOfflineDatabase()->getAllFOJobRecord(jobs);
+    EXPECT_EQ(jobs.size(), 2u);
+
+    runner.shutdown(true);
+    runner.doRemoteWipe();
+    EXPECT_FALSE(exists("sync/My Files"));
+    EXPECT_FALSE(exists("netjob"));
 }
 
 TEST_F(WipeTest, RefusesFoldersThatAreNotTheProgramsAndGoesOnWithTheOthers) {

@@ -14,6 +14,7 @@
 
 #include <Poco/File.h>
 #include <Poco/Thread.h>
+#include <Poco/UUIDGenerator.h>
 #include <Poco/Timestamp.h>
 
 #include <gtest/gtest.h>
@@ -34,6 +35,7 @@ class TestRunner : public Nuvaro::Sync::FSAppRunner {
 public:
     using FSAppRunner::FSAppRunner;
     using FSAppRunner::currentWorker;
+    using FSAppRunner::currentOfflineManager;
     using FSAppRunner::lifecycleMutex;
     using FSAppRunner::options;
     using FSAppRunner::remoteStopRequested;
@@ -100,6 +102,10 @@ protected:
         fast.remote.tickMs = 20;
         fast.remote.pollDue = Poco::Timespan(0, 50 * 1000);
         fast.remote.statusDue = Poco::Timespan(0, 200 * 1000);
+        // The job manager answers at once; its schedule check never comes
+        // (a test that stores jobs decides when they run).
+        fast.offline.queueWaitMs = 20;
+        fast.offline.emptyWaitsPerCheck = 1000000;
         return fast;
     }
 
@@ -142,6 +148,31 @@ protected:
     // A value of section "config" of the runner's database.
     std::string stored(const std::string& name, const std::string& fallback = "<absent>") {
         return m_runner->getSyncDatabase()->getConfigValue("config", name, fallback);
+    }
+
+    // Stores a sync record of the sync folder `folder` in the runner's
+    // database: the local path `local` (relative to the sync folder, "My
+    // Files/..."), the server path `remote`, type 1 file or 0 folder, its
+    // size and modification time (seconds since 1970). Returns it.
+    boost::shared_ptr<Nuvaro::Sync::FSSyncRecord> addSyncRecord(const std::string& local, const std::string& remote,
+                                                              int type, Poco::Int64 size, time_t modified,
+                                                              bool deleted = false,
+                                                              const std::string& folder = "/user1") {
+        auto split = [](const std::string& path, std::string& parent) {
+            const std::string::size_type slash = path.rfind('/');
+            parent = slash == std::string::npos ? "" : path.substr(0, slash);
+            return slash == std::string::npos ? path : path.substr(slash + 1);
+        };
+        std::string localParent, remoteParent;
+        const std::string name = split(local, localParent);
+        split(remote, remoteParent);
+        Nuvaro::DataSync::DataSyncRecord base(Poco::UUIDGenerator::defaultGenerator().createRandom(), 3, "server", 2,
+                                              "server", deleted ? 1 : 0);
+        boost::shared_ptr<Nuvaro::Sync::FSSyncRecord> record(new Nuvaro::Sync::FSSyncRecord(
+            base, type, name, remoteParent, remote, size, Poco::Timestamp::fromEpochTime(modified).utcTime(), "", "",
+            "Owner", folder, localParent, local, "", ""));
+        EXPECT_TRUE(m_runner->getSyncDatabase()->FSSyncRecordAdd(record.get())) << local;
+        return record;
     }
 
     // The log of the test's code from here on (the lines before are dropped).

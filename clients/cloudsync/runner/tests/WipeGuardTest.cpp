@@ -13,7 +13,10 @@
 
 namespace {
 
+using Nuvaro::Sync::isSameOrInside;
+using Nuvaro::Sync::isSameOrInsideEitherWay;
 using Nuvaro::Sync::isSingleFolderName;
+using Nuvaro::Sync::resolvedAbsolutePath;
 using Nuvaro::Sync::normalizedAbsolutePath;
 using Nuvaro::Sync::wipeRefusal;
 
@@ -31,6 +34,42 @@ TEST(WipeGuard, PlainFolderNames) {
         EXPECT_TRUE(isSingleFolderName(good)) << good;
     for (const char* bad : {"", ".", "..", "../x", "a/b", "/"})
         EXPECT_FALSE(isSingleFolderName(bad)) << bad;
+}
+
+struct InsideCase {
+    std::string path;
+    std::string folder;
+    bool inside;
+};
+
+// "Inside" is by whole components: a path that merely begins with the
+// folder's text, or holds it further on, is not inside it.
+TEST(WipeGuard, InsideMeansTheFolderItselfOrBelowItByWholeComponents) {
+    for (const InsideCase& c : std::vector<InsideCase>{{"/home/u/Sync", "/home/u/Sync", true},
+                                                       {"/home/u/Sync/", "/home/u/Sync", true},
+                                                       {"/home/u/Sync/a/b", "/home/u/Sync", true},
+                                                       {"/home/u/Sync/a", "/home/u/Sync/", true},
+                                                       {"/anything", "/", true},
+                                                       {"/home/u/SyncOld/x", "/home/u/Sync", false},
+                                                       {"/data/home/u/Sync/x", "/home/u/Sync", false},
+                                                       {"/home/u", "/home/u/Sync", false},
+                                                       {"/home/u/Sync/../Other", "/home/u/Sync", false},
+                                                       {"relative/Sync", "/home/u/Sync", false},
+                                                       {"/home/u/Sync", "", false}})
+        EXPECT_EQ(isSameOrInside(c.path, c.folder), c.inside) << c.path << " in " << c.folder;
+}
+
+TEST(WipeGuard, InsideThroughALinkAndForPathsThatDoNotExistYet) {
+    CloudSyncTest::TempFolder tmp;
+    Poco::File(tmp / "real/sub").createDirectories();
+    ASSERT_EQ(::symlink((tmp / "real").c_str(), (tmp / "alias").c_str()), 0);
+    EXPECT_EQ(resolvedAbsolutePath(tmp / "alias/sub"), resolvedAbsolutePath(tmp / "real/sub"));
+    EXPECT_EQ(resolvedAbsolutePath(tmp / "alias/new/deeper"), resolvedAbsolutePath(tmp / "real") + "/new/deeper");
+    EXPECT_EQ(resolvedAbsolutePath("relative"), "");
+    EXPECT_FALSE(isSameOrInside(tmp / "alias/new", tmp / "real"));
+    EXPECT_TRUE(isSameOrInsideEitherWay(tmp / "alias/new", tmp / "real"));
+    EXPECT_TRUE(isSameOrInsideEitherWay(tmp / "real", tmp / "alias"));
+    EXPECT_FALSE(isSameOrInsideEitherWay(tmp / "real", tmp / "alias/sub"));
 }
 
 struct RefusalCase {

@@ -444,6 +444,27 @@ TEST_F(DataStoreTest, DeleteDataStoreForgetsOnlyThatFolder) {
     EXPECT_EQ(m_db.getTotalFSSize(), 5);
 }
 
+// Maintenance sees every stored row, also the deleted one that a load leaves
+// out for the live record of its path.
+TEST_F(DataStoreTest, FolderRecordsAreEveryStoredRowOfTheFolder) {
+    RecordPtr live = makeRecord("/acct1", "docs/same.txt", 1, 2);
+    RecordPtr gone = makeRecord("/acct1", "docs/same.txt", 1, 1);
+    gone->setIsDeleted(true);
+    RecordPtr other = makeRecord("/SHARED/owner2", "keep.txt");
+    add({gone, live, other});
+
+    std::vector<RecordPtr> records{m_a};
+    ASSERT_TRUE(m_db.getFolderRecords("/acct1", records));
+    ASSERT_EQ(records.size(), 3u);  // appended after what was there
+    EXPECT_EQ(records[1]->getId(), gone->getId());
+    EXPECT_EQ(records[1]->getIsDeleted(), 1);
+    EXPECT_EQ(records[2]->getId(), live->getId());
+
+    DataSyncStore store;
+    load("/acct1", store);
+    EXPECT_EQ(store.size(), 1u);
+}
+
 TEST_F(DataStoreTest, ClosedDatabaseGivesFailureValues) {
     m_db.closeDB();
     std::atomic<bool> abort(false);
@@ -455,6 +476,8 @@ TEST_F(DataStoreTest, ClosedDatabaseGivesFailureValues) {
     EXPECT_FALSE(m_db.getStatusSet("/acct1", text));
     EXPECT_FALSE(m_db.FSSyncRecordAdd(m_a.get()));
     EXPECT_FALSE(m_db.getFSSyncRecord("/acct1/docs/a.txt"));
+    std::vector<RecordPtr> records;
+    EXPECT_FALSE(m_db.getFolderRecords("/acct1", records));
     EXPECT_EQ(count, -1);
 }
 

@@ -1,0 +1,83 @@
+#include "RequestHandlerFactory.h"
+
+#include "Core404RequestHandler.h"
+#include "CoreFileBrowser.h"
+#include "CoreFileChanged.h"
+#include "CoreForbiddenRequestHandler.h"
+#include "CoreGetShareLink.h"
+#include "CoreLock.h"
+#include "CoreOverlayStatusRequestHandler.h"
+#include "CoreStatusRequestHandler.h"
+#include "CoreSyncNow.h"
+#include "CoreUnlock.h"
+#include "CoreViewWebFile.h"
+#include "CoreWebEdit.h"
+#include "RequestOrigin.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Logger.h>
+#include <Poco/URI.h>
+
+#include <string>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+typedef Poco::Net::HTTPRequestHandler* (*HandlerMaker)();
+
+template <typename Handler>
+Poco::Net::HTTPRequestHandler* make() {
+    return new Handler;
+}
+
+struct Route {
+    const char* prefix;
+    HandlerMaker maker;
+};
+
+// In the order they are tried.
+const Route kRoutes[] = {
+    {"/status", &make<CoreStatusRequestHandler>},
+    {"/share", &make<Core404RequestHandler>},
+    {"/getoverlaystatus", &make<CoreOverlayStatusRequestHandler>},
+    {"/getsharelink", &make<CoreGetShareLink>},
+    {"/viewwebfile", &make<CoreViewWebFile>},
+    {"/webedit", &make<CoreWebEdit>},
+    {"/syncnow", &make<CoreSyncNow>},
+    {"/lock", &make<CoreLock>},
+    {"/unlock", &make<CoreUnlock>},
+    {"/filebrowser", &make<CoreFileBrowser>},
+    {"/filechanged", &make<CoreFileChanged>},
+};
+
+} // namespace
+
+RequestHandlerFactory::~RequestHandlerFactory() = default;
+
+Poco::Net::HTTPRequestHandler* RequestHandlerFactory::createRequestHandler(
+    const Poco::Net::HTTPServerRequest& request) {
+    const std::string& uri = request.getURI();
+    std::string reason;
+    if (!RequestOrigin::accepted(request, request.serverAddress().port(), reason)) {
+        Poco::Logger::get("Sync").warning("Refused local request " + uri + ": " + reason);
+        return new CoreForbiddenRequestHandler;
+    }
+    try {
+        Poco::URI parsed(uri);
+        parsed.getPath();
+    } catch (const Poco::Exception&) {
+        return new Core404RequestHandler;
+    }
+    if (uri == "/")
+        return new Core404RequestHandler;
+    for (const Route& route : kRoutes)
+        if (uri.compare(0, std::char_traits<char>::length(route.prefix), route.prefix) == 0)
+            return route.maker();
+    Poco::Logger::get("Sync").error("URL Handler not found for " + uri);
+    return new Core404RequestHandler;
+}
+
+} // namespace Sync
+} // namespace Nuvaro

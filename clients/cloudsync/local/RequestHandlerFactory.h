@@ -1,0 +1,41 @@
+#pragma once
+
+// RequestHandlerFactory: picks the handler of each request of the loopback
+// endpoint (FSWebServerWorker). Runs on the HTTP server's connection threads;
+// holds no data.
+//
+// A request refused by RequestOrigin (a foreign Host, Origin or site) gets
+// the forbidden reply whatever its target. Otherwise the raw URI (the
+// request target exactly as received, query included) decides: a URI that
+// does not parse gets the not-found reply without a log line; "/" gets it
+// too; then the first of these prefixes the URI begins with picks the
+// handler, so "/status?x=1" and "/statusbar" both reach the status handler
+// and "/sharelink" is not found:
+//     /status             CoreStatusRequestHandler
+//     /share              Core404RequestHandler
+//     /getoverlaystatus   CoreOverlayStatusRequestHandler
+//     /getsharelink       CoreGetShareLink
+//     /viewwebfile        CoreViewWebFile
+//     /webedit            CoreWebEdit
+//     /syncnow            CoreSyncNow
+//     /lock               CoreLock
+//     /unlock             CoreUnlock
+//     /filebrowser        CoreFileBrowser
+//     /filechanged        CoreFileChanged
+// Anything else logs "URL Handler not found for " + the URI (error, logger
+// "Sync") and gets the not-found reply. The method is not looked at.
+
+#include <Poco/Net/HTTPRequestHandlerFactory.h>
+
+namespace Nuvaro {
+namespace Sync {
+
+class RequestHandlerFactory : public Poco::Net::HTTPRequestHandlerFactory {
+public:
+    ~RequestHandlerFactory() override;
+    // A new handler for the request (never null); the server deletes it.
+    Poco::Net::HTTPRequestHandler* createRequestHandler(const Poco::Net::HTTPServerRequest& request) override;
+};
+
+} // namespace Sync
+} // namespace Nuvaro

@@ -1,0 +1,419 @@
+// The loopback endpoint with real HTTP requests on a free port of 127.0.0.1:
+// the routing of every target, one request per connection, the refusal of
+// requests from web pages, the port setting, start and shutdown; and the
+// pure rules beneath (hosts and origins, paths named by a request, the
+// desktop opener's refusals).
+
+#include "LocalFixture.h"
+
+#include "LocalRequest.h"
+#include "QuickEditPages.h"
+#include "RequestOrigin.h"
+#include "VariantRow.h"
+#include "WaitUntil.h"
+
+#include <Poco/Net/HTTPRequestHandler.h>
+#include <Poco/Net/HTTPRequestHandlerFactory.h>
+#include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Timestamp.h>
+
+namespace LocalTest {
+namespace {
+
+using Nuvaro::Sync::FSWebServerWorker;
+namespace LocalRequest = Nuvaro::Sync::LocalRequest;
+namespace RequestOrigin = Nuvaro::Sync::RequestOrigin;
+
+const char* const kNotFound = "404 Sorry, Page Not Found!";
+const char* const kForbidden = "404 Sorry, Forbidden";
+
+int countOf(const std::string& text, const std::string& needle) {
+    int count = 0;
+    for (std::string::size_type at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++count;
+    return count;
+}
+
+// A port nothing listens on at the moment.
+Poco::UInt16 freePort() {
+    Poco::Net::ServerSocket probe(Poco::Net::SocketAddress("127.0.0.1", 0));
+    return probe.address().port();
+}
+
+class EndpointTest : public LocalServiceTest {};
+
+// ---- Routing ----
+
+struct RouteCase {
+    const char* target;
+    const char* method;
+    int status;
+    const char* contentType;
+    const char* bodyPart;  // a piece of the body
+    const char* event4;    // text of a UI event 4 raised, or nullptr for none
+};
+
+TEST_F(EndpointTest, EveryTargetReachesItsHandlerByThePrefixOfTheRawUri) {
+    startService();
+    const RouteCase cases[] = {
+        {"/", "GET", 404, "text/html", kNotFound, nullptr},
+        {"/status", "GET", 200, "text/xml", "<system><status><syncfolder>", nullptr},
+        {"/status?x=1", "GET", 200, "text/xml", "<syncfolder>", nullptr},
+        {"/statusbar", "GET", 200, "text/xml", "<syncfolder>", nullptr},
+        {"/status", "POST", 200, "text/xml", "<syncfolder>", nullptr},
+        {"/share", "GET", 404, "text/html", kNotFound, nullptr},
+        {"/sharelink?path=x", "GET", 404, "text/html", kNotFound, nullptr},
+        {"/getoverlaystatus", "GET", 403, "text/html", kForbidden, nullptr},
+        {"/getoverlaystatusx", "POST", 403, "text/html", kForbidden, nullptr},
+        {"/getsharelink", "GET", 403, "text/html", kForbidden, nullptr},
+        {"/viewwebfile", "GET", 403, "text/html", kForbidden, nullptr},
+        {"/webedit", "GET", 403, "text/html", kForbidden, nullptr},
+        {"/webedit?path=", "GET", 200, "text/html", "Load FAILED", nullptr},
+        {"/syncnow", "GET", 200, "text/xml", "<type>syncnow</type><result>1</result>", nullptr},
+        {"/syncnow", "POST", 200, "text/xml", "<type>syncnow</type>", nullptr},
+        {"/lock", "GET", 403, "text/html", kForbidden, "Lock Failed"},
+        {"/lockfile", "GET", 403, "text/html", kForbidden, "Lock Failed"},
+        {"/unlock", "GET", 403, "text/html", kForbidden, "Unlock Failed"},
+        {"/filebrowser", "GET", 200, "text/xml", "<type>filebrowser</type>", nullptr},
+        {"/filechanged", "GET", 200, "text/xml", "<type>filechanged</type>", nullptr},
+        {"/foo", "GET", 404, "text/html", kNotFound, nullptr},
+        {"/%zz", "GET", 404, "text/html", kNotFound, nullptr},
+    };
+    for (const RouteCase& c : cases) {
+        EventRecorder events({9});
+        m_log.channel().clear();
+        Reply reply = send(c.target, {}, c.method);
+        SCOPED_TRACE(std::string(c.method) + " " + c.target);
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.contentType, c.contentType);
+        EXPECT_NE(reply.body.find(c.bodyPart), std::string::npos) << reply.body;
+        std::vector<EventRecorder::Event> expected;
+        if (c.event4)
+            expected.emplace_back(4, c.event4, 0);
+        EXPECT_EQ(events.events(), expected);
+        bool unknown = std::string(c.target) == "/foo";
+        EXPECT_EQ(m_log.contains("URL Handler not found for "), unknown) << m_log.dump();
+        if (unknown) {
+            EXPECT_TRUE(m_log.contains("URL Handler not found for /foo"));
+        }
+    }
+}
+
+TEST_F(EndpointTest, EachConnectionCarriesOneRequest) {
+    startService();
+    Reply reply = send("/status");
+    EXPECT_FALSE(reply.keepAlive);
+    // Two requests sent at once on one connection: one answer, then the
+    // connection is closed.
+    std::string received =
+        sendRaw("GET /status HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port()) + "\r\n\r\n" +
+                "GET /filebrowser HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port()) + "\r\n\r\n");
+    EXPECT_EQ(countOf(received, "HTTP/1.1 "), 1) << received;
+    EXPECT_NE(received.find("<syncfolder>"), std::string::npos);
+    EXPECT_NE(received.find("Connection: Close"), std::string::npos) << received;
+}
+
+// ---- Requests from web pages ----
+
+struct OriginCase {
+    const char* name;
+    Headers headers;  // "{port}" stands for the endpoint's port
+    bool served;
+};
+
+TEST_F(EndpointTest, RequestsFromWebPagesAndForeignHostNamesAreRefused) {
+    startService();
+    const OriginCase cases[] = {
+        {"no headers of a browser", {}, true},
+        {"localhost", {{"Host", "localhost:{port}"}}, true},
+        {"localhost in capitals", {{"Host", "LOCALHOST:{port}"}}, true},
+        {"another loopback address", {{"Host", "127.0.0.2:{port}"}}, true},
+        {"IPv6 loopback", {{"Host", "[::1]:{port}"}}, true},
+        {"a loopback page", {{"Origin", "http://localhost:3000"}}, true},
+        {"a loopback page over https", {{"Origin", "https://127.0.0.1"}}, true},
+        {"typed by the user", {{"Sec-Fetch-Site", "none"}}, true},
+        {"same origin", {{"Sec-Fetch-Site", "same-origin"}, {"Origin", "http://127.0.0.1:{port}"}}, true},
+        {"rebinding name", {{"Host", "evil.example:{port}"}}, false},
+        {"name ending like loopback", {{"Host", "127.0.0.1.nip.io:{port}"}}, false},
+        {"localhost below a foreign name", {{"Host", "localhost.evil.example:{port}"}}, false},
+        {"another port", {{"Host", "127.0.0.1:1"}}, false},
+        {"no port", {{"Host", "127.0.0.1"}}, false},
+        {"a port that is no number", {{"Host", "127.0.0.1:{port}x"}}, false},
+        {"a foreign page", {{"Origin", "https://evil.example"}}, false},
+        {"a foreign page on a loopback-like name", {{"Origin", "http://127.0.0.1.evil.example"}}, false},
+        {"a sandboxed page", {{"Origin", "null"}}, false},
+        {"a file page", {{"Origin", "file://"}}, false},
+        {"a navigation from another site", {{"Sec-Fetch-Site", "cross-site"}}, false},
+    };
+    for (const OriginCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Headers headers;
+        for (const auto& header : c.headers) {
+            std::string value = header.second;
+            std::string::size_type at = value.find("{port}");
+            if (at != std::string::npos)
+                value.replace(at, 6, std::to_string(port()));
+            headers.emplace_back(header.first, value);
+        }
+        EventRecorder events;
+        m_log.channel().clear();
+        Reply reply = send("/filebrowser", headers);
+        std::vector<EventRecorder::Event> browser{EventRecorder::Event{9, "", 0}};
+        if (c.served) {
+            EXPECT_EQ(reply.status, 200);
+            EXPECT_EQ(events.events(), browser);
+        } else {
+            EXPECT_EQ(reply.status, 403);
+            EXPECT_EQ(reply.contentType, "text/html");
+            EXPECT_EQ(reply.body, kForbidden);
+            EXPECT_TRUE(events.events().empty());
+            EXPECT_TRUE(m_log.contains("Refused local request /filebrowser")) << m_log.dump();
+        }
+    }
+}
+
+TEST_F(EndpointTest, RequestWithoutHostIsRefused) {
+    startService();
+    EventRecorder events;
+    std::string received = sendRaw("GET /filebrowser HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(received.compare(0, 12, "HTTP/1.0 403"), 0) << received;
+    EXPECT_TRUE(events.events().empty());
+}
+
+TEST_F(EndpointTest, RefusedRequestsChangeNothing) {
+    TestRunner& runner = startService();
+    putFileBothSides("a.txt", "a");
+    EventRecorder events;
+    OpenedTargets opened;
+    Headers page{{"Origin", "https://evil.example"}};
+    for (const std::string& target : {"/lock?path=" + encoded(local("My Files/a.txt")), std::string("/syncnow"),
+                                      "/viewwebfile?path=" + encoded(local("My Files/a.txt")),
+                                      std::string("/webedit?path=%2Fuser1%2Fa.txt")})
+        EXPECT_EQ(send(target, page).status, 403) << target;
+    EXPECT_TRUE(events.events().empty());
+    EXPECT_TRUE(opened.targets().empty());
+    EXPECT_TRUE(server.requests("/core/loginguest").empty());
+    EXPECT_FALSE(server.lockOf(kUser, "/user1/a.txt"));
+    EXPECT_FALSE(Poco::File(editRoot()).exists());
+    (void)runner;
+}
+
+TEST(RequestOriginRules, HostHeadersOfTheEndpoint) {
+    struct Case {
+        const char* host;
+        bool endpoint;
+    };
+    const Case cases[] = {
+        {"127.0.0.1:34320", true},   {"localhost:34320", true},      {"LocalHost:34320", true},
+        {"127.9.8.7:34320", true},   {"[::1]:34320", true},          {"127.0.0.1:34321", false},
+        {"127.0.0.1", false},        {"localhost", false},           {"127.1:34320", false},
+        {"::1:34320", false},        {"[::2]:34320", false},         {"10.0.0.1:34320", false},
+        {"evil.example:34320", false}, {"localhost.:34320", false},  {"127.0.0.1:+34320", false},
+        {"127.0.0.1:034320", false}, {"", false},                    {":34320", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RequestOrigin::isEndpointHost(c.host, 34320), c.endpoint) << c.host;
+    EXPECT_TRUE(RequestOrigin::isEndpointHost("localhost", 80));
+}
+
+TEST(RequestOriginRules, LoopbackOrigins) {
+    struct Case {
+        const char* origin;
+        bool loopback;
+    };
+    const Case cases[] = {
+        {"http://localhost", true},        {"http://localhost:3000", true},  {"https://127.0.0.1:8443", true},
+        {"http://[::1]:8080", true},       {"HTTP://LOCALHOST", true},       {"null", false},
+        {"file://", false},                {"https://evil.example", false},  {"http://localhost.evil.example", false},
+        {"ftp://localhost", false},        {"http://user@localhost", false}, {"http://localhost/path", false},
+        {"", false},                       {"http://127.0.0.1.xip.io", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RequestOrigin::isLoopbackOrigin(c.origin), c.loopback) << c.origin;
+}
+
+// ---- Paths named by a request ----
+
+TEST(RequestPaths, APathMustLieInsideTheFolderWithoutDotDot) {
+    struct Case {
+        const char* path;
+        bool folderItself;
+        const char* resolved;  // nullptr: refused
+    };
+    const Case cases[] = {
+        {"/home/u/Sync/docs/a.txt", false, "/home/u/Sync/docs/a.txt"},
+        {"/home/u/Sync//docs/a.txt/", false, "/home/u/Sync/docs/a.txt"},
+        {"/home/u/Sync", true, "/home/u/Sync"},
+        {"/home/u/Sync/", true, "/home/u/Sync"},
+        {"/home/u/Sync", false, nullptr},
+        {"/home/u/Sync2/a", false, nullptr},
+        {"/x/home/u/Sync/a", false, nullptr},
+        {"/home/u/Sync/../etc/passwd", false, nullptr},
+        {"/home/u/Sync/docs/..", false, nullptr},
+        {"/home/u/Sync/./a", false, nullptr},
+        {"home/u/Sync/a", false, nullptr},
+        {"", true, nullptr},
+        {"/etc/passwd", false, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string resolved = "untouched";
+        bool inside = LocalRequest::resolveInside(c.path, "/home/u/Sync/", c.folderItself, resolved);
+        EXPECT_EQ(inside, c.resolved != nullptr) << c.path;
+        if (c.resolved)
+            EXPECT_EQ(resolved, c.resolved) << c.path;
+        else
+            EXPECT_EQ(resolved, "untouched") << c.path;
+    }
+}
+
+// ---- The desktop ----
+
+TEST(DesktopOpener, TargetsThatReadAsOptionsAreRefused) {
+    OpenedTargets opened;
+    EXPECT_TRUE(Nuvaro::Sync::openWithDesktop("http://127.0.0.1/#expl-tabl./user1"));
+    EXPECT_TRUE(Nuvaro::Sync::openWithDesktop("/tmp/quick edit/a b.txt"));
+    EXPECT_FALSE(Nuvaro::Sync::openWithDesktop("--help"));
+    EXPECT_FALSE(Nuvaro::Sync::openWithDesktop("-"));
+    EXPECT_FALSE(Nuvaro::Sync::openWithDesktop(""));
+    EXPECT_EQ(opened.targets(),
+              (std::vector<std::string>{"http://127.0.0.1/#expl-tabl./user1", "/tmp/quick edit/a b.txt"}));
+}
+
+// ---- The port ----
+
+TEST_F(EndpointTest, PortSettingIsANumberFrom1To65535OrTheDefault) {
+    struct Case {
+        const char* setting;
+        Poco::UInt16 port;
+        bool logged;
+    };
+    const Case cases[] = {
+        {"", 34320, false},     {"8080", 8080, false},  {"1", 1, false},      {"65535", 65535, false},
+        {"0", 34320, true},     {"65536", 34320, true}, {"99999", 34320, true}, {"-1", 34320, true},
+        {"80x", 34320, true},   {" 80", 34320, true},   {"abc", 34320, true}, {"1000000", 34320, true},
+    };
+    for (const Case& c : cases) {
+        m_log.channel().clear();
+        EXPECT_EQ(Nuvaro::Sync::ipcPortFromSetting(c.setting), c.port) << c.setting;
+        EXPECT_EQ(m_log.contains("Invalid ipcport setting \"" + std::string(c.setting) + "\", using port 34320"),
+                  c.logged)
+            << c.setting;
+    }
+}
+
+TEST_F(EndpointTest, ListensOnThePortOfTheSettingOn127001Only) {
+    Poco::UInt16 wanted = freePort();
+    Nuvaro::Data::VariantRow config;
+    config["syncfolderlocation"] = "DEFAULT";
+    config["ipcport"] = std::to_string(wanted);
+    ASSERT_TRUE(config.write(configFile()));
+    TestRunner& runner = makeLocalRunner();
+    FSWebServerWorker endpoint("", editRoot(), &runner);
+    endpoint.startup();
+    EXPECT_EQ(endpoint.port(), wanted) << m_log.dump();
+    EXPECT_TRUE(m_log.contains("Starting IPC Server on 127.0.0.1:" + std::to_string(wanted))) << m_log.dump();
+    // Idle once its thread waits on its queue (startup returns before).
+    EXPECT_TRUE(CloudSyncTest::waitUntil([&] { return endpoint.isIdle(); }));
+    endpoint.shutdown();
+}
+
+TEST_F(EndpointTest, WithoutAPortSettingTheDefaultPortIsUsed) {
+    TestRunner& runner = makeLocalRunner();
+    try {
+        Poco::Net::ServerSocket probe(Poco::Net::SocketAddress("127.0.0.1", 34320));
+    } catch (const Poco::Exception&) {
+        GTEST_SKIP() << "port 34320 is in use on this machine";
+    }
+    FSWebServerWorker endpoint("", editRoot(), &runner);
+    endpoint.startup();
+    EXPECT_EQ(endpoint.port(), 34320);
+    EXPECT_TRUE(m_log.contains("Starting IPC Server on 127.0.0.1:34320")) << m_log.dump();
+    endpoint.shutdown();
+}
+
+TEST_F(EndpointTest, PortInUseIsLoggedAndShutdownStillReturns) {
+    TestRunner& runner = makeLocalRunner();
+    Poco::Net::ServerSocket taken(Poco::Net::SocketAddress("127.0.0.1", 0));
+    FSWebServerWorker endpoint("", editRoot(), &runner);
+    endpoint.setListenPortForTesting(taken.address().port());
+    EXPECT_TRUE(endpoint.startup());
+    EXPECT_EQ(endpoint.port(), 0);
+    EXPECT_FALSE(endpoint.isIdle());
+    EXPECT_TRUE(m_log.contains("run ")) << m_log.dump();
+    EXPECT_TRUE(endpoint.shutdown());
+}
+
+// ---- Shutdown ----
+
+TEST_F(EndpointTest, ShutdownIsPromptAndNoConnectionIsAcceptedAfterIt) {
+    startService();
+    Poco::UInt16 was = port();
+    ASSERT_EQ(send("/status").status, 200);
+    // A connection that never sends its request does not hold shutdown up.
+    Poco::Net::StreamSocket idle(Poco::Net::SocketAddress("127.0.0.1", was));
+    Poco::Thread::sleep(100);
+    Poco::Timestamp began;
+    EXPECT_TRUE(m_endpoint->shutdown());
+    EXPECT_LT(began.elapsed(), 3 * Poco::Timestamp::resolution());
+    EXPECT_EQ(m_endpoint->port(), 0);
+    EXPECT_FALSE(m_endpoint->isIdle());
+    EXPECT_THROW(Poco::Net::StreamSocket(Poco::Net::SocketAddress("127.0.0.1", was)),
+                 Poco::Net::ConnectionRefusedException);
+    EXPECT_TRUE(m_endpoint->shutdown());
+}
+
+// ---- The quick-edit pages ----
+
+// Serves one page of QuickEditPages.h.
+class PageHandler : public Poco::Net::HTTPRequestHandler {
+public:
+    void handleRequest(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response) override {
+        bool ok = request.getURI().find("ok") != std::string::npos;
+        if (request.getURI().find("message") != std::string::npos)
+            Nuvaro::Sync::sendEditResponse(ok, response);
+        else
+            Nuvaro::Sync::sendEditHTMLResponse(ok, response);
+    }
+};
+
+class PageFactory : public Poco::Net::HTTPRequestHandlerFactory {
+public:
+    Poco::Net::HTTPRequestHandler* createRequestHandler(const Poco::Net::HTTPServerRequest&) override {
+        return new PageHandler;
+    }
+};
+
+TEST(QuickEditPages, TheTwoPages) {
+    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
+    Poco::Net::HTTPServer pages(new PageFactory, socket, new Poco::Net::HTTPServerParams);
+    pages.start();
+    auto fetch = [&](const std::string& target) {
+        Poco::Net::HTTPClientSession session("127.0.0.1", socket.address().port());
+        Poco::Net::HTTPRequest request("GET", target);
+        session.sendRequest(request);
+        Poco::Net::HTTPResponse response;
+        std::string body;
+        Poco::StreamCopier::copyToString(session.receiveResponse(response), body);
+        EXPECT_EQ(response.getStatus(), 200);
+        EXPECT_EQ(response.getContentType(), "text/html");
+        return body;
+    };
+    std::string loaded = fetch("/page-ok");
+    EXPECT_EQ(loaded.compare(0, 30, "<!DOCTYPE html>\t\t   <html>\t\t  "), 0) << loaded;
+    EXPECT_NE(loaded.find("</style>\t\t   </head><body onload=\"javascript:window.close();\">"), std::string::npos);
+    EXPECT_NE(loaded.find("<h2 class=\"btn\">Quick Editing</h2>"), std::string::npos);
+    EXPECT_NE(loaded.find("<div id=\"statustag\">Load OK</div>\t\t   </body></html>"), std::string::npos);
+    std::string failed = fetch("/page");
+    EXPECT_NE(failed.find("</head><body>\t\t   <h2"), std::string::npos) << failed;
+    EXPECT_NE(failed.find("<div id=\"statustag\">Load FAILED</div>\t\t   </body></html>"), std::string::npos);
+    EXPECT_EQ(fetch("/message-ok"),
+              "<!DOCTYPE html><html><head><script type=\"text/javascript\">window.onmessage = function(event) {  "
+              "event.source.postMessage(\"OK\", event.origin); };</script></head><body ></body></html>");
+    EXPECT_NE(fetch("/message").find("postMessage(\"FAIL\", event.origin)"), std::string::npos);
+    pages.stop();
+}
+
+} // namespace
+} // namespace LocalTest
