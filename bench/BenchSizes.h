@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,18 @@ namespace BenchSizes {
 
 inline double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The shortest of `runs` timings of body(), in seconds.
+template <typename Body>
+double bestOf(int runs, Body body) {
+    double best = 1e9;
+    for (int i = 0; i < runs; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        body();
+        best = std::min(best, secondsSince(start));
+    }
+    return best;
 }
 
 // The process's peak resident memory so far, in KB.

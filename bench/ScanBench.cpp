@@ -52,18 +52,8 @@ using Nuvaro::Sync::FolderCacheActivity;
 namespace {
 
 using BenchSizes::peakRssKB;
+using BenchSizes::bestOf;
 using BenchSizes::secondsSince;
-
-template <typename Body>
-double bestOf(int runs, Body body) {
-    double best = 1e9;
-    for (int i = 0; i < runs; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        body();
-        best = std::min(best, secondsSince(start));
-    }
-    return best;
-}
 
 long currentRssKB() {
     long pages = 0, resident = 0;

@@ -18,6 +18,7 @@
 #include <Poco/SAX/SAXException.h>
 #include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
+#include <Poco/URIStreamOpener.h>
 
 #include <cstdlib>
 #include <cxxabi.h>
@@ -30,10 +31,14 @@ namespace {
 
 Poco::Logger& rootLog() { return Poco::Logger::get("root"); }
 
-// Registers one URI stream factory; one that is already registered (by an
-// earlier registration in this process or by other code) is left in place.
+// Registers one URI stream factory; one that is already registered for its
+// scheme (by an earlier registration in this process or by other code) is
+// left in place. The scheme is looked up first: a second registerFactory
+// would throw and leave its new factory behind unfreed.
 template <typename Factory>
-void registerFactoryOnce() {
+void registerFactoryOnce(const std::string& scheme) {
+    if (Poco::URIStreamOpener::defaultOpener().supportsScheme(scheme))
+        return;
     try {
         Factory::registerFactory();
     } catch (const Poco::ExistsException&) {
@@ -58,8 +63,8 @@ NuvaroConnector::NuvaroConnector(RecordList config, bool registerStreamFactories
     : m_config(std::move(config)), m_userAgent(std::move(userAgent)) {
     if (registerStreamFactories) {
         std::call_once(g_streamFactoriesOnce, [] {
-            registerFactoryOnce<Poco::Net::HTTPStreamFactory>();
-            registerFactoryOnce<Poco::Net::FTPStreamFactory>();
+            registerFactoryOnce<Poco::Net::HTTPStreamFactory>("http");
+            registerFactoryOnce<Poco::Net::FTPStreamFactory>("ftp");
             m_registered = true;
         });
     }

@@ -12,6 +12,8 @@
 
 #include <openssl/ssl.h>
 
+#include <sys/socket.h>
+
 #include <thread>
 
 #ifndef VAULTPINE_TESTSERVER_CERT_DIR
@@ -76,6 +78,7 @@ std::unique_ptr<Poco::Net::HTTPServer> TestServerCore::makeListener(int listener
     else
         socket = std::make_unique<Poco::Net::ServerSocket>(address, 64);
     boundPort = socket->address().port();
+    m_listenFds.push_back(static_cast<int>(socket->impl()->sockfd()));
 
     Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;
     params->setMaxThreads(m_options.threads);
@@ -122,8 +125,13 @@ void TestServerCore::stop()
     if (!m_running) return;
     m_running = false;
     m_stopEvent.set(); // wakes delayed replies
-    // Each listener's accept loop notices the stop within its 250 ms poll;
-    // stopping both at once halves the wait.
+    // Each listener's accept loop looks at its stop flag only between polls
+    // of 250 ms. Shutting the listening sockets down (they stay open, so
+    // their ports stay ours until the servers close them) ends those polls
+    // at once: the loops find their stop flags set after a failed accept or
+    // two, and a stop takes milliseconds instead of a quarter second.
+    for (int fd : m_listenFds) ::shutdown(fd, SHUT_RDWR);
+    m_listenFds.clear();
     std::thread redirectStop([this] {
         if (m_redirectServer) m_redirectServer->stopAll(true);
     });

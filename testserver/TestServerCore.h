@@ -23,6 +23,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <vector>
 #include <mutex>
 
 namespace Nuvaro {
@@ -88,6 +89,9 @@ private:
     std::unique_ptr<Poco::ThreadPool> m_redirectPool;
     std::unique_ptr<Poco::Net::HTTPServer> m_server;
     std::unique_ptr<Poco::Net::HTTPServer> m_redirectServer;
+    // The listening sockets of the running servers (stop shuts them down to
+    // end the servers' accept polls at once).
+    std::vector<int> m_listenFds;
 
     std::mutex m_transferMutex; // guards the two maps below
     std::map<std::string, std::pair<std::string, std::string>> m_downloadTokens;

@@ -311,6 +311,7 @@ void FSWorker::putSyncStatus(const std::string& text) {
 
 void FSWorker::checkForFSChanges() {
     flags.localChangesPending = true;
+    flags.lastPassFailed = false;
     curInterval = syncFrequency.load();
     queue.enqueueNotification(new DirChangeNotification());
 }
@@ -341,6 +342,19 @@ void FSWorker::reportError(const std::string& message, const std::string& path, 
     boost::shared_ptr<FSActivity> entry(new FSActivity(FSActivity::LevelNormal, type, message, path, friendlyName));
     db->activityAdd(entry);
     postEvent(16, "", 0);
+}
+
+void FSWorker::reportRefusal(const std::string& message) {
+    if (message == reportedRefusal) {
+        syncLog().error("ERROR: " + message + " (reported before)");
+        return;
+    }
+    reportedRefusal = message;
+    reportError(message, "", "", FSActivity::TypeError);
+}
+
+void FSWorker::clearRefusal() {
+    reportedRefusal.clear();
 }
 
 // ---- Helpers the pass steps share ----

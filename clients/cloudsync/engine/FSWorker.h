@@ -144,6 +144,8 @@ bool sortDirsByShallowFirst(const Nuvaro::DataSync::DataSyncRecordPtr& a,
 bool sortDirsByDeepestFirst(const Nuvaro::DataSync::DataSyncRecordPtr& a,
                             const Nuvaro::DataSync::DataSyncRecordPtr& b);
 
+class FSSimulWorker;
+
 // The remote paths uploaded or created in the current pass (server paths
 // with "/" separators), with a lock of its own: the upload callbacks insert
 // on pool threads while the worker thread inserts folders, and the apply
@@ -185,6 +187,10 @@ public:
         long statusLockWaitMs = 500;
         // The change monitor (burst length, watch cap).
         InotifyWatcher::Options monitor = FSMonitor::defaultOptions();
+        // Length of one second of the run loop's timers (the pass interval,
+        // the periodic scan, the unsynced check, the conflict notice): tests
+        // and the test driver run the loop in faster time.
+        long secondMs = 1000;
     };
 
     // ==== The worker's life (FSWorker.cpp) ====================================
@@ -245,6 +251,13 @@ public:
     // (level 2, `type`, message, path, friendlyName), UI event 16. Any thread.
     void reportError(const std::string& message, const std::string& path, const std::string& friendlyName,
                      FSActivity::Type type);
+    // The same for the answers of a server that keeps saying no (sync not
+    // allowed, an empty folder list, a failed login): reported once while
+    // it keeps giving the same answer, later passes only log the error
+    // line. Worker thread only. clearRefusal() (a pass that completed)
+    // makes the next one reported again.
+    void reportRefusal(const std::string& message);
+    void clearRefusal();
 
     // ==== Helpers the pass steps share (FSWorker.cpp) ========================
 
@@ -269,30 +282,90 @@ public:
 
     // The thread body. Sets `started`, then empties localChanges,
     // serverChanges, passPaths and noAccessPaths, sets rescanRequested false,
-    // curInterval to syncFrequency and localChangesPending true, and loops
-    // until `stop`: waits on `queue` (intervals.queueWaitMs); after `stop`
-    // stops, waits for and deletes a running scan and returns; a
-    // DirChangeNotification sets rescanRequested (unless ignoreFileChanges),
-    // a ForceDirChangeNotification always; a requested rescan without
-    // pending local changes calls restartFolderCheckActivity. The periodic
-    // scan, the unsynced check, the harvest of a finished scan and the pass
-    // come with the pass driver. Exceptions of a cycle are logged ("run" +
-    // "Poco Exception caught : " ...) and the loop goes on.
+    // curInterval to syncFrequency and localChangesPending true (the first
+    // pass comes about a second after the start), and runs one cycle
+    // (runCycle) after each wait on `queue` (intervals.queueWaitMs) until
+    // `stop`. Never busy-waits: it blocks in the wait and inside a pass.
     void run() override;
     // Server-to-local half of a pass: login check, folder list (or status
     // sets), then per folder delta, staging and apply in rounds; re-login
-    // after the folder loop. Returns the pass flag gotReply.
+    // after the folder loop. Returns the pass flag gotReply (true once a
+    // folder list, status set or delta was accepted in this half, and the
+    // last apply succeeded); serverHalf tells whether every folder was done
+    // and whether a delta carried records. Rounds of one folder go on while
+    // its two status strings differ and each round brings a new status;
+    // `stop` ends them at once. A step that fails ends the folder work of
+    // this half (later folders wait for the next pass).
     bool doSyncFromServer();
     // One further round (delta, staging, apply) for one folder; false when
     // the delta request or the staging failed.
     bool continueServerSync(std::string& folder, bool skipdetect, bool& gotReply);
     // Local-to-server half: the upload pass and its re-login; false when
-    // nothing was uploaded.
+    // nothing was uploaded (also before any reply was accepted since startup,
+    // then without touching the status text or lastSync).
     bool doSyncToServer();
     // Reports the first item at the top level of the sync folder that lies
     // outside every synchronised folder (activity type 7, UI events 16, 4).
+    // Never throws.
     void checkForUnsynced();
 
+protected:
+    // ---- Pass driver steps (FSWorker_RunLoop.cpp); worker thread only (the
+    // ---- test's thread for a worker without its thread) ----
+    // One cycle of the loop after a wait that brought `notification` (null:
+    // the wait timed out): the notification, the periodic scan, the
+    // unsynced check, the harvest of a finished scan, the pass when it is
+    // due, a new scan when one is wanted and no local changes are pending.
+    // False when `stop` ends the loop. Exceptions of a cycle are logged
+    // ("run" + "Poco Exception caught : " ...) and the loop goes on.
+    bool runCycle(Poco::Notification* notification);
+    // One pass: curInterval back to syncFrequency, lastSync stamped, the
+    // server half; when it completed and no folder's delta carried records,
+    // the upload half (for pending local changes) and a second server half.
+    // Local changes are never dropped on a failure: a pass whose server half
+    // failed keeps them (and the next pass waits its whole interval); when
+    // server changes came in, or the upload half failed, a new scan is asked
+    // for, which finds what is still to send against the records just saved.
+    void runSyncPass();
+    // Seconds the next pass waits after the last: curInterval, or 1 while
+    // local changes are pending, no back-off is in force and the last pass
+    // did not fail.
+    int passInterval() const;
+    // Whole run-loop seconds (intervals.secondMs) since `since`.
+    Poco::Int64 elapsedSeconds(const Poco::Timestamp& since) const;
+    // Takes the results of a finished scan: its change list (when it found
+    // changes), a rescan when the list was limited, the conflict notice;
+    // then deletes it and sets the status "Idle".
+    void harvestFolderCheck();
+    // The delta, staging and apply of one folder, then its further rounds.
+    void syncFolderInRounds(std::string& folder, bool skipdetect, bool& ok, bool& gotReply);
+    // A delta was accepted in this half: note whether it carried records.
+    void noteAcceptedDelta();
+    // The re-login of a half when loggedIn is false. Refused: credentials,
+    // two-factor or device code refused, or the device session timed out
+    // (logged with refusedText, UI events 4 and 7 or 8; the server half
+    // backs off 20 x syncFrequency, the upload half leaves curInterval).
+    // Failed: any other failure (4 x syncFrequency; reported once unless it
+    // is the network).
+    enum class LoginOutcome { LoggedIn, Refused, Failed };
+    LoginOutcome relogIn(const std::string& refusedText, bool serverHalf);
+    // Stops, waits for and deletes a running scan, with the loop's trace
+    // lines (the loop is ending).
+    void stopFolderCheckForExit();
+
+    // What the current server half found (reset at its start).
+    struct ServerHalfState {
+        // Every folder that needed work had its delta accepted and applied:
+        // no step failed and no stop came.
+        bool complete = true;
+        // A delta of this half carried at least one record.
+        bool deltaHadRecords = false;
+    };
+    ServerHalfState serverHalf;
+    // Passes begun since the thread started (any thread may read it).
+    std::atomic<int> passesStarted{0};
+
+public:
     // ==== Folder list and status sets (FSWorker_FolderList.cpp) ==============
 
     // Asks the server for the sync folders (the folder list, with the
@@ -500,9 +573,36 @@ protected:
 public:
     // ==== Upload pass (FSWorker_Uploads.cpp) =================================
 
-    // Gate, remote deletes, remote folders and uploads of localChanges
-    // through a transfer pool; true when every upload succeeded.
+    // Sends localChanges: the delete-approval gate (removals and files
+    // emptied to zero bytes count), the remote deletes, then every new
+    // folder (shallow first, so a folder before its content), then the files
+    // through a transfer pool (in pieces above 20971520 bytes). uploadedThisPass
+    // is emptied first and then holds every folder created and file sent.
+    // True when everything was sent; false when the gate held the changes
+    // back, a folder could not be created, a file was missing, a job could
+    // not start or failed, `stop` came, or an exception was caught.
+    // lastSendOutcome tells which. Every job started is waited for before it
+    // returns, whatever happened. A file that vanished since the scan is
+    // reported and skipped (the rest is still sent) and a new scan asked for.
     bool doSendFiles();
+
+    // How the last doSendFiles ended.
+    enum class SendOutcome { NotRun, Sent, HeldForApproval, Failed, Stopped };
+
+protected:
+    // ---- Upload pass state (FSWorker_Uploads.cpp); worker thread only ----
+    SendOutcome lastSendOutcome = SendOutcome::NotRun;
+    // Upload steps. createRemoteFolders: every new folder of the sorted
+    // localChanges; false (reported) when one cannot be made.
+    bool createRemoteFolders(std::size_t total);
+    // Queues the upload of one file record at `position` of `total`; false
+    // when the pool refused the job. `missing` is set when the file is gone.
+    bool queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t position, std::size_t total,
+                     bool& missing);
+    // Posts a DirChangeNotification when the queue is empty (a new scan).
+    void requestScanAfterUploadFailure();
+
+public:
 
     // ==== The worker's own requests (FSWorker_Requests.cpp) ==================
 
@@ -714,6 +814,11 @@ protected:
         std::atomic<bool> rescanRequested{false};
         // The worker holds the server's sync lock.
         std::atomic<bool> locked{false};
+        // The last pass did not complete (a server step or an upload
+        // failed): pending changes do not shorten the next interval to 1 s,
+        // so a failing server is not asked every cycle. Cleared by a pass
+        // that completes and by checkForFSChanges (the user asks).
+        std::atomic<bool> lastPassFailed{false};
     };
     PassFlags flags;
 
@@ -741,6 +846,9 @@ protected:
         Poco::Timestamp m_approvedAt;
     };
     DeleteApproval approval;
+
+    // ---- The refusal reported last (reportRefusal); worker thread only ----
+    std::string reportedRefusal;
 
     // ---- Status text: guarded by statusMutex (writers wait at most
     // ---- intervals.statusLockWaitMs, readers only try) ----

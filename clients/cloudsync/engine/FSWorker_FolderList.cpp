@@ -91,8 +91,12 @@ bool FSWorker::askForSyncFolders(const SyncRequest& given, bool folderList, bool
         parsed.records.clear();
         parsed.metaRecords.clear();
     }
+    // A server that says no is asked again after the back-off interval (not
+    // at every cycle), and the user is told once, not at every pass.
     if (!parsed.metaRecords.empty() && RequestText::recordValue(parsed.metaRecords.front(), "allowsync") == "0") {
         syncLog().error(name + " Sync Disabled, Skipping.. ");
+        reportRefusal("The server does not allow this device to sync now; it is asked again later");
+        curInterval = 4 * syncFrequency.load();
         gotReply = false;
         return false;
     }
@@ -105,10 +109,11 @@ bool FSWorker::askForSyncFolders(const SyncRequest& given, bool folderList, bool
         }
         if (folderList) {
             syncLog().error(name + "GetSyncDelta Returned : " + reply.body.substr(0, LOGGED_BODY_BYTES));
-            reportError("Sync Folder List is empty from Server ", "", "", FSActivity::TypeError);
+            reportRefusal("Sync Folder List is empty from Server ");
         } else {
-            reportError("Warning: No Folders marked for syncing", "", "", FSActivity::TypeError);
+            reportRefusal("Warning: No Folders marked for syncing");
         }
+        curInterval = 4 * syncFrequency.load();
         return true;
     }
     db->updateSyncFolderList(parsed.records, syncFolders, teamFolderAccount);

@@ -170,7 +170,9 @@ struct ReplyCase {
     bool loggedIn;
     // Part of an error line; "{op}" stands for the operation's name.
     const char* line;
-    bool emptyListReport; // the empty-list error report (UI events 4, 16 and an activity entry)
+    // The error reported to the user (UI events 4, 16 and an activity
+    // entry), "" for none; "{empty}" stands for the form's empty-list report.
+    const char* report;
     FolderList folders;
 };
 
@@ -208,14 +210,20 @@ TEST_P(FolderListReplies, AreHandledAsTheyDeserve) {
     EXPECT_EQ(worker().syncFolders, c.folders);
     EXPECT_TRUE(log.contains(withOperation(c.line, form))) << log.dump();
 
-    const std::string report = form == Form::List ? "Sync Folder List is empty from Server "
-                                                  : "Warning: No Folders marked for syncing";
-    EXPECT_EQ(hasEvent(events.events(), 4, report), c.emptyListReport);
-    EXPECT_EQ(hasEvent(events.events(), 16, ""), c.emptyListReport);
-    EXPECT_EQ(errorEntries().size(), c.emptyListReport ? 1u : 0u);
-    EXPECT_EQ(form == Form::List && c.emptyListReport,
+    const std::string emptyReport = form == Form::List ? "Sync Folder List is empty from Server "
+                                                       : "Warning: No Folders marked for syncing";
+    const std::string report = std::string(c.report) == "{empty}" ? emptyReport : c.report;
+    const bool reported = !report.empty();
+    if (reported) {
+        EXPECT_TRUE(hasEvent(events.events(), 4, report));
+    }
+    EXPECT_EQ(hasEvent(events.events(), 16, ""), reported);
+    EXPECT_EQ(errorEntries().size(), reported ? 1u : 0u);
+    EXPECT_EQ(form == Form::List && report == emptyReport,
               log.contains("doGetSyncFolderListGetSyncDelta Returned : <?xml"))
         << log.dump();
+    // A server that says no is asked again only after the back-off.
+    EXPECT_EQ(worker().curInterval.load(), reported ? 4 * 120 : 120);
 
     std::string kept;
     ASSERT_TRUE(m_db->getStatusSet("/EXTERNAL/c", kept));
@@ -223,23 +231,24 @@ TEST_P(FolderListReplies, AreHandledAsTheyDeserve) {
 }
 
 const ReplyCase replyCases[] = {
-    {"Accepted", [](VaultpineTestServer&, const std::string&) {}, true, Flag::Set, true, "{op}", false,
+    {"Accepted", [](VaultpineTestServer&, const std::string&) {}, true, Flag::Set, true, "{op}", "",
      FolderList{{"/user1", false}}},
     {"SyncNotAllowed", [](VaultpineTestServer& s, const std::string&) { s.setAllowSync("user1", false); }, false,
-     Flag::Cleared, true, "{op} Sync Disabled, Skipping.. ", false, FolderList{}},
+     Flag::Cleared, true, "{op} Sync Disabled, Skipping.. ",
+     "The server does not allow this device to sync now; it is asked again later", FolderList{}},
     {"MetaWithoutAllowSync",
      [](VaultpineTestServer& s, const std::string& path) {
          s.addFault(TestFault::withBody(path, syncFoldersBody("<meta><total>1</total></meta>", USER1_FOLDER)));
      },
-     true, Flag::Set, true, "{op}", false, FolderList{{"/user1", false}}},
+     true, Flag::Set, true, "{op}", "", FolderList{{"/user1", false}}},
     {"AuthenticationFailedInTheBody",
      [](VaultpineTestServer& s, const std::string&) { s.dropSessions("user1"); }, false, Flag::Untouched, false,
-     "{op}Authentication Failed : Logging back in", false, FolderList{}},
+     "{op}Authentication Failed : Logging back in", "", FolderList{}},
     {"EmptyList",
      [](VaultpineTestServer& s, const std::string& path) {
          s.addFault(TestFault::withBody(path, syncFoldersBody("<meta><allowsync>1</allowsync></meta>", "")));
      },
-     true, Flag::Untouched, true, "ERROR: ", true, FolderList{}},
+     true, Flag::Untouched, true, "ERROR: ", "{empty}", FolderList{}},
     // Not well-formed: the folder read before the error is not used, and
     // nothing is forgotten.
     {"MalformedXml",
@@ -247,39 +256,39 @@ const ReplyCase replyCases[] = {
          s.addFault(TestFault::withBody(path, syncFoldersBody("<meta><allowsync>1</allowsync></meta>",
                                                               USER1_FOLDER + "<syncfolder><name>/x")));
      },
-     true, Flag::Untouched, true, "ERROR: ", true, FolderList{}},
+     true, Flag::Untouched, true, "ERROR: ", "{empty}", FolderList{}},
     {"MalformedXmlNamingAnAuthenticationFailure",
      [](VaultpineTestServer& s, const std::string& path) {
          s.addFault(TestFault::withBody(path, "<commands><command><message>Authentication Failed</message>"));
      },
-     false, Flag::Untouched, false, "{op}Authentication Failed : Logging back in", false, FolderList{}},
+     false, Flag::Untouched, false, "{op}Authentication Failed : Logging back in", "", FolderList{}},
     {"BadStatus",
      [](VaultpineTestServer& s, const std::string& path) { s.addFault(TestFault::withStatus(path, 503)); }, false,
-     Flag::Untouched, false, "{op} Bad HTTP Status, Timeout? ", false, FolderList{}},
+     Flag::Untouched, false, "{op} Bad HTTP Status, Timeout? ", "", FolderList{}},
     {"LengthOver100MiB",
      [](VaultpineTestServer& s, const std::string& path) {
          s.addFault(TestFault::withAnnouncedLength(path, 104857601));
      },
-     false, Flag::Untouched, false, "{op} Bad response Get Content Length ", false, FolderList{}},
+     false, Flag::Untouched, false, "{op} Bad response Get Content Length ", "", FolderList{}},
     // Exactly 100 MiB is allowed: the length passes, and the reply then
     // falls short of it.
     {"LengthOf100MiBCutShort",
      [](VaultpineTestServer& s, const std::string& path) {
          s.addFault(TestFault::withAnnouncedLength(path, 104857600));
      },
-     false, Flag::Untouched, false, "{op}Poco Exception caught : ", false, FolderList{}},
+     false, Flag::Untouched, false, "{op}Poco Exception caught : ", "", FolderList{}},
     {"CutShort",
      [](VaultpineTestServer& s, const std::string& path) { s.addFault(TestFault::truncatedBody(path, 60)); },
-     false, Flag::Untouched, false, "{op}Poco Exception caught : ", false, FolderList{}},
+     false, Flag::Untouched, false, "{op}Poco Exception caught : ", "", FolderList{}},
     {"ChunkedWithoutLastChunk",
      [](VaultpineTestServer& s, const std::string& path) { s.addFault(TestFault::chunkedCut(path, 60)); }, false,
-     Flag::Untouched, false, "{op}Poco Exception caught : ", false, FolderList{}},
+     Flag::Untouched, false, "{op}Poco Exception caught : ", "", FolderList{}},
     {"ConnectionDropped",
      [](VaultpineTestServer& s, const std::string& path) { s.addFault(TestFault::dropAfter(path, 0)); }, false,
-     Flag::Untouched, false, "{op}Poco Exception caught : ", false, FolderList{}},
+     Flag::Untouched, false, "{op}Poco Exception caught : ", "", FolderList{}},
     {"NoContentLength",
      [](VaultpineTestServer& s, const std::string& path) { s.addFault(TestFault::noContentLength(path)); }, true,
-     Flag::Set, true, "{op}", false, FolderList{{"/user1", false}}},
+     Flag::Set, true, "{op}", "", FolderList{{"/user1", false}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Replies, FolderListReplies,

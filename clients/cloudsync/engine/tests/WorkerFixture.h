@@ -77,6 +77,17 @@ public:
 
 using CloudSyncTest::waitUntil;
 
+// Intervals short enough for tests; the worker's defaults otherwise.
+inline Nuvaro::Sync::FSWorker::Intervals fastWorkerIntervals() {
+    Nuvaro::Sync::FSWorker::Intervals fast;
+    fast.queueWaitMs = 50;
+    fast.scanStartDelayMs = 0;
+    fast.lockRefreshStepMs = 20;
+    fast.lockRefreshSteps = 5;
+    fast.monitor.settleMs = 100;
+    return fast;
+}
+
 class WorkerTest : public ::testing::Test {
 public:
     static constexpr const char* kUser = "user1";
@@ -123,16 +134,7 @@ protected:
     std::string syncRoot() const { return m_tmp / "sync"; }
     std::string dataRoot() const { return m_tmp / "data"; }
 
-    // Intervals short enough for tests; the worker's defaults otherwise.
-    static Nuvaro::Sync::FSWorker::Intervals fastIntervals() {
-        Nuvaro::Sync::FSWorker::Intervals fast;
-        fast.queueWaitMs = 50;
-        fast.scanStartDelayMs = 0;
-        fast.lockRefreshStepMs = 20;
-        fast.lockRefreshSteps = 5;
-        fast.monitor.settleMs = 100;
-        return fast;
-    }
+    static Nuvaro::Sync::FSWorker::Intervals fastIntervals() { return fastWorkerIntervals(); }
 
     TestWorker& makeWorker(const Nuvaro::Sync::FSWorker::Intervals& intervals = fastIntervals()) {
         m_worker.reset(new TestWorker(syncRoot(), dataRoot(), m_db, false));

@@ -10,6 +10,7 @@
 #include "QuickEditPages.h"
 #include "RequestOrigin.h"
 #include "VariantRow.h"
+#include "WaitUntil.h"
 
 #include <Poco/Net/HTTPRequestHandler.h>
 #include <Poco/Net/HTTPRequestHandlerFactory.h>
@@ -313,7 +314,8 @@ TEST_F(EndpointTest, ListensOnThePortOfTheSettingOn127001Only) {
     endpoint.startup();
     EXPECT_EQ(endpoint.port(), wanted) << m_log.dump();
     EXPECT_TRUE(m_log.contains("Starting IPC Server on 127.0.0.1:" + std::to_string(wanted))) << m_log.dump();
-    EXPECT_TRUE(endpoint.isIdle());
+    // Idle once its thread waits on its queue (startup returns before).
+    EXPECT_TRUE(CloudSyncTest::waitUntil([&] { return endpoint.isIdle(); }));
     endpoint.shutdown();
 }
 

@@ -165,9 +165,9 @@ TEST_F(RunnerTest, AfterShutdownForExitNothingStartsAgain) {
     EXPECT_EQ(runner.rmcWorker, nullptr);
 }
 
-// Pending: needs the sync worker's pass (the run loop). A folder-list request
-// that the server holds for 3 s is in flight when the runner shuts down.
-TEST_F(RunnerTest, DISABLED_ShutdownDuringAPassEndsThePassAndLeavesNoThread) {
+// A folder-list request that the server holds for 3 s is in flight when the
+// runner shuts down.
+TEST_F(RunnerTest, ShutdownDuringAPassEndsThePassAndLeavesNoThread) {
     server.addFault(TestFault::withDelay("/app/sync/getsyncfolderlist", 3000));
     TestRunner& runner = makeRunner(noPolling());
     storeAccount(runner);

@@ -23,6 +23,7 @@
 namespace RunnerTest {
 namespace {
 
+using CloudSyncTest::ChildProcess;
 using Nuvaro::Sync::FOOfflineJobData;
 using Nuvaro::Sync::TestServer::TestAccount;
 using Nuvaro::Sync::TestServer::TestFault;
@@ -426,8 +427,7 @@ TEST_F(ProgramTest, StopSignalDuringTheFirstLoginEndsTheStartCleanly) {
     EXPECT_FALSE(child.hasLine("Starting Sync...")) << child.output();
 }
 
-// Pending: needs the sync worker's pass (the run loop).
-TEST_F(ProgramTest, DISABLED_SyncsASeededAccountIntoItsSyncFolder) {
+TEST_F(ProgramTest, SyncsASeededAccountIntoItsSyncFolder) {
     server.putFile("user1", "/user1/Welcome.txt", "hello");
     server.putFile("user1", "/user1/Projects/plan.md", "# plan");
     ChildProcess& child = start();

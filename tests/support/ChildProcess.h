@@ -1,10 +1,11 @@
 #pragma once
 
 // A program run as a child process for a test: started with posix_spawn (safe
-// beside the test server's threads), its standard output and error written to
-// a file, with the environment of the test process plus the overrides given,
-// the default action and no block for every signal. Every wait has a bound;
-// the destructor kills and reaps a child that still runs.
+// beside the test server's threads) with the arguments given, its standard
+// output and error written to a file, with the environment of the test
+// process plus the overrides given, the default action and no block for
+// every signal. Every wait has a bound; the destructor kills and reaps a
+// child that still runs.
 
 #include "TempFolder.h"
 
@@ -26,7 +27,7 @@
 
 extern char** environ;
 
-namespace RunnerTest {
+namespace CloudSyncTest {
 
 class ChildProcess {
 public:
@@ -34,7 +35,7 @@ public:
     static constexpr int TIMED_OUT = -1;
 
     ChildProcess(const std::string& program, const std::map<std::string, std::string>& environment,
-                 const std::string& outputFile)
+                 const std::string& outputFile, const std::vector<std::string>& arguments = {})
         : m_outputFile(outputFile) {
         std::vector<std::string> entries;
         for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -61,9 +62,13 @@ public:
         posix_spawnattr_setsigmask(&attributes, &none);
         posix_spawnattr_setsigdefault(&attributes, &all);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        std::string path = program;
-        char* argv[] = {&path[0], nullptr};
-        if (posix_spawn(&m_pid, program.c_str(), &actions, &attributes, argv, envp.data()) != 0)
+        std::vector<std::string> words{program};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(&word[0]);
+        argv.push_back(nullptr);
+        if (posix_spawn(&m_pid, program.c_str(), &actions, &attributes, argv.data(), envp.data()) != 0)
             m_pid = -1;
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
@@ -82,7 +87,7 @@ public:
     bool running() const { return m_pid > 0 && !m_exited; }
 
     // Everything the child wrote so far.
-    std::string output() const { return CloudSyncTest::TempFolder::read(m_outputFile); }
+    std::string output() const { return TempFolder::read(m_outputFile); }
     // The output's lines, without their line ends.
     std::vector<std::string> lines() const {
         std::vector<std::string> result;
@@ -133,6 +138,12 @@ public:
         return m_exitCode;
     }
 
+    // Kills the child at once (SIGKILL) and reaps it.
+    void kill() {
+        signal(SIGKILL);
+        waitForExit(10000);
+    }
+
 private:
     bool stillRunning() {
         if (!running())
@@ -155,4 +166,4 @@ private:
     int m_exitCode = TIMED_OUT;
 };
 
-} // namespace RunnerTest
+} // namespace CloudSyncTest

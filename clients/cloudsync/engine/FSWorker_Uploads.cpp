@@ -1,0 +1,223 @@
+// FSWorker: the upload pass, the local-to-server half of a sync pass.
+// doSendFiles sends the change list of the last scan (localChanges):
+//
+//   1. the delete-approval gate: removals and files emptied to zero bytes
+//      count against the share of synced files; edits and new items do not;
+//   2. the remote deletes (doDeleteFiles: a folder before what it held);
+//   3. every new folder, shallow first, on the worker's own connector, so
+//      that each folder exists before anything is uploaded into it;
+//   4. the files through a transfer pool of min(maxthreads, changes) slots,
+//      each on its own logged-in connector; a file above 20971520 bytes goes
+//      in pieces (20971520 itself in one request).
+//
+// uploadedThisPass is emptied first, then holds every folder created here
+// and every file the pool sent (uploadOK): the second server half of the
+// pass takes the server's echo of them without downloading them back or
+// making conflict copies.
+//
+// Every way out waits for the jobs started: the pool lives in this call
+// only and its destruction waits for them, so no upload runs on against a
+// pass that has ended (the apply step relies on no callback running beside
+// it).
+
+#include "FSWorker.h"
+
+#include "FSEntry.h"
+#include "FSSimulWorker.h"
+#include "WorkerHelpers.h"
+
+#include "DirChangeNotification.h"
+
+#include <Poco/File.h>
+#include <Poco/Logger.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace Nuvaro {
+namespace Sync {
+
+namespace {
+
+// Files larger than this go in pieces.
+const Poco::Int64 CHUNKED_ABOVE = 20971520;
+
+std::string position(std::size_t k, std::size_t total) {
+    return "(" + std::to_string(k) + "/" + std::to_string(total) + ") ";
+}
+
+} // namespace
+
+bool FSWorker::doSendFiles() {
+    Poco::Logger& log = syncLog();
+    log.trace(">>>> STEP 5. Uploading Files ");
+    uploadedThisPass.clear();
+    lastSendOutcome = SendOutcome::Failed;
+    std::unique_ptr<FSSimulWorker> pool;
+    try {
+        unsigned removed = 0;
+        unsigned updated = 0;
+        for (const auto& change : localChanges) {
+            FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(change);
+            if (!record)
+                continue;
+            if (record->getIsDeleted() == 1) {
+                ++removed;
+            } else if (record->getUpdatedVersion() == record->getCreatedVersion()) {
+                // New since the last sync: never a loss.
+            } else if (record->getType() == FSTypeFile && record->getSize() == 0) {
+                log.warning("Warning: Existing file became a zero size: " + record->getFullPath());
+                ++removed;
+            } else if (record->getType() == FSTypeFile) {
+                ++updated;
+            }
+        }
+        log.trace("Removing " + decimal(removed) + " files and Updated " + decimal(updated) + " checking for approval");
+        if (!requestForChangesApproved(removed, updated)) {
+            log.trace("#### Need Delete Approval, skipping upload");
+            lastSendOutcome = SendOutcome::HeldForApproval;
+            return false;
+        }
+
+        std::sort(localChanges.begin(), localChanges.end(), sortDirsByShallowFirst);
+        doDeleteFiles();
+
+        const std::size_t total = localChanges.size();
+        const int slots = static_cast<int>(
+            std::max<std::size_t>(1, std::min<std::size_t>(static_cast<std::size_t>(std::max(maxThreads, 1)), total)));
+        pool.reset(new FSSimulWorker(this, slots, settings));
+        pool->init();
+        postEvent(10, "Uploading Changes", static_cast<int>(total));
+
+        if (stop.load()) {
+            lastSendOutcome = SendOutcome::Stopped;
+            return false;
+        }
+        if (!createRemoteFolders(total)) {
+            requestScanAfterUploadFailure();
+            flags.loggedIn = false;
+            return false;
+        }
+
+        bool anyMissing = false;
+        for (std::size_t k = 1; k <= total; ++k) {
+            if (stop.load()) {
+                pool->waitForAllJobs();
+                lastSendOutcome = SendOutcome::Stopped;
+                return false;
+            }
+            FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(localChanges[k - 1]);
+            if (!record || record->getIsDeleted() == 1 || record->getType() == FSTypeFolder)
+                continue;
+            bool missing = false;
+            if (!queueUpload(*pool, record, k, total, missing)) {
+                pool->waitForAllJobs();
+                curInterval = 20 * syncFrequency.load();
+                flags.loggedIn = false;
+                return false;
+            }
+            anyMissing = anyMissing || missing;
+        }
+
+        if (!pool->waitForAllJobs()) {
+            flags.loggedIn = false;
+            return false;
+        }
+        if (anyMissing) {
+            // The list is older than the folder: a new scan tells what is
+            // still to send. The rest went.
+            requestScanAfterUploadFailure();
+            return false;
+        }
+        db->activityDeleteAllErrors(FSActivity::TypeUploadFailure);
+        postEvent(16, "", 0);
+        lastSendOutcome = SendOutcome::Sent;
+        return true;
+    } catch (...) {
+        log.error(exceptionLine("doSendFiles", ""));
+        flags.loggedIn = false;
+    }
+    // Whatever ended the step, no job of it may outlive it.
+    try {
+        if (pool)
+            pool->waitForAllJobs();
+    } catch (...) {
+    }
+    pool.reset();
+    return false;
+}
+
+bool FSWorker::createRemoteFolders(std::size_t total) {
+    Poco::Logger& log = syncLog();
+    boost::shared_ptr<NuvaroConnector> server = connector;
+    if (!server)
+        return false;
+    for (std::size_t k = 1; k <= total; ++k) {
+        FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(localChanges[k - 1]);
+        if (!record || record->getIsDeleted() == 1 || record->getType() != FSTypeFolder)
+            continue;
+        if (stop.load())
+            return true;  // the file loop sees it too
+        putSyncStatus("Uploading: " + position(k, total) + record->getName());
+        postEvent(11, "", static_cast<int>(k));
+        const std::string fullPath = FSSyncDB::convertToLinuxPath(record->getFullPath());
+        const std::string parent = FSSyncDB::convertToLinuxPath(record->getParent());
+        if (parent.empty()) {
+            log.debug("Ignoring top level folder creation for " + record->getFullPath());
+            continue;
+        }
+        if (server->createRemoteFolder(record->getName(), parent)) {
+            log.debug("FS Create Folder OK: " + record->getFullPath());
+            uploadedThisPass.insert(fullPath);
+            continue;
+        }
+        const std::string error = server->getLastError();
+        if (server->remoteFileExists(fullPath))
+            continue;
+        log.error("FS Create Folder FAILED: " + record->getFullPath() + " Trying to create " + record->getName() +
+                  " on path " + record->getParent());
+        reportError("Error: Failed to create new server folder " + record->getFullPath() + " " + error +
+                        " .verify that you are able to create a folder using a webbrowser",
+                    record->getLocalFullPath(), record->getFriendlyName(), FSActivity::TypeUploadFailure);
+        postEvent(4, "Failed to create remote folder: " + record->getLocalFullPath(), 0);
+        return false;
+    }
+    return true;
+}
+
+bool FSWorker::queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t k, std::size_t total,
+                           bool& missing) {
+    putSyncStatus("Uploading: " + position(k, total) + record->getName());
+    postEvent(11, "", static_cast<int>(k));
+    std::string localFile;
+    Poco::Int64 size = -1;
+    if (localPathOf(*record, localFile)) {
+        Poco::File file(localFile);
+        if (file.exists() && file.isFile())
+            size = static_cast<Poco::Int64>(file.getSize());
+    }
+    if (size < 0) {
+        syncLog().error(std::string("doSendFiles") + " File marked for upload is missing:  " + localFile);
+        addActivityEntry(*db, FSActivity::TypeUploadFailure, "File marked for upload is missing", record->getFullPath(),
+                         record->getFriendlyName());
+        missing = true;
+        return true;
+    }
+    ActiveThreadContext job;
+    job.mode = ActiveThreadContext::MODE_UPLOAD;
+    job.remotePath = FSSyncDB::convertToLinuxPath(record->getParent());
+    job.localFile = localFile;
+    job.chunked = size > CHUNKED_ABOVE;
+    job.record = *record;
+    return pool.addJob(job);
+}
+
+void FSWorker::requestScanAfterUploadFailure() {
+    if (!queue.empty())
+        return;
+    syncLog().trace("===> Starting Manual FS Scan because Upload Failed and there might be more files left===>");
+    queue.enqueueNotification(new DirChangeNotification());
+}
+
+} // namespace Sync
+} // namespace Nuvaro
