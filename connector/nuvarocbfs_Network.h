@@ -422,9 +422,15 @@ public:
     // knows from the sync record: a replacing body of another size is
     // refused before the rename ("Failed: Size Mismatch, ..."), so a short
     // reply never replaces the user's file.
+    //
+    // cancel (null: none) is read, never written, before every block of the
+    // body: once it is set the download stops at once with "Canceled by
+    // user", the request's connection is dropped, and localPath is as it was
+    // (a replacing download's temporary file is removed). The owner's stop
+    // flag goes here, as it goes to chunkedUploadFile.
     bool downloadFile(const std::string& filePath, const std::string& fileName, const std::string& localPath,
                       std::string& error, const std::string& appName, Poco::Int64 rangeStart, Poco::Int64 rangeEnd,
-                      Poco::Int64 expectedSize = -1);
+                      Poco::Int64 expectedSize = -1, const std::atomic<bool>* cancel = nullptr);
 
     // Downloads url into localPath (always replaced, complete bodies only, as
     // above). url is either
@@ -443,9 +449,12 @@ public:
     // but cannot undo the write. A file that cannot be opened raises
     // the file library's exception; a stream that is not good after opening
     // or positioning gives false with "Failed: Unable to create local file for
-    // writing".
+    // writing". cancel (null: none) is read before every block; once set the
+    // copy stops with false and "Canceled by user" (a replacement then
+    // changes nothing).
     bool saveResponseToFile(std::istream& in, const std::string& localPath, Poco::Int64 offset, std::string& error,
-                            Poco::Int64 expectedLength = -1, Poco::Int64 expectedFileSize = -1);
+                            Poco::Int64 expectedLength = -1, Poco::Int64 expectedFileSize = -1,
+                            const std::atomic<bool>* cancel = nullptr);
 
     // Uploads the file at localPath into the server folder remoteFolder in one
     // multipart POST ("filedata", the name after the last "/" or "\"). True
@@ -502,6 +511,7 @@ private:
         Poco::Int64 rangeStart;
         Poco::Int64 rangeEnd;
         Poco::Int64 expectedSize;
+        const std::atomic<bool>* cancel = nullptr;
     };
     enum class DownloadOutcome;
     DownloadOutcome runDownloadRequest(Poco::Net::HTTPClientSession& session, Poco::Net::HTTPRequest& request,

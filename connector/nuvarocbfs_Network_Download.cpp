@@ -21,7 +21,6 @@
 #include <Poco/Net/HTTPResponse.h>
 #include <Poco/NumberParser.h>
 #include <Poco/Process.h>
-#include <Poco/StreamCopier.h>
 #include <Poco/Stopwatch.h>
 #include <Poco/String.h>
 #include <Poco/URI.h>
@@ -42,6 +41,23 @@ const std::string kNoAuthError = "Failed: No Authentication to Download File";
 const std::string kUnauthorizedError = "Failed: Got Server Unauthorized Error. No Authentication to Download File";
 const std::string kBadStatusError = "Failed: Bad HTTP Status for Download File";
 const std::string kCreateLocalError = "Failed: Unable to create local file for writing";
+const std::string kCancelledError = "Canceled by user";
+
+// Copies in to out block by block until in ends, out fails or cancel (when
+// given) is set; returns the bytes copied. The flag is read before every
+// block, so a stop is seen within one block of a slow body.
+Poco::UInt64 copyBody(std::istream& in, std::ostream& out, const std::atomic<bool>* cancel) {
+    char buffer[65536];
+    Poco::UInt64 copied = 0;
+    while (!(cancel && cancel->load()) && in.good() && out.good()) {
+        in.read(buffer, sizeof(buffer));
+        const std::streamsize n = in.gcount();
+        if (n <= 0) break;
+        out.write(buffer, n);
+        copied += static_cast<Poco::UInt64>(n);
+    }
+    return copied;
+}
 const std::string kNoLengthError = "Failed: Download reply without a length";
 const std::string kGateLog = " : Not authenticated. Cannot get download file";
 constexpr int kTimeoutSeconds = 120;
@@ -205,12 +221,12 @@ NuvaroConnector::DownloadOutcome NuvaroConnector::runDownloadRequest(Poco::Net::
     bool saved = false;
     if (response.getChunkedTransferEncoding()) {
         ChunkedBodyInputStream chunked(ChunkedBodyStreamBuf::sessionSource(session));
-        saved = saveResponseToFile(chunked, local.path, range.start, error, -1, local.expectedSize);
+        saved = saveResponseToFile(chunked, local.path, range.start, error, -1, local.expectedSize, local.cancel);
         if (!saved && !chunked.errorText().empty())
             rootLog().error(name + " : Chunked body refused: " + chunked.errorText());
     } else if (response.hasContentLength()) {
         saved = saveResponseToFile(body, local.path, range.start, error, response.getContentLength64(),
-                                   local.expectedSize);
+                                   local.expectedSize, local.cancel);
     } else {
         rootLog().error(name + " : Reply without Content-Length or chunked encoding refused");
         error = kNoLengthError;
@@ -236,7 +252,8 @@ bool NuvaroConnector::downloadFromAddress(const Poco::URI& address, const std::s
 
 bool NuvaroConnector::downloadFile(const std::string& filePath, const std::string& fileName,
                                    const std::string& localPath, std::string& error, const std::string& appName,
-                                   Poco::Int64 rangeStart, Poco::Int64 rangeEnd, Poco::Int64 expectedSize) {
+                                   Poco::Int64 rangeStart, Poco::Int64 rangeEnd, Poco::Int64 expectedSize,
+                                   const std::atomic<bool>* cancel) {
     const std::string name = "downloadFile";
     Poco::Stopwatch watch;
     watch.start();
@@ -244,7 +261,7 @@ bool NuvaroConnector::downloadFile(const std::string& filePath, const std::strin
         NUVARO_DOWNLOADFILE_COMMAND + "?filepath=" + encodeValue(filePath) + "&filename=" + encodeValue(fileName);
     if (!appName.empty()) target += "&app=" + appName;
     target += "&redirect=1";
-    const LocalDownload local{localPath, rangeStart, rangeEnd, expectedSize};
+    const LocalDownload local{localPath, rangeStart, rangeEnd, expectedSize, cancel};
 
     return runTransfer(name, kGateLog, kNoAuthError, kTimeoutSeconds, "Failed:", error,
                        [&](Poco::Net::HTTPClientSession& session) {
@@ -293,7 +310,7 @@ bool NuvaroConnector::downloadToFile(const std::string& url, const std::string& 
 
 bool NuvaroConnector::saveResponseToFile(std::istream& in, const std::string& localPath, Poco::Int64 offset,
                                          std::string& error, Poco::Int64 expectedLength,
-                                         Poco::Int64 expectedFileSize) {
+                                         Poco::Int64 expectedFileSize, const std::atomic<bool>* cancel) {
     const std::string name = "saveResponseToFile";
     const bool replace = offset == -1;
     TemporaryFileGuard temporary(replace ? temporaryNameFor(localPath) : std::string());
@@ -307,7 +324,12 @@ bool NuvaroConnector::saveResponseToFile(std::istream& in, const std::string& lo
         error = kCreateLocalError;
         return false;
     }
-    const Poco::UInt64 copied = Poco::StreamCopier::copyStream64(in, out, 8192);
+    const Poco::UInt64 copied = copyBody(in, out, cancel);
+    if (cancel && cancel->load()) {
+        rootLog().error(name + ": Download of " + localPath + " cancelled after " + std::to_string(copied) + " bytes");
+        error = kCancelledError;
+        return false;
+    }
     if (in.bad()) {
         // The body stream failed (connection reset, timeout) before its end.
         rootLog().error(name + ": Body for " + localPath + " broke off after " + std::to_string(copied) + " bytes");

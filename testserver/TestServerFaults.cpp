@@ -38,6 +38,14 @@ TestFault TestFault::withDelay(const std::string& path, int delayMs)
     return f;
 }
 
+TestFault TestFault::throttled(const std::string& path, Poco::Int64 bytesPerSecond)
+{
+    TestFault f;
+    f.path = path;
+    f.bytesPerSecond = bytesPerSecond;
+    return f;
+}
+
 TestFault TestFault::dropAfter(const std::string& path, Poco::Int64 bytes)
 {
     TestFault f = faultAt(path);

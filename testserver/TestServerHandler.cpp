@@ -10,6 +10,7 @@
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/NameValueCollection.h>
 #include <Poco/Net/StreamSocket.h>
+#include <Poco/Timestamp.h>
 
 #include <algorithm>
 #include <limits>
@@ -22,13 +23,41 @@ namespace TestServer {
 
 namespace {
 
+// Holds a body to about `bytesPerSecond` (0: no limit): pace(n) waits until
+// n more bytes fit the rate since the start. The wait ends early, with false,
+// when the server stops.
+class Pacer {
+public:
+    Pacer(TestServerCore& core, Poco::Int64 bytesPerSecond)
+        : m_core(core)
+        , m_rate(bytesPerSecond)
+    {
+    }
+
+    bool pace(Poco::Int64 bytes)
+    {
+        if (m_rate <= 0) return true;
+        m_bytes += bytes;
+        const Poco::Int64 dueMs = m_bytes * 1000 / m_rate;
+        const Poco::Int64 waitMs = dueMs - m_clock.elapsed() / 1000;
+        return waitMs <= 0 || !m_core.waitForStop(static_cast<int>(waitMs));
+    }
+
+private:
+    TestServerCore& m_core;
+    const Poco::Int64 m_rate;
+    Poco::Int64 m_bytes = 0;
+    Poco::Timestamp m_clock;
+};
+
 // Reads through to the request body, keeping the first `limit` bytes and
-// counting them all.
+// counting them all, at the pace of `pacer` when one is given.
 class RecordingStreamBuf : public std::streambuf {
 public:
-    RecordingStreamBuf(std::istream& in, std::size_t limit)
+    RecordingStreamBuf(std::istream& in, std::size_t limit, Pacer* pacer = nullptr)
         : m_in(in)
         , m_limit(limit)
+        , m_pacer(pacer)
     {
     }
 
@@ -39,6 +68,7 @@ protected:
     int_type underflow() override
     {
         if (!m_in.good()) return traits_type::eof();
+        if (m_pacer && !m_pacer->pace(sizeof(m_buffer))) return traits_type::eof();
         m_in.read(m_buffer, sizeof(m_buffer));
         std::streamsize n = m_in.gcount();
         if (n <= 0) return traits_type::eof();
@@ -52,6 +82,7 @@ protected:
 private:
     std::istream& m_in;
     const std::size_t m_limit;
+    Pacer* m_pacer;
     char m_buffer[8192];
 };
 
@@ -67,20 +98,32 @@ Reply faultReply(const TestFault& fault)
     return reply;
 }
 
-// Writes up to `count` body bytes of the reply to `out`.
-void writeBody(const Reply& reply, std::ostream& out, Poco::Int64 count)
+// Writes up to `count` body bytes of the reply to `out`, at the pace of
+// `pacer` when one is given (then flushed block by block, so the bytes
+// leave at that pace; a server stop ends the body early).
+void writeBody(const Reply& reply, std::ostream& out, Poco::Int64 count, Pacer* pacer = nullptr)
 {
+    const std::size_t block = 8192;
     if (!reply.file) {
-        out.write(reply.body.data(), static_cast<std::streamsize>(std::min<Poco::Int64>(count, reply.body.size())));
+        const Poco::Int64 total = std::min<Poco::Int64>(count, reply.body.size());
+        for (Poco::Int64 at = 0; at < total && out.good();) {
+            const Poco::Int64 n = pacer ? std::min<Poco::Int64>(block, total - at) : total - at;
+            if (pacer && !pacer->pace(n)) return;
+            out.write(reply.body.data() + at, static_cast<std::streamsize>(n));
+            if (pacer) out.flush();
+            at += n;
+        }
         return;
     }
     reply.file->seekg(reply.fileOffset);
-    char buffer[8192];
+    char buffer[block];
     while (count > 0 && reply.file->good() && out.good()) {
         reply.file->read(buffer, static_cast<std::streamsize>(std::min<Poco::Int64>(count, sizeof(buffer))));
         std::streamsize n = reply.file->gcount();
         if (n <= 0) break;
+        if (pacer && !pacer->pace(n)) return;
         out.write(buffer, n);
+        if (pacer) out.flush();
         count -= n;
     }
 }
@@ -135,7 +178,7 @@ void sendCutChunked(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServer
 }
 
 void sendReply(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response, const Reply& reply,
-               const TestFault* fault)
+               const TestFault* fault, Pacer* pacer)
 {
     response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(reply.status));
     if (!reply.contentType.empty()) response.setContentType(reply.contentType);
@@ -167,7 +210,7 @@ void sendReply(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerRespo
         response.setKeepAlive(false);
     }
     std::ostream& out = response.send();
-    if (request.getMethod() != "HEAD") writeBody(reply, out, toSend);
+    if (request.getMethod() != "HEAD") writeBody(reply, out, toSend, pacer);
     out.flush();
 }
 
@@ -209,7 +252,9 @@ void TestServerHandler::handleRequest(Poco::Net::HTTPServerRequest& request, Poc
     m_core.log().began(record.path);
 
     std::optional<TestFault> fault = m_core.faults().take(record.path);
-    RecordingStreamBuf recorder(request.stream(), m_core.options().recordBodyLimit);
+    Pacer pacer(m_core, fault ? fault->bytesPerSecond : 0);
+    Pacer* const paced = fault && fault->bytesPerSecond > 0 ? &pacer : nullptr;
+    RecordingStreamBuf recorder(request.stream(), m_core.options().recordBodyLimit, paced);
     std::istream body(&recorder);
 
     Reply reply;
@@ -237,7 +282,8 @@ void TestServerHandler::handleRequest(Poco::Net::HTTPServerRequest& request, Poc
         return; // stopping: drop the reply
     }
     try {
-        sendReply(request, response, reply, fault ? &*fault : nullptr);
+        Pacer replyPacer(m_core, fault ? fault->bytesPerSecond : 0);
+        sendReply(request, response, reply, fault ? &*fault : nullptr, paced ? &replyPacer : nullptr);
     } catch (Poco::Exception&) {
         // The client went away mid-reply; nothing to answer any more.
         response.setKeepAlive(false);

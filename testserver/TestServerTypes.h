@@ -107,12 +107,17 @@ struct TestFault {
     Poco::Int64 announcedChunkSize = -1;  // with chunkedCutAt: the chunk announces this size instead
     Poco::Int64 announcedLength = -1;     // announce this Content-Length whatever the body, send the body, close
     Fields headers;                       // extra headers of a replaced reply, e.g. two Set-Cookie lines
+    Poco::Int64 bytesPerSecond = 0;       // > 0: the request body is read and the reply body sent at
+                                          // about this rate (in blocks of 8 KiB; a stop ends the wait)
     int skip = 0;
     int times = -1;
 
     static TestFault withStatus(const std::string& path, int status, const std::string& body = "");
     static TestFault withBody(const std::string& path, const std::string& body, int status = 200);
     static TestFault withDelay(const std::string& path, int delayMs);
+    // Request and reply bodies of matching requests travel at about
+    // bytesPerSecond (a slow link, for a stop or a change during a transfer).
+    static TestFault throttled(const std::string& path, Poco::Int64 bytesPerSecond);
     static TestFault dropAfter(const std::string& path, Poco::Int64 bytes);
     static TestFault truncatedBody(const std::string& path, Poco::Int64 bytesSent);
     static TestFault redirectNoLocation(const std::string& path);

@@ -545,6 +545,38 @@ TEST_F(Transfers, DownloadOfAnotherSizeThanExpectedKeepsTheFile) {
     }
 }
 
+TEST_F(Transfers, CancelDuringADownloadEndsItAtOnceAndKeepsTheFile) {
+    // 2 MB at 100 kB/s would take 20 s; the stop must end it within one block.
+    m_server->putFile(kUser, kFolder + "/slow.bin", pattern(2000000));
+    m_server->addFault(TestFault::throttled("/download/*", 100000));
+    const std::string file = writeLocal("slow.bin", "old");
+    std::atomic<bool> cancel{false};
+    std::string error;
+    auto download = std::async(std::launch::async, [&] {
+        return m_connector->downloadFile(kFolder, "slow.bin", file, error, "sync", -1, -1, 2000000, &cancel);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(800)); // the body is on its way
+    const auto stopped = std::chrono::steady_clock::now();
+    cancel = true;
+    ASSERT_EQ(download.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3));
+    EXPECT_FALSE(download.get());
+    EXPECT_EQ(error, "Canceled by user");
+    EXPECT_EQ(read(file), "old");
+    EXPECT_EQ(localEntries(), std::vector<std::string>{"slow.bin"});
+}
+
+TEST_F(Transfers, ThrottledDownloadWithoutCancelCompletes) {
+    m_server->putFile(kUser, kFolder + "/paced.bin", pattern(300000));
+    m_server->addFault(TestFault::throttled("/download/*", 1000000));
+    const std::string file = local("paced.bin");
+    std::atomic<bool> cancel{false};
+    std::string error;
+    ASSERT_TRUE(m_connector->downloadFile(kFolder, "paced.bin", file, error, "sync", -1, -1, 300000, &cancel))
+        << error;
+    EXPECT_EQ(read(file), pattern(300000));
+}
+
 TEST_F(Transfers, MissingServerFileFailsWith404) {
     const std::string file = writeLocal("gone.txt", "keep");
     std::string error;
