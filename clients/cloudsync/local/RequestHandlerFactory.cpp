@@ -12,6 +12,7 @@
 #include "CoreUnlock.h"
 #include "CoreViewWebFile.h"
 #include "CoreWebEdit.h"
+#include "PeerSocketOwner.h"
 #include "RequestOrigin.h"
 
 #include <Poco/Exception.h>
@@ -52,6 +53,12 @@ const Route kRoutes[] = {
     {"/filechanged", &make<CoreFileChanged>},
 };
 
+// The forbidden reply for a refused request, and the refusal's log line.
+Poco::Net::HTTPRequestHandler* refuse(const std::string& uri, const std::string& reason) {
+    Poco::Logger::get("Sync").warning("Refused local request " + uri + ": " + reason);
+    return new CoreForbiddenRequestHandler;
+}
+
 } // namespace
 
 RequestHandlerFactory::~RequestHandlerFactory() = default;
@@ -60,10 +67,10 @@ Poco::Net::HTTPRequestHandler* RequestHandlerFactory::createRequestHandler(
     const Poco::Net::HTTPServerRequest& request) {
     const std::string& uri = request.getURI();
     std::string reason;
-    if (!RequestOrigin::accepted(request, request.serverAddress().port(), reason)) {
-        Poco::Logger::get("Sync").warning("Refused local request " + uri + ": " + reason);
-        return new CoreForbiddenRequestHandler;
-    }
+    if (!PeerSocketOwner::isOwnUser(request.clientAddress(), request.serverAddress(), reason))
+        return refuse(uri, reason);
+    if (!RequestOrigin::accepted(request, request.serverAddress().port(), reason))
+        return refuse(uri, reason);
     try {
         Poco::URI parsed(uri);
         parsed.getPath();

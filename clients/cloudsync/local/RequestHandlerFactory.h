@@ -4,6 +4,9 @@
 // endpoint (FSWebServerWorker). Runs on the HTTP server's connection threads;
 // holds no data.
 //
+// A request from a socket that another user owns, or whose owner cannot be
+// found (PeerSocketOwner), gets the forbidden reply whatever it asks: only
+// the programs of the user the endpoint runs as may use it.
 // A request refused by RequestOrigin (a foreign Host, Origin or site) gets
 // the forbidden reply whatever its target. Otherwise the raw URI (the
 // request target exactly as received, query included) decides: a URI that
