@@ -12,6 +12,8 @@
 #include "CoreUnlock.h"
 #include "CoreViewWebFile.h"
 #include "CoreWebEdit.h"
+#include "FSAppRunner.h"
+#include "FSWebServerWorker.h"
 #include "PeerSocketOwner.h"
 #include "RequestOrigin.h"
 
@@ -38,6 +40,13 @@ struct Route {
     HandlerMaker maker;
 };
 
+// The quick-edit route, which the server's own pages may call too.
+const char* const kQuickEditRoute = "/webedit";
+
+bool beginsWith(const std::string& uri, const char* prefix) {
+    return uri.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
 // In the order they are tried.
 const Route kRoutes[] = {
     {"/status", &make<CoreStatusRequestHandler>},
@@ -45,7 +54,7 @@ const Route kRoutes[] = {
     {"/getoverlaystatus", &make<CoreOverlayStatusRequestHandler>},
     {"/getsharelink", &make<CoreGetShareLink>},
     {"/viewwebfile", &make<CoreViewWebFile>},
-    {"/webedit", &make<CoreWebEdit>},
+    {kQuickEditRoute, &make<CoreWebEdit>},
     {"/syncnow", &make<CoreSyncNow>},
     {"/lock", &make<CoreLock>},
     {"/unlock", &make<CoreUnlock>},
@@ -59,6 +68,22 @@ Poco::Net::HTTPRequestHandler* refuse(const std::string& uri, const std::string&
     return new CoreForbiddenRequestHandler;
 }
 
+// What the request's origin is checked against: the endpoint's own origins,
+// and on the quick-edit route the configured server's.
+RequestOrigin::Allowed allowedFor(const Poco::Net::HTTPServerRequest& request) {
+    RequestOrigin::Allowed allowed;
+    allowed.port = request.serverAddress().port();
+    allowed.quickEdit = beginsWith(request.getURI(), kQuickEditRoute);
+    FSAppRunner* owner = gAppRunner.load();
+    try {
+        if (allowed.quickEdit && owner)
+            allowed.serverOrigin = RequestOrigin::originOf(owner->getServerURL(), false);
+    } catch (...) {
+        // No server URL to be had: only the endpoint's own origins count.
+    }
+    return allowed;
+}
+
 } // namespace
 
 RequestHandlerFactory::~RequestHandlerFactory() = default;
@@ -69,7 +94,7 @@ Poco::Net::HTTPRequestHandler* RequestHandlerFactory::createRequestHandler(
     std::string reason;
     if (!PeerSocketOwner::isOwnUser(request.clientAddress(), request.serverAddress(), reason))
         return refuse(uri, reason);
-    if (!RequestOrigin::accepted(request, request.serverAddress().port(), reason))
+    if (!RequestOrigin::accepted(request, allowedFor(request), reason))
         return refuse(uri, reason);
     try {
         Poco::URI parsed(uri);
@@ -80,7 +105,7 @@ Poco::Net::HTTPRequestHandler* RequestHandlerFactory::createRequestHandler(
     if (uri == "/")
         return new Core404RequestHandler;
     for (const Route& route : kRoutes)
-        if (uri.compare(0, std::char_traits<char>::length(route.prefix), route.prefix) == 0)
+        if (beginsWith(uri, route.prefix))
             return route.maker();
     Poco::Logger::get("Sync").error("URL Handler not found for " + uri);
     return new Core404RequestHandler;
