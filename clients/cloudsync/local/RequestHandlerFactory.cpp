@@ -3,9 +3,9 @@
 #include "Core404RequestHandler.h"
 #include "CoreFileBrowser.h"
 #include "CoreFileChanged.h"
-#include "CoreForbiddenRequestHandler.h"
 #include "CoreGetShareLink.h"
 #include "CoreLock.h"
+#include "CoreRefusalHandler.h"
 #include "CoreOverlayStatusRequestHandler.h"
 #include "CoreStatusRequestHandler.h"
 #include "CoreSyncNow.h"
@@ -14,6 +14,7 @@
 #include "CoreWebEdit.h"
 #include "FSAppRunner.h"
 #include "FSWebServerWorker.h"
+#include "LocalRequest.h"
 #include "PeerSocketOwner.h"
 #include "RequestOrigin.h"
 
@@ -62,10 +63,14 @@ const Route kRoutes[] = {
     {"/filechanged", &make<CoreFileChanged>},
 };
 
+void logRefusal(const std::string& uri, const std::string& reason) {
+    Poco::Logger::get("Sync").warning("Refused local request " + uri + ": " + reason);
+}
+
 // The forbidden reply for a refused request, and the refusal's log line.
 Poco::Net::HTTPRequestHandler* refuse(const std::string& uri, const std::string& reason) {
-    Poco::Logger::get("Sync").warning("Refused local request " + uri + ": " + reason);
-    return new CoreForbiddenRequestHandler;
+    logRefusal(uri, reason);
+    return new CoreRefusalHandler(&LocalRequest::sendForbidden);
 }
 
 // What the request's origin is checked against: the endpoint's own origins,
@@ -94,6 +99,10 @@ Poco::Net::HTTPRequestHandler* RequestHandlerFactory::createRequestHandler(
     std::string reason;
     if (!PeerSocketOwner::isOwnUser(request.clientAddress(), request.serverAddress(), reason))
         return refuse(uri, reason);
+    if (RequestOrigin::hasDuplicateHost(request)) {
+        logRefusal(uri, "Host header given more than once");
+        return new CoreRefusalHandler(&LocalRequest::sendBadRequest);
+    }
     if (!RequestOrigin::accepted(request, allowedFor(request), reason))
         return refuse(uri, reason);
     try {

@@ -105,6 +105,14 @@ bool namedOrigin(const Poco::Net::HTTPServerRequest& request, std::string& heade
 
 } // namespace
 
+bool hasDuplicateHost(const Poco::Net::HTTPServerRequest& request) {
+    int hosts = 0;
+    for (const auto& field : request)
+        if (Poco::icompare(field.first, "Host") == 0)
+            ++hosts;
+    return hosts > 1;
+}
+
 bool accepted(const Poco::Net::HTTPServerRequest& request, const Allowed& allowed, std::string& reason) {
     if (!request.has("Host")) {
         reason = "no Host header";

@@ -76,6 +76,10 @@ struct Allowed {
     bool quickEdit = false;      // the request is on the quick-edit route
 };
 
+// True when the request carries more than one Host header: it names no one
+// host, and is answered as a bad request (400) before anything else is read.
+bool hasDuplicateHost(const Poco::Net::HTTPServerRequest& request);
+
 // True when the request may be served (see above); otherwise false with the
 // reason for the log in `reason`.
 bool accepted(const Poco::Net::HTTPServerRequest& request, const Allowed& allowed, std::string& reason);

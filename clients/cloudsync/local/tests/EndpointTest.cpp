@@ -229,6 +229,26 @@ TEST_F(EndpointTest, ServersOwnPageStartsAQuickEdit) {
     EXPECT_EQ(CloudSyncTest::TempFolder::read(opened.targets()[0]), "alpha");
 }
 
+TEST_F(EndpointTest, DuplicateHostIsABadRequest) {
+    startService();
+    const std::string host = "127.0.0.1:" + std::to_string(port());
+    const std::string requests[] = {
+        "GET /filebrowser HTTP/1.1\r\nHost: " + host + "\r\nHost: " + host + "\r\n\r\n",
+        "GET /filebrowser HTTP/1.1\r\nHost: " + host + "\r\nhost: evil.example\r\n\r\n",
+        "GET /filebrowser HTTP/1.1\r\nHOST: evil.example\r\nHost: " + host + "\r\n\r\n",
+    };
+    for (const std::string& request : requests) {
+        EventRecorder events;
+        m_log.channel().clear();
+        std::string received = sendRaw(request);
+        EXPECT_EQ(received.compare(0, 12, "HTTP/1.1 400"), 0) << received;
+        EXPECT_NE(received.find("400 Sorry, Bad Request"), std::string::npos) << received;
+        EXPECT_TRUE(events.events().empty());
+        EXPECT_TRUE(m_log.contains("Refused local request /filebrowser: Host header given more than once"))
+            << m_log.dump();
+    }
+}
+
 TEST_F(EndpointTest, RequestWithoutHostIsRefused) {
     startService();
     EventRecorder events;
@@ -429,6 +449,35 @@ TEST_F(EndpointTest, PortInUseIsLoggedAndShutdownStillReturns) {
 }
 
 // ---- Shutdown ----
+
+// ---- Limits ----
+
+TEST_F(EndpointTest, SilentConnectionIsClosedAfterAFewSeconds) {
+    startService();
+    // One connection sends nothing, one stops in the middle of its request.
+    Poco::Net::StreamSocket silent(Poco::Net::SocketAddress("127.0.0.1", port()));
+    Poco::Net::StreamSocket stalled(Poco::Net::SocketAddress("127.0.0.1", port()));
+    const std::string half = "GET /status HTTP/1.1\r\nHost: 127.0.0.1:";
+    stalled.sendBytes(half.data(), static_cast<int>(half.size()));
+    Poco::Timestamp began;
+    for (Poco::Net::StreamSocket* socket : {&silent, &stalled}) {
+        socket->setReceiveTimeout(Poco::Timespan(30, 0));
+        char buffer[1024];
+        int n = 0;
+        try {
+            while ((n = socket->receiveBytes(buffer, sizeof buffer)) > 0) {
+            }
+        } catch (const Poco::TimeoutException&) {
+            ADD_FAILURE() << "the endpoint kept a silent connection open for 30 seconds";
+        }
+    }
+    // Closed by the endpoint after a few seconds (the bound is generous for a
+    // loaded machine; the limit it checks is far below the minute a
+    // connection was kept before).
+    EXPECT_LT(began.elapsed(), 20 * Poco::Timestamp::resolution());
+    // Meanwhile and afterwards the endpoint serves others.
+    EXPECT_EQ(send("/status").status, 200);
+}
 
 TEST_F(EndpointTest, ShutdownIsPromptAndNoConnectionIsAcceptedAfterIt) {
     startService();
