@@ -32,7 +32,8 @@ const int kBoundMs = 20000;
 
 // A connection to 127.0.0.1:port made by a child process running as uid and
 // gid 65534: the child connects, sends `bytes` and copies what it receives
-// to a pipe until the other end closes. Everything the child needs is
+// to a pipe until the other end closes (or, with `closeAfterSending`, closes
+// the connection and ends at once). Everything the child needs is
 // prepared before the fork, and the child makes system calls only (the
 // test's other threads, and their locks, do not exist in it).
 class OtherUserConnection {
@@ -40,7 +41,7 @@ public:
     // Exit codes of the child.
     enum { kDropFailed = 3, kConnectFailed = 4 };
 
-    OtherUserConnection(Poco::UInt16 port, const std::string& bytes) {
+    OtherUserConnection(Poco::UInt16 port, const std::string& bytes, bool closeAfterSending = false) {
         int fds[2];
         if (::pipe(fds) != 0)
             return;
@@ -63,6 +64,10 @@ public:
                 if (n <= 0)
                     break;
                 sent += static_cast<std::size_t>(n);
+            }
+            if (closeAfterSending) {
+                ::close(s);
+                ::_exit(0);
             }
             char buffer[4096];
             ssize_t n;
@@ -169,6 +174,24 @@ TEST(PeerSocketOwner, OwnerOfAConnectionFromAnotherUser) {
     EXPECT_EQ(owner, kNobody);
     EXPECT_FALSE(own);
     EXPECT_EQ(reason, "called by another user (uid 65534)");
+}
+
+TEST(PeerSocketOwner, ConnectionItsCallerClosedHasNoOwner) {
+    if (!canDropToNobody())
+        GTEST_SKIP() << "needs root to run a child as uid 65534";
+    // The caller sends and closes before the connection is taken: its socket
+    // lingers without its program (no inode), and after a moment the
+    // kernel's tables show it with uid 0, which must not pass for root's
+    // own. Such a socket names no owner, whenever it is looked at.
+    Poco::Net::ServerSocket listener(Poco::Net::SocketAddress("127.0.0.1", 0));
+    int exitCode = -1;
+    OtherUserConnection(listener.address().port(), "GET /syncnow HTTP/1.1\r\n\r\n", true).finish(&exitCode);
+    ASSERT_EQ(exitCode, 0);
+    Poco::Net::StreamSocket accepted = acceptWithin(listener);
+    Poco::Thread::sleep(300);
+    uid_t owner = 12345;
+    EXPECT_FALSE(PeerSocketOwner::find(accepted.peerAddress(), accepted.address(), owner));
+    EXPECT_EQ(owner, 12345u);
 }
 
 class CallerTest : public LocalServiceTest {
