@@ -20,7 +20,7 @@ Outcome quickEdit(Poco::Net::HTTPServerRequest& request) {
     if (path.empty())
         return Outcome::NotLoaded;
     std::string name, folder;
-    if (!splitQuickEditPath(path, name, folder))
+    if (!LocalRequest::withinPathLimit(path) || !splitQuickEditPath(path, name, folder))
         return Outcome::Forbidden;
     if (gWebEditPath.empty() || gWebEditPath[0] != '/')
         throw Nuvaro::Exception("No quick-edit folder");

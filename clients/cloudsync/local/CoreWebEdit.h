@@ -6,7 +6,8 @@
 // the copy is in place, "Load FAILED" for an empty path, a failed login
 // (UI event 7 or 8 for a refused one) or a failed download. The forbidden
 // reply for a path whose copy would not lie in its own quick-edit folder
-// (see splitQuickEditPath), and for any other failure. The query key "html"
+// (see splitQuickEditPath) or that exceeds the path limit, and for any other
+// failure. The query key "html"
 // is not read: the answer is always this page.
 // Created by RequestHandlerFactory for one request on a connection thread;
 // holds no data.

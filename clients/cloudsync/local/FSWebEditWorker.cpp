@@ -82,13 +82,9 @@ bool FSWebEditWorker::isIdle() {
 void FSWebEditWorker::run() {
     Poco::Logger& log = syncLog();
     log.trace("Starting FS Monitor");
-    // The monitor can only watch a root that exists.
-    try {
-        if (!editPath.empty())
-            Poco::File(editPath).createDirectories();
-    } catch (...) {
-        log.error("Cannot create the quick edit folder " + editPath + ": " + RequestText::exceptionText());
-    }
+    // The monitor can only watch a root that exists (a failure is logged).
+    if (!editPath.empty())
+        prepareQuickEditRoot(editPath);
     monitor.reset(new FSMonitorWebEdit(editPath, &queue, intervals.monitor));
     monitor->startup();
     thread.setReady();

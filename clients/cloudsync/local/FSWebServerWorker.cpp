@@ -19,13 +19,18 @@ namespace Sync {
 
 std::atomic<FSAppRunner*> gAppRunner{nullptr};
 std::string gWebEditPath;
-StatusCache gStatusCache;
+const std::size_t kStatusCacheCapacity = 1000;
+StatusCache gStatusCache(kStatusCacheCapacity);
 std::atomic<long> gStatusCacheExpiryMs{10000};
 
 namespace {
 
 // How long run waits on its queue at a time; shutdown wakes it earlier.
 const long kQueueWaitMs = 5000;
+// How long a connection may send nothing (or stop sending) before it is
+// closed: a caller that connects and stays silent holds one of the ten
+// connection threads only this long.
+const Poco::Timespan kIdleConnectionTimeout(5, 0);
 
 } // namespace
 
@@ -97,6 +102,7 @@ bool FSWebServerWorker::startServer() {
         params->setKeepAlive(false);
         params->setMaxQueued(20);
         params->setMaxThreads(10);
+        params->setTimeout(kIdleConnectionTimeout);
 
         std::string portText;
         Poco::UInt16 port = 0;

@@ -11,9 +11,10 @@
 // that is not a number from 1 to 65535 is logged and the default used).
 // Keep-alive is off, so each connection carries one request; at most 10
 // connections are served at once, on threads of the process-wide default
-// pool, and 20 more wait. RequestHandlerFactory picks the handler of each
-// request by the start of its raw URI and refuses requests from web pages
-// (RequestOrigin.h).
+// pool, and 20 more wait; a connection that sends nothing for 5 seconds is
+// closed. RequestHandlerFactory picks the handler of each
+// request by the start of its raw URI and refuses requests from other users
+// (PeerSocketOwner.h) and from web pages (RequestOrigin.h).
 //
 // Owned by an application runner: constructed with the runner, startup()
 // after the runner's startup, shutdown() before the runner's shutdown. The
@@ -34,13 +35,12 @@
 // connection thread runs any more; the worker thread is joined. When
 // shutdown returns, no handler runs and none will: the runner may go.
 
-#include <Poco/ExpirationDecorator.h>
 #include <Poco/Net/HTTPServer.h>
 #include <Poco/NotificationQueue.h>
 #include <Poco/Runnable.h>
 #include <Poco/Types.h>
-#include <Poco/UniqueExpireCache.h>
 
+#include "StatusCache.h"
 #include "WorkerThread.h"
 
 #include <atomic>
@@ -61,9 +61,10 @@ extern std::atomic<FSAppRunner*> gAppRunner;
 // read by the handlers.
 extern std::string gWebEditPath;
 // The overlay-status cache: local path -> status text, each entry kept for
-// gStatusCacheExpiryMs (10000 ms) after it was added. Each get and each add is
-// atomic on its own.
-typedef Poco::UniqueExpireCache<std::string, Poco::ExpirationDecorator<std::string>> StatusCache;
+// gStatusCacheExpiryMs (10000 ms) after it was added, at most
+// kStatusCacheCapacity entries (the oldest goes first). Each get and each add
+// is atomic on its own.
+extern const std::size_t kStatusCacheCapacity;
 extern StatusCache gStatusCache;
 extern std::atomic<long> gStatusCacheExpiryMs;
 

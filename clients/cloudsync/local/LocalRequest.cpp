@@ -12,6 +12,7 @@
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/URI.h>
 
+#include <climits>
 #include <ostream>
 #include <vector>
 
@@ -77,6 +78,10 @@ void sendForbidden(Poco::Net::HTTPServerResponse& response) {
     reply(response, Poco::Net::HTTPResponse::HTTP_FORBIDDEN, "text/html", "404 Sorry, Forbidden");
 }
 
+void sendBadRequest(Poco::Net::HTTPServerResponse& response) {
+    reply(response, Poco::Net::HTTPResponse::HTTP_BAD_REQUEST, "text/html", "400 Sorry, Bad Request");
+}
+
 void sendXml(Poco::Net::HTTPServerResponse& response, const std::string& xml) {
     reply(response, Poco::Net::HTTPResponse::HTTP_OK, "text/xml", xml);
 }
@@ -106,7 +111,13 @@ FSAppRunner& runner() {
     return *owner;
 }
 
+bool withinPathLimit(const std::string& path) {
+    return path.size() < PATH_MAX;
+}
+
 bool resolveInside(const std::string& path, const std::string& folder, bool folderItself, std::string& resolved) {
+    if (!withinPathLimit(path))
+        return false;
     std::string root = normalisedPath(folder);
     std::string candidate = normalisedPath(path);
     if (root.empty() || root[0] != '/' || candidate.empty() || candidate[0] != '/')

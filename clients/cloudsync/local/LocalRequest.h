@@ -34,12 +34,14 @@ std::string queryValue(const Poco::Net::HTTPServerRequest& request, const std::s
 // throws when the connection fails.
 void sendText(Poco::Net::HTTPServerResponse& response, Poco::Net::HTTPResponse::HTTPStatus status,
               const std::string& contentType, const std::string& body);
-// The three replies of the handlers. An exception while writing one is
+// The replies of the handlers. An exception while writing one is
 // logged (logException("handleRequest")) and ends the reply.
 // 404, "text/html", "404 Sorry, Page Not Found!".
 void sendNotFound(Poco::Net::HTTPServerResponse& response);
 // 403, "text/html", "404 Sorry, Forbidden" (the text does begin with 404).
 void sendForbidden(Poco::Net::HTTPServerResponse& response);
+// 400, "text/html", "400 Sorry, Bad Request".
+void sendBadRequest(Poco::Net::HTTPServerResponse& response);
 // 200, "text/xml" and `xml`.
 void sendXml(Poco::Net::HTTPServerResponse& response, const std::string& xml);
 // The reply of a command handler: "<commands><command><type>" + type +
@@ -59,9 +61,15 @@ void logException(const std::string& function);
 // endpoint worker was made (the handler's work then fails).
 FSAppRunner& runner();
 
+// True when `path` is within the system's path limit (shorter than
+// PATH_MAX, 4096 bytes on Linux); a longer one names nothing that can exist
+// and is refused.
+bool withinPathLimit(const std::string& path);
+
 // Resolves `path` against `folder` (both absolute local paths): "//" is read
 // as "/" and trailing "/" are dropped; then the path must be `folder` + "/" +
-// at least one name, no name "." or "..". `folderItself` also admits the
+// at least one name, no name "." or "..", within the path limit (before it
+// is resolved). `folderItself` also admits the
 // folder itself. True with the resolved path in `resolved`, false otherwise.
 //     folder "/home/u/Sync": "/home/u/Sync//docs/a.txt/" -> "/home/u/Sync/docs/a.txt"
 //     refused: "/home/u/Sync2/a", "/x/home/u/Sync/a", "/home/u/Sync/../etc", "home/u/Sync/a"

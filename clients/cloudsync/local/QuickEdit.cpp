@@ -12,7 +12,13 @@
 #include <Poco/Timestamp.h>
 #include <Poco/UUIDGenerator.h>
 
+#include <Poco/Path.h>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace Nuvaro {
 namespace Sync {
@@ -40,6 +46,47 @@ void putCopyState(Nuvaro::Data::VariantRow& record, const CopyState& state) {
     record["checksum"] = state.checksum;
 }
 
+namespace {
+
+// Sets `mode` on `path` itself (never through a link) when it is of `kind`
+// (S_IFDIR, S_IFREG) and this user's; false otherwise.
+bool setOwnMode(const std::string& path, mode_t kind, mode_t mode) {
+    int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (kind == S_IFDIR ? O_DIRECTORY : 0);
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    bool set = ::fstat(fd, &info) == 0 && (info.st_mode & S_IFMT) == kind && info.st_uid == ::geteuid() &&
+               ::fchmod(fd, mode) == 0;
+    ::close(fd);
+    return set;
+}
+
+// Creates `folder` 0700 (the umask may only take bits away; the mode is set
+// again after). With `mayExist` an existing folder is taken and its mode set.
+bool makePrivateFolder(const std::string& folder, bool mayExist) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && !(errno == EEXIST && mayExist))
+        return false;
+    return setOwnMode(folder, S_IFDIR, 0700);
+}
+
+} // namespace
+
+bool prepareQuickEditRoot(const std::string& editRoot) {
+    try {
+        Poco::Path root(editRoot);
+        root.makeDirectory();
+        Poco::File(root.parent()).createDirectories();
+    } catch (...) {
+        // makePrivateFolder fails below and says so.
+    }
+    if (makePrivateFolder(editRoot, true))
+        return true;
+    syncLog().error("Cannot make the quick edit folder " + editRoot + " a private folder (errno " +
+                    std::to_string(errno) + ")");
+    return false;
+}
+
 bool isQuickEditName(const std::string& name) {
     return CloudPath::isSoundRelativePath(name) && name.find('/') == std::string::npos && name != kEditInfoName;
 }
@@ -60,8 +107,7 @@ bool launchQuickEdit(Nuvaro::NuvaroConnector& connector, const std::string& edit
         return false;
     }
     std::string folder = editRoot + "/" + Poco::UUIDGenerator::defaultGenerator().createRandom().toString();
-    Poco::File(folder).createDirectories();
-    if (!Poco::File(folder).exists())
+    if (!prepareQuickEditRoot(editRoot) || !makePrivateFolder(folder, false))
         return false;
 
     // Whatever fails from here leaves no folder behind: nothing in it was
@@ -71,15 +117,18 @@ bool launchQuickEdit(Nuvaro::NuvaroConnector& connector, const std::string& edit
     CopyState state;
     Nuvaro::Data::VariantRow record;
     bool ready = false;
+    const std::string recordFile = folder + "/" + kEditInfoName;
     if (!connector.downloadFile(remotePath, name, copy, error, "Sync", -1, -1)) {
         syncLog().error("Quick edit download failed for " + remotePath + ": " + error);
+    } else if (!setOwnMode(copy, S_IFREG, 0600)) {
+        syncLog().error("Quick edit copy cannot be made private: " + copy);
     } else if (!readCopyState(copy, state)) {
         syncLog().error("Quick edit copy cannot be read: " + copy);
     } else {
         record["path"] = serverFolder;
         record["name"] = name;
         putCopyState(record, state);
-        ready = record.write(folder + "/" + kEditInfoName);
+        ready = record.write(recordFile) && setOwnMode(recordFile, S_IFREG, 0600);
         if (!ready)
             syncLog().error("Error saving edit info in path : " + folder + " " + record.getLastError());
     }

@@ -16,6 +16,10 @@
 // "Recorded" means at the download and after every upload of an edit. A copy
 // whose checksum equals the recorded one has not been edited since.
 //
+// The copies are the user's files: the root and every quick-edit folder are
+// 0700 and the copy and its record 0600, whatever the process's umask, so no
+// other account of the machine can read or replace them.
+//
 // Stateless; any thread (the quick-edit request handler downloads on a
 // connection thread while the web-edit worker sweeps on its own).
 
@@ -50,6 +54,12 @@ void putCopyState(Nuvaro::Data::VariantRow& record, const CopyState& state);
 // no "/", not "." or ".."), and not the record's own name.
 bool isQuickEditName(const std::string& name);
 
+// Creates the quick-edit root (its missing parents with the usual modes) as
+// a folder for this user only, 0700, or sets that mode on an existing root.
+// False, logged, when the root cannot be had that way: a link, a file, a
+// folder of another owner, a failed creation.
+bool prepareQuickEditRoot(const std::string& editRoot);
+
 // Splits the server path of a file into its name and its folder (without a
 // trailing "/"; "/" for a file at the top): "/user1/docs/a.txt" gives "a.txt"
 // and "/user1/docs". False for a path that is not absolute, holds an empty,
@@ -61,8 +71,9 @@ bool splitQuickEditPath(const std::string& remotePath, std::string& name, std::s
 // a new folder under `editRoot`, writes its record and opens the copy on the
 // desktop (UI event 4: name + " downloaded from cloud for editing"). True
 // when the copy and its record are in place. False, leaving no folder behind,
-// for a path splitQuickEditPath refuses, a folder that cannot be made, a
-// failed download or a record that cannot be written. A copy the desktop
+// for a path splitQuickEditPath refuses, a root or a folder that cannot be
+// made (prepareQuickEditRoot; the folder is new, 0700), a failed download, a
+// record that cannot be written or a mode that cannot be set. A copy the desktop
 // fails to open is logged; the result is still true, and the copy ages out
 // unchanged. Exceptions of the file system pass to the caller.
 bool launchQuickEdit(Nuvaro::NuvaroConnector& connector, const std::string& editRoot, const std::string& remotePath);

@@ -4,8 +4,15 @@
 // endpoint (FSWebServerWorker). Runs on the HTTP server's connection threads;
 // holds no data.
 //
-// A request refused by RequestOrigin (a foreign Host, Origin or site) gets
-// the forbidden reply whatever its target. Otherwise the raw URI (the
+// A request from a socket that another user owns, or whose owner cannot be
+// found (PeerSocketOwner), gets the forbidden reply whatever it asks: only
+// the programs of the user the endpoint runs as may use it.
+// A request with more than one Host header gets 400 ("400 Sorry, Bad
+// Request"). A request refused by RequestOrigin (a foreign Host, a foreign
+// origin named by Origin or Referer, a page of another site) gets the
+// forbidden reply whatever its target. Each refusal logs "Refused local
+// request " + the URI + ": " + the reason (warning, logger "Sync").
+// Otherwise the raw URI (the
 // request target exactly as received, query included) decides: a URI that
 // does not parse gets the not-found reply without a log line; "/" gets it
 // too; then the first of these prefixes the URI begins with picks the

@@ -2,6 +2,7 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Net/IPAddress.h>
+#include <Poco/NumberFormatter.h>
 #include <Poco/NumberParser.h>
 #include <Poco/String.h>
 #include <Poco/URI.h>
@@ -60,38 +61,80 @@ bool isEndpointHost(const std::string& hostHeader, Poco::UInt16 port) {
     return isLoopbackHost(host) && isDecimal(portText) && Poco::NumberParser::parse(portText) == port;
 }
 
-bool isLoopbackOrigin(const std::string& origin) {
+std::string originOf(const std::string& url, bool originOnly) {
     try {
-        Poco::URI uri(origin);
-        if (uri.getScheme() != "http" && uri.getScheme() != "https")
-            return false;
-        if (!uri.getUserInfo().empty() || !uri.getPath().empty() || !uri.getRawQuery().empty() ||
-            !uri.getFragment().empty())
-            return false;
-        std::string host = uri.getHost();
+        Poco::URI uri(url);
+        std::string scheme = Poco::toLower(uri.getScheme());
+        if (scheme != "http" && scheme != "https")
+            return std::string();
+        std::string host = Poco::toLower(uri.getHost());
+        if (host.empty() || !uri.getUserInfo().empty())
+            return std::string();
+        if (originOnly && (!uri.getPath().empty() || !uri.getRawQuery().empty() || !uri.getFragment().empty()))
+            return std::string();
         if (host.find(':') != std::string::npos)
             host = "[" + host + "]";
-        return isLoopbackHost(host);
+        return scheme + "://" + host + ":" + Poco::NumberFormatter::format(uri.getPort());
     } catch (const Poco::Exception&) {
-        return false;
+        return std::string();
     }
 }
 
-bool accepted(const Poco::Net::HTTPServerRequest& request, Poco::UInt16 port, std::string& reason) {
+bool isOwnOrigin(const std::string& origin, Poco::UInt16 port) {
+    const std::string suffix = ":" + Poco::NumberFormatter::format(port);
+    for (const char* host : {"http://127.0.0.1", "http://localhost", "http://[::1]"})
+        if (origin == host + suffix)
+            return true;
+    return false;
+}
+
+namespace {
+
+// The origin a request names (Origin, else Referer), in `named` as sent; false
+// when it names none.
+bool namedOrigin(const Poco::Net::HTTPServerRequest& request, std::string& header, std::string& named) {
+    for (const char* name : {"Origin", "Referer"}) {
+        if (request.has(name)) {
+            header = name;
+            named = request.get(name);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool hasDuplicateHost(const Poco::Net::HTTPServerRequest& request) {
+    int hosts = 0;
+    for (const auto& field : request)
+        if (Poco::icompare(field.first, "Host") == 0)
+            ++hosts;
+    return hosts > 1;
+}
+
+bool accepted(const Poco::Net::HTTPServerRequest& request, const Allowed& allowed, std::string& reason) {
     if (!request.has("Host")) {
         reason = "no Host header";
         return false;
     }
-    if (!isEndpointHost(request.get("Host"), port)) {
+    if (!isEndpointHost(request.get("Host"), allowed.port)) {
         reason = "foreign Host " + request.get("Host");
         return false;
     }
-    if (request.has("Origin") && !isLoopbackOrigin(request.get("Origin"))) {
-        reason = "foreign Origin " + request.get("Origin");
+    std::string header, named;
+    if (namedOrigin(request, header, named)) {
+        std::string origin = originOf(named, header == "Origin");
+        if (isOwnOrigin(origin, allowed.port))
+            return true;
+        if (allowed.quickEdit && !origin.empty() && origin == allowed.serverOrigin)
+            return true;
+        reason = "foreign " + header + " " + named;
         return false;
     }
-    if (Poco::icompare(request.get("Sec-Fetch-Site", ""), "cross-site") == 0) {
-        reason = "sent by a page of another site";
+    const std::string site = Poco::toLower(request.get("Sec-Fetch-Site", "none"));
+    if (site != "none" && site != "same-origin") {
+        reason = "sent by a page of another site (" + site + ")";
         return false;
     }
     return true;

@@ -119,58 +119,133 @@ TEST_F(EndpointTest, EachConnectionCarriesOneRequest) {
 
 struct OriginCase {
     const char* name;
-    Headers headers;  // "{port}" stands for the endpoint's port
+    const char* target;  // "/filebrowser", or "/webedit?path=" (answered "Load FAILED" when served)
+    Headers headers;     // "{port}" stands for the endpoint's port, "{server}" for the server's URL
     bool served;
 };
 
 TEST_F(EndpointTest, RequestsFromWebPagesAndForeignHostNamesAreRefused) {
     startService();
+    const char* const browser = "/filebrowser";
+    const char* const edit = "/webedit?path=";
     const OriginCase cases[] = {
-        {"no headers of a browser", {}, true},
-        {"localhost", {{"Host", "localhost:{port}"}}, true},
-        {"localhost in capitals", {{"Host", "LOCALHOST:{port}"}}, true},
-        {"another loopback address", {{"Host", "127.0.0.2:{port}"}}, true},
-        {"IPv6 loopback", {{"Host", "[::1]:{port}"}}, true},
-        {"a loopback page", {{"Origin", "http://localhost:3000"}}, true},
-        {"a loopback page over https", {{"Origin", "https://127.0.0.1"}}, true},
-        {"typed by the user", {{"Sec-Fetch-Site", "none"}}, true},
-        {"same origin", {{"Sec-Fetch-Site", "same-origin"}, {"Origin", "http://127.0.0.1:{port}"}}, true},
-        {"rebinding name", {{"Host", "evil.example:{port}"}}, false},
-        {"name ending like loopback", {{"Host", "127.0.0.1.nip.io:{port}"}}, false},
-        {"localhost below a foreign name", {{"Host", "localhost.evil.example:{port}"}}, false},
-        {"another port", {{"Host", "127.0.0.1:1"}}, false},
-        {"no port", {{"Host", "127.0.0.1"}}, false},
-        {"a port that is no number", {{"Host", "127.0.0.1:{port}x"}}, false},
-        {"a foreign page", {{"Origin", "https://evil.example"}}, false},
-        {"a foreign page on a loopback-like name", {{"Origin", "http://127.0.0.1.evil.example"}}, false},
-        {"a sandboxed page", {{"Origin", "null"}}, false},
-        {"a file page", {{"Origin", "file://"}}, false},
-        {"a navigation from another site", {{"Sec-Fetch-Site", "cross-site"}}, false},
+        // The Host header.
+        {"no headers of a browser", browser, {}, true},
+        {"localhost", browser, {{"Host", "localhost:{port}"}}, true},
+        {"localhost in capitals", browser, {{"Host", "LOCALHOST:{port}"}}, true},
+        {"another loopback address", browser, {{"Host", "127.0.0.2:{port}"}}, true},
+        {"IPv6 loopback", browser, {{"Host", "[::1]:{port}"}}, true},
+        {"rebinding name", browser, {{"Host", "evil.example:{port}"}}, false},
+        {"name ending like loopback", browser, {{"Host", "127.0.0.1.nip.io:{port}"}}, false},
+        {"localhost below a foreign name", browser, {{"Host", "localhost.evil.example:{port}"}}, false},
+        {"another port", browser, {{"Host", "127.0.0.1:1"}}, false},
+        {"no port", browser, {{"Host", "127.0.0.1"}}, false},
+        {"a port that is no number", browser, {{"Host", "127.0.0.1:{port}x"}}, false},
+        // The Origin header: the endpoint's own origins only.
+        {"own origin", browser, {{"Origin", "http://127.0.0.1:{port}"}}, true},
+        {"own origin by name", browser, {{"Origin", "http://localhost:{port}"}}, true},
+        {"own origin over IPv6", browser, {{"Origin", "http://[::1]:{port}"}}, true},
+        {"same origin", browser, {{"Sec-Fetch-Site", "same-origin"}, {"Origin", "http://127.0.0.1:{port}"}}, true},
+        {"own host and port over https", browser, {{"Origin", "https://127.0.0.1:{port}"}}, false},
+        {"another loopback port", browser, {{"Origin", "http://127.0.0.1:8000"}, {"Sec-Fetch-Site", "same-site"}},
+         false},
+        {"another loopback port by name", browser, {{"Origin", "http://localhost:3000"}}, false},
+        {"a loopback page on the default port", browser, {{"Origin", "http://localhost"}}, false},
+        {"a foreign page", browser, {{"Origin", "https://evil.example"}}, false},
+        {"a foreign page on a loopback-like name", browser, {{"Origin", "http://127.0.0.1.evil.example"}}, false},
+        {"a sandboxed page", browser, {{"Origin", "null"}}, false},
+        {"a sandboxed page with an own Referer", browser,
+         {{"Origin", "null"}, {"Referer", "http://127.0.0.1:{port}/"}}, false},
+        {"a file page", browser, {{"Origin", "file://"}}, false},
+        {"the server's pages elsewhere than quick edit", browser, {{"Origin", "{server}"}}, false},
+        // The Referer header, when there is no Origin.
+        {"own page as Referer", browser, {{"Referer", "http://127.0.0.1:{port}/status?x=1"}}, true},
+        {"foreign Referer only", browser, {{"Referer", "https://evil.example/cats.html"}}, false},
+        {"Referer on another loopback port", browser, {{"Referer", "http://127.0.0.1:8000/"}}, false},
+        {"Referer that is no URL", browser, {{"Referer", "about:blank"}}, false},
+        {"own Origin before a foreign Referer", browser,
+         {{"Origin", "http://127.0.0.1:{port}"}, {"Referer", "https://evil.example/"}}, true},
+        // Fetch metadata without an origin.
+        {"typed by the user", browser, {{"Sec-Fetch-Site", "none"}}, true},
+        {"a navigation from another site", browser, {{"Sec-Fetch-Site", "cross-site"}}, false},
+        {"a page on another loopback port without Referer", browser, {{"Sec-Fetch-Site", "same-site"}}, false},
+        // Quick edit: the server's own pages too.
+        {"quick edit from the server's page", edit, {{"Origin", "{server}"}, {"Sec-Fetch-Site", "cross-site"}}, true},
+        {"quick edit from the server's page as Referer", edit, {{"Referer", "{server}/app/index.html#files"}}, true},
+        {"quick edit from the own origin", edit, {{"Origin", "http://localhost:{port}"}}, true},
+        {"quick edit from a local program", edit, {}, true},
+        {"quick edit from the server's host on another port", edit, {{"Origin", "http://127.0.0.1:8000"}}, false},
+        {"quick edit from the server's host over https", edit, {{"Origin", "{server-https}"}}, false},
+        {"quick edit from a foreign page", edit, {{"Origin", "https://evil.example"}}, false},
+        {"quick edit from a foreign Referer", edit, {{"Referer", "https://evil.example/x"}}, false},
+        {"quick edit from a sandboxed page", edit, {{"Origin", "null"}}, false},
+        {"quick edit from another site without origin", edit, {{"Sec-Fetch-Site", "cross-site"}}, false},
     };
+    const std::string serverUrl = server.baseUrl();
     for (const OriginCase& c : cases) {
         SCOPED_TRACE(c.name);
         Headers headers;
         for (const auto& header : c.headers) {
             std::string value = header.second;
-            std::string::size_type at = value.find("{port}");
-            if (at != std::string::npos)
-                value.replace(at, 6, std::to_string(port()));
+            const std::pair<const char*, std::string> fields[] = {
+                {"{port}", std::to_string(port())},
+                {"{server-https}", "https" + serverUrl.substr(serverUrl.find(':'))},
+                {"{server}", serverUrl}};
+            for (const auto& field : fields) {
+                std::string::size_type at = value.find(field.first);
+                if (at != std::string::npos)
+                    value.replace(at, std::char_traits<char>::length(field.first), field.second);
+            }
             headers.emplace_back(header.first, value);
         }
         EventRecorder events;
         m_log.channel().clear();
-        Reply reply = send("/filebrowser", headers);
-        std::vector<EventRecorder::Event> browser{EventRecorder::Event{9, "", 0}};
+        Reply reply = send(c.target, headers);
         if (c.served) {
             EXPECT_EQ(reply.status, 200);
-            EXPECT_EQ(events.events(), browser);
+            if (c.target == browser)
+                EXPECT_EQ(events.events(), (std::vector<EventRecorder::Event>{EventRecorder::Event{9, "", 0}}));
+            else
+                EXPECT_NE(reply.body.find("Load FAILED"), std::string::npos) << reply.body;
         } else {
             EXPECT_EQ(reply.status, 403);
             EXPECT_EQ(reply.contentType, "text/html");
             EXPECT_EQ(reply.body, kForbidden);
             EXPECT_TRUE(events.events().empty());
-            EXPECT_TRUE(m_log.contains("Refused local request /filebrowser")) << m_log.dump();
+            EXPECT_TRUE(m_log.contains("Refused local request " + std::string(c.target))) << m_log.dump();
         }
+    }
+}
+
+TEST_F(EndpointTest, ServersOwnPageStartsAQuickEdit) {
+    startService();
+    server.putFile(kUser, "/user1/docs/a.txt", "alpha");
+    OpenedTargets opened;
+    Reply reply = send("/webedit?path=%2Fuser1%2Fdocs%2Fa.txt",
+                       {{"Origin", server.baseUrl()}, {"Sec-Fetch-Site", "cross-site"}, {"Sec-Fetch-Mode", "navigate"}});
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_NE(reply.body.find("Load OK"), std::string::npos) << reply.body;
+    ASSERT_EQ(opened.targets().size(), 1u);
+    EXPECT_EQ(CloudSyncTest::TempFolder::read(opened.targets()[0]), "alpha");
+}
+
+TEST_F(EndpointTest, DuplicateHostIsABadRequest) {
+    startService();
+    const std::string host = "127.0.0.1:" + std::to_string(port());
+    const std::string requests[] = {
+        "GET /filebrowser HTTP/1.1\r\nHost: " + host + "\r\nHost: " + host + "\r\n\r\n",
+        "GET /filebrowser HTTP/1.1\r\nHost: " + host + "\r\nhost: evil.example\r\n\r\n",
+        "GET /filebrowser HTTP/1.1\r\nHOST: evil.example\r\nHost: " + host + "\r\n\r\n",
+    };
+    for (const std::string& request : requests) {
+        EventRecorder events;
+        m_log.channel().clear();
+        std::string received = sendRaw(request);
+        EXPECT_EQ(received.compare(0, 12, "HTTP/1.1 400"), 0) << received;
+        EXPECT_NE(received.find("400 Sorry, Bad Request"), std::string::npos) << received;
+        EXPECT_TRUE(events.events().empty());
+        EXPECT_TRUE(m_log.contains("Refused local request /filebrowser: Host header given more than once"))
+            << m_log.dump();
     }
 }
 
@@ -218,20 +293,48 @@ TEST(RequestOriginRules, HostHeadersOfTheEndpoint) {
     EXPECT_TRUE(RequestOrigin::isEndpointHost("localhost", 80));
 }
 
-TEST(RequestOriginRules, LoopbackOrigins) {
+TEST(RequestOriginRules, OriginsOfUrls) {
     struct Case {
-        const char* origin;
-        bool loopback;
+        const char* url;
+        bool originOnly;
+        const char* origin;  // "" for none
     };
     const Case cases[] = {
-        {"http://localhost", true},        {"http://localhost:3000", true},  {"https://127.0.0.1:8443", true},
-        {"http://[::1]:8080", true},       {"HTTP://LOCALHOST", true},       {"null", false},
-        {"file://", false},                {"https://evil.example", false},  {"http://localhost.evil.example", false},
-        {"ftp://localhost", false},        {"http://user@localhost", false}, {"http://localhost/path", false},
-        {"", false},                       {"http://127.0.0.1.xip.io", false},
+        {"http://localhost", true, "http://localhost:80"},
+        {"http://127.0.0.1:34320", true, "http://127.0.0.1:34320"},
+        {"HTTPS://Files.Example.com", true, "https://files.example.com:443"},
+        {"https://files.example.com:443", true, "https://files.example.com:443"},
+        {"http://[::1]:8080", true, "http://[::1]:8080"},
+        {"https://files.example.com/vault/", false, "https://files.example.com:443"},
+        {"https://files.example.com:8443/a?b=1#c", false, "https://files.example.com:8443"},
+        {"https://files.example.com/vault/", true, ""},
+        {"https://files.example.com?x", true, ""},
+        {"http://user@localhost:34320", false, ""},
+        {"null", true, ""},
+        {"file://", true, ""},
+        {"file:///etc/passwd", false, ""},
+        {"ftp://localhost", true, ""},
+        {"about:blank", false, ""},
+        {"/status", false, ""},
+        {"", true, ""},
+        {"http://", true, ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(RequestOrigin::isLoopbackOrigin(c.origin), c.loopback) << c.origin;
+        EXPECT_EQ(RequestOrigin::originOf(c.url, c.originOnly), c.origin) << c.url;
+}
+
+TEST(RequestOriginRules, OwnOriginsOfTheEndpoint) {
+    struct Case {
+        const char* origin;
+        bool own;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:34320", true},  {"http://localhost:34320", true},   {"http://[::1]:34320", true},
+        {"http://127.0.0.1:34321", false}, {"http://localhost:80", false},     {"https://127.0.0.1:34320", false},
+        {"http://127.0.0.2:34320", false}, {"http://evil.example:34320", false}, {"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RequestOrigin::isOwnOrigin(c.origin, 34320), c.own) << c.origin;
 }
 
 // ---- Paths named by a request ----
@@ -346,6 +449,35 @@ TEST_F(EndpointTest, PortInUseIsLoggedAndShutdownStillReturns) {
 }
 
 // ---- Shutdown ----
+
+// ---- Limits ----
+
+TEST_F(EndpointTest, SilentConnectionIsClosedAfterAFewSeconds) {
+    startService();
+    // One connection sends nothing, one stops in the middle of its request.
+    Poco::Net::StreamSocket silent(Poco::Net::SocketAddress("127.0.0.1", port()));
+    Poco::Net::StreamSocket stalled(Poco::Net::SocketAddress("127.0.0.1", port()));
+    const std::string half = "GET /status HTTP/1.1\r\nHost: 127.0.0.1:";
+    stalled.sendBytes(half.data(), static_cast<int>(half.size()));
+    Poco::Timestamp began;
+    for (Poco::Net::StreamSocket* socket : {&silent, &stalled}) {
+        socket->setReceiveTimeout(Poco::Timespan(30, 0));
+        char buffer[1024];
+        int n = 0;
+        try {
+            while ((n = socket->receiveBytes(buffer, sizeof buffer)) > 0) {
+            }
+        } catch (const Poco::TimeoutException&) {
+            ADD_FAILURE() << "the endpoint kept a silent connection open for 30 seconds";
+        }
+    }
+    // Closed by the endpoint after a few seconds (the bound is generous for a
+    // loaded machine; the limit it checks is far below the minute a
+    // connection was kept before).
+    EXPECT_LT(began.elapsed(), 20 * Poco::Timestamp::resolution());
+    // Meanwhile and afterwards the endpoint serves others.
+    EXPECT_EQ(send("/status").status, 200);
+}
 
 TEST_F(EndpointTest, ShutdownIsPromptAndNoConnectionIsAcceptedAfterIt) {
     startService();

@@ -10,6 +10,11 @@
 #include "FSWebServerWorker.h"
 #include "VariantRow.h"
 
+#include <atomic>
+#include <climits>
+#include <set>
+#include <thread>
+
 namespace LocalTest {
 namespace {
 
@@ -229,6 +234,98 @@ TEST_F(HandlersTest, OverlayStateIsKeptForItsLifetimePerPath) {
     EXPECT_EQ(send("/getoverlaystatus?path=" + encoded(b)).body, overlayReply("modified"));
     // Then the runner is asked again.
     EXPECT_TRUE(waitUntil([&] { return send(target).body == overlayReply("modified"); }));
+}
+
+TEST(StatusCache, TheOldestEntryGoesFirstBeyondTheCapacity) {
+    Nuvaro::Sync::StatusCache cache(3);
+    auto entry = [](const char* status) { return Nuvaro::Sync::StatusCache::Entry(status, 600000); };
+    cache.add("a", entry("ok"));
+    cache.add("b", entry("ok"));
+    cache.add("c", entry("modified"));
+    ASSERT_TRUE(cache.get("a"));  // read, but still the oldest
+    cache.add("d", entry("none"));
+    EXPECT_EQ(cache.size(), 3u);
+    EXPECT_FALSE(cache.has("a"));
+    for (const char* key : {"b", "c", "d"})
+        EXPECT_TRUE(cache.has(key)) << key;
+    // Adding a path again makes it the newest.
+    cache.add("b", entry("conflict"));
+    cache.add("e", entry("ok"));
+    EXPECT_FALSE(cache.has("c"));
+    EXPECT_EQ(cache.get("b")->value(), "conflict");
+}
+
+TEST_F(HandlersTest, FloodOfLongDistinctStatusPathsKeepsTheCacheBounded) {
+    startService();
+    StatusCacheLifetime lifetime(600000);  // nothing expires during the flood
+    const std::size_t capacity = Nuvaro::Sync::kStatusCacheCapacity;
+    // Distinct paths in the sync folder, each just within the path limit.
+    auto pathOf = [&](std::size_t i) {
+        std::string path = local("My Files/" + std::to_string(i) + "-");
+        path.resize(PATH_MAX - 1, 'x');
+        return path;
+    };
+    const std::size_t total = capacity + 200;
+    ASSERT_EQ(send("/getoverlaystatus?path=" + encoded(pathOf(0))).status, 200);
+    std::atomic<std::size_t> next{1};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 4; ++t)
+        senders.emplace_back([&] {
+            for (std::size_t i = next++; i < total - 1; i = next++)
+                if (send("/getoverlaystatus?path=" + encoded(pathOf(i))).status != 200)
+                    ++failures;
+        });
+    for (std::thread& sender : senders)
+        sender.join();
+    ASSERT_EQ(send("/getoverlaystatus?path=" + encoded(pathOf(total - 1))).body, overlayReply("unknown"));
+    EXPECT_EQ(failures.load(), 0);
+    std::set<std::string> kept = Nuvaro::Sync::gStatusCache.getAllKeys();
+    EXPECT_EQ(kept.size(), capacity);
+    std::size_t bytes = 0;
+    for (const std::string& key : kept)
+        bytes += key.size();
+    EXPECT_LE(bytes, capacity * PATH_MAX);
+    EXPECT_EQ(kept.count(pathOf(0)), 0u);
+    EXPECT_EQ(kept.count(pathOf(total - 1)), 1u);
+}
+
+TEST_F(HandlersTest, PathBeyondThePathLimitIsRefused) {
+    startService();
+    putFileBothSides("a.txt", "a");
+    std::string tooLong = local("My Files/");
+    tooLong.resize(PATH_MAX, 'x');
+    std::string longest = tooLong.substr(0, PATH_MAX - 1);
+    std::string serverPath = "/user1/";
+    serverPath.resize(PATH_MAX, 'x');
+    struct Case {
+        std::string target;
+        int status;
+    };
+    const Case cases[] = {
+        {"/getoverlaystatus?path=" + encoded(longest), 200},
+        {"/getoverlaystatus?path=" + encoded(tooLong), 403},
+        {"/lock?path=" + encoded(tooLong), 403},
+        {"/unlock?path=" + encoded(tooLong), 403},
+        {"/getsharelink?path=" + encoded(tooLong), 403},
+        {"/viewwebfile?path=" + encoded(tooLong), 403},
+        {"/filechanged?path=" + encoded(tooLong), 403},
+        {"/webedit?path=" + encoded(serverPath), 403},
+    };
+    OpenedTargets opened;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target.substr(0, 40));
+        EventRecorder events;
+        Reply reply = send(c.target);
+        EXPECT_EQ(reply.status, c.status);
+        if (c.status == 403) {
+            EXPECT_EQ(reply.body, kForbidden);
+            EXPECT_TRUE(events.events().empty());
+        }
+    }
+    EXPECT_TRUE(opened.targets().empty());
+    EXPECT_TRUE(server.requests("/core/loginguest").empty());
+    EXPECT_FALSE(Poco::File(editRoot()).exists());
 }
 
 // ---- Lock and unlock ----

@@ -16,6 +16,9 @@
 #include <Poco/DirectoryIterator.h>
 #include <Poco/UUIDGenerator.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 
 namespace LocalTest {
@@ -134,6 +137,83 @@ TEST_F(QuickEditTest, FileOpenedForEditingIsDownloadedWithItsRecordAndOpened) {
     EXPECT_EQ(events.events(),
               (std::vector<EventRecorder::Event>{EventRecorder::Event{4, "<b&c> d.txt downloaded from cloud for editing", 0}}));
     EXPECT_EQ(server.requests("/core/loginguest")[0].header("User-Agent").find("Quick Edit"), 0u);
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat info;
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+// Sets the process's umask for a while.
+class Umask {
+public:
+    explicit Umask(mode_t mask) : m_was(::umask(mask)) {}
+    ~Umask() { ::umask(m_was); }
+
+private:
+    mode_t m_was;
+};
+
+TEST_F(QuickEditTest, QuickEditFoldersAndCopiesAreForThisUserOnlyWhateverTheUmask) {
+    startService();
+    server.putFile(kUser, "/user1/a.txt", "alpha");
+    OpenedTargets opened;
+    struct Case {
+        const char* name;
+        mode_t umask;
+        mode_t existingRoot;  // 0: no root yet
+    };
+    const Case cases[] = {
+        {"open umask, new root", 0000, 0},
+        {"usual umask, new root", 0022, 0},
+        {"strict umask, new root", 0277, 0},
+        {"open root left by before", 0022, 0777},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        greedyRecursiveWipe(editRoot());
+        if (c.existingRoot) {
+            Poco::File(editRoot()).createDirectories();
+            ::chmod(editRoot().c_str(), c.existingRoot);
+        }
+        Reply reply;
+        {
+            Umask mask(c.umask);
+            reply = send("/webedit?path=%2Fuser1%2Fa.txt");
+        }
+        ASSERT_NE(reply.body.find("Load OK"), std::string::npos) << reply.body << m_log.dump();
+        std::vector<std::string> folders = childrenOf(editRoot());
+        ASSERT_EQ(folders.size(), 1u);
+        const std::string folder = editRoot() + "/" + folders[0];
+        EXPECT_EQ(modeOf(editRoot()), 0700u);
+        EXPECT_EQ(modeOf(folder), 0700u);
+        EXPECT_EQ(modeOf(folder + "/a.txt"), 0600u);
+        EXPECT_EQ(modeOf(folder + "/editinfo.xml"), 0600u);
+        EXPECT_EQ(CloudSyncTest::TempFolder::read(folder + "/a.txt"), "alpha");
+    }
+}
+
+TEST_F(QuickEditTest, RootThatIsALinkIsNotUsed) {
+    startService();
+    server.putFile(kUser, "/user1/a.txt", "alpha");
+    const std::string elsewhere = m_tmp / "elsewhere";
+    Poco::File(elsewhere).createDirectories();
+    Poco::File(Poco::Path(editRoot()).parent()).createDirectories();
+    ASSERT_EQ(::symlink(elsewhere.c_str(), editRoot().c_str()), 0);
+    OpenedTargets opened;
+    Reply reply = send("/webedit?path=%2Fuser1%2Fa.txt");
+    EXPECT_NE(reply.body.find("Load FAILED"), std::string::npos) << reply.body;
+    EXPECT_TRUE(childrenOf(elsewhere).empty());
+    EXPECT_TRUE(opened.targets().empty());
+}
+
+TEST_F(QuickEditTest, WorkerMakesTheRootForThisUserOnly) {
+    Umask mask(0000);
+    FSWebEditWorker& worker = makeWorker();
+    worker.startup();
+    EXPECT_EQ(modeOf(editRoot()), 0700u);
+    worker.shutdown();
 }
 
 TEST_F(QuickEditTest, QuickEditThatCannotLoadLeavesNothingBehind) {
