@@ -20,7 +20,8 @@
 //   FSWorker_Delta.cpp         doGetSyncDelta
 //   FSWorker_Downloads.cpp     doDownloadFiles (staging into dataPath/.cache)
 //                              and its rules: localCopyUnchanged,
-//                              reuseStagedFile, checkExternalAccess
+//                              reuseStagedFile, checkExternalAccess,
+//                              refuseUnplaceable
 //   FSWorker_Transfers.cpp     startJob, simulImpl and the transfer callbacks
 //                              (uploadOK, uploadFailed, downloadOK,
 //                              downloadFailed), containsNetworkException,
@@ -426,6 +427,15 @@ public:
     // Failed (the request failed, reported).
     enum class AccessCheck { Granted, Denied, Failed };
     AccessCheck checkExternalAccess(const FSSyncRecordPtr& record, const std::string& remotePath);
+    // A server change this device cannot place (LocalPlaces): its local
+    // path passes through a link (for a folder, or a folder's deletion
+    // aside, the item itself counts), or its name or path cannot exist here
+    // (in the sync folder or in the staging folder). The record is flagged
+    // "SKIP", so the download and the apply step pass over it and the rest
+    // of the delta is placed and saved, with one log line and one activity
+    // entry; true then. A record with a path outside the sync folder is left
+    // to the checks that refuse it.
+    bool refuseUnplaceable(const FSSyncRecordPtr& record);
 
     // ==== Transfer jobs and callbacks (FSWorker_Transfers.cpp) ===============
 
@@ -505,6 +515,12 @@ protected:
     // when that path lies inside the sync folder (relative, without empty,
     // "." or ".." components); otherwise logs the refusal and gives false.
     bool localPathOf(const FSSyncRecord& record, std::string& localPath) const;
+    // The guard of every step that creates, writes, replaces or removes
+    // below the sync folder: true when no folder between the sync folder and
+    // localPath (nor localPath itself when withItem) is a link; otherwise
+    // logs the refusal and gives false. Paths outside the sync folder are
+    // refused by their own checks.
+    bool noLinkOnTheWay(const std::string& localPath, bool withItem) const;
     // Where the download step staged the record's file:
     // dataPath + "/.cache/" + its local full path.
     std::string stagedPathOf(const FSSyncRecord& record) const;
