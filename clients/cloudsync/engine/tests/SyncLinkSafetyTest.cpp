@@ -4,7 +4,7 @@
 // through one, while everything else keeps syncing.
 
 #include "LocalPlaces.h"
-#include "SyncDevice.h"
+#include "LocalPlacesFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,40 +18,18 @@
 namespace EngineTest {
 namespace {
 
-using Nuvaro::Sync::FSActivity;
-
-const std::string kUser = SyncDevice::kUser;
-
-// A server time of whole seconds, `seconds` after 2024-03-01 10:00:00 UTC.
-Poco::Timestamp serverTime(long seconds) {
-    return Poco::Timestamp::fromEpochTime(1709287200 + seconds);
-}
-
 bool isLink(const std::string& path) {
     struct stat info;
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
-class LinkSafety : public OneDeviceTest {
+class LinkSafety : public LocalPlacesTest {
 protected:
-    void SetUp() override {
-        OneDeviceTest::SetUp();
-        // The trees here are small: one removal would be more than the
-        // share the delete approval lets through, and hold every upload.
-        device->settings["skipdeleteapproval"] = "1";
-    }
     // A folder of the user outside the sync folder.
     std::string outside(const std::string& rel = "") const {
         return rel.empty() ? m_tmp / "outside" : m_tmp / ("outside/" + rel);
     }
     std::size_t deleteRequests() const { return requestCount("/app/explorer/deletefile"); }
-    // The skipped-item entries whose message holds `text`.
-    std::size_t skippedEntries(const std::string& text) {
-        std::size_t count = 0;
-        for (const auto& entry : activities(FSActivity::TypeSkippedLocal))
-            count += entry->message.find(text) != std::string::npos ? 1 : 0;
-        return count;
-    }
 };
 
 TEST_F(LinkSafety, FolderLinkTargetIsNeverWrittenThroughAndItsOldRecordsAreNoDeletions) {

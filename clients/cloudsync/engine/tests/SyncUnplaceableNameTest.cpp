@@ -5,7 +5,7 @@
 // folder's changes back until it succeeds.
 
 #include "LocalPlaces.h"
-#include "SyncDevice.h"
+#include "LocalPlacesFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +15,6 @@
 
 namespace EngineTest {
 namespace {
-
-using Nuvaro::Sync::FSActivity;
-
-const std::string kUser = SyncDevice::kUser;
-
-Poco::Timestamp serverTime(long seconds) {
-    return Poco::Timestamp::fromEpochTime(1709287200 + seconds);
-}
 
 // 90 CJK letters: 270 bytes in UTF-8, more than a folder entry takes.
 std::string cjkName() {
@@ -40,14 +32,8 @@ std::string overlongFolder() {
     return path;
 }
 
-class UnplaceableName : public OneDeviceTest {
+class UnplaceableName : public LocalPlacesTest {
 protected:
-    std::size_t skippedEntries(const std::string& text) {
-        std::size_t count = 0;
-        for (const auto& entry : activities(FSActivity::TypeSkippedLocal))
-            count += entry->message.find(text) != std::string::npos ? 1 : 0;
-        return count;
-    }
     // Requests of any kind (downloads, rechecks) that name `name` in their
     // query or form body.
     std::size_t requestsNaming(const std::string& name) {
