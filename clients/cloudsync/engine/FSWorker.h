@@ -43,6 +43,7 @@
 //                              doRecheckRecord, doSkipUpload, getCheckSum,
 //                              doLock, doUnlock, the lock refresh start/stop
 //   FSWorker_Housekeeping.cpp  cleanOldSyncFolders, cleanShared,
+//                              removeLeftoverReplacements,
 //                              restartFolderCheckActivity
 // Members of files not written yet are declared here with their contract and
 // defined by the issue that writes the file; nothing calls them before that.
@@ -725,6 +726,13 @@ public:
     // inside the local path of such a folder, compared by whole path
     // components. Single files stay; links are never followed.
     void cleanShared(const std::string& rootName);
+    // Run once when the worker thread starts, before any pass: removes the
+    // temporary files that replacements interrupted by a crash left beside
+    // their targets (".NAME.UUID.tmp", Nuvaro::Util::isReplacementTemporaryName)
+    // anywhere below the sync folder, when no record names them: a server
+    // file that merely has that form has its record and stays. Links are
+    // never followed; one log line per file removed.
+    void removeLeftoverReplacements();
     // Replaces the current folder scan with a fresh one (nothing before the
     // first accepted server reply, serverOk); clears rescanRequested and
     // stamps lastScan.
