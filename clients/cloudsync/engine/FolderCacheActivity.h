@@ -198,11 +198,12 @@ private:
     // the name and length checks and logs (and reports) a refusal.
     bool entryRefusedByName(const FSEntry& entry, const std::string& logPath);
     void processFolderEntry(const StorePtr& store, const FSEntry& entry, const std::string& logPath);
-    // Records below a link to a folder (left by passes that once entered
-    // it, or by a folder the link replaced) are no local deletions: they
-    // are marked deleted in the database directly, outside the scan's
+    // Records at and below a link to a folder (left by passes that once
+    // entered it, or by a folder the link replaced) are no local deletions:
+    // they are marked deleted in the database directly, outside the scan's
     // store, so that no deletion request is sent and the server keeps its
-    // items; one log line when any went.
+    // items, also once the user removes the link; one log line when any
+    // went.
     void dropRecordsBelowLink(const std::string& linkPath);
     void processFileEntry(const StorePtr& store, boost::shared_ptr<FSChildren>& children, const FSEntry& entry,
                           const FolderData& folder, const std::string& logPath, const std::string& absolutePath,

@@ -107,11 +107,8 @@ void FolderCacheActivity::dropRecordsBelowLink(const std::string& linkPath) {
     std::vector<FSSyncRecordPtr> found;
     if (!m_db->getFSAllChildren(linkPath, found))
         return;
-    const std::string prefix = linkPath + "/";
     Poco::Int64 dropped = 0;
     for (const FSSyncRecordPtr& record : found) {
-        if (record->getLocalFullPath().compare(0, prefix.size(), prefix) != 0)
-            continue;  // the link's own record stays
         // Written straight to the database, never through the scan's store:
         // the record is no local deletion, so nothing is sent for it.
         record->setIsDeleted(true);
@@ -119,7 +116,7 @@ void FolderCacheActivity::dropRecordsBelowLink(const std::string& linkPath) {
             ++dropped;
     }
     if (dropped > 0)
-        scanLog().information("FCA: " + Poco::NumberFormatter::format(dropped) + " record(s) below the link " +
+        scanLog().information("FCA: " + Poco::NumberFormatter::format(dropped) + " record(s) at and below the link " +
                               linkPath + " dropped: the link is not followed, the server keeps its items");
 }
 

@@ -78,6 +78,14 @@ TEST_F(LinkSafety, FolderLinkTargetIsNeverWrittenThroughAndItsOldRecordsAreNoDel
     // Nothing the server holds went because of the link.
     EXPECT_EQ(server.fileContent(kUser, "/user1/docs/keep.txt").value_or(""), "server overwrites keep");
     EXPECT_EQ(server.fileContent(kUser, "/user1/docs/new.txt").value_or(""), "server new");
+
+    // Nor when the user removes the link: it was never the server's folder.
+    ASSERT_EQ(::unlink(device->path("docs").c_str()), 0);
+    device->syncOnce();
+    device->syncOnce();
+    EXPECT_EQ(deleteRequests(), 0u);
+    EXPECT_EQ(server.fileContent(kUser, "/user1/docs/keep.txt").value_or(""), "server overwrites keep");
+    EXPECT_EQ(folderTree(outside()), before);
 }
 
 TEST_F(LinkSafety, LinksAreNeitherUploadedNorReplaced) {
