@@ -429,9 +429,9 @@ public:
     enum class AccessCheck { Granted, Denied, Failed };
     AccessCheck checkExternalAccess(const FSSyncRecordPtr& record, const std::string& remotePath);
     // A server change this device cannot place (LocalPlaces): its local
-    // path passes through a link (for a folder, or a folder's deletion
-    // aside, the item itself counts), or its name or path cannot exist here
-    // (in the sync folder or in the staging folder). The record is flagged
+    // path passes through a link (for a folder record that is not deleted,
+    // a link at the folder's own name counts too), or its name or path
+    // cannot exist here (in the sync folder or in the staging folder). The record is flagged
     // "SKIP", so the download and the apply step pass over it and the rest
     // of the delta is placed and saved, with one log line and one activity
     // entry; true then. A record with a path outside the sync folder is left
@@ -483,9 +483,9 @@ public:
     // (same size and second, or checksum). False, with the file untouched,
     // when nothing is there or the file is unchanged since the last sync
     // (same size and second as its stored record, not in the send list) and
-    // may be replaced. A local folder of that name, a dangling link, a name
-    // that exists only in another Unicode form, a missing stored record or a
-    // local edit make it a conflict.
+    // may be replaced. A local folder of that name, a link (dangling or
+    // not: it stays a link), a name that exists only in another Unicode
+    // form, a missing stored record or a local edit make it a conflict.
     bool isConflictedFile(FSSyncRecordPtr& record, const std::string& localPath, bool& identical);
     // A record of localChanges has this local full path (or, byParent, this
     // local parent).

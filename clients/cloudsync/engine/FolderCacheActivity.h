@@ -41,8 +41,11 @@
 // only when its folder was listed in full and a fresh listing of that folder
 // (compared in NFC) does not hold the name either; a folder that cannot be
 // listed, an entry that cannot be examined and a folder reached a second
-// time through a link keep every record. When the records cannot be loaded
-// the scan ends without a change list rather than take every item for new.
+// time (a bind mount) keep every record. A link is never entered nor
+// uploaded; records at and below a link to a folder are dropped quietly
+// (dropRecordsBelowLink), never reported deleted. When the records cannot be
+// loaded the scan ends without a change list rather than take every item for
+// new.
 //
 // Threads: the worker creates the object, starts activity() on a pool thread,
 // may stop it (activity().stop() or its quit flag), and reads the results
