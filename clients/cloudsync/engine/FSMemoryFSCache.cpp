@@ -66,27 +66,22 @@ void FSMemoryFSCache::initFromPath(const std::string& path, bool disableDotDot) 
     unlistedFolders.clear();
     m_entered.clear();
 
-    // Folders reached through a link wait until every other folder has been
-    // entered, so that a real folder is always entered under its own path.
     std::deque<FolderData> work{FolderData("", "", "", path)};
-    std::deque<FolderData> linked;
     uiPostEvent(static_cast<uiEventType>(10), "Scanning..", 100);
     Poco::Int64 queued = 0;
-    while (!work.empty() || !linked.empty()) {
+    while (!work.empty()) {
         if (m_stopRequested && m_stopRequested())
             break;
-        std::deque<FolderData>& from = work.empty() ? linked : work;
-        FolderData item = std::move(from.back());
-        from.pop_back();
-        enterFolder(item, work, linked, queued);
+        FolderData item = std::move(work.back());
+        work.pop_back();
+        enterFolder(item, work, queued);
     }
     m_entered.clear();
     uiPostEvent(static_cast<uiEventType>(13), "Scanning..", 100);
     scanLog().trace("-- Completed Dir Scan ");
 }
 
-void FSMemoryFSCache::enterFolder(const FolderData& item, std::deque<FolderData>& work,
-                                  std::deque<FolderData>& linked, Poco::Int64& queued) {
+void FSMemoryFSCache::enterFolder(const FolderData& item, std::deque<FolderData>& work, Poco::Int64& queued) {
     int fd = ::open(item.fullPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat st;
     if (fd >= 0 && ::fstat(fd, &st) == 0) {
@@ -117,7 +112,7 @@ void FSMemoryFSCache::enterFolder(const FolderData& item, std::deque<FolderData>
         const char* raw = found->d_name;
         if (raw[0] == '.' && (raw[1] == '\0' || (raw[1] == '.' && raw[2] == '\0')))
             continue;
-        examineName(::dirfd(dir.get()), raw, children, work, linked, queued);
+        examineName(::dirfd(dir.get()), raw, children, work, queued);
         errno = 0;
     }
     if (errno != 0) {
@@ -128,8 +123,7 @@ void FSMemoryFSCache::enterFolder(const FolderData& item, std::deque<FolderData>
 }
 
 void FSMemoryFSCache::examineName(int dirFd, const std::string& rawName, FSChildren& children,
-                                  std::deque<FolderData>& work, std::deque<FolderData>& linked,
-                                  Poco::Int64& queued) {
+                                  std::deque<FolderData>& work, Poco::Int64& queued) {
     const FolderData& item = children.folder;
     std::string name;
     if (!Nuvaro::Util::toNFC(rawName, name)) {
@@ -173,8 +167,10 @@ void FSMemoryFSCache::examineName(int dirFd, const std::string& rawName, FSChild
                       NameRules::lowerExtension(name), hidden, link);
         children.addChild(entry);
 
-        if (type == FSTypeFolder && !hidden) {
-            FolderData& sub = (link ? linked : work).emplace_back(name, item.relativePath, relative(), absolute());
+        // A link is an entry of its folder but never entered: what it leads
+        // to is not part of the sync folder.
+        if (type == FSTypeFolder && !hidden && !link) {
+            FolderData& sub = work.emplace_back(name, item.relativePath, relative(), absolute());
             ++queued;
             if (queued % 100 == 0)
                 scanLog().trace("... FCA Processed: " + Poco::NumberFormatter::format(queued) + " entering " +

@@ -16,17 +16,18 @@
 //   - sets aside, in unsupportedPaths, entries that are neither a regular
 //     file nor a folder (FIFO, socket, device): they are never opened;
 //   - records hidden folders (".git") as entries but never enters them;
-//   - enters a symbolic link to a folder like a folder (its entry has link
-//     true), but never enters the same folder (device and inode) twice: real
-//     folders are entered before any folder reached through a link, and a
-//     link to a folder already entered (an ancestor, a loop of links) is
-//     listed in repeatedFolders instead of being entered.
+//   - records a symbolic link as an entry of its folder (with link true and
+//     the kind and size of what it leads to) but never enters it: what a
+//     link leads to lies outside the sync folder's own tree;
+//   - never enters the same folder (device and inode) twice: a folder seen
+//     again under another path (a bind mount) is listed in repeatedFolders
+//     instead of being entered.
 //
 // Worked example: a top folder T holding folders a and b (listed in that
 // order), a/x.txt, b/y.txt and b/up -> T (a link). The walk enters T, then b
 // (the folder found last is entered first), then a; folders holds T, T/a and
 // T/b; fileCount is 2; the entry "up" of b is a folder with link true, and
-// repeatedFolders holds "T/b/up" (T was entered already).
+// nothing below it is walked.
 //
 // Threads: the cache belongs to the one scan that built it; not locked.
 
@@ -88,12 +89,11 @@ private:
     typedef std::pair<Poco::UInt64, Poco::UInt64> FolderIdentity;  // device, inode
 
     // Enters one folder: lists it into a new FSChildren and queues its
-    // subfolders (links to folders on `linked`, the others on `work`).
-    void enterFolder(const FolderData& item, std::deque<FolderData>& work, std::deque<FolderData>& linked,
-                     Poco::Int64& queued);
+    // subfolders on `work` (links to folders are not queued).
+    void enterFolder(const FolderData& item, std::deque<FolderData>& work, Poco::Int64& queued);
     // Examines one listed name of the folder open as `dirFd`.
     void examineName(int dirFd, const std::string& rawName, FSChildren& children, std::deque<FolderData>& work,
-                     std::deque<FolderData>& linked, Poco::Int64& queued);
+                     Poco::Int64& queued);
 
     std::set<FolderIdentity> m_entered;
     std::function<bool()> m_stopRequested;

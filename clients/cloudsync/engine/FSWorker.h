@@ -20,7 +20,8 @@
 //   FSWorker_Delta.cpp         doGetSyncDelta
 //   FSWorker_Downloads.cpp     doDownloadFiles (staging into dataPath/.cache)
 //                              and its rules: localCopyUnchanged,
-//                              reuseStagedFile, checkExternalAccess
+//                              reuseStagedFile, checkExternalAccess,
+//                              refuseUnplaceable
 //   FSWorker_Transfers.cpp     startJob, simulImpl and the transfer callbacks
 //                              (uploadOK, uploadFailed, downloadOK,
 //                              downloadFailed), containsNetworkException,
@@ -42,6 +43,7 @@
 //                              doRecheckRecord, doSkipUpload, getCheckSum,
 //                              doLock, doUnlock, the lock refresh start/stop
 //   FSWorker_Housekeeping.cpp  cleanOldSyncFolders, cleanShared,
+//                              removeLeftoverReplacements,
 //                              restartFolderCheckActivity
 // Members of files not written yet are declared here with their contract and
 // defined by the issue that writes the file; nothing calls them before that.
@@ -426,6 +428,15 @@ public:
     // Failed (the request failed, reported).
     enum class AccessCheck { Granted, Denied, Failed };
     AccessCheck checkExternalAccess(const FSSyncRecordPtr& record, const std::string& remotePath);
+    // A server change this device cannot place (LocalPlaces): its local
+    // path passes through a link (for a folder record that is not deleted,
+    // a link at the folder's own name counts too), or its name or path
+    // cannot exist here (in the sync folder or in the staging folder). The record is flagged
+    // "SKIP", so the download and the apply step pass over it and the rest
+    // of the delta is placed and saved, with one log line and one activity
+    // entry; true then. A record with a path outside the sync folder is left
+    // to the checks that refuse it.
+    bool refuseUnplaceable(const FSSyncRecordPtr& record);
 
     // ==== Transfer jobs and callbacks (FSWorker_Transfers.cpp) ===============
 
@@ -472,9 +483,9 @@ public:
     // (same size and second, or checksum). False, with the file untouched,
     // when nothing is there or the file is unchanged since the last sync
     // (same size and second as its stored record, not in the send list) and
-    // may be replaced. A local folder of that name, a dangling link, a name
-    // that exists only in another Unicode form, a missing stored record or a
-    // local edit make it a conflict.
+    // may be replaced. A local folder of that name, a link (dangling or
+    // not: it stays a link), a name that exists only in another Unicode
+    // form, a missing stored record or a local edit make it a conflict.
     bool isConflictedFile(FSSyncRecordPtr& record, const std::string& localPath, bool& identical);
     // A record of localChanges has this local full path (or, byParent, this
     // local parent).
@@ -505,6 +516,12 @@ protected:
     // when that path lies inside the sync folder (relative, without empty,
     // "." or ".." components); otherwise logs the refusal and gives false.
     bool localPathOf(const FSSyncRecord& record, std::string& localPath) const;
+    // The guard of every step that creates, writes, replaces or removes
+    // below the sync folder: true when no folder between the sync folder and
+    // localPath (nor localPath itself when withItem) is a link; otherwise
+    // logs the refusal and gives false. Paths outside the sync folder are
+    // refused by their own checks.
+    bool noLinkOnTheWay(const std::string& localPath, bool withItem) const;
     // Where the download step staged the record's file:
     // dataPath + "/.cache/" + its local full path.
     std::string stagedPathOf(const FSSyncRecord& record) const;
@@ -709,6 +726,13 @@ public:
     // inside the local path of such a folder, compared by whole path
     // components. Single files stay; links are never followed.
     void cleanShared(const std::string& rootName);
+    // Run once when the worker thread starts, before any pass: removes the
+    // temporary files that replacements interrupted by a crash left beside
+    // their targets (".NAME.UUID.tmp", Nuvaro::Util::isReplacementTemporaryName)
+    // anywhere below the sync folder, when no record names them: a server
+    // file that merely has that form has its record and stays. Links are
+    // never followed; one log line per file removed.
+    void removeLeftoverReplacements();
     // Replaces the current folder scan with a fresh one (nothing before the
     // first accepted server reply, serverOk); clears rescanRequested and
     // stamps lastScan.

@@ -17,7 +17,8 @@
 //      save before that leaves the old status, and the next pass asks for
 //      the same delta (files already placed are then found identical).
 // A local path is written or removed only when it lies inside the sync
-// folder (localPathOf).
+// folder (localPathOf) and no link lies on the way to it (noLinkOnTheWay):
+// nothing is ever written or removed through a link.
 
 #include "FSWorker.h"
 
@@ -26,6 +27,7 @@
 #include "DataSyncManager.h"
 #include "FSEntry.h"
 #include "FSUtil.h"
+#include "LocalPlaces.h"
 #include "NameRules.h"
 #include "NuvaroUtil.h"
 #include "WorkerHelpers.h"
@@ -91,6 +93,16 @@ bool FSWorker::localPathOf(const FSSyncRecord& record, std::string& localPath) c
     }
     localPath = syncPath + "/" + record.getLocalFullPath();
     return true;
+}
+
+bool FSWorker::noLinkOnTheWay(const std::string& localPath, bool withItem) const {
+    if (localPath.compare(0, syncPath.size() + 1, syncPath + "/") != 0)
+        return true;
+    const std::string link = LocalPlaces::linkOnTheWay(syncPath, localPath.substr(syncPath.size() + 1), withItem);
+    if (link.empty())
+        return true;
+    syncLog().error("FS Refusing to write or remove through the link " + link + ": " + localPath);
+    return false;
 }
 
 std::string FSWorker::stagedPathOf(const FSSyncRecord& record) const {
@@ -273,6 +285,8 @@ bool FSWorker::copyToFile(FSSyncRecordPtr& record, const std::string& localPath,
         log.error("FS Refusing to write outside the record's place: " + localPath);
         return false;
     }
+    if (!noLinkOnTheWay(localPath, false))
+        return false;
     const std::string staged = stagedPathOf(*record);
     const Poco::Timestamp modified = AttributeManager::getUTCTimestamp(record->getModified());
     std::string error;
@@ -312,6 +326,12 @@ bool FSWorker::isConflictedFile(FSSyncRecordPtr& record, const std::string& loca
     }
     if (!caseSensitiveFileExists(localPath)) {
         log.error("Creating Conflict file becos FS File with case conflict found : " + relative);
+        return true;
+    }
+    if (S_ISLNK(entry.st_mode)) {
+        // The user's link stays a link, and what it leads to is never
+        // written: the server's file goes beside it.
+        log.warning("FS File Conflict bcos a link holds the name " + relative);
         return true;
     }
     struct stat info;
@@ -373,6 +393,8 @@ bool FSWorker::copyToConflictFile(FSSyncRecordPtr& record, const std::string& lo
             log.error("FS Refusing to write outside the record's place: " + localPath);
             return false;
         }
+        if (!noLinkOnTheWay(localPath, false))
+            return false;
         const std::string stamp = Poco::DateTimeFormatter::format(Poco::LocalDateTime(), "%Y-%m-%d-%H-%M-%S");
         const std::string folder = folderOf(localPath);
         const std::string fileName = Poco::Path(localPath).getFileName();
@@ -434,6 +456,8 @@ bool FSWorker::createFilePathIfNeeded(const std::string& path) {
         log.error("FS Refusing path outside the sync folder: " + path);
         return false;
     }
+    if (!noLinkOnTheWay(path, true))
+        return false;
     try {
         Poco::File folder(path);
         if (folder.exists() && folder.isDirectory()) {

@@ -96,6 +96,8 @@ bool FSWorker::processRecordDelete(FSSyncRecordPtr& record, const std::string& l
             log.error("FS Refusing to remove outside the record's place: " + localPath);
             return false;
         }
+        if (!noLinkOnTheWay(localPath, false))
+            return false;
         struct stat entry;
         if (::lstat(localPath.c_str(), &entry) != 0) {
             log.error("Failed deleting file/dir " + relative);

@@ -10,6 +10,8 @@
 // What spares a download (first rule that holds, per record):
 //
 //     record                                    outcome
+//     through a link, or unplaceable here       flagged "SKIP" (refuseUnplaceable;
+//       (deleted ones: only a link counts)        the apply step passes over it)
 //     deleted                                   nothing (the apply step deletes)
 //     flags exactly "SKIP"                      nothing
 //     uploaded by this client in this pass      nothing
@@ -37,7 +39,9 @@
 
 #include "AttributeManager.h"
 #include "FSSimulWorker.h"
+#include "FSEntry.h"
 #include "FSUtil.h"
+#include "LocalPlaces.h"
 #include "NuvaroException.h"
 #include "NuvaroUtil.h"
 #include "UIEvent.h"
@@ -117,6 +121,35 @@ bool FSWorker::reuseStagedFile(const FSSyncRecordPtr& record, const std::string&
     return AttributeManager::setLastModified(AttributeManager::getUTCTimestamp(record->getModified()), stagedPath);
 }
 
+bool FSWorker::refuseUnplaceable(const FSSyncRecordPtr& record) {
+    const std::string& relative = record->getLocalFullPath();
+    if (record->getFlags() == "SKIP" || !CloudPath::isSoundRelativePath(relative))
+        return false;
+    const bool deleted = record->getIsDeleted() == 1;
+    std::string log;
+    std::string entry;
+    const std::string link =
+        LocalPlaces::linkOnTheWay(syncPath, relative, !deleted && record->getType() == FSTypeFolder);
+    if (!link.empty()) {
+        log = "Download SKIPPED: Local path passes through the link " + link + ": " + record->getFullPath();
+        entry = "Server change refused: its local path passes through the link " + link;
+    } else if (!deleted) {
+        std::string reason = LocalPlaces::unplaceableReason(syncPath, relative);
+        if (reason.empty())
+            reason = LocalPlaces::unplaceableReason(dataPath + "/.cache", relative);
+        if (reason.empty())
+            return false;
+        log = "Download SKIPPED: Cannot be created on this system (" + reason + "): " + record->getFullPath();
+        entry = "Server item skipped: it cannot be created on this system (" + reason + ")";
+    } else {
+        return false;
+    }
+    record->setFlags("SKIP");
+    syncLog().error(log);
+    addActivityEntry(*db, FSActivity::TypeSkippedLocal, entry, relative, record->getFriendlyName());
+    return true;
+}
+
 FSWorker::AccessCheck FSWorker::checkExternalAccess(const FSSyncRecordPtr& record, const std::string& remotePath) {
     const std::string key = FSSyncDB::convertToLinuxPath(record->getType() == 0 ? record->getFullPath()
                                                                                  : record->getParent());
@@ -179,6 +212,8 @@ bool FSWorker::doDownloadFiles(const std::string& folder, bool /*skipdetect*/) {
             if (!record)
                 continue;
             const std::string position = "(" + std::to_string(i) + "/" + std::to_string(n) + ") ";
+            if (refuseUnplaceable(record))
+                continue;
             if (record->getIsDeleted() == 1) {
                 syncLog().trace("Skipping: Object Deleted: " + position + record->getName());
                 continue;

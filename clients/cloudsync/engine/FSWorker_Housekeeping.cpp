@@ -1,5 +1,6 @@
 // FSWorker: cleaning of the local copies of folders that are no longer
-// shared, and the restart of the folder scan.
+// shared, of the temporary files of interrupted replacements, and the
+// restart of the folder scan.
 
 #include "FSWorker.h"
 
@@ -7,6 +8,7 @@
 #include "FSUtil.h"
 #include "NameRules.h"
 #include "NuvaroUtil.h"
+#include "SyncLog.h"
 
 #include <Poco/Logger.h>
 #include <Poco/ThreadPool.h>
@@ -52,6 +54,33 @@ std::vector<std::string> listFolder(const std::string& path) {
 }
 
 } // namespace
+
+void FSWorker::removeLeftoverReplacements() {
+    Poco::Logger& log = syncLog();
+    // Folders relative to the sync folder; "" is the sync folder itself,
+    // listed through "/." since it may be a link the user made.
+    std::vector<std::string> pending{""};
+    while (!pending.empty() && !stop.load()) {
+        const std::string folder = pending.back();
+        pending.pop_back();
+        for (const std::string& name : listFolder(syncPath + (folder.empty() ? "/." : "/" + folder))) {
+            const std::string relative = folder.empty() ? name : folder + "/" + name;
+            const std::string path = syncPath + "/" + relative;
+            struct stat status;
+            if (::lstat(path.c_str(), &status) != 0)
+                continue;
+            if (S_ISDIR(status.st_mode)) {
+                pending.push_back(relative);
+                continue;
+            }
+            if (!S_ISREG(status.st_mode) || !Nuvaro::Util::isReplacementTemporaryName(name) ||
+                !db || db->getFSSyncRecordFromLocalFullPath(relative))
+                continue;
+            if (::unlink(path.c_str()) == 0)
+                log.information("Removed the temporary file of an interrupted replacement: " + path);
+        }
+    }
+}
 
 void FSWorker::cleanOldSyncFolders() {
     cleanShared("Shared with Me");

@@ -79,6 +79,7 @@ void FSWorker::run() {
     flags.rescanRequested = false;
     curInterval = syncFrequency.load();
     flags.localChangesPending = true;
+    removeLeftoverReplacements();
 
     while (!stop.load()) {
         Poco::AutoPtr<Poco::Notification> notification(queue.waitDequeueNotification(intervals.queueWaitMs));

@@ -41,8 +41,11 @@
 // only when its folder was listed in full and a fresh listing of that folder
 // (compared in NFC) does not hold the name either; a folder that cannot be
 // listed, an entry that cannot be examined and a folder reached a second
-// time through a link keep every record. When the records cannot be loaded
-// the scan ends without a change list rather than take every item for new.
+// time (a bind mount) keep every record. A link is never entered nor
+// uploaded; records at and below a link to a folder are dropped quietly
+// (dropRecordsBelowLink), never reported deleted. When the records cannot be
+// loaded the scan ends without a change list rather than take every item for
+// new.
 //
 // Threads: the worker creates the object, starts activity() on a pool thread,
 // may stop it (activity().stop() or its quit flag), and reads the results
@@ -198,6 +201,13 @@ private:
     // the name and length checks and logs (and reports) a refusal.
     bool entryRefusedByName(const FSEntry& entry, const std::string& logPath);
     void processFolderEntry(const StorePtr& store, const FSEntry& entry, const std::string& logPath);
+    // Records at and below a link to a folder (left by passes that once
+    // entered it, or by a folder the link replaced) are no local deletions:
+    // they are marked deleted in the database directly, outside the scan's
+    // store, so that no deletion request is sent and the server keeps its
+    // items, also once the user removes the link; one log line when any
+    // went.
+    void dropRecordsBelowLink(const std::string& linkPath);
     void processFileEntry(const StorePtr& store, boost::shared_ptr<FSChildren>& children, const FSEntry& entry,
                           const FolderData& folder, const std::string& logPath, const std::string& absolutePath,
                           bool inUseTestApplies);

@@ -56,6 +56,14 @@ void FolderCacheActivity::processChildren(StorePtr store, boost::shared_ptr<FSCh
             scanLog().trace("FCA: Skipping File with Exception Processing: " + logPath);
             continue;
         }
+        if (entry.link) {
+            // A link is left where it is: neither it nor what it leads to is
+            // uploaded, and the walk did not enter it.
+            scanLog().trace("FCA: Ignoring link: " + logPath);
+            if (entry.type == FSTypeFolder)
+                dropRecordsBelowLink(logPath);
+            continue;
+        }
         if (entryRefusedByName(entry, logPath)) {
             if (entry.type == FSTypeFolder)
                 m_excludedFolders.insert(logPath);
@@ -93,6 +101,23 @@ void FolderCacheActivity::processChildren(StorePtr store, boost::shared_ptr<FSCh
             // scan looks at it again.
         }
     }
+}
+
+void FolderCacheActivity::dropRecordsBelowLink(const std::string& linkPath) {
+    std::vector<FSSyncRecordPtr> found;
+    if (!m_db->getFSAllChildren(linkPath, found))
+        return;
+    Poco::Int64 dropped = 0;
+    for (const FSSyncRecordPtr& record : found) {
+        // Written straight to the database, never through the scan's store:
+        // the record is no local deletion, so nothing is sent for it.
+        record->setIsDeleted(true);
+        if (m_db->FSSyncRecordDelete(record.get(), false))
+            ++dropped;
+    }
+    if (dropped > 0)
+        scanLog().information("FCA: " + Poco::NumberFormatter::format(dropped) + " record(s) at and below the link " +
+                              linkPath + " dropped: the link is not followed, the server keeps its items");
 }
 
 bool FolderCacheActivity::entryRefusedByName(const FSEntry& entry, const std::string& logPath) {

@@ -249,8 +249,12 @@ void InotifyWatcher::addWatches(const std::string& path) {
     while (!pending.empty() && !m_stop.load()) {
         std::string folder = pending.back();
         pending.pop_back();
+        // Only the root may be a link (the user may keep the whole tree
+        // elsewhere); a link inside the tree is never followed.
+        const bool isRoot = folder == m_root;
         struct stat status;
-        if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        if ((isRoot ? ::stat(folder.c_str(), &status) : ::lstat(folder.c_str(), &status)) != 0 ||
+            !S_ISDIR(status.st_mode)) {
             m_syncLog.trace("addWatches: error listing children for : " + folder);
             continue;
         }
@@ -261,7 +265,7 @@ void InotifyWatcher::addWatches(const std::string& path) {
             watchLimitReached(ENOSPC);
             return;
         }
-        int wd = ::inotify_add_watch(m_fd, folder.c_str(), WATCH_MASK);
+        int wd = ::inotify_add_watch(m_fd, folder.c_str(), WATCH_MASK | (isRoot ? 0u : IN_DONT_FOLLOW));
         if (wd < 0) {
             int error = errno;
             if (error == ENOSPC) {
@@ -289,7 +293,7 @@ void InotifyWatcher::addWatches(const std::string& path) {
             std::string child = entry->d_name;
             if (child == "." || child == "..")
                 continue;
-            if (entry->d_type == DT_DIR || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)
+            if (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN)
                 pending.push_back(folder + "/" + child);
         }
         ::closedir(dir);

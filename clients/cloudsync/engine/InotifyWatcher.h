@@ -11,9 +11,9 @@
 //
 // Watches (mask IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE |
 // IN_DELETE | IN_DELETE_SELF) are placed on the root and every folder below
-// it; links to folders are followed, but a folder (device + inode) is never
-// watched twice, so a link to an ancestor cannot make the list grow without
-// end. Every event of every read is handled:
+// it; a link inside the tree is never followed (only the root itself may be
+// one), and a folder (device + inode) is never watched twice. Every event of
+// every read is handled:
 //   - a folder created or moved in: it and its subfolders are watched;
 //   - a folder deleted or moved away: its watches and those below it go
 //     (IN_IGNORED, sent when the kernel drops a watch, also forgets it);

@@ -193,12 +193,15 @@ TEST_F(Monitor, WatchesOfRemovedFoldersGoAndNewFoldersAreWatchedWithTheirSubfold
     EXPECT_TRUE(monitor.watchesComplete());
 }
 
-TEST_F(Monitor, LinkToAnAncestorIsNotWatchedAgain) {
+TEST_F(Monitor, LinksInTheTreeAreNeverFollowed) {
     Poco::File(at("a/b")).createDirectories();
+    CloudSyncTest::TempFolder outside;
+    Poco::File(outside / "x/y").createDirectories();
     ASSERT_EQ(::symlink(root().c_str(), at("a/b/loop").c_str()), 0);
     ASSERT_EQ(::symlink(at("a").c_str(), at("alias").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.path().c_str(), at("a/out").c_str()), 0);
     FSMonitor& monitor = start();
-    EXPECT_EQ(monitor.watchCount(), 3u); // the root, a and a/b, each once
+    EXPECT_EQ(monitor.watchCount(), 3u); // the root, a and a/b; nothing behind a link
     EXPECT_TRUE(monitor.watchesComplete());
 }
 

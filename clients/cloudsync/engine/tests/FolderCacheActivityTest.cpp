@@ -240,8 +240,8 @@ TEST_F(Scan, LoopOfLinksEndsAndOnlyRealPathsGetRecords) {
     ASSERT_EQ(::symlink("..", abs("My Files/a/up").c_str()), 0);
     FolderCacheActivity::ChangeList changes = scan();
     EXPECT_EQ(paths(changes), (std::vector<std::string>{"My Files", "My Files/a", "My Files/a/f.txt"}));
-    EXPECT_EQ(skippedActivities(), std::vector<std::string>{"Skipping folder already scanned under another path|" +
-                                                            abs("My Files/a/up")});
+    // The link is never entered, so nothing is met twice either.
+    EXPECT_TRUE(skippedActivities().empty());
 }
 
 TEST_F(Scan, FifoIsSkippedWithAnActivityAndNeverOpened) {
