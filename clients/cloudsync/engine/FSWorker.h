@@ -962,9 +962,18 @@ private:
     bool askForSyncFolders(const SyncRequest& request, bool folderList, bool& gotReply);
 
     // Delta (FSWorker_Delta.cpp).
-    // The reply rule of doGetSyncDelta for a parsed reply of status 200.
-    bool acceptDeltaReply(const std::string& folder, Nuvaro::RecordList& records, const Nuvaro::RecordList& meta,
-                          bool& gotReply);
+    // The records of a delta reply, each built as its element ended.
+    struct DeltaRecords {
+        // Every record element read (numrecords counts them all).
+        Poco::Int64 received = 0;
+        // The records the record reader took, in reply order.
+        RecordVector accepted;
+        // Full path and friendly name of each record it refused.
+        std::vector<std::pair<std::string, std::string>> refused;
+    };
+    // The reply rule of doGetSyncDelta for a parsed reply of status 200;
+    // moves the accepted records into serverChanges when the reply passes.
+    bool acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta, bool& gotReply);
 };
 
 } // namespace Sync
