@@ -971,6 +971,9 @@ private:
         // Full path and friendly name of each record it refused.
         std::vector<std::pair<std::string, std::string>> refused;
     };
+    // Reports a delta reply refused for its size (outcome TooLarge or
+    // TooInflated) in the words of the bound it went past.
+    void reportDeltaTooLarge(const SyncReply& reply);
     // The reply rule of doGetSyncDelta for a parsed reply of status 200;
     // moves the accepted records into serverChanges when the reply passes.
     bool acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta, bool& gotReply);

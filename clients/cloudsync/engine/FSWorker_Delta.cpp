@@ -91,24 +91,8 @@ bool FSWorker::doGetSyncDelta(const std::string& folder, bool& gotReply) {
             return false;
         }
         traceReceived();
-        // Two bounds, told apart: the bytes on the wire (announced or read),
-        // and what a gzip reply inflates to for the bytes that came.
-        if (reply.outcome == SyncReply::TooLarge) {
-            syncLog().error(name + " Reply over " + std::to_string(replyLimits.delta) + " bytes on the wire (" +
-                            (reply.contentLength > replyLimits.delta ? "announced " + std::to_string(reply.contentLength)
-                                                                     : "read past it") +
-                            ")");
-            reportError("Error: Too big server Response when getting server changes, greater than 500 MB", "", "",
-                        FSActivity::TypeError);
-            flags.loggedIn = false;
-            return false;
-        }
-        if (reply.outcome == SyncReply::TooInflated) {
-            syncLog().error(name + " Reply inflating to over " + std::to_string(replyLimits.deltaInflateRatio) +
-                            " times its " + std::to_string(reply.received) + " bytes on the wire");
-            reportError("Error: Too big server Response when getting server changes, inflates over " +
-                            std::to_string(replyLimits.deltaInflateRatio) + " times its size",
-                        "", "", FSActivity::TypeError);
+        if (reply.outcome == SyncReply::TooLarge || reply.outcome == SyncReply::TooInflated) {
+            reportDeltaTooLarge(reply);
             flags.loggedIn = false;
             return false;
         }
@@ -118,6 +102,25 @@ bool FSWorker::doGetSyncDelta(const std::string& folder, bool& gotReply) {
         flags.loggedIn = false;
         return false;
     }
+}
+
+void FSWorker::reportDeltaTooLarge(const SyncReply& reply) {
+    const std::string name = "doGetSyncDelta";
+    if (reply.outcome == SyncReply::TooLarge) {
+        syncLog().error(name + " Reply over " + std::to_string(replyLimits.delta) + " bytes on the wire (" +
+                        (reply.contentLength > replyLimits.delta ? "announced " + std::to_string(reply.contentLength)
+                                                                 : "read past it") +
+                        ")");
+        reportError("Error: Too big server Response when getting server changes, greater than 500 MB", "", "",
+                    FSActivity::TypeError);
+        return;
+    }
+    const std::string ratio = std::to_string(replyLimits.deltaInflateRatio);
+    syncLog().error(name + " Reply inflating to over " + ratio + " times its " + std::to_string(reply.received) +
+                    " bytes on the wire");
+    reportError("Error: Too big server Response when getting server changes, inflates over " + ratio +
+                    " times its size",
+                "", "", FSActivity::TypeError);
 }
 
 bool FSWorker::acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta, bool& gotReply) {
