@@ -21,19 +21,30 @@
 //               first pass and scan have settled, the CPU time of this
 //               process over a window between passes (/proc/self/stat), as a
 //               share of one core
-// Then once, on fresh servers: the first sync of 1,000 files of 4 KiB and of
+// Then the apply step of a first sync of 10,000 files of 4 KiB in one
+// folder, beside the same count over 1,000 folders (10 per folder): the
+// receiving device's apply step alone (the delta and the downloads before
+// it are not timed); the ratio shows whether the step stays linear in the
+// size of a folder.
+// Then, on fresh servers: the first sync of 1,000 files of 4 KiB and of
 // one 256 MiB file (uploaded by one device, then received by a second one),
 // beside the same transfers through a plain connector, one file after the
 // other (the transfer benchmark's figures for the same bytes: uploadFile,
-// chunkedUploadFile in the worker's 10 MiB pieces, downloadFile).
+// chunkedUploadFile in the worker's 10 MiB pieces, downloadFile). Engine and
+// plain rounds take turns (3 of each, each on a server of its own), so that
+// a slow spell of the machine weighs on both; the median of each is printed.
 //
 // Aims: a no-change pass within 4x of find plus one round trip, an idle
 // worker under 1% of one core, under 1 KB per tracked file, a first sync
 // within 1.5x of the plain transfers.
 //
-// Usage: sync_bench [--idle-seconds S] [--small N] [--big MiB] [count ...]
-//        (defaults: 60 s, 1000 files, 256 MiB, counts 10000 100000;
-//        --small 0 --big 0 leaves the first-sync part out)
+// Usage: sync_bench [--idle-seconds S] [--small N] [--big MiB] [--rounds R]
+//                   [--apply N] [count ...]
+//        (defaults: 60 s, 1000 files, 256 MiB, 3 rounds (also the least),
+//        10000 files, counts 10000 100000; --small 0 --big 0 leaves the
+//        first-sync part out, --apply 0 the apply step)
+//
+// A failure stops the test servers of the failing process before it exits.
 // SYNC_BENCH_LOG=FILE writes the worker's trace log to FILE (with times, to
 // see where a pass spends them; it slows the figures down).
 
@@ -96,11 +107,26 @@ struct Options {
     int idleSeconds = 60;
     int smallFiles = 1000;
     int bigMiB = 256;
+    int rounds = 3;
+    int applyFiles = 10000;
     std::vector<int> counts;
 };
 Options options;
 
+// The test servers this process started and has not stopped yet.
+std::vector<pid_t> runningServers;
+
+void stopServer(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    runningServers.erase(std::remove(runningServers.begin(), runningServers.end(), pid), runningServers.end());
+}
+
+// Ends the process at once (no destructors run), its test servers stopped
+// first so that none is left running.
 [[noreturn]] void fail(const std::string& what) {
+    while (!runningServers.empty())
+        stopServer(runningServers.back());
     std::fprintf(stderr, "sync_bench: %s\n", what.c_str());
     std::fflush(stderr);
     std::_Exit(1);
@@ -172,9 +198,12 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         if (spawned != 0)
             fail("cannot start the test server " + words[0]);
+        runningServers.push_back(m_pid);
         // Loading 100,000 files takes a while.
         for (int i = 0; i < 6000 && !Poco::File(portFile).exists(); ++i) {
             if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                runningServers.erase(std::remove(runningServers.begin(), runningServers.end(), m_pid),
+                                     runningServers.end());
                 m_pid = -1;
                 fail("the test server ended (see " + dataDir + ".log)");
             }
@@ -187,10 +216,8 @@ public:
         url = "http://127.0.0.1:" + std::to_string(port);
     }
     ~ServerProcess() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
+        if (m_pid > 0)
+            stopServer(m_pid);
     }
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -381,6 +408,63 @@ void runSize(const std::string& folder, int count) {
     std::fflush(stdout);
 }
 
+// ---- The apply step: many files in one folder ----
+
+// The first sync of `count` files of 4 KiB that the server holds under
+// /user1/apply: spread over folders of 10 files, or all in one folder. The
+// folder list, the delta and the downloads run as in a pass; only the apply
+// step (doEndSync) is timed.
+std::string applyFile(int i, bool oneFolder) {
+    char name[64];
+    if (oneFolder)
+        std::snprintf(name, sizeof name, "apply/f%05d.txt", i);
+    else
+        std::snprintf(name, sizeof name, "apply/d%04d/f%05d.txt", i / 10, i);
+    return name;
+}
+
+double firstApply(const std::string& folder, int count, bool oneFolder) {
+    const std::string seed = folder + "/seed";
+    const std::string content(4096, 'a');
+    for (int i = 0; i < count; ++i) {
+        const std::string path = seed + "/" + applyFile(i, oneFolder);
+        if (oneFolder ? i == 0 : i % 10 == 0)
+            Poco::File(Poco::Path(path).parent()).createDirectories();
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    ServerProcess server(folder + "/server", seed);
+    Device desktop(folder + "/desktop", server.url, "desktop");
+    BenchWorker& worker = desktop.driven();
+    bool gotReply = false;
+    worker.syncFolders.clear();
+    if (!worker.doGetSyncFolderList(gotReply) || worker.syncFolders.empty())
+        fail("folder list failed");
+    double apply = 0;
+    for (const auto& synced : std::vector<std::pair<std::string, bool>>(worker.syncFolders)) {
+        std::string name = synced.first;
+        if (!worker.doGetSyncDelta(name, gotReply))
+            fail("the delta of " + name + " failed");
+        if (!worker.doDownloadFiles(name, synced.second))
+            fail("the downloads of " + name + " failed");
+        apply += timed([&] {
+            if (!worker.doEndSync(name))
+                fail("the apply step of " + name + " failed");
+        });
+    }
+    if (!Poco::File(desktop.myFiles() + "/" + applyFile(count - 1, oneFolder)).exists())
+        fail("the files to apply did not reach the device");
+    return apply;
+}
+
+void runApply(const std::string& folder, int count) {
+    const double spread = firstApply(folder + "/spread", count, false);
+    const double one = firstApply(folder + "/one", count, true);
+    std::printf("\napply step of a first sync (seconds; delta and downloads not timed)\n");
+    std::printf("%-38s one folder %8.3f s   %d folders %8.3f s   ratio %.2f\n",
+                (std::to_string(count) + " x 4 KiB").c_str(), one, (count + 9) / 10, spread, one / spread);
+    std::fflush(stdout);
+}
+
 // ---- First sync beside plain transfers ----
 
 void writeSmallFiles(const std::string& dir, int count) {
@@ -407,41 +491,50 @@ void printPair(const char* what, const Pair& pair, double mib) {
                 pair.engine <= 1.5 * pair.plain ? "ok" : "OVER");
 }
 
-void runFirstSync(const std::string& folder, int) {
+// The four timings of one round, engine or plain (seconds; 0: left out).
+struct Transfers {
+    double smallUp = 0, smallDown = 0, bigUp = 0, bigDown = 0;
+};
+
+// One engine round in `folder`, on a server of its own: a device sends the
+// small files, then the big one, and a second device receives each.
+Transfers engineRound(const std::string& folder) {
     const Poco::Int64 bigBytes = static_cast<Poco::Int64>(options.bigMiB) * 1024 * 1024;
-    Pair smallUp, smallDown, bigUp, bigDown;
-
-    {
-        ServerProcess server(folder + "/server", "");
-        Device laptop(folder + "/laptop", server.url, "laptop");
-        Device desktop(folder + "/desktop", server.url, "desktop");
-        BenchWorker& up = laptop.driven();
-        BenchWorker& down = desktop.driven();
-        up.runSyncPass();
-        down.runSyncPass();
-        if (options.smallFiles > 0) {
-            writeSmallFiles(laptop.myFiles() + "/small", options.smallFiles);
-            if (laptop.scan() == 0)
-                fail("the scan found no small files");
-            smallUp.engine = timed([&] { up.runSyncPass(); });
-            smallDown.engine = timed([&] { down.runSyncPass(); });
-            if (!Poco::File(desktop.myFiles() + "/small/f" + std::to_string(options.smallFiles - 1) + ".txt").exists())
-                fail("the small files did not reach the second device");
-        }
-        if (bigBytes > 0) {
-            writeBigFile(laptop.myFiles() + "/big.bin", bigBytes);
-            if (laptop.scan() == 0)
-                fail("the scan found no big file");
-            bigUp.engine = timed([&] { up.runSyncPass(); });
-            bigDown.engine = timed([&] { down.runSyncPass(); });
-            if (!Poco::File(desktop.myFiles() + "/big.bin").exists() ||
-                static_cast<Poco::Int64>(Poco::File(desktop.myFiles() + "/big.bin").getSize()) != bigBytes)
-                fail("the big file did not reach the second device");
-        }
+    Transfers round;
+    ServerProcess server(folder + "/server", "");
+    Device laptop(folder + "/laptop", server.url, "laptop");
+    Device desktop(folder + "/desktop", server.url, "desktop");
+    BenchWorker& up = laptop.driven();
+    BenchWorker& down = desktop.driven();
+    up.runSyncPass();
+    down.runSyncPass();
+    if (options.smallFiles > 0) {
+        writeSmallFiles(laptop.myFiles() + "/small", options.smallFiles);
+        if (laptop.scan() == 0)
+            fail("the scan found no small files");
+        round.smallUp = timed([&] { up.runSyncPass(); });
+        round.smallDown = timed([&] { down.runSyncPass(); });
+        if (!Poco::File(desktop.myFiles() + "/small/f" + std::to_string(options.smallFiles - 1) + ".txt").exists())
+            fail("the small files did not reach the second device");
     }
+    if (bigBytes > 0) {
+        writeBigFile(laptop.myFiles() + "/big.bin", bigBytes);
+        if (laptop.scan() == 0)
+            fail("the scan found no big file");
+        round.bigUp = timed([&] { up.runSyncPass(); });
+        round.bigDown = timed([&] { down.runSyncPass(); });
+        if (!Poco::File(desktop.myFiles() + "/big.bin").exists() ||
+            static_cast<Poco::Int64>(Poco::File(desktop.myFiles() + "/big.bin").getSize()) != bigBytes)
+            fail("the big file did not reach the second device");
+    }
+    return round;
+}
 
-    // The same bytes through a plain connector, one file after the other,
-    // into a folder the seed made.
+// One plain round in `folder`: the same bytes through a plain connector, one
+// file after the other, into a folder the seed made, on a server of its own.
+Transfers plainRound(const std::string& folder) {
+    const Poco::Int64 bigBytes = static_cast<Poco::Int64>(options.bigMiB) * 1024 * 1024;
+    Transfers round;
     const std::string seed = folder + "/plain-seed";
     Poco::File(seed + "/plain").createDirectories();
     ServerProcess server(folder + "/plain-server", seed);
@@ -453,13 +546,13 @@ void runFirstSync(const std::string& folder, int) {
     std::string error;
     if (options.smallFiles > 0) {
         writeSmallFiles(local, options.smallFiles);
-        smallUp.plain = timed([&] {
+        round.smallUp = timed([&] {
             for (int i = 0; i < options.smallFiles; ++i)
                 if (!connector.uploadFile("/user1/plain", local + "/f" + std::to_string(i) + ".txt", error, "sync",
                                           -1))
                     fail("plain upload: " + error);
         });
-        smallDown.plain = timed([&] {
+        round.smallDown = timed([&] {
             for (int i = 0; i < options.smallFiles; ++i) {
                 const std::string name = "f" + std::to_string(i) + ".txt";
                 if (!connector.downloadFile("/user1/plain", name, local + "/down-" + name, error, "sync", -1, -1))
@@ -470,29 +563,63 @@ void runFirstSync(const std::string& folder, int) {
     if (bigBytes > 0) {
         writeBigFile(local + "/big.bin", bigBytes);
         std::atomic<bool> cancel{false};
-        bigUp.plain = timed([&] {
+        round.bigUp = timed([&] {
             if (!connector.chunkedUploadFile("/user1/plain", local + "/big.bin", error, cancel, "sync", kPiece, ""))
                 fail("plain chunked upload: " + error);
         });
-        bigDown.plain = timed([&] {
+        round.bigDown = timed([&] {
             if (!connector.downloadFile("/user1/plain", "big.bin", local + "/down-big.bin", error, "sync", -1, -1))
                 fail("plain download: " + error);
         });
     }
+    return round;
+}
 
-    std::printf("\nfirst sync beside plain connector transfers (one file after the other; seconds, wall time)\n");
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The median of one timing over the rounds, engine beside plain.
+Pair medianPair(const std::vector<Transfers>& engine, const std::vector<Transfers>& plain,
+                double Transfers::*timing) {
+    std::vector<double> e, p;
+    for (const Transfers& round : engine)
+        e.push_back(round.*timing);
+    for (const Transfers& round : plain)
+        p.push_back(round.*timing);
+    return {median(e), median(p)};
+}
+
+void runFirstSync(const std::string& folder, int) {
+    // Engine and plain rounds take turns; each round's folder (its server's
+    // files and the devices' copies) goes before the next round starts.
+    std::vector<Transfers> engine, plain;
+    for (int round = 0; round < options.rounds; ++round) {
+        const std::string engineFolder = folder + "/engine" + std::to_string(round);
+        engine.push_back(engineRound(engineFolder));
+        Poco::File(engineFolder).remove(true);
+        const std::string plainFolder = folder + "/plain" + std::to_string(round);
+        plain.push_back(plainRound(plainFolder));
+        Poco::File(plainFolder).remove(true);
+    }
+
+    std::printf("\nfirst sync beside plain connector transfers (one file after the other; seconds, wall time; "
+                "median of %d interleaved rounds each)\n",
+                options.rounds);
     const double smallMiB = options.smallFiles * 4096.0 / (1024 * 1024);
     if (options.smallFiles > 0) {
         const std::string up = std::to_string(options.smallFiles) + " x 4 KiB, upload (scan excluded)";
         const std::string down = std::to_string(options.smallFiles) + " x 4 KiB, second device receives";
-        printPair(up.c_str(), smallUp, smallMiB);
-        printPair(down.c_str(), smallDown, smallMiB);
+        printPair(up.c_str(), medianPair(engine, plain, &Transfers::smallUp), smallMiB);
+        printPair(down.c_str(), medianPair(engine, plain, &Transfers::smallDown), smallMiB);
     }
-    if (bigBytes > 0) {
+    if (options.bigMiB > 0) {
         const std::string up = std::to_string(options.bigMiB) + " MiB file, upload in pieces";
         const std::string down = std::to_string(options.bigMiB) + " MiB file, second device receives";
-        printPair(up.c_str(), bigUp, options.bigMiB);
-        printPair(down.c_str(), bigDown, options.bigMiB);
+        printPair(up.c_str(), medianPair(engine, plain, &Transfers::bigUp), options.bigMiB);
+        printPair(down.c_str(), medianPair(engine, plain, &Transfers::bigDown), options.bigMiB);
     }
     std::fflush(stdout);
 }
@@ -511,10 +638,15 @@ void parse(int argc, char** argv) {
             options.smallFiles = value();
         else if (arg == "--big")
             options.bigMiB = value();
+        else if (arg == "--rounds")
+            options.rounds = std::max(3, value());
+        else if (arg == "--apply")
+            options.applyFiles = value();
         else if (!arg.empty() && arg[0] != '-' && std::atoi(arg.c_str()) > 0)
             options.counts.push_back(std::atoi(arg.c_str()));
         else
-            fail("usage: sync_bench [--idle-seconds S] [--small N] [--big MiB] [count ...]");
+            fail("usage: sync_bench [--idle-seconds S] [--small N] [--big MiB] [--rounds R] [--apply N] "
+                 "[count ...]");
     }
     if (options.counts.empty())
         options.counts = {10000, 100000};
@@ -544,6 +676,9 @@ int main(int argc, char** argv) {
     std::printf("%8s  %7s  %7s  %7s %7s %7s  %7s %7s  %7s      %7s  %7s  %8s\n", "files", "first", "nochange", "scan",
                 "pass", "find", "4f+rtt", "rtt", "vs f+rtt", "B/file1", "B/file", "idle");
     if (BenchSizes::runEachSizeInChild(options.counts, "syncbench-", runSize) != 0)
+        return 1;
+    if (options.applyFiles > 0 &&
+        BenchSizes::runEachSizeInChild({options.applyFiles}, "syncbench-apply-", runApply) != 0)
         return 1;
     if (options.smallFiles > 0 || options.bigMiB > 0)
         return BenchSizes::runEachSizeInChild({1}, "syncbench-first-", runFirstSync);

@@ -34,6 +34,8 @@ NuvaroXmlHandler::~NuvaroXmlHandler() = default;
 
 void NuvaroXmlHandler::setRecordName(const std::string& name) { m_recordName = name; }
 
+void NuvaroXmlHandler::setRecordSink(std::function<void(Record&)> sink) { m_sink = std::move(sink); }
+
 RecordList NuvaroXmlHandler::getParsedData() const { return m_records; }
 
 RecordList NuvaroXmlHandler::getMetaData() const { return m_metaRecords; }
@@ -81,10 +83,16 @@ void NuvaroXmlHandler::endElement(const Poco::XML::XMLString&, const Poco::XML::
     if (isRecord || localName == META_ELEMENT) {
         // Close the innermost open record. The lists get each map once, and an
         // outer record resumes with the fields it had before the inner one.
+        // With a sink, the record goes there instead of into the list.
         if (!m_open.empty()) {
             OpenRecord closed = m_open.back();
             m_open.pop_back();
-            (closed.meta ? m_metaRecords : m_records).push_back(closed.record);
+            if (closed.meta)
+                m_metaRecords.push_back(closed.record);
+            else if (m_sink)
+                m_sink(closed.record);
+            else
+                m_records.push_back(closed.record);
         }
         if (m_open.empty()) {
             m_inRecord = false;

@@ -14,6 +14,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <functional>
 #include <istream>
 #include <map>
 #include <string>
@@ -61,6 +62,13 @@ public:
     ~NuvaroXmlHandler() override;
 
     void setRecordName(const std::string& name);
+    // When set, each record (not a meta record) is handed to `sink` as its
+    // element ends, in document order, instead of being kept for
+    // getParsedData(): a long reply is then held one record at a time, and
+    // the caller builds what it keeps as it goes. The map belongs to the
+    // sink (the handler drops its own reference after the call). An empty
+    // function keeps records again.
+    void setRecordSink(std::function<void(Record&)> sink);
     // A copy of the completed records (the maps are shared, not copied).
     RecordList getParsedData() const;
     // A copy of the completed meta records.
@@ -86,6 +94,7 @@ private:
     const Poco::XML::Locator* m_locator = nullptr;
     std::string m_recordName;
     RecordList m_records;
+    std::function<void(Record&)> m_sink;
     RecordList m_metaRecords;
     Record m_currentRecord;
     bool m_inRecord = false;

@@ -2,6 +2,8 @@
 
 #include "LogCapture.h"
 
+#include <Poco/Exception.h>
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -42,6 +44,27 @@ TEST_P(ReplyTable, ParsesAsExpected) {
     for (std::size_t i = 0; i < c.records.size(); ++i) EXPECT_EQ(*r.records[i], c.records[i]) << "record " << i;
     ASSERT_EQ(r.metaRecords.size(), c.meta.size());
     for (std::size_t i = 0; i < c.meta.size(); ++i) EXPECT_EQ(*r.metaRecords[i], c.meta[i]) << "meta " << i;
+}
+
+// A sink gets the same records in the same order, as each one ends, and the
+// handler keeps none of them; meta records are still kept.
+TEST_P(ReplyTable, SinkGetsEachRecordAsItEnds) {
+    const ReplyCase& c = GetParam();
+    NuvaroXmlHandler handler(c.recordName);
+    std::vector<std::map<std::string, std::string>> sunk;
+    handler.setRecordSink([&](Record& record) { sunk.push_back(*record); });
+    std::istringstream in(c.xml);
+    bool ok = true;
+    try {
+        NuvaroXmlParser::parseWith(handler, in);
+    } catch (const Poco::Exception&) {
+        ok = false;
+    }
+    EXPECT_EQ(ok, c.ok);
+    EXPECT_EQ(sunk, c.records);
+    EXPECT_TRUE(handler.getParsedData().empty());
+    ASSERT_EQ(handler.getMetaData().size(), c.meta.size());
+    for (std::size_t i = 0; i < c.meta.size(); ++i) EXPECT_EQ(*handler.getMetaData()[i], c.meta[i]) << "meta " << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(

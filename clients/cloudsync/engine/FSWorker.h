@@ -401,8 +401,9 @@ public:
     // nothing of that reply is kept: serverChanges is empty once a reply was
     // parsed (before that it keeps its contents), the stored status set is
     // untouched, so the next pass asks again. Transport failures (a status
-    // other than 200, over 500 MiB announced or read after inflation, a body
-    // cut short or not valid gzip, a network error) clear loggedIn; a
+    // other than 200, over 500 MiB announced or read on the wire, a gzip
+    // body inflating to more than 100 times what came and more than 64 MiB,
+    // a body cut short or not valid gzip, a network error) clear loggedIn; a
     // protocol version other than "2" stores the status strings and backs
     // off (curInterval 4 x syncFrequency).
     bool doGetSyncDelta(const std::string& folder, bool& gotReply);
@@ -643,25 +644,33 @@ public:
         // Offer gzip; a reply whose Content-Encoding is exactly "gzip" is
         // inflated.
         bool acceptGzip = false;
-        // Most bytes of the body, announced or read (after inflation): a
-        // reply announcing more is not read, one that brings more (without
-        // a length, or inflated) is read no further; both give the outcome
+        // Most bytes of the body on the wire, announced or read (before
+        // inflation): a reply announcing more is not read, one that brings
+        // more (without a length) is read no further; both give the outcome
         // TooLarge. -1: no limit.
         Poco::Int64 maxContentLength = 104857600;
+        // Most bytes an inflated body may give: max(inflateFloor,
+        // maxInflateRatio x the bytes read on the wire so far), checked as
+        // it inflates (a compression bomb is read no further); more gives
+        // the outcome TooInflated.
+        Poco::Int64 maxInflateRatio = 100;
+        Poco::Int64 inflateFloor = 67108864;
         // When set, the (inflated) body stream of a reply with status 200 is
         // handed to it instead of being read into SyncReply::body (a large
         // delta is parsed as a stream); the body of any other status is
         // still read into SyncReply::body. Its exceptions pass through
-        // sendSyncRequest, unless the body went past maxContentLength
-        // (outcome TooLarge then).
+        // sendSyncRequest, unless the body went past one of its bounds
+        // (outcome TooLarge or TooInflated then).
         std::function<void(std::istream&)> readBody;
     };
     struct SyncReply {
-        enum Outcome { NotPrepared, TooLarge, Received };
+        enum Outcome { NotPrepared, TooLarge, TooInflated, Received };
         Outcome outcome = NotPrepared;
         int status = 0;
         // As announced; -1 when the reply had no length.
         Poco::Int64 contentLength = -1;
+        // Bytes of the body read on the wire (before inflation).
+        Poco::Int64 received = 0;
         std::string body;
     };
 
@@ -814,8 +823,13 @@ protected:
     struct ReplyLimits {
         // Bytes of a folder-list or status-set reply.
         Poco::Int64 folderList = 104857600;
-        // Bytes of a delta reply, after inflation.
+        // Bytes of a delta reply on the wire (compressed when gzipped).
         Poco::Int64 delta = 524288000;
+        // An inflated delta may give max(deltaInflateFloor,
+        // deltaInflateRatio x its bytes on the wire) (a delta compresses
+        // about 12 times; a compression bomb far more).
+        Poco::Int64 deltaInflateRatio = 100;
+        Poco::Int64 deltaInflateFloor = 67108864;
     };
     ReplyLimits replyLimits;
 
@@ -972,9 +986,21 @@ private:
     bool askForSyncFolders(const SyncRequest& request, bool folderList, bool& gotReply);
 
     // Delta (FSWorker_Delta.cpp).
-    // The reply rule of doGetSyncDelta for a parsed reply of status 200.
-    bool acceptDeltaReply(const std::string& folder, Nuvaro::RecordList& records, const Nuvaro::RecordList& meta,
-                          bool& gotReply);
+    // The records of a delta reply, each built as its element ended.
+    struct DeltaRecords {
+        // Every record element read (numrecords counts them all).
+        Poco::Int64 received = 0;
+        // The records the record reader took, in reply order.
+        RecordVector accepted;
+        // Full path and friendly name of each record it refused.
+        std::vector<std::pair<std::string, std::string>> refused;
+    };
+    // Reports a delta reply refused for its size (outcome TooLarge or
+    // TooInflated) in the words of the bound it went past.
+    void reportDeltaTooLarge(const SyncReply& reply);
+    // The reply rule of doGetSyncDelta for a parsed reply of status 200;
+    // moves the accepted records into serverChanges when the reply passes.
+    bool acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta, bool& gotReply);
 };
 
 } // namespace Sync

@@ -6,12 +6,14 @@
 // again, after applying, while the two differ (a server that sends its
 // changes in rounds).
 //
-// A reply is used whole or not at all: its records go to serverChanges only
-// when every check passed, so a failed reply leaves nothing to apply and
-// the folder's stored status set as it was (the next pass asks again).
-// The one exception is a record the record reader refuses (a path that
-// would lead outside the sync folder, a bad number or date): it is reported
-// and left out, and the rest of the delta is used. Failing the whole reply
+// A reply is used whole or not at all: each record is built as its element
+// ends (the delta of a large account is never held as maps of strings as
+// well as records), but the records go to serverChanges only when every
+// check passed, so a failed reply leaves nothing to apply and the folder's
+// stored status set as it was (the next pass asks again). The one exception
+// is a record the record reader refuses (a path that would lead outside the
+// sync folder, a bad number or date): it is reported (once the reply
+// passed) and left out, and the rest of the delta is used. Failing the whole reply
 // instead would stop the folder for good, since the server would send the
 // same record at every pass.
 
@@ -50,6 +52,8 @@ bool FSWorker::doGetSyncDelta(const std::string& folder, bool& gotReply) {
         request.notPreparedText = " ERROR Preparing HTTP";
         request.acceptGzip = true;
         request.maxContentLength = replyLimits.delta;
+        request.maxInflateRatio = replyLimits.deltaInflateRatio;
+        request.inflateFloor = replyLimits.deltaInflateFloor;
 
         SyncReply reply;
         bool traced = false;
@@ -58,7 +62,21 @@ bool FSWorker::doGetSyncDelta(const std::string& folder, bool& gotReply) {
                 syncLog().trace(name + " Got Sync Delta " + " size: " + std::to_string(reply.contentLength));
             traced = true;
         };
+        // Each record becomes its FSSyncRecord as its element ends, so the
+        // reply is never held as maps of strings; what was built is used only
+        // when the whole reply passes (acceptDeltaReply).
+        DeltaRecords records;
+        const std::string profile = setting("profile");
         NuvaroXmlHandler handler("record");
+        handler.setRecordSink([&](Nuvaro::Record& server) {
+            ++records.received;
+            FSSyncRecordPtr record(new FSSyncRecord());
+            if (record->fromSAXRecord(profile, folder, server, networkFolderName, teamFolderName, teamFolderAccount))
+                records.accepted.push_back(record);
+            else
+                records.refused.emplace_back(RequestText::recordValue(server, "fullpath"),
+                                             RequestText::recordValue(server, "friendly"));
+        });
         request.readBody = [&](std::istream& body) {
             traceReceived();
             NuvaroXmlParser::parseWith(handler, body);
@@ -73,14 +91,12 @@ bool FSWorker::doGetSyncDelta(const std::string& folder, bool& gotReply) {
             return false;
         }
         traceReceived();
-        if (reply.outcome == SyncReply::TooLarge) {
-            reportError("Error: Too big server Response when getting server changes, greater than 500 MB", "", "",
-                        FSActivity::TypeError);
+        if (reply.outcome == SyncReply::TooLarge || reply.outcome == SyncReply::TooInflated) {
+            reportDeltaTooLarge(reply);
             flags.loggedIn = false;
             return false;
         }
-        Nuvaro::RecordList records = handler.getParsedData();
-        return acceptDeltaReply(folder, records, handler.getMetaData(), gotReply);
+        return acceptDeltaReply(records, handler.getMetaData(), gotReply);
     } catch (...) {
         syncLog().error(RequestText::exceptionLine(name, " "));
         flags.loggedIn = false;
@@ -88,8 +104,26 @@ bool FSWorker::doGetSyncDelta(const std::string& folder, bool& gotReply) {
     }
 }
 
-bool FSWorker::acceptDeltaReply(const std::string& folder, Nuvaro::RecordList& records,
-                                const Nuvaro::RecordList& meta, bool& gotReply) {
+void FSWorker::reportDeltaTooLarge(const SyncReply& reply) {
+    const std::string name = "doGetSyncDelta";
+    if (reply.outcome == SyncReply::TooLarge) {
+        syncLog().error(name + " Reply over " + std::to_string(replyLimits.delta) + " bytes on the wire (" +
+                        (reply.contentLength > replyLimits.delta ? "announced " + std::to_string(reply.contentLength)
+                                                                 : "read past it") +
+                        ")");
+        reportError("Error: Too big server Response when getting server changes, greater than 500 MB", "", "",
+                    FSActivity::TypeError);
+        return;
+    }
+    const std::string ratio = std::to_string(replyLimits.deltaInflateRatio);
+    syncLog().error(name + " Reply inflating to over " + ratio + " times its " + std::to_string(reply.received) +
+                    " bytes on the wire");
+    reportError("Error: Too big server Response when getting server changes, inflates over " + ratio +
+                    " times its size",
+                "", "", FSActivity::TypeError);
+}
+
+bool FSWorker::acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta, bool& gotReply) {
     using RequestText::recordValue;
     serverChanges.clear();
     noAccessPaths.clear();
@@ -112,7 +146,7 @@ bool FSWorker::acceptDeltaReply(const std::string& folder, Nuvaro::RecordList& r
                     FSActivity::TypeError);
         return false;
     }
-    if (numRecords != static_cast<Poco::Int64>(records.size())) {
+    if (numRecords != records.received) {
         reportError("Error: Bad Server Response (Download NumRecord Mismatch) when getting changes", "", "",
                     FSActivity::TypeError);
         return false;
@@ -129,18 +163,11 @@ bool FSWorker::acceptDeltaReply(const std::string& folder, Nuvaro::RecordList& r
         return false;
     }
 
-    const std::string profile = setting("profile");
-    RecordVector accepted;
-    for (Nuvaro::Record& server : records) {
-        FSSyncRecordPtr record(new FSSyncRecord());
-        if (record->fromSAXRecord(profile, folder, server, networkFolderName, teamFolderName, teamFolderAccount))
-            accepted.push_back(record);
-        else
-            reportError("Error: Bad Server Response (Bad FS Record) when getting changes",
-                        recordValue(server, "fullpath"), recordValue(server, "friendly"), FSActivity::TypeError);
-    }
-    syncLog().debug("FS Need to Download : " + std::to_string(accepted.size()));
-    serverChanges.swap(accepted);
+    for (const auto& refused : records.refused)
+        reportError("Error: Bad Server Response (Bad FS Record) when getting changes", refused.first,
+                    refused.second, FSActivity::TypeError);
+    syncLog().debug("FS Need to Download : " + std::to_string(records.accepted.size()));
+    serverChanges.swap(records.accepted);
     flags.serverOk = true;
     curInterval = syncFrequency.load();
     gotReply = true;

@@ -43,15 +43,31 @@ using RequestText::exceptionLine;
 using RequestText::formValue;
 using RequestText::recordValue;
 
+// Limits of one reply body, for readWholeBody.
+struct BodyLimits {
+    // Inflate a gzip body.
+    bool inflate = false;
+    // Most bytes on the wire (-1: any number).
+    Poco::Int64 wire = -1;
+    // Most inflated bytes: max(inflateFloor, inflateRatio x the wire bytes).
+    Poco::Int64 inflateRatio = 100;
+    Poco::Int64 inflateFloor = 0;
+};
+
 // Hands the body of a received reply to `consume`: a chunked body through
-// the checked chunk reader, a gzip body inflated when `inflate` is set, and
-// at most `limit` bytes (-1: any number) of what comes out. False when the
+// the checked chunk reader, a gzip body inflated when `limits.inflate` is
+// set. At most `limits.wire` bytes of the body are read, and at most the
+// ratio bound of what inflating them gives. Anything but Received when the
 // body held more than that (what was consumed is then to be dropped).
+// `received` is set to the bytes read on the wire (after the chunk reader).
 // Throws Poco::Net::MessageException for a body cut short (fewer bytes than
 // its Content-Length, no last chunk) and passes on what the streams and
 // `consume` throw (a time-out, a gzip stream that is broken or has no end).
-bool readWholeBody(Poco::Net::HTTPClientSession& session, std::istream& in, const Poco::Net::HTTPResponse& response,
-                   bool inflate, Poco::Int64 limit, const std::function<void(std::istream&)>& consume) {
+FSWorker::SyncReply::Outcome readWholeBody(Poco::Net::HTTPClientSession& session, std::istream& in,
+                                           const Poco::Net::HTTPResponse& response, const BodyLimits& limits,
+                                           const std::function<void(std::istream&)>& consume,
+                                           Poco::Int64& received) {
+    using Reply = FSWorker::SyncReply;
     // Errors of every stream on the way (a time-out, a broken chunk, bad gzip
     // data) come through as exceptions instead of looking like the body's end.
     std::unique_ptr<ChunkedBodyInputStream> chunked;
@@ -61,40 +77,55 @@ bool readWholeBody(Poco::Net::HTTPClientSession& session, std::istream& in, cons
         raw = chunked.get();
     }
     raw->exceptions(std::ios::badbit);
-    LimitedInputStream received(*raw, -1);
+    LimitedInputStream wire(*raw, limits.wire);
     std::unique_ptr<Poco::InflatingInputStream> inflater;
-    std::istream* body = &received;
-    if (inflate) {
-        inflater.reset(new Poco::InflatingInputStream(received, Poco::InflatingStreamBuf::STREAM_GZIP));
+    std::unique_ptr<LimitedInputStream> inflated;
+    std::istream* body = &wire;
+    if (limits.inflate) {
+        inflater.reset(new Poco::InflatingInputStream(wire, Poco::InflatingStreamBuf::STREAM_GZIP));
         inflater->exceptions(std::ios::badbit);
-        body = inflater.get();
+        inflated.reset(new LimitedInputStream(*inflater, wire, limits.inflateRatio, limits.inflateFloor));
+        body = inflated.get();
     }
-    LimitedInputStream limited(*body, limit);
+    // The wire bound first: an inflater cut off at it may also look bloated.
+    auto outcome = [&] {
+        received = wire.count();
+        if (wire.exceeded())
+            return Reply::TooLarge;
+        if (inflated && inflated->exceeded())
+            return Reply::TooInflated;
+        return Reply::Received;
+    };
+    // The body must also have ended where it says it ends. Asking the
+    // inflater for one more byte makes it throw when the gzip stream has no
+    // end; asking the raw body makes the chunk reader read the last chunk
+    // (and finds a body that goes on past the wire bound).
+    auto readToTheEnd = [&] {
+        consume(*body);
+        if (wire.exceeded() || (inflated && inflated->exceeded()))
+            return;
+        if (inflater) {
+            inflater->clear();
+            inflater->peek();
+        }
+        wire.clear();
+        wire.peek();
+    };
     try {
-        consume(limited);
+        readToTheEnd();
     } catch (...) {
-        if (limited.exceeded())
-            return false;
+        if (outcome() != Reply::Received)
+            return outcome();
         throw;
     }
-    if (limited.exceeded())
-        return false;
-
-    // The body must have ended where it says it ends. Asking the inflater for
-    // one more byte makes it throw when the gzip stream has no end; asking the
-    // raw body makes the chunk reader read the last chunk.
-    if (inflater) {
-        inflater->clear();
-        inflater->peek();
-    }
-    received.clear();
-    received.peek();
+    if (outcome() != Reply::Received)
+        return outcome();
     if (chunked && !chunked->complete())
         throw Poco::Net::MessageException("Incomplete reply: the body ended before its last chunk");
-    if (response.hasContentLength() && received.count() < response.getContentLength64())
-        throw Poco::Net::MessageException("Incomplete reply: " + std::to_string(received.count()) + " of " +
+    if (response.hasContentLength() && wire.count() < response.getContentLength64())
+        throw Poco::Net::MessageException("Incomplete reply: " + std::to_string(wire.count()) + " of " +
                                           std::to_string(response.getContentLength64()) + " bytes received");
-    return true;
+    return Reply::Received;
 }
 
 } // namespace
@@ -153,16 +184,18 @@ void FSWorker::sendSyncRequest(const SyncRequest& request, SyncReply& reply) {
         reply.outcome = SyncReply::TooLarge;
         return;
     }
-    bool inflate = request.acceptGzip && response.get("Content-Encoding", "") == "gzip";
+    BodyLimits limits;
+    limits.inflate = request.acceptGzip && response.get("Content-Encoding", "") == "gzip";
+    limits.wire = request.maxContentLength;
+    limits.inflateRatio = request.maxInflateRatio;
+    limits.inflateFloor = request.inflateFloor;
     auto consume = [&](std::istream& body) {
         if (request.readBody && reply.status == Poco::Net::HTTPResponse::HTTP_OK)
             request.readBody(body);
         else
             Poco::StreamCopier::copyToString(body, reply.body);
     };
-    reply.outcome = readWholeBody(*session, in, response, inflate, request.maxContentLength, consume)
-                        ? SyncReply::Received
-                        : SyncReply::TooLarge;
+    reply.outcome = readWholeBody(*session, in, response, limits, consume, reply.received);
 }
 
 ParseResult FSWorker::parseReply(const std::string& recordName, const std::string& body) {
@@ -179,7 +212,7 @@ bool FSWorker::replyAccepted(const std::string& operation, const SyncReply& repl
         flags.loggedIn = false;
         return false;
     }
-    if (reply.outcome == SyncReply::TooLarge) {
+    if (reply.outcome == SyncReply::TooLarge || reply.outcome == SyncReply::TooInflated) {
         syncLog().error(operation + " Bad response Get Content Length ");
         flags.loggedIn = false;
         return false;

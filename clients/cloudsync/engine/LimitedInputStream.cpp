@@ -5,20 +5,34 @@
 namespace Nuvaro {
 namespace Sync {
 
-LimitedInputStream::Buffer::Buffer(std::istream& source, Poco::Int64 limit) : m_source(source), m_limit(limit) {}
+LimitedInputStream::Buffer::Buffer(std::istream& source, Poco::Int64 limit, const LimitedInputStream* counted,
+                                   Poco::Int64 floor)
+    : m_source(source), m_limit(limit), m_counted(counted), m_floor(floor) {}
+
+Poco::Int64 LimitedInputStream::Buffer::limit() const {
+    if (!m_counted)
+        return m_limit;
+    return std::max(m_floor, m_limit * m_counted->count());
+}
 
 LimitedInputStream::Buffer::int_type LimitedInputStream::Buffer::underflow() {
     if (gptr() < egptr())
         return traits_type::to_int_type(*gptr());
     std::streamsize want = sizeof(m_data);
-    if (m_limit >= 0) {
-        const Poco::Int64 left = m_limit - m_count;
+    const Poco::Int64 bound = limit();
+    if (bound >= 0) {
+        Poco::Int64 left = bound - m_count;
         if (left <= 0) {
             // At the limit: one byte more in the source means it was too
-            // much; the stream ends here either way.
-            if (!m_exceeded && m_source.peek() != traits_type::eof())
+            // much (unless reading it raised a ratio bound); the stream ends
+            // here either way.
+            if (m_exceeded || m_source.peek() == traits_type::eof())
+                return traits_type::eof();
+            left = limit() - m_count;
+            if (left <= 0) {
                 m_exceeded = true;
-            return traits_type::eof();
+                return traits_type::eof();
+            }
         }
         want = static_cast<std::streamsize>(std::min<Poco::Int64>(want, left));
     }
@@ -32,7 +46,14 @@ LimitedInputStream::Buffer::int_type LimitedInputStream::Buffer::underflow() {
 }
 
 LimitedInputStream::LimitedInputStream(std::istream& source, Poco::Int64 limit)
-    : std::istream(nullptr), m_buffer(source, limit) {
+    : std::istream(nullptr), m_buffer(source, limit, nullptr, 0) {
+    rdbuf(&m_buffer);
+    exceptions(std::ios::badbit);
+}
+
+LimitedInputStream::LimitedInputStream(std::istream& source, const LimitedInputStream& counted, Poco::Int64 ratio,
+                                       Poco::Int64 floor)
+    : std::istream(nullptr), m_buffer(source, ratio, &counted, floor) {
     rdbuf(&m_buffer);
     exceptions(std::ios::badbit);
 }

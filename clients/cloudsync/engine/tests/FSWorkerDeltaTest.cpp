@@ -455,43 +455,138 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"IdNotAUuid", with(fileRecord("/user1", "x.txt"), "id", "x")}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
 
-// ---- The 500 MiB limit counts the bytes read, after inflation ----
+// ---- The 500 MiB limit counts the bytes on the wire ----
 
 // (The limit is lowered here; it is one number for the announced length and
-// for the bytes read.)
+// for the bytes read, compressed as they come.)
 TEST_F(DeltaTest, ReplyIsReadNoFurtherThanTheLimit) {
     const std::string packed = gzipped(PLAIN);
     ASSERT_LT(packed.size(), PLAIN.size());
     struct Case {
         const char* name;
         TestFault fault;
+        std::size_t onTheWire;
     };
     TestFault gzipWithLength = replyWith(packed, {{"Content-Encoding", "gzip"}});
     TestFault gzipWithoutLength = gzipWithLength;
     gzipWithoutLength.omitContentLength = true;
     TestFault plainWithoutLength = replyWith(PLAIN);
     plainWithoutLength.omitContentLength = true;
-    const Case cases[] = {{"GzipWithLength", gzipWithLength},
-                          {"GzipWithoutLength", gzipWithoutLength},
-                          {"PlainWithoutLength", plainWithoutLength}};
+    const Case cases[] = {{"GzipWithLength", gzipWithLength, packed.size()},
+                          {"GzipWithoutLength", gzipWithoutLength, packed.size()},
+                          {"PlainWithoutLength", plainWithoutLength, PLAIN.size()}};
     for (const Case& c : cases) {
         StepWorker& step = logInStep();
         server.clearFaults();
         server.addFault(c.fault);
         bool gotReply = false;
-        step.replyLimits.delta = static_cast<Poco::Int64>(PLAIN.size());
+        step.replyLimits.delta = static_cast<Poco::Int64>(c.onTheWire);
         EXPECT_TRUE(step.doGetSyncDelta("/user1", gotReply)) << c.name;
         EXPECT_EQ(step.serverChanges.size(), 3u) << c.name;
 
         CloudSyncTest::LogCapture log({"Sync"});
-        step.replyLimits.delta = static_cast<Poco::Int64>(PLAIN.size()) - 1;
+        step.replyLimits.delta = static_cast<Poco::Int64>(c.onTheWire) - 1;
         EXPECT_FALSE(step.doGetSyncDelta("/user1", gotReply)) << c.name;
         EXPECT_FALSE(step.flags.loggedIn) << c.name;
         EXPECT_TRUE(
             log.contains("Error: Too big server Response when getting server changes, greater than 500 MB"))
             << c.name << log.dump();
+        EXPECT_TRUE(log.contains("bytes on the wire")) << c.name << log.dump();
         EXPECT_EQ(step.serverChanges.size(), 3u) << c.name; // the earlier delta, not this one
     }
+}
+
+// A delta of many records, as the server writes them.
+std::string manyFiles(int count) {
+    std::vector<Fields> records;
+    for (int i = 0; i < count; ++i)
+        records.push_back(fileRecord("/user1/folder" + std::to_string(i / 100), "file" + std::to_string(i) + ".txt"));
+    return deltaBody(deltaMeta(std::to_string(count)), records);
+}
+
+// A large account's first delta: far over the limit once inflated, well under
+// it on the wire. The inflated bytes are bounded by a ratio to the bytes on
+// the wire instead, or by a floor for small replies.
+TEST_F(DeltaTest, GzipDeltaIsBoundedOnTheWireAndByItsInflationRatio) {
+    const std::string plain = manyFiles(1000);
+    const std::string packed = gzipped(plain);
+    const Poco::Int64 wire = static_cast<Poco::Int64>(packed.size());
+    const Poco::Int64 inflated = static_cast<Poco::Int64>(plain.size());
+    ASSERT_GT(inflated, 3 * wire);
+    struct Case {
+        const char* name;
+        Poco::Int64 ratio;
+        Poco::Int64 floor;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"DefaultRatio", 100, 0, true},
+        {"OverTheRatio", 2, 0, false},
+        {"UnderTheFloor", 2, inflated, true},
+        {"OverTheFloorAndTheRatio", 2, inflated - 1, false},
+    };
+    for (const Case& c : cases) {
+        StepWorker& step = logInStep();
+        server.clearFaults();
+        server.addFault(replyWith(packed, {{"Content-Encoding", "gzip"}}));
+        step.replyLimits.delta = wire;
+        step.replyLimits.deltaInflateRatio = c.ratio;
+        step.replyLimits.deltaInflateFloor = c.floor;
+        CloudSyncTest::LogCapture log({"Sync"});
+        bool gotReply = false;
+        EXPECT_EQ(step.doGetSyncDelta("/user1", gotReply), c.accepted) << c.name;
+        EXPECT_EQ(step.serverChanges.size(), c.accepted ? 1000u : 0u) << c.name;
+        EXPECT_EQ(step.flags.loggedIn, c.accepted) << c.name;
+        const std::string refusal = "Error: Too big server Response when getting server changes, inflates over " +
+                                    std::to_string(c.ratio) + " times its size";
+        EXPECT_EQ(log.contains(refusal), !c.accepted) << c.name << log.dump();
+        EXPECT_FALSE(log.contains("greater than 500 MB")) << c.name << log.dump();
+    }
+}
+
+// A compression bomb (a few KiB that inflate to many MiB) is read no further
+// than the ratio allows and refused with its own words; nothing of it is
+// kept, and the next pass asks again.
+TEST_F(DeltaTest, CompressionBombIsRefusedAndTheNextPassAsksAgain) {
+    const std::string bomb =
+        PLAIN.substr(0, PLAIN.size() - 12) + "<!--" + std::string(32 << 20, ' ') + "--></syncdelta>";
+    ASSERT_EQ(PLAIN.substr(PLAIN.size() - 12), "</syncdelta>");
+    const std::string packed = gzipped(bomb);
+    ASSERT_LT(packed.size() * 200, bomb.size());
+    ASSERT_TRUE(m_db->setStatusSet("/user1", "server:1"));
+    StepWorker& step = logInStep();
+    FSSyncRecordPtr earlier(new FSSyncRecord());
+    step.serverChanges.push_back(earlier);
+    step.remoteStatus = step.remoteFullStatusSet = "old";
+    step.replyLimits.deltaInflateFloor = 1 << 20;
+    server.addFault(replyWith(packed, {{"Content-Encoding", "gzip"}}));
+    CloudSyncTest::LogCapture log({"Sync"});
+    EventRecorder events;
+    bool gotReply = false;
+
+    EXPECT_FALSE(step.doGetSyncDelta("/user1", gotReply));
+    EXPECT_FALSE(gotReply);
+    EXPECT_FALSE(step.flags.loggedIn);
+    const std::string message =
+        "Error: Too big server Response when getting server changes, inflates over 100 times its size";
+    EXPECT_TRUE(hasEvent(events.events(), 4, message));
+    ASSERT_EQ(errorEntries().size(), 1u);
+    EXPECT_EQ(errorEntries()[0]->message, message);
+    EXPECT_TRUE(log.contains("doGetSyncDelta Reply inflating to over 100 times its ")) << log.dump();
+    EXPECT_FALSE(log.contains("greater than 500 MB")) << log.dump();
+    ASSERT_EQ(step.serverChanges.size(), 1u);
+    EXPECT_EQ(step.serverChanges[0], earlier);
+    EXPECT_EQ(step.remoteFullStatusSet, "old");
+    EXPECT_EQ(storedStatus("/user1"), "server:1");
+
+    // The server mends its ways: the next pass asks again, from the same
+    // status, and takes the reply.
+    server.clearFaults();
+    EXPECT_TRUE(step.doGetSyncDelta("/user1", gotReply));
+    auto sent = server.requests(DELTA_PATH);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1].formField("status"), "server:1");
+    EXPECT_TRUE(gotReply);
 }
 
 TEST_F(DeltaTest, WithoutALoginNothingIsSent) {

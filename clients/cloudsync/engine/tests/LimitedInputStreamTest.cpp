@@ -2,7 +2,9 @@
 
 #include "LimitedInputStream.h"
 
+#include <Poco/DeflatingStream.h>
 #include <Poco/Exception.h>
+#include <Poco/InflatingStream.h>
 #include <Poco/StreamCopier.h>
 
 #include <gtest/gtest.h>
@@ -66,6 +68,47 @@ TEST(LimitedInputStream, ErrorsOfTheSourceReachTheReader) {
     std::string read;
     EXPECT_THROW(Poco::StreamCopier::copyToString(limited, read), Poco::IOException);
     EXPECT_FALSE(limited.exceeded());
+}
+
+// The ratio bound over an inflated stream: what comes out is bounded by what
+// went in on the wire (times the ratio), or by the floor, whichever is more.
+TEST(LimitedInputStream, RatioBoundFollowsTheBytesOnTheWire) {
+    // 4 MiB of one letter packs into a few KiB: it inflates well over 100x.
+    const std::string plain(4 << 20, 'z');
+    std::ostringstream packedOut;
+    Poco::DeflatingOutputStream deflater(packedOut, Poco::DeflatingStreamBuf::STREAM_GZIP);
+    deflater << plain;
+    deflater.close();
+    const std::string packed = packedOut.str();
+    const Poco::Int64 factor = static_cast<Poco::Int64>(plain.size() / packed.size());
+    ASSERT_GT(factor, 100);
+    struct Case {
+        Poco::Int64 ratio;
+        Poco::Int64 floor;
+        bool exceeded;
+    };
+    const Case cases[] = {
+        {100, 0, true},                                           // a bomb
+        {factor * 2, 0, false},                                   // the ratio lets it through
+        {100, static_cast<Poco::Int64>(plain.size()), false},     // the floor lets it through
+        {100, static_cast<Poco::Int64>(plain.size()) - 1, true},  // one byte over the floor
+        {1, 1 << 20, true},
+    };
+    for (const Case& c : cases) {
+        std::istringstream source(packed);
+        LimitedInputStream wire(source, -1);
+        Poco::InflatingInputStream inflater(wire, Poco::InflatingStreamBuf::STREAM_GZIP);
+        LimitedInputStream inflated(inflater, wire, c.ratio, c.floor);
+        std::string read;
+        Poco::StreamCopier::copyToString(inflated, read);
+        EXPECT_EQ(inflated.exceeded(), c.exceeded) << c.ratio << " / " << c.floor;
+        EXPECT_EQ(inflated.count(), static_cast<Poco::Int64>(read.size()));
+        EXPECT_LE(inflated.count(), std::max(c.floor, c.ratio * wire.count())) << c.ratio << " / " << c.floor;
+        if (c.exceeded)
+            EXPECT_LT(read.size(), plain.size());
+        else
+            EXPECT_EQ(read, plain);
+    }
 }
 
 } // namespace
