@@ -290,6 +290,14 @@ bool OfflineJobActivity::createRemoteBaseFolder() {
 bool OfflineJobActivity::prepareLocalBaseFolder() {
     Poco::File base(job.localLinkPath);
     if (base.exists()) {
+        if (base.isDirectory() && !FOFolderListable(job.localLinkPath)) {
+            // Unreadable (permissions, a failed mount): every item would look
+            // missing, and missing items are deleted on the server.
+            const std::string message = "ERROR: Local folder cannot be read " + job.localLinkPath;
+            jobLog().error("FO Local base directory cannot be listed, skipping job " + job.localLinkPath);
+            addActivity(FSActivity::TypeError, message, job.localLinkPath);
+            return false;
+        }
         if (base.isDirectory())
             return true;
         jobLog().error("FO Local base is not a directory " + job.localLinkPath);
@@ -456,7 +464,10 @@ std::string OfflineJobActivity::writableLocalPathOf(const std::string& remotePat
     const std::string local = localPathOf(remotePath);
     if (local.empty() || FONoLinkBelow(job.localLinkPath, local))
         return local;
-    jobLog().error("FO Refusing item behind a link in the job folder: " + local);
+    if (FOLocalKindOf(local) == FOLocalKind::Unknown)
+        jobLog().error("FO Local item cannot be examined, leaving it: " + local);
+    else
+        jobLog().error("FO Refusing item behind a link in the job folder: " + local);
     return std::string();
 }
 

@@ -50,7 +50,11 @@
 //     and uploaded again); a local deletion (with "remote delete" on) deletes
 //     the server item only when the server copy is unchanged since the last
 //     run (for a folder: everything in it, as listed), otherwise the server's
-//     copy comes down again. A missing local folder of a job that has run
+//     copy comes down again. Only "no such file" counts as deleted locally:
+//     an item that cannot be examined (no permission, I/O error) is left
+//     alone on both sides, a server deletion needs the item's folder to be
+//     listable at that moment, and a job whose folder cannot be listed is
+//     skipped (one error entry). A missing local folder of a job that has run
 //     before (an unplugged disk) fails the run instead of being taken for
 //     "everything deleted"; a failed listing removes nothing; an empty
 //     listing of the job's server folder is never trusted, and one of a

@@ -123,6 +123,10 @@ void OfflineJobActivity::processRemoteFolder(Nuvaro::Record& item) {
     try {
         EntryPtr row = db->getFORecord(local);
         const FOLocalKind kind = FOLocalKindOf(local);
+        if (kind == FOLocalKind::Unknown) {
+            jobLog().error("FO Local item cannot be examined, leaving it: " + local);
+            return;
+        }
         if (kind == FOLocalKind::Missing && caseSensitiveFileExists(local)) {
             jobLog().error("FO Folder exists locally under another Unicode form, leaving it: " + local);
             return;
@@ -130,7 +134,7 @@ void OfflineJobActivity::processRemoteFolder(Nuvaro::Record& item) {
         if (kind == FOLocalKind::Missing && row) {
             if (!job.remoteDelete)
                 return;
-            if (folderThere(parentOf(local)) && remoteFolderUnchangedSinceRun(remotePath)) {
+            if (FOFolderListable(parentOf(local)) && remoteFolderUnchangedSinceRun(remotePath)) {
                 if (connector->deleteRemoteFile(itemValue(item, "dirpath"), name)) {
                     addActivity(FSActivity::TypeDelete, name, local);
                     db->FODeleteRecord(row.get());
@@ -193,6 +197,10 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
         if (row && (row->type != FOOfflineEntry::TYPE_FILE || row->size < 0))
             row.reset();
         const FOLocalKind kind = FOLocalKindOf(local);
+        if (kind == FOLocalKind::Unknown) {
+            jobLog().error("FO Local item cannot be examined, leaving it: " + local);
+            return;
+        }
         if (kind == FOLocalKind::Folder || kind == FOLocalKind::Other) {
             jobLog().error("FO Local item in the place of a remote file is not a regular file, leaving it: " + local);
             return;
@@ -203,7 +211,7 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
                 return;
             }
             if (row && job.remoteDelete) {
-                if (folderThere(parentOf(local)) && remoteUnchangedSinceRow(item, *row)) {
+                if (FOFolderListable(parentOf(local)) && remoteUnchangedSinceRow(item, *row)) {
                     if (!connector->deleteRemoteFile(itemValue(item, "dirpath"), name)) {
                         jobLog().error("Failed deleting Remote File " + remotePath + " at " + name);
                         addActivity(FSActivity::TypeError, "Failed to Delete " + remotePath + " " + name, local);

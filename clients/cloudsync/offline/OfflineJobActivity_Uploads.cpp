@@ -250,6 +250,10 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
         jobLog().trace("FCA: Skipping link or special file: " + path);
         return;
     }
+    if (kind == FOLocalKind::Unknown) {
+        jobLog().error("FCA: Skipping item that cannot be examined: " + path);
+        return;
+    }
     const bool isFile = kind == FOLocalKind::File;
     if (isFile) {
         const std::string extension = NameRules::lowerExtension(name);

@@ -16,16 +16,53 @@
 #include <Poco/DirectoryIterator.h>
 #include <Poco/File.h>
 
+#include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace OfflineTest {
 namespace {
 
 using Nuvaro::Sync::FSActivity;
+
+// Runs the current test again in a child process as the unprivileged user
+// nobody (65534): a fresh process of this binary with only this test, so
+// that its server, database and job folders are its own and permissions
+// count (root reads every folder). Expects the child to pass; its own report
+// shows above on failure. Bounded: a child that does not end within 240 s is
+// killed.
+void expectPassesAsUnprivilegedUser() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(126);
+        ::execl("/proc/self/exe", "offline_job_test", filter.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+    pid_t ended = 0;
+    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "the unprivileged run did not end within 240 s";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "the unprivileged run ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unprivileged run failed (126: privileges not dropped, 127: not "
+                                         "started; else its report above)";
+}
 
 class NetworkFolder : public JobTest {
 protected:
@@ -324,6 +361,62 @@ TEST_F(NetworkFolder, MissingLocalFolderOfAJobThatRanBeforeFailsTheRunAndDeletes
     EXPECT_EQ(lastRun(pair), stamped);
     EXPECT_EQ(activities(FSActivity::TypeError),
               std::vector<std::string>{"ERROR: Local folder doesn't exist " + pair.local});
+}
+
+TEST_F(NetworkFolder, FoldersThatCannotBeReadDeleteNothingOnTheServer) {
+    if (::geteuid() == 0)
+        return expectPassesAsUnprivilegedUser();
+    struct Case {
+        const char* what;
+        const char* unreadable; // relative to the job folder
+        bool jobSkipped;
+    };
+    const Case cases[] = {
+        {"an unreadable subfolder", "sub", false},
+        {"an unreadable job folder", "", true},
+    };
+    for (std::size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.what);
+        JobDir pair = dir("case" + std::to_string(i));
+        pair.putServer("a.txt", "alpha", -7200);
+        pair.putServer("sub/b.txt", "bravo", -7200);
+        pair.putServer("sub/deep/c.txt", "charlie", -7200);
+        storeJob(pair, FOOfflineJobData::TYPE_NETWORK_FOLDER, true);
+        runJob(pair);
+        ASSERT_EQ(pair.localContent("sub/deep/c.txt"), "charlie");
+        const std::string stamped = lastRun(pair);
+        m_db->activityDeleteAll();
+        const std::string unreadable = pair.localPath(c.unreadable);
+        ASSERT_EQ(::chmod(unreadable.c_str(), 0), 0);
+        ASSERT_NE(::access(unreadable.c_str(), R_OK), 0) << "the folder is still readable: not unprivileged";
+        CloudSyncTest::LogCapture log({"OfflineJobActivity"});
+
+        OfflineJobActivity::Counts counts = runJob(pair);
+        ::chmod(unreadable.c_str(), 0755);
+
+        EXPECT_EQ(counts.deleted, 0);
+        for (const char* file : {"a.txt", "sub/b.txt", "sub/deep/c.txt"}) {
+            EXPECT_TRUE(pair.onServer(file)) << file;
+            EXPECT_TRUE(pair.onDisk(file)) << file;
+        }
+        EXPECT_EQ(pair.localContent("sub/deep/c.txt"), "charlie");
+        if (c.jobSkipped) {
+            EXPECT_EQ(activities(FSActivity::TypeError),
+                      std::vector<std::string>{"ERROR: Local folder cannot be read " + pair.local});
+            const auto lines = log.channel().entries();
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                    [](const CloudSyncTest::RecordingChannel::Entry& line) {
+                                        return line.priority <= Poco::Message::PRIO_ERROR;
+                                    }),
+                      1)
+                << log.dump();
+            EXPECT_TRUE(server.requests("/core/getfilelist").size() >= 1);
+            EXPECT_EQ(lastRun(pair), stamped);
+        }
+        // Readable again, nothing is left to do.
+        EXPECT_EQ(total(runJob(pair)), 0);
+    }
 }
 
 TEST_F(NetworkFolder, CreateRemoteBaseFolderFailsWhenTheLocalFolderCannotBeMade) {
