@@ -36,8 +36,10 @@
 //     paths are translated with FOTranslateToNativePath (which refuses "..",
 //     empty components and paths outside the server folder), and nothing is
 //     written or removed through a symbolic link below the local folder.
-//   - A user's file is never missing: downloads go to NAME.part and are renamed
-//     over NAME once complete and of the listed size; a file changed on both
+//   - A user's file is never missing: downloads go to a unique temporary file
+//     beside NAME and are renamed over NAME once complete, of the listed size,
+//     and only while NAME is as it was when the download was queued; a file
+//     changed on both
 //     sides keeps the local file and brings the server's copy down beside it
 //     as "Conflict_NAME".
 //   - "Unchanged since the last run" means the same size and the same
@@ -69,8 +71,9 @@
 //     transfer bodies), the listing cache, listedCount, serverStatus,
 //     uploadList, deletedFolders;
 //   - any thread: done and the four counters (atomics), killRequested (an
-//     atomic flag that chunked uploads read as their cancel flag), and the
-//     activity's own start/stop/wait;
+//     atomic flag that chunked uploads read as their cancel flag),
+//     targetStates (under targetStatesLock), and the activity's own
+//     start/stop/wait;
 //   - transfer bodies and callbacks run on other pool threads, several at
 //     once: they read the options and the job, raise the counters and write
 //     the job database (which locks itself).
@@ -81,6 +84,7 @@
 // run, waits for it and for every transfer job it started.
 
 #include "ActiveThreadContext.h"
+#include "FOLocalFiles.h"
 #include "FOOfflineDB.h"
 #include "FOOfflineEntry.h"
 #include "FOOfflineJobData.h"
@@ -103,6 +107,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -259,8 +264,8 @@ protected:
     // Decides one server file (see the table in the .cpp) and queues its
     // download on pool.
     void processRemoteFile(Nuvaro::Record& item, FSSimulWorker* pool);
-    // Queues the download of item into target (NAME.part, or the conflict
-    // copy), recording row (or a new row) with the server's size and time.
+    // Queues the download of item into target (the local file, or its
+    // conflict copy), recording row (or a new row) with the server's size and time.
     void queueDownload(Nuvaro::Record& item, const std::string& local, const std::string& target,
                        const EntryPtr& row, FSSimulWorker* pool);
     // True when the server folder at folderPath was listed in this run and
@@ -328,6 +333,10 @@ protected:
     // The listed server file has row's size and, to the whole second, row's
     // time.
     bool remoteUnchangedSinceRow(const Nuvaro::Record& item, const FOOfflineEntry& row) const;
+    // The state of a download's target when it was queued, for the check
+    // just before the download replaces it (any thread).
+    void rememberTargetState(const std::string& target);
+    FOLocalState queuedTargetState(const std::string& target);
     // Writes the entry's row: updated when one exists, else added.
     void storeRow(FOOfflineEntry& entry);
     // An activity entry of level 2 with the friendly name "Cloud Sync".
@@ -364,6 +373,9 @@ protected:
     std::atomic<int> conflicts{0};
     std::atomic<int> deleted{0};
     std::atomic<bool> killRequested{false};
+    // Download targets as they were when their downloads were queued.
+    std::mutex targetStatesLock;
+    std::map<std::string, FOLocalState> targetStates;
 
 private:
     SimulMethod simulMethod{this, &OfflineJobActivity::simulImpl};

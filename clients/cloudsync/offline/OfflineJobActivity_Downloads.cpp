@@ -20,8 +20,9 @@
 //                                                            sides hold the same size and
 //                                                            second (the row is refreshed)
 //
-// "Downloaded" writes NAME.part and renames it over NAME; a conflict copy is
-// "Conflict_NAME" beside the local file, which stays as it is. A link, FIFO,
+// "Downloaded" replaces NAME through a unique temporary file beside it (see
+// OfflineJobActivity_Transfers.cpp); a conflict copy is "Conflict_NAME"
+// beside the local file, which stays as it is. A link, FIFO,
 // socket or folder where the file would go is left alone, and so is a name
 // that exists only in another Unicode form. A folder the user deleted
 // locally is deleted on the server (remote delete on) only when this run
@@ -227,7 +228,7 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
                 jobLog().information("Remote file changed since the last run, not deleting it on the server: " +
                                      remotePath);
             }
-            queueDownload(item, local, local + ".part", row, pool);
+            queueDownload(item, local, local, row, pool);
             return;
         }
 
@@ -258,7 +259,7 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
                            AttributeManager::getLocalTimeStrFromUTCTimestamp(remoteTime(item)) + " DB: " +
                            std::to_string(row->modified) + " " +
                            AttributeManager::getLocalTimeStrFromUTCTimestamp(row->modified));
-            queueDownload(item, local, local + ".part", row, pool);
+            queueDownload(item, local, local, row, pool);
             return;
         }
         if (remoteSame) {
@@ -314,6 +315,7 @@ void OfflineJobActivity::queueDownload(Nuvaro::Record& item, const std::string& 
     ctx.fileName = itemValue(item, "name");
     ctx.tempPath = target;
     ctx.jobType = job.syncType;
+    rememberTargetState(target);
     if (!pool->addJob(ctx))
         jobLog().error("Start Failed. Failed to Start Job: " + local);
 }

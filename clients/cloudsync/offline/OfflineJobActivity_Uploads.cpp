@@ -17,7 +17,9 @@
 //     7. hidden names, links, FIFOs, sockets and devices (silently: only
 //        regular files and folders are ever opened)
 //     8. files whose extension is in "uploadrestrictions"           (entry, type 7)
-//     9. ".part" files (downloads in progress)
+//     9. temporary files of downloads, named exactly as the connector names
+//        them (NAME.<pid>-<n>.tmp.part); any other name, "NAME.part" too,
+//        is a file like any other
 // Of what is left, an item without a row is new (unless a row holds its
 // name in another Unicode form), and a file with a row is changed unless
 // unchanged since the row was written (size and whole second, or checksum;
@@ -262,8 +264,8 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
             addSkipped("Skipping Banned Extension " + uploadRestrictionsText, path);
             return;
         }
-        if (extension == "part") {
-            jobLog().trace("FCA: Ignore File with extension: " + path);
+        if (NuvaroConnector::temporaryNameProcess(rawName) != -1) {
+            jobLog().trace("FCA: Ignore temporary download file: " + path);
             return;
         }
     }

@@ -130,7 +130,8 @@ TEST_F(Backup, TheChangeScanLeavesOutWhatMustNotGoUp) {
         {"trailing blank ", false, "Skipping file/folder with bad characters"},
         {"Conflict_plain.txt", false, "Skipping file/folder with bad characters"},
         {".hidden", false, nullptr},
-        {"download.part", false, nullptr},
+        {"download.part", true, nullptr}, // a name like any other
+        {"download.bin.4242-1.tmp.part", false, nullptr}, // a download's temporary file
         {"setup.EXE", false, "Skipping Banned Extension exe|bat"},
         {"skip-me.tmp", false, nullptr},
         {"bell\x07.txt", false, "Skipping files with invalid chars"},

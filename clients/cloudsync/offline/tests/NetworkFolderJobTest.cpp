@@ -291,6 +291,35 @@ TEST_F(NetworkFolder, DownloadIntoAServerFolderNamedConflictIsNoConflictCopy) {
     EXPECT_EQ(pair.localContent("Conflict_Analysis/report.txt"), "report");
 }
 
+TEST_F(NetworkFolder, NamesLikeATemporaryFileAndLongNamesSyncLikeAnyOther) {
+    JobDir pair = dir("net");
+    const std::string longName = std::string(249, 'n') + ".bin"; // 253 bytes
+    pair.putServer("big.bin", "version 1", -7200);
+    pair.putServer("big.bin.part", "a colleague's file", -7200);
+    pair.putServer(longName, "long name", -7200);
+    storeJob(pair, FOOfflineJobData::TYPE_NETWORK_FOLDER, true);
+
+    EXPECT_EQ(runJob(pair).downloaded, 3);
+    EXPECT_EQ(pair.localContent("big.bin.part"), "a colleague's file");
+    EXPECT_EQ(pair.localContent(longName), "long name");
+
+    pair.putServer("big.bin", "version 2, longer", -60);
+    pair.writeLocal("mine.part", "my own .part file", -60);
+    OfflineJobActivity::Counts counts = runJob(pair);
+
+    EXPECT_EQ(counts.downloaded, 1);
+    EXPECT_EQ(counts.uploaded, 1);
+    EXPECT_EQ(counts.deleted, 0);
+    EXPECT_EQ(pair.localContent("big.bin"), "version 2, longer");
+    EXPECT_EQ(pair.localContent("big.bin.part"), "a colleague's file");
+    EXPECT_EQ(pair.serverContent("big.bin.part"), "a colleague's file");
+    EXPECT_EQ(pair.serverContent("mine.part"), "my own .part file");
+    EXPECT_EQ(total(runJob(pair)), 0);
+    EXPECT_EQ(pair.serverContent("big.bin.part"), "a colleague's file");
+    EXPECT_EQ(tree(pair.local), (std::vector<std::string>{"big.bin", "big.bin.part", "mine.part", longName}));
+    EXPECT_EQ(activities(FSActivity::TypeError), std::vector<std::string>{});
+}
+
 TEST_F(NetworkFolder, RemoteDeleteRemovesOnlyWhatIsUnchangedOnTheServer) {
     struct Case {
         const char* what;
