@@ -71,7 +71,8 @@
 //     transfer bodies), the listing cache, listedCount, serverStatus,
 //     uploadList, deletedFolders;
 //   - any thread: done and the four counters (atomics), killRequested (an
-//     atomic flag that chunked uploads read as their cancel flag),
+//     atomic flag that chunked uploads and downloads read as their cancel
+//     flag),
 //     targetStates (under targetStatesLock), and the activity's own
 //     start/stop/wait;
 //   - transfer bodies and callbacks run on other pool threads, several at
@@ -79,8 +80,9 @@
 //     the job database (which locks itself).
 // Life cycle: construct (idle) -> activity().start() -> run on a pool thread
 // -> isDone() -> destroy. killJob() (any thread) asks a run to end: the run
-// tests the stop flag between phases and between items, and a chunked
-// upload in flight stops before its next piece. The destructor stops the
+// tests the stop flag between phases and between items, a chunked upload in
+// flight stops before its next piece, and a download in flight before its
+// next block (its temporary file removed, the local file as it was). The destructor stops the
 // run, waits for it and for every transfer job it started.
 
 #include "ActiveThreadContext.h"
@@ -153,7 +155,8 @@ public:
     // Set when the run has ended (however it ended).
     bool isDone() const { return done.load(); }
     // Asks the run to end: sets the kill flag (a chunked upload stops before
-    // its next piece) and the activity's stop flag. Does not wait.
+    // its next piece, a download before its next block) and the activity's
+    // stop flag. Does not wait.
     void killJob();
     // Logs the connector in again (no caller in this program); false when it
     // fails, with the login-refusal or session-timeout event where one
@@ -293,6 +296,9 @@ protected:
     // Rules 1 to 6 of the change scan (by name and path); true when the item
     // is left out.
     bool skippedByName(const ChangeScan& scan, const std::string& name, const std::string& path, bool validUtf8);
+    // A network folder's file whose server copy, as listed in this run,
+    // differs from its row (its local change must not be sent yet).
+    bool serverChangedSinceRow(const std::string& path, const FOOfflineEntry& row);
     // fileMod (with "checkmodtime") and fileCrc (with "checkcrc", files) of
     // an entry from the local item.
     void describeLocalState(FOOfflineEntry& entry, const std::string& path, const Poco::Timestamp& modified);

@@ -92,9 +92,15 @@ ActiveThreadContext OfflineJobActivity::simulImpl(const ActiveThreadContext& ctx
 
         TemporaryDownload temporary(ctx.tempPath);
         if (!ctx.connector->downloadFile(ctx.remotePath, ctx.fileName, temporary.path, error, APP_NAME, -1, -1,
-                                         ctx.entry.size)) {
+                                         ctx.entry.size, &killRequested)) {
             result.ok = true;
             result.error = error;
+            if (killRequested) {
+                // Stopped by its owner: no failure to report, the next run
+                // downloads it again.
+                syncLog().information("Download of " + ctx.tempPath + " stopped: " + error);
+                return result;
+            }
             downloadFailed(result);
             return result;
         }

@@ -24,7 +24,10 @@
 // name in another Unicode form), and a file with a row is changed unless
 // unchanged since the row was written (size and whole second, or checksum;
 // a same-size edit is a change). A changed file is held back while
-// "Conflict_" + its name lies beside it: the user has a conflict to resolve.
+// "Conflict_" + its name lies beside it (the user has a conflict to
+// resolve), and, in a network folder, while this run's listing shows its
+// server copy changed since the row (a download that did not happen, or
+// did not replace the file: sending would overwrite the server's change).
 
 #include "OfflineJobActivity.h"
 
@@ -286,6 +289,10 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
         } else if (isFile && !localUnchangedSinceRow(path, *stored->second)) {
             if (Poco::File(FOConflictPath(path)).exists()) {
                 jobLog().trace("Ignoring file because conflict file exists : " + path);
+            } else if (serverChangedSinceRow(path, *stored->second)) {
+                // Sending it would overwrite the server's change; the next
+                // run's download phase brings that down beside it.
+                jobLog().information("Holding back local change, the server's copy changed too: " + path);
             } else {
                 const EntryPtr& row = stored->second;
                 jobLog().trace("Adding Updated File to Upload List : " + path + " Current Size: " +
@@ -302,6 +309,20 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
     }
     if (!isFile && job.recurse)
         scan.foldersToVisit.push_back(path);
+}
+
+bool OfflineJobActivity::serverChangedSinceRow(const std::string& path, const FOOfflineEntry& row) {
+    if (job.syncType == FOOfflineJobData::TYPE_BACKUP)
+        return false; // a backup's server copy is only ever its own
+    const std::string remote = FOTranslateToRemotePath(path, job.remotePath, job.localLinkPath);
+    auto listing = listingCache.find(remote.substr(0, remote.rfind('/')));
+    if (listing == listingCache.end())
+        return false;
+    const std::string name = nameOf(path);
+    for (const Nuvaro::Record& item : listing->second)
+        if (itemValue(item, "name") == name && !isRemoteFolder(item))
+            return !remoteUnchangedSinceRow(item, row);
+    return false;
 }
 
 void OfflineJobActivity::describeLocalState(FOOfflineEntry& entry, const std::string& path,

@@ -653,6 +653,57 @@ TEST_F(NetworkFolder, KillEndsTheRunBetweenItemsWithoutStampingIt) {
     EXPECT_EQ(lastRun(pair), "");
 }
 
+TEST_F(NetworkFolder, StopDuringASlowDownloadEndsWithinSecondsAndLeavesNothingBehind) {
+    JobDir pair = synced("net");
+    const std::string big(2000000, 'x'); // 40 s at 50 kB/s
+    pair.putServer("big.bin", big, -60);
+    server.addFault(TestFault::throttled("/download/*", 50000));
+    m_db->activityDeleteAll();
+    boost::shared_ptr<FOOfflineJobData> job = m_db->getFOJobRecord(pair.local);
+    OfflineJobActivity activity(settingsList(), *job, m_db, false);
+
+    activity.activity().start();
+    // The body is on its way once its temporary file is there.
+    ASSERT_TRUE(waitUntil([&] { return tree(pair.local).size() > 3; }, 20000));
+    const auto stopped = std::chrono::steady_clock::now();
+    activity.killJob();
+    EXPECT_NO_THROW(activity.activity().wait(15000));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(15));
+
+    EXPECT_TRUE(activity.isDone());
+    EXPECT_EQ(tree(pair.local), (std::vector<std::string>{"a.txt", "sub", "sub/b.txt"}));
+    EXPECT_EQ(activities(FSActivity::TypeError), std::vector<std::string>{});
+    server.clearFaults();
+    EXPECT_EQ(runJob(pair).downloaded, 1);
+    EXPECT_TRUE(pair.localContent("big.bin") == big);
+}
+
+TEST_F(NetworkFolder, ALocalEditDuringADownloadIsNotOverwritten) {
+    JobDir pair = synced("net");
+    const std::string big(500000, 'x'); // 5 s at 100 kB/s
+    pair.putServer("a.txt", big, -60);
+    server.addFault(TestFault::throttled("/download/*", 100000));
+    m_db->activityDeleteAll();
+    boost::shared_ptr<FOOfflineJobData> job = m_db->getFOJobRecord(pair.local);
+    OfflineJobActivity activity(settingsList(), *job, m_db, false);
+
+    activity.activity().start();
+    ASSERT_TRUE(waitUntil([&] { return tree(pair.local).size() > 3; }, 20000));
+    pair.writeLocal("a.txt", "edited while the server's copy came down", -30);
+    EXPECT_NO_THROW(activity.activity().wait(60000));
+
+    EXPECT_EQ(pair.localContent("a.txt"), "edited while the server's copy came down");
+    EXPECT_EQ(tree(pair.local), (std::vector<std::string>{"a.txt", "sub", "sub/b.txt"}));
+    EXPECT_TRUE(contains(activities(FSActivity::TypeError), "Local file changed during download"));
+    EXPECT_TRUE(pair.serverContent("a.txt") == big); // the local edit did not go over it either
+    // The next run sees both sides changed: the server's copy comes down beside it.
+    server.clearFaults();
+    EXPECT_EQ(runJob(pair).conflicts, 1);
+    EXPECT_EQ(pair.localContent("a.txt"), "edited while the server's copy came down");
+    EXPECT_TRUE(pair.localContent("Conflict_a.txt") == big);
+    EXPECT_TRUE(pair.serverContent("a.txt") == big);
+}
+
 TEST_F(NetworkFolder, EventsTellThePhasesAndTheSummary) {
     JobDir pair = dir("net");
     pair.putServer("a.txt", "alpha", -3600);
