@@ -98,6 +98,20 @@ protected:
         return pair;
     }
 
+    // Starts a run of a synced() pair whose one download comes at
+    // bytesPerSecond, and returns once its body is on its way (its temporary
+    // file is there); empty when it did not get there within 20 s.
+    std::unique_ptr<OfflineJobActivity> startSlowDownload(const JobDir& pair, Poco::Int64 bytesPerSecond) {
+        server.addFault(TestFault::throttled("/download/*", bytesPerSecond));
+        m_db->activityDeleteAll();
+        boost::shared_ptr<FOOfflineJobData> job = m_db->getFOJobRecord(pair.local);
+        std::unique_ptr<OfflineJobActivity> activity(new OfflineJobActivity(settingsList(), *job, m_db, false));
+        activity->activity().start();
+        if (!waitUntil([&] { return tree(pair.local).size() > 3; }, 20000))
+            activity.reset();
+        return activity;
+    }
+
     static int total(const OfflineJobActivity::Counts& counts) {
         return counts.downloaded + counts.uploaded + counts.conflicts + counts.deleted;
     }
@@ -657,14 +671,9 @@ TEST_F(NetworkFolder, StopDuringASlowDownloadEndsWithinSecondsAndLeavesNothingBe
     JobDir pair = synced("net");
     const std::string big(2000000, 'x'); // 40 s at 50 kB/s
     pair.putServer("big.bin", big, -60);
-    server.addFault(TestFault::throttled("/download/*", 50000));
-    m_db->activityDeleteAll();
-    boost::shared_ptr<FOOfflineJobData> job = m_db->getFOJobRecord(pair.local);
-    OfflineJobActivity activity(settingsList(), *job, m_db, false);
-
-    activity.activity().start();
-    // The body is on its way once its temporary file is there.
-    ASSERT_TRUE(waitUntil([&] { return tree(pair.local).size() > 3; }, 20000));
+    std::unique_ptr<OfflineJobActivity> running = startSlowDownload(pair, 50000);
+    ASSERT_TRUE(running);
+    OfflineJobActivity& activity = *running;
     const auto stopped = std::chrono::steady_clock::now();
     activity.killJob();
     EXPECT_NO_THROW(activity.activity().wait(15000));
@@ -682,13 +691,9 @@ TEST_F(NetworkFolder, ALocalEditDuringADownloadIsNotOverwritten) {
     JobDir pair = synced("net");
     const std::string big(500000, 'x'); // 5 s at 100 kB/s
     pair.putServer("a.txt", big, -60);
-    server.addFault(TestFault::throttled("/download/*", 100000));
-    m_db->activityDeleteAll();
-    boost::shared_ptr<FOOfflineJobData> job = m_db->getFOJobRecord(pair.local);
-    OfflineJobActivity activity(settingsList(), *job, m_db, false);
-
-    activity.activity().start();
-    ASSERT_TRUE(waitUntil([&] { return tree(pair.local).size() > 3; }, 20000));
+    std::unique_ptr<OfflineJobActivity> running = startSlowDownload(pair, 100000);
+    ASSERT_TRUE(running);
+    OfflineJobActivity& activity = *running;
     pair.writeLocal("a.txt", "edited while the server's copy came down", -30);
     EXPECT_NO_THROW(activity.activity().wait(60000));
 
