@@ -22,12 +22,17 @@
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/HTTPSClientSession.h>
+#include <Poco/DirectoryIterator.h>
 #include <Poco/Path.h>
+#include <Poco/Process.h>
 #include <Poco/String.h>
 #include <Poco/StringTokenizer.h>
 #include <Poco/Timestamp.h>
 #include <Poco/URI.h>
 
+#include <signal.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 
@@ -149,6 +154,8 @@ bool OfflineJobActivity::runSteps() {
             postJobEvent(16, "", 0);
         return false;
     }
+    if (job.syncType != FOOfflineJobData::TYPE_BACKUP)
+        removeStaleTemporaryFiles(job.localLinkPath);
     if (scanRemote) {
         postJobEvent(0, eventPrefix + "Checking..", 100);
         getRemoteFileList(job.remotePath);
@@ -228,6 +235,41 @@ void OfflineJobActivity::finishRun() {
         if (totals.deleted > 0)
             summary += " " + std::to_string(totals.deleted) + " deleted";
         postJobEvent(4, summary, 0);
+    }
+}
+
+void OfflineJobActivity::removeStaleTemporaryFiles(const std::string& folder) {
+    std::vector<std::string> children;
+    try {
+        for (Poco::DirectoryIterator it(folder), end; it != end; ++it)
+            children.push_back(it.name());
+    } catch (const Poco::Exception& e) {
+        jobLog().error("Failed listing " + folder + " for leftover temporary files: " + e.displayText());
+        return;
+    }
+    for (const std::string& name : children) {
+        if (isStopped())
+            return;
+        const std::string path = FORemoveEndingSlash(folder) + "/" + name;
+        const FOLocalKind kind = FOLocalKindOf(path);
+        if (kind == FOLocalKind::Folder) {
+            if (job.recurse)
+                removeStaleTemporaryFiles(path);
+            continue;
+        }
+        const long owner = NuvaroConnector::temporaryNameProcess(name);
+        if (kind != FOLocalKind::File || owner <= 0 || owner == static_cast<long>(Poco::Process::id()))
+            continue;
+        // Another process's download in progress keeps its file; only a
+        // process that is gone (killed, crashed) left it for good.
+        if (::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH)
+            continue;
+        try {
+            Poco::File(path).remove();
+            jobLog().information("Removed leftover temporary download file: " + path);
+        } catch (const Poco::Exception& e) {
+            jobLog().error("Failed removing leftover temporary download file " + path + ": " + e.displayText());
+        }
     }
 }
 

@@ -10,7 +10,8 @@
 //   1. reads its options from the settings;
 //   2. logs its own connector in ("Cloud Connector");
 //   3. checks that the server allows network folders / backups;
-//   4. makes sure the server folder and the local folder exist;
+//   4. makes sure the server folder and the local folder exist, and removes
+//      what downloads of a killed process left in a network folder;
 //   5. lists the server folder (recursively when the job recurses) into the
 //      listing cache, and removes local items the server no longer has;
 //   6. network folders: downloads new and changed server files;
@@ -195,6 +196,12 @@ protected:
     // a server path containing "EXTERNAL" needs "allownetworkfoldersync" "1",
     // a backup needs "allowbackup" "1".
     bool checkServerStatus();
+    // At the start of a network folder's run: removes the temporary download
+    // files below folder (subfolders when the job recurses; links never
+    // followed) that a process now gone left behind (killed during a
+    // download): only names of exactly the connector's temporary form whose
+    // process id is no running process.
+    void removeStaleTemporaryFiles(const std::string& folder);
     // Step 4: the server folder exists (a backup creates it, a network
     // folder fails without it; a question the server cannot answer fails)
     // and the local folder is ready (prepareLocalBaseFolder). False on any

@@ -16,6 +16,7 @@
 #include <Poco/DirectoryIterator.h>
 #include <Poco/File.h>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -707,6 +708,57 @@ TEST_F(NetworkFolder, ALocalEditDuringADownloadIsNotOverwritten) {
     EXPECT_EQ(pair.localContent("a.txt"), "edited while the server's copy came down");
     EXPECT_TRUE(pair.localContent("Conflict_a.txt") == big);
     EXPECT_TRUE(pair.serverContent("a.txt") == big);
+}
+
+TEST_F(NetworkFolder, TemporaryFilesLeftByAKilledProcessAreRemovedAtTheNextRun) {
+    JobDir pair = synced("net");
+    // A process that was killed while downloading: it made its temporary
+    // files as every download does, and is gone.
+    int names[2];
+    ASSERT_EQ(::pipe(names), 0);
+    const std::string top = pair.localPath("a.txt");
+    const std::string below = pair.localPath("sub/b.txt");
+    const pid_t killed = ::fork();
+    ASSERT_GE(killed, 0);
+    if (killed == 0) {
+        for (const std::string* target : {&top, &below}) {
+            const std::string name = Nuvaro::NuvaroConnector::temporaryNameFor(*target);
+            const int file = ::open(name.c_str(), O_CREAT | O_WRONLY, 0644);
+            if (file < 0 || ::write(file, "partial", 7) != 7 || ::write(names[1], name.c_str(), name.size() + 1) < 0)
+                ::_exit(1);
+            ::close(file);
+        }
+        ::_exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+    ASSERT_EQ(status, 0);
+    ::close(names[1]);
+    char buffer[2048] = {};
+    ASSERT_GT(::read(names[0], buffer, sizeof(buffer) - 1), 0);
+    ::close(names[0]);
+    const std::string leftTop = buffer;
+    const std::string leftBelow = buffer + leftTop.size() + 1;
+    ASSERT_TRUE(Poco::File(leftTop).exists());
+    ASSERT_TRUE(Poco::File(leftBelow).exists());
+    // A download of this (running) process, and names that only look alike.
+    const std::string running = Nuvaro::NuvaroConnector::temporaryNameFor(top);
+    pair.writeLocal(running.substr(pair.local.size() + 1), "in progress", -60);
+    const std::vector<std::string> lookalikes = {"a.txt.part", "x.tmp.part",
+                                                 "a.txt." + std::to_string(killed) + ".tmp.part"};
+    for (const std::string& name : lookalikes)
+        pair.writeLocal(name, "mine", -60);
+
+    runJob(pair);
+
+    EXPECT_FALSE(Poco::File(leftTop).exists());
+    EXPECT_FALSE(Poco::File(leftBelow).exists());
+    EXPECT_EQ(CloudSyncTest::TempFolder::read(running), "in progress");
+    EXPECT_FALSE(pair.onServer(running.substr(pair.local.size() + 1)));
+    for (const std::string& name : lookalikes) {
+        EXPECT_EQ(pair.localContent(name), "mine") << name;
+        EXPECT_EQ(pair.serverContent(name), "mine") << name;
+    }
 }
 
 TEST_F(NetworkFolder, EventsTellThePhasesAndTheSummary) {
