@@ -316,7 +316,8 @@ protected:
     bool checkIfUTF8PathExists(const std::multimap<std::string, std::string>& names, const std::string& parent,
                                const std::string& name);
     // Drops the rows under the server folder's local twin whose name differs
-    // from name only by letter case (folders with their rows below).
+    // from name only by letter case (folders with their rows below), when
+    // that local item no longer exists.
     void clearDifferentCaseItemsDB(const std::string& remoteParent, const std::string& name);
 
     // ==== Transfers (OfflineJobActivity_Transfers.cpp) ======================

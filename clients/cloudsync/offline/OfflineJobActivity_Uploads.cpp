@@ -365,6 +365,10 @@ void OfflineJobActivity::clearDifferentCaseItemsDB(const std::string& remotePare
     for (const EntryPtr& row : rows) {
         if (row->name == name || Poco::toLower(row->name) != lower)
             continue;
+        // A case twin that is still there (Twin.txt beside twin.txt) keeps
+        // its row: dropping it would send it again on every run.
+        if (FOLocalKindOf(row->fullPath) != FOLocalKind::Missing)
+            continue;
         db->FODeleteRecord(row.get());
         if (row->type == FOOfflineEntry::TYPE_FOLDER)
             db->FODeleteChildren(row->fullPath);

@@ -118,6 +118,32 @@ TEST_F(Backup, TheAdminCanDisableJobs) {
     }
 }
 
+TEST_F(Backup, CaseTwinsKeepTheirRowsWhileBothExist) {
+    JobDir pair = backupDir("/user1/twins", "twins");
+    pair.writeLocal("Twin.txt", "upper", -60);
+    pair.writeLocal("twin.txt", "lower", -60);
+    storeBackup(pair, false);
+
+    EXPECT_EQ(runJob(pair).uploaded, 2);
+    EXPECT_EQ(pair.serverContent("Twin.txt"), "upper");
+    EXPECT_EQ(pair.serverContent("twin.txt"), "lower");
+    EXPECT_TRUE(row(pair, "Twin.txt"));
+    EXPECT_TRUE(row(pair, "twin.txt"));
+
+    // No change, nothing sent.
+    server.clearRequests();
+    EXPECT_EQ(runJob(pair).uploaded, 0);
+    EXPECT_TRUE(server.requests("/upload").empty());
+
+    // Once one twin is gone locally, an upload of the other drops its row.
+    Poco::File(pair.localPath("twin.txt")).remove();
+    pair.writeLocal("Twin.txt", "upper, edited", -30);
+    EXPECT_EQ(runJob(pair).uploaded, 1);
+    EXPECT_FALSE(row(pair, "twin.txt"));
+    EXPECT_TRUE(row(pair, "Twin.txt"));
+    EXPECT_EQ(runJob(pair).uploaded, 0);
+}
+
 TEST_F(Backup, TheChangeScanLeavesOutWhatMustNotGoUp) {
     struct Case {
         std::string name;
