@@ -278,6 +278,10 @@ protected:
     // conflict copy), recording row (or a new row) with the server's size and time.
     void queueDownload(Nuvaro::Record& item, const std::string& local, const std::string& target,
                        const EntryPtr& row, FSSimulWorker* pool);
+    // A conflict copy may be written at copy for the file local: nothing is
+    // there, or it is the copy this job made for local. Otherwise false, with
+    // an error entry.
+    bool mayWriteConflictCopy(const std::string& local, const std::string& copy);
     // True when the server folder at folderPath was listed in this run and
     // everything in it (recursively) has a row and is unchanged since.
     bool remoteFolderUnchangedSinceRun(const std::string& folderPath);
@@ -304,7 +308,8 @@ protected:
     // is left out.
     bool skippedByName(const ChangeScan& scan, const std::string& name, const std::string& path, bool validUtf8);
     // A network folder's file whose server copy, as listed in this run,
-    // differs from its row (its local change must not be sent yet).
+    // differs from row in size or second (its row; for a file new to the
+    // job, its local state): its local change must not be sent yet.
     bool serverChangedSinceRow(const std::string& path, const FOOfflineEntry& row);
     // fileMod (with "checkmodtime") and fileCrc (with "checkcrc", files) of
     // an entry from the local item.

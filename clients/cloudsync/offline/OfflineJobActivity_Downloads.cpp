@@ -22,7 +22,10 @@
 //
 // "Downloaded" replaces NAME through a unique temporary file beside it (see
 // OfflineJobActivity_Transfers.cpp); a conflict copy is "Conflict_NAME"
-// beside the local file, which stays as it is. A link, FIFO,
+// beside the local file, which stays as it is, recorded on NAME's row. A
+// "Conflict_NAME" that is not this job's copy of NAME (the user's own file,
+// or a synchronised one) is never overwritten: the conflict waits, with an
+// error entry, and the local change is held back meanwhile. A link, FIFO,
 // socket or folder where the file would go is left alone, and so is a name
 // that exists only in another Unicode form. A folder the user deleted
 // locally is deleted on the server (remote delete on) only when this run
@@ -166,6 +169,21 @@ void OfflineJobActivity::processRemoteFolder(Nuvaro::Record& item) {
     }
 }
 
+bool OfflineJobActivity::mayWriteConflictCopy(const std::string& local, const std::string& copy) {
+    if (FOLocalKindOf(copy) == FOLocalKind::Missing)
+        return true;
+    std::map<std::string, std::string> recorded;
+    db->getFOConflictCopies(job.localLinkPath, recorded);
+    auto made = recorded.find(local);
+    if (made != recorded.end() && made->second == copy)
+        return true; // this job's own copy, replaced by the newer server version
+    const std::string message = "Conflict copy name in use, not overwriting: " + copy;
+    jobLog().error(message);
+    addActivity(FSActivity::TypeError, message, local);
+    postJobEvent(16, "", 0);
+    return false;
+}
+
 bool OfflineJobActivity::remoteFolderUnchangedSinceRun(const std::string& folderPath) {
     auto listing = listingCache.find(folderPath);
     if (listing == listingCache.end())
@@ -292,6 +310,8 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
 void OfflineJobActivity::queueDownload(Nuvaro::Record& item, const std::string& local, const std::string& target,
                                        const EntryPtr& row, FSSimulWorker* pool) {
     if (job.syncType == FOOfflineJobData::TYPE_BACKUP)
+        return;
+    if (target != local && !mayWriteConflictCopy(local, target))
         return;
     jobLog().debug("Downloading Remote File to " + target);
     const std::string parent = parentOf(local);

@@ -184,6 +184,8 @@ void OfflineJobActivity::downloadOK(ActiveThreadContext& ctx) {
     downloaded += 1;
     updateObjectProps(ctx.tempPath, ctx.entry, checkCrc);
     storeRow(ctx.entry);
+    if (isConflictDownload(ctx))
+        db->FOSetConflictCopy(ctx.localFile, ctx.tempPath);
     addActivity(FSActivity::TypeDownload, ctx.localFile, ctx.localFile);
 }
 

@@ -8,8 +8,7 @@
 // recurses) and leaves out, by the first rule that matches:
 //     1. names beginning with "~" or holding < > : / | ? * " \ CR LF (silently)
 //     2. names holding ".." when "disabledotdot" is "1"            (entry, type 7)
-//     3. ".cache", names holding "Conflict_", names with leading or
-//        trailing white space                                      (entry, type 7)
+//     3. ".cache", names with leading or trailing white space      (entry, type 7)
 //     4. names matching "skipregex"
 //     5. names that are not UTF-8 or hold a Unicode "Other"
 //        character that is not white space                         (entry, type 7)
@@ -23,11 +22,14 @@
 // Of what is left, an item without a row is new (unless a row holds its
 // name in another Unicode form), and a file with a row is changed unless
 // unchanged since the row was written (size and whole second, or checksum;
-// a same-size edit is a change). A changed file is held back while
-// "Conflict_" + its name lies beside it (the user has a conflict to
-// resolve), and, in a network folder, while this run's listing shows its
-// server copy changed since the row (a download that did not happen, or
-// did not replace the file: sending would overwrite the server's change).
+// a same-size edit is a change). A name holding "Conflict_" is a name like
+// any other; only the conflict copies that a network folder's job made
+// itself (recorded on the row of their file) stay local. A changed file is
+// held back while its recorded conflict copy exists (the user has a conflict
+// to resolve; removing the copy resolves it), and, in a network folder, while
+// this run's listing shows its server copy changed since the row, or, for a
+// new file, shows another version (a download that did not happen, or did
+// not replace the file: sending would overwrite the server's change).
 
 #include "OfflineJobActivity.h"
 
@@ -48,6 +50,7 @@
 #include <Poco/String.h>
 
 #include <algorithm>
+#include <set>
 
 namespace Nuvaro {
 namespace Sync {
@@ -58,6 +61,10 @@ struct OfflineJobActivity::ChangeScan {
     std::multimap<std::string, std::string> namesByParent;
     std::unique_ptr<Poco::RegularExpression> skipPattern;
     std::vector<std::string> foldersToVisit;
+    // The conflict copies this job made that still exist: file -> copy, and
+    // the copies themselves.
+    std::map<std::string, std::string> conflictCopyOf;
+    std::set<std::string> conflictCopies;
 };
 
 namespace {
@@ -161,6 +168,17 @@ void OfflineJobActivity::loadChangedList(const std::string& root) {
     postJobEvent(0, eventPrefix + "Checking for Changes", 100);
     ChangeScan scan;
     db->getFOCachedFullPathList(scan.rowsByPath, scan.namesByParent);
+    std::map<std::string, std::string> recorded;
+    db->getFOConflictCopies(job.localLinkPath, recorded);
+    for (const auto& made : recorded) {
+        if (FOLocalKindOf(made.second) == FOLocalKind::Missing) {
+            // The user resolved the conflict by removing the copy.
+            db->FOSetConflictCopy(made.first, "");
+            continue;
+        }
+        scan.conflictCopyOf.insert(made);
+        scan.conflictCopies.insert(made.second);
+    }
     if (!skipRegex.empty()) {
         try {
             scan.skipPattern.reset(new Poco::RegularExpression(
@@ -219,8 +237,7 @@ bool OfflineJobActivity::skippedByName(const ChangeScan& scan, const std::string
         addSkipped("Skipping file/folder with invalid characters", path);
         return true;
     }
-    if (name == ".cache" || name.find("Conflict_") != std::string::npos ||
-        Nuvaro::Util::trim(name).size() != name.size()) {
+    if (name == ".cache" || Nuvaro::Util::trim(name).size() != name.size()) {
         jobLog().trace("FCA: Ignore with Bad Chars : " + path);
         addSkipped("Skipping file/folder with bad characters", path);
         return true;
@@ -248,6 +265,10 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
     const std::string path = folder + "/" + rawName;
     if (skippedByName(scan, name, path, validUtf8))
         return;
+    if (scan.conflictCopies.count(path) != 0) {
+        jobLog().trace("FCA: Ignore conflict copy made by this job: " + path);
+        return;
+    }
     const FOLocalKind kind = FOLocalKindOf(path);
     if (name[0] == '.' || kind == FOLocalKind::Missing)
         return;
@@ -278,16 +299,20 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
         const Poco::Timestamp modified = file.getLastModified();
         auto stored = scan.rowsByPath.find(path);
         if (stored == scan.rowsByPath.end()) {
-            if (!checkIfUTF8PathExists(scan.namesByParent, folder, name)) {
-                const int type = isFile ? FOOfflineEntry::TYPE_FILE : FOOfflineEntry::TYPE_FOLDER;
-                EntryPtr entry(new FOOfflineEntry(path, type, name, folder, size, modified.utcTime(),
-                                                  job.localLinkPath, "", ""));
+            const int type = isFile ? FOOfflineEntry::TYPE_FILE : FOOfflineEntry::TYPE_FOLDER;
+            EntryPtr entry(new FOOfflineEntry(path, type, name, folder, size, modified.utcTime(), job.localLinkPath,
+                                              "", ""));
+            if (isFile && serverChangedSinceRow(path, *entry)) {
+                // New on both sides with other content; the download phase
+                // keeps the server's version beside it as a conflict copy.
+                jobLog().information("Holding back new local file, the server has another version: " + path);
+            } else if (!checkIfUTF8PathExists(scan.namesByParent, folder, name)) {
                 describeLocalState(*entry, path, modified);
                 jobLog().trace("Adding New Entry to Upload List : " + path);
                 uploadList.push_back(entry);
             }
         } else if (isFile && !localUnchangedSinceRow(path, *stored->second)) {
-            if (Poco::File(FOConflictPath(path)).exists()) {
+            if (scan.conflictCopyOf.count(path) != 0) {
                 jobLog().trace("Ignoring file because conflict file exists : " + path);
             } else if (serverChangedSinceRow(path, *stored->second)) {
                 // Sending it would overwrite the server's change; the next

@@ -144,6 +144,25 @@ TEST_F(Backup, CaseTwinsKeepTheirRowsWhileBothExist) {
     EXPECT_EQ(runJob(pair).uploaded, 0);
 }
 
+TEST_F(Backup, NamesHoldingConflictNeverHoldAFileBack) {
+    JobDir pair = backupDir("/user1/docs", "docs");
+    pair.writeLocal("a.txt", "alpha", -120);
+    pair.writeLocal("Conflict_a.txt", "the user's own file", -120);
+    pair.writeLocal("notes Conflict_x.txt", "notes", -120);
+    storeBackup(pair, false);
+
+    EXPECT_EQ(runJob(pair).uploaded, 3);
+    EXPECT_EQ(pair.serverContent("Conflict_a.txt"), "the user's own file");
+    EXPECT_EQ(pair.serverContent("notes Conflict_x.txt"), "notes");
+
+    pair.writeLocal("a.txt", "alpha, edited", -60);
+    pair.writeLocal("notes Conflict_x.txt", "notes, edited", -60);
+    EXPECT_EQ(runJob(pair).uploaded, 2);
+    EXPECT_EQ(pair.serverContent("a.txt"), "alpha, edited");
+    EXPECT_EQ(pair.serverContent("notes Conflict_x.txt"), "notes, edited");
+    EXPECT_EQ(runJob(pair).uploaded, 0);
+}
+
 TEST_F(Backup, TheChangeScanLeavesOutWhatMustNotGoUp) {
     struct Case {
         std::string name;
@@ -154,7 +173,7 @@ TEST_F(Backup, TheChangeScanLeavesOutWhatMustNotGoUp) {
         {"plain.txt", true, nullptr},
         {"~lock.txt", false, nullptr},
         {"trailing blank ", false, "Skipping file/folder with bad characters"},
-        {"Conflict_plain.txt", false, "Skipping file/folder with bad characters"},
+        {"Conflict_plain.txt", true, nullptr}, // backups make no conflict copies: a name like any other
         {".hidden", false, nullptr},
         {"download.part", true, nullptr}, // a name like any other
         {"download.bin.4242-1.tmp.part", false, nullptr}, // a download's temporary file

@@ -291,6 +291,39 @@ TEST_F(NetworkFolder, FileDeletedOnTheServerButEditedLocallyIsKeptAndSentAgain) 
     EXPECT_EQ(total(runJob(pair)), 0);
 }
 
+TEST_F(NetworkFolder, OnlyTheJobsOwnConflictCopyHoldsAFileBack) {
+    JobDir pair = dir("net");
+    pair.putServer("hello.txt", "hello", -7200);
+    pair.putServer("Conflict_hello.txt", "a colleague's file", -7200);
+    storeJob(pair, FOOfflineJobData::TYPE_NETWORK_FOLDER, true);
+    EXPECT_EQ(runJob(pair).downloaded, 2);
+    EXPECT_EQ(pair.localContent("Conflict_hello.txt"), "a colleague's file");
+
+    // Both go up like any other file.
+    pair.writeLocal("hello.txt", "hello, edited", -60);
+    pair.writeLocal("Conflict_hello.txt", "a colleague's file, edited", -60);
+    EXPECT_EQ(runJob(pair).uploaded, 2);
+    EXPECT_EQ(pair.serverContent("hello.txt"), "hello, edited");
+    EXPECT_EQ(pair.serverContent("Conflict_hello.txt"), "a colleague's file, edited");
+    EXPECT_EQ(total(runJob(pair)), 0);
+
+    // A conflict on hello.txt: its copy's name is taken by a real file,
+    // which is not overwritten; neither side of hello.txt is lost.
+    m_db->activityDeleteAll();
+    pair.writeLocal("hello.txt", "local side", -30);
+    pair.putServer("hello.txt", "server side, longer", -20);
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        runJob(pair);
+        EXPECT_EQ(pair.localContent("hello.txt"), "local side");
+        EXPECT_EQ(pair.serverContent("hello.txt"), "server side, longer");
+        EXPECT_EQ(pair.localContent("Conflict_hello.txt"), "a colleague's file, edited");
+        EXPECT_EQ(pair.serverContent("Conflict_hello.txt"), "a colleague's file, edited");
+    }
+    EXPECT_TRUE(contains(activities(FSActivity::TypeError),
+                         "Conflict copy name in use, not overwriting: " + pair.localPath("Conflict_hello.txt")));
+}
+
 TEST_F(NetworkFolder, DownloadIntoAServerFolderNamedConflictIsNoConflictCopy) {
     JobDir pair = dir("net");
     pair.putServer("Conflict_Analysis/report.txt", "report", -3600);
