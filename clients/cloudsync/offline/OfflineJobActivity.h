@@ -40,9 +40,10 @@
 //   - A user's file is never missing: downloads go to a unique temporary file
 //     beside NAME and are renamed over NAME once complete, of the listed size,
 //     and only while NAME is as it was when the download was queued; a file
-//     changed on both
-//     sides keeps the local file and brings the server's copy down beside it
-//     as "Conflict_NAME".
+//     changed on both sides keeps the local file and brings the server's copy
+//     down beside it as "Conflict_NAME" (recorded on NAME's row; never over
+//     another file of that name), and the local change is not sent while
+//     that copy exists or the server's copy differs from the row.
 //   - "Unchanged since the last run" means the same size and the same
 //     modification time to the whole second as the job's row (with "checkcrc"
 //     "1" and a recorded checksum: the same checksum); on the server side, the
