@@ -439,6 +439,20 @@ public:
     // is not left for plain HTTP). Only 200 or 206 succeed; a 302 fails.
     bool downloadToFile(const std::string& url, const std::string& localPath, std::string& error);
 
+    // A unique name for a temporary file in the same folder as path: the
+    // file's name (its first 200 bytes, so that a long name stays within the
+    // 255 bytes a name may have) + "." + process id + "-" + counter +
+    // ".tmp.part". A replacing download writes there before the rename.
+    //     "/d/a.txt" -> "/d/a.txt.4711-3.tmp.part"
+    static std::string temporaryNameFor(const std::string& path);
+    // The process id in a file name (last component, no folder) made by
+    // temporaryNameFor, or -1 for any name not of exactly that form: so the
+    // owner of a leftover can be told apart, and only such names are ever
+    // taken for temporary files.
+    //     "a.txt.4711-3.tmp.part" -> 4711; "a.txt.part", "x.tmp.part",
+    //     "a.txt.47-.tmp.part", ".4711-3.tmp.part" -> -1
+    static long temporaryNameProcess(const std::string& name);
+
     // Writes the whole stream in into localPath. offset -1 replaces the file
     // through a temporary file in the same folder that is renamed into place
     // only when the stream ended without error, when expectedLength is not

@@ -120,18 +120,6 @@ bool isAbsoluteUrl(const std::string& text) {
     return true;
 }
 
-// A unique name for a temporary file in the same folder as path: the file's
-// name (its first 200 bytes, so that a long name stays within the 255 bytes
-// a name may have) + "." + process id + "-" + counter + ".tmp.part".
-std::string temporaryNameFor(const std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    constexpr std::string::size_type kMaxKeptName = 200;
-    const std::string::size_type slash = path.rfind('/');
-    const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::string kept = path.substr(0, nameStart + std::min(kMaxKeptName, path.size() - nameStart));
-    return kept + "." + std::to_string(Poco::Process::id()) + "-" + std::to_string(++counter) + ".tmp.part";
-}
-
 // Removes a temporary file on every path unless commit() was called.
 class TemporaryFileGuard {
 public:
@@ -163,6 +151,36 @@ void copyPermissions(const std::string& original, const std::string& target) {
 }
 
 } // namespace
+
+namespace {
+const std::string kTemporarySuffix = ".tmp.part";
+} // namespace
+
+std::string NuvaroConnector::temporaryNameFor(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    constexpr std::string::size_type kMaxKeptName = 200;
+    const std::string::size_type slash = path.rfind('/');
+    const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::string kept = path.substr(0, nameStart + std::min(kMaxKeptName, path.size() - nameStart));
+    return kept + "." + std::to_string(Poco::Process::id()) + "-" + std::to_string(++counter) + kTemporarySuffix;
+}
+
+long NuvaroConnector::temporaryNameProcess(const std::string& name) {
+    if (name.size() <= kTemporarySuffix.size() ||
+        name.compare(name.size() - kTemporarySuffix.size(), kTemporarySuffix.size(), kTemporarySuffix) != 0)
+        return -1;
+    const std::string::size_type end = name.size() - kTemporarySuffix.size();
+    // Backwards over "<counter>", "-", "<pid>", "."; something must precede.
+    std::string::size_type at = end;
+    while (at > 0 && Poco::Ascii::isDigit(name[at - 1])) --at;
+    if (at == end || at == 0 || name[at - 1] != '-') return -1;
+    const std::string::size_type pidEnd = at - 1;
+    at = pidEnd;
+    while (at > 0 && Poco::Ascii::isDigit(name[at - 1])) --at;
+    if (at == pidEnd || pidEnd - at > 9 || at < 2 || name[at - 1] != '.') return -1;
+    const long pid = std::stol(name.substr(at, pidEnd - at));
+    return pid > 0 ? pid : -1;
+}
 
 // What became of one GET of a download.
 enum class NuvaroConnector::DownloadOutcome { Saved, Failed, Redirect };
@@ -313,7 +331,7 @@ bool NuvaroConnector::saveResponseToFile(std::istream& in, const std::string& lo
                                          Poco::Int64 expectedFileSize, const std::atomic<bool>* cancel) {
     const std::string name = "saveResponseToFile";
     const bool replace = offset == -1;
-    TemporaryFileGuard temporary(replace ? temporaryNameFor(localPath) : std::string());
+    TemporaryFileGuard temporary(replace ? NuvaroConnector::temporaryNameFor(localPath) : std::string());
     const std::string& writePath = replace ? temporary.path() : localPath;
 
     Poco::FileOutputStream out(writePath, replace ? std::ios::out | std::ios::trunc | std::ios::binary

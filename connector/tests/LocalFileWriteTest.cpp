@@ -7,6 +7,7 @@
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
 #include <Poco/Path.h>
+#include <Poco/Process.h>
 #include <Poco/TemporaryFile.h>
 #include <gtest/gtest.h>
 
@@ -67,6 +68,21 @@ TEST_F(LocalFileWrite, ReplacingAFileWithTheLongestNameWorks) {
     ASSERT_TRUE(m_connector.saveResponseToFile(body, file, -1, error, 3)) << error;
     EXPECT_EQ(read(file), "new");
     EXPECT_EQ(entries(), std::vector<std::string>{name});
+}
+
+TEST(TemporaryName, OnlyTheConnectorsOwnFormTellsItsProcess) {
+    const std::string made = NuvaroConnector::temporaryNameFor("/d/" + std::string(253, 'n'));
+    const std::string name = made.substr(3);
+    EXPECT_LE(name.size(), 255u);
+    EXPECT_EQ(NuvaroConnector::temporaryNameProcess(name), static_cast<long>(Poco::Process::id()));
+    EXPECT_NE(NuvaroConnector::temporaryNameFor("/d/a.txt"), NuvaroConnector::temporaryNameFor("/d/a.txt"));
+    EXPECT_EQ(NuvaroConnector::temporaryNameProcess("a.txt.4711-3.tmp.part"), 4711);
+    EXPECT_EQ(NuvaroConnector::temporaryNameProcess("a.txt.4711-3.tmp.part.4712-9.tmp.part"), 4712);
+    for (const char* other : {"a.txt.part", "x.tmp.part", "a.txt.47-.tmp.part", "a.txt.-3.tmp.part",
+                              ".4711-3.tmp.part", "a.txt4711-3.tmp.part", "a.txt.4711-3.tmp.part.x",
+                              "a.txt.0-3.tmp.part", "a.txt.47a1-3.tmp.part", "a.txt.12345678901-3.tmp.part"}) {
+        EXPECT_EQ(NuvaroConnector::temporaryNameProcess(other), -1) << other;
+    }
 }
 
 TEST_F(LocalFileWrite, ShortBodyLeavesTheOldFileUntouched) {

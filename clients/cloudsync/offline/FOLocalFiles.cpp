@@ -2,7 +2,10 @@
 
 #include "FOPathHelpers.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 namespace Nuvaro {
 namespace Sync {
@@ -14,14 +17,45 @@ const Poco::Int64 UNITS_PER_SECOND = 10000000;
 } // namespace
 
 FOLocalKind FOLocalKindOf(const std::string& path) {
+    return FOLocalStateOf(path).kind;
+}
+
+bool FOLocalState::operator==(const FOLocalState& other) const {
+    return kind == other.kind && size == other.size && modifiedNs == other.modifiedNs &&
+           changedNs == other.changedNs && inode == other.inode;
+}
+
+FOLocalState FOLocalStateOf(const std::string& path) {
+    FOLocalState state;
     struct stat info {};
-    if (path.empty() || ::lstat(path.c_str(), &info) != 0)
-        return FOLocalKind::Missing;
+    if (path.empty())
+        return state;
+    if (::lstat(path.c_str(), &info) != 0) {
+        // Only "no such file" is missing: any other failure says nothing
+        // about whether the item is there.
+        if (errno != ENOENT && errno != ENOTDIR)
+            state.kind = FOLocalKind::Unknown;
+        return state;
+    }
     if (S_ISREG(info.st_mode))
-        return FOLocalKind::File;
-    if (S_ISDIR(info.st_mode))
-        return FOLocalKind::Folder;
-    return FOLocalKind::Other;
+        state.kind = FOLocalKind::File;
+    else if (S_ISDIR(info.st_mode))
+        state.kind = FOLocalKind::Folder;
+    else
+        state.kind = FOLocalKind::Other;
+    state.size = static_cast<Poco::Int64>(info.st_size);
+    state.modifiedNs = static_cast<Poco::Int64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    state.changedNs = static_cast<Poco::Int64>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    state.inode = static_cast<Poco::UInt64>(info.st_ino);
+    return state;
+}
+
+bool FOFolderListable(const std::string& path) {
+    DIR* folder = path.empty() ? nullptr : ::opendir(path.c_str());
+    if (!folder)
+        return false;
+    ::closedir(folder);
+    return true;
 }
 
 bool FONoLinkBelow(const std::string& base, const std::string& path) {
@@ -48,6 +82,7 @@ bool FONoLinkBelow(const std::string& base, const std::string& path) {
                 return false;
             break;
         case FOLocalKind::Other:
+        case FOLocalKind::Unknown:
             return false;
         }
         end = next + 1;

@@ -17,14 +17,36 @@ namespace Nuvaro {
 namespace Sync {
 
 enum class FOLocalKind {
-    Missing,  // nothing at the path (or it cannot be examined)
+    Missing,  // nothing at the path: lstat said "no such file" (ENOENT, ENOTDIR)
     File,     // a regular file
     Folder,   // a directory
     Other,    // a link, FIFO, socket or device: never transferred or removed
+    Unknown,  // it cannot be examined (no permission, I/O error, ...): it may
+              // well be there, so it is neither deleted, nor downloaded over,
+              // nor taken for deleted
 };
 
 // The kind of the item at `path` itself (lstat).
 FOLocalKind FOLocalKindOf(const std::string& path);
+
+// What lstat shows of an item, to tell whether anybody changed it between
+// two looks: the same kind, size, modification and status-change times and
+// inode mean untouched (a replacement by rename changes the inode, any write
+// the status-change time).
+struct FOLocalState {
+    FOLocalKind kind = FOLocalKind::Missing;
+    Poco::Int64 size = 0;
+    Poco::Int64 modifiedNs = 0;
+    Poco::Int64 changedNs = 0;
+    Poco::UInt64 inode = 0;
+
+    bool operator==(const FOLocalState& other) const;
+    bool operator!=(const FOLocalState& other) const { return !(*this == other); }
+};
+FOLocalState FOLocalStateOf(const std::string& path);
+
+// True when the folder at `path` can be opened for listing now.
+bool FOFolderListable(const std::string& path);
 
 // True when `path` lies in the folder `base` (or is base) and no component
 // between them, path itself included, is anything but a folder (or, for the

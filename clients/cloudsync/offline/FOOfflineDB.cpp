@@ -51,7 +51,15 @@ bool FOOfflineDB::refuseNull(const std::string& logPrefix) {
 // ---- Schema and version ----
 
 bool FOOfflineDB::initDB() {
-    return createMissingTables(kTables, 1) && doVersionUpdates() == CURRENT_VERSION;
+    return createMissingTables(kTables, 1) && doVersionUpdates() == CURRENT_VERSION && addConflictCopyColumn();
+}
+
+bool FOOfflineDB::addConflictCopyColumn() {
+    return runLocked(false, "", [](wxSQLite3Database& db) {
+        if (!SqliteSchema::hasColumn(db, "OBJECT", "CONFLICTCOPY"))
+            db.ExecuteUpdate("Alter table OBJECT ADD CONFLICTCOPY TEXT DEFAULT '';");
+        return true;
+    });
 }
 
 int FOOfflineDB::doVersionUpdates() {

@@ -6,7 +6,10 @@
 //
 // Tables (created by initDB; their form is that of every existing offline.db):
 //   OBJECT          one FOOfflineEntry per row, keyed by FULLPATH; LOCALLINKPATH
-//                   names the owning job
+//                   names the owning job; CONFLICTCOPY (added by this program
+//                   where missing, default "", read and written only by the
+//                   conflict-copy members) the conflict copy a network-folder
+//                   job made beside the row's file
 //   OFFLINEFOLDERS  one FOOfflineJobData per row, keyed by LOCALLINKPATH
 //   ACTIVITY        the jobs' activity log (FSActivity rows)
 //   VERSION         one row: the schema version (currently 4)
@@ -80,6 +83,10 @@ public:
     // upgrade, a version from another program) gives false, and openDB then
     // closes the database again: every member returns its failure value.
     bool initDB() override;
+    // Adds OBJECT's CONFLICTCOPY column (TEXT, default "") where it is
+    // missing, without a version step: older programs read and write every
+    // other column as before and leave it alone. True when it is there.
+    bool addConflictCopyColumn();
 
     // Brings a database at version 1, 2 or 3 to version 4, one step at a time:
     //   1 -> 2  OFFLINEFOLDERS gains REMOTEDELETE (existing jobs: "0")
@@ -177,6 +184,15 @@ public:
     // NAME). On failure, false; what was added before it stays.
     bool getFOCachedFullPathList(std::map<std::string, boost::shared_ptr<FOOfflineEntry>>& byPath,
                                  std::multimap<std::string, std::string>& namesByParent);
+
+    // The conflict copy that a job made for the file of the row with that
+    // fullPath: recorded when the job makes it, "" to forget it. The other
+    // writers keep it (an update rewrites the other columns only); the row's
+    // delete forgets it. False when there is no such row.
+    bool FOSetConflictCopy(const std::string& fullPath, const std::string& conflictPath);
+    // Appends file path -> conflict copy path for every row of the job of
+    // that local folder that records one.
+    bool getFOConflictCopies(const std::string& localLinkPath, std::map<std::string, std::string>& copies);
 
     // ---- Activity log, table ACTIVITY (FOOfflineDB_Activity.cpp) ----
     //

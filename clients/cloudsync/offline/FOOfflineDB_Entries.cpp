@@ -142,5 +142,26 @@ bool FOOfflineDB::getFOCachedFullPathList(std::map<std::string, boost::shared_pt
     });
 }
 
+bool FOOfflineDB::FOSetConflictCopy(const std::string& fullPath, const std::string& conflictPath) {
+    return runLocked(false, "Exception in FOSetConflictCopy ", [&](wxSQLite3Database& db) {
+        wxSQLite3StatementBuffer sql;
+        return db.ExecuteUpdate(sql.Format("UPDATE OBJECT SET CONFLICTCOPY = '%q' WHERE FULLPATH = '%q';",
+                                           conflictPath.c_str(), fullPath.c_str())) > 0;
+    });
+}
+
+bool FOOfflineDB::getFOConflictCopies(const std::string& localLinkPath, std::map<std::string, std::string>& copies) {
+    return runLocked(false, "", [&](wxSQLite3Database& db) {
+        wxSQLite3StatementBuffer sql;
+        wxSQLite3ResultSet rows = db.ExecuteQuery(
+            sql.Format("select FULLPATH, CONFLICTCOPY FROM OBJECT WHERE LOCALLINKPATH='%q' AND CONFLICTCOPY != '';",
+                       localLinkPath.c_str()));
+        while (rows.NextRow())
+            copies[rows.GetStdString("FULLPATH")] = rows.GetStdString("CONFLICTCOPY");
+        rows.Finalize();
+        return true;
+    });
+}
+
 } // namespace Sync
 } // namespace Nuvaro

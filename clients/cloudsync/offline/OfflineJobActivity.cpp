@@ -22,12 +22,17 @@
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/HTTPSClientSession.h>
+#include <Poco/DirectoryIterator.h>
 #include <Poco/Path.h>
+#include <Poco/Process.h>
 #include <Poco/String.h>
 #include <Poco/StringTokenizer.h>
 #include <Poco/Timestamp.h>
 #include <Poco/URI.h>
 
+#include <signal.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 
@@ -149,6 +154,8 @@ bool OfflineJobActivity::runSteps() {
             postJobEvent(16, "", 0);
         return false;
     }
+    if (job.syncType != FOOfflineJobData::TYPE_BACKUP)
+        removeStaleTemporaryFiles(job.localLinkPath);
     if (scanRemote) {
         postJobEvent(0, eventPrefix + "Checking..", 100);
         getRemoteFileList(job.remotePath);
@@ -231,6 +238,41 @@ void OfflineJobActivity::finishRun() {
     }
 }
 
+void OfflineJobActivity::removeStaleTemporaryFiles(const std::string& folder) {
+    std::vector<std::string> children;
+    try {
+        for (Poco::DirectoryIterator it(folder), end; it != end; ++it)
+            children.push_back(it.name());
+    } catch (const Poco::Exception& e) {
+        jobLog().error("Failed listing " + folder + " for leftover temporary files: " + e.displayText());
+        return;
+    }
+    for (const std::string& name : children) {
+        if (isStopped())
+            return;
+        const std::string path = FORemoveEndingSlash(folder) + "/" + name;
+        const FOLocalKind kind = FOLocalKindOf(path);
+        if (kind == FOLocalKind::Folder) {
+            if (job.recurse)
+                removeStaleTemporaryFiles(path);
+            continue;
+        }
+        const long owner = NuvaroConnector::temporaryNameProcess(name);
+        if (kind != FOLocalKind::File || owner <= 0 || owner == static_cast<long>(Poco::Process::id()))
+            continue;
+        // Another process's download in progress keeps its file; only a
+        // process that is gone (killed, crashed) left it for good.
+        if (::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH)
+            continue;
+        try {
+            Poco::File(path).remove();
+            jobLog().information("Removed leftover temporary download file: " + path);
+        } catch (const Poco::Exception& e) {
+            jobLog().error("Failed removing leftover temporary download file " + path + ": " + e.displayText());
+        }
+    }
+}
+
 // ---- Server checks and base folders ----
 
 bool OfflineJobActivity::checkServerStatus() {
@@ -290,6 +332,14 @@ bool OfflineJobActivity::createRemoteBaseFolder() {
 bool OfflineJobActivity::prepareLocalBaseFolder() {
     Poco::File base(job.localLinkPath);
     if (base.exists()) {
+        if (base.isDirectory() && !FOFolderListable(job.localLinkPath)) {
+            // Unreadable (permissions, a failed mount): every item would look
+            // missing, and missing items are deleted on the server.
+            const std::string message = "ERROR: Local folder cannot be read " + job.localLinkPath;
+            jobLog().error("FO Local base directory cannot be listed, skipping job " + job.localLinkPath);
+            addActivity(FSActivity::TypeError, message, job.localLinkPath);
+            return false;
+        }
         if (base.isDirectory())
             return true;
         jobLog().error("FO Local base is not a directory " + job.localLinkPath);
@@ -456,7 +506,10 @@ std::string OfflineJobActivity::writableLocalPathOf(const std::string& remotePat
     const std::string local = localPathOf(remotePath);
     if (local.empty() || FONoLinkBelow(job.localLinkPath, local))
         return local;
-    jobLog().error("FO Refusing item behind a link in the job folder: " + local);
+    if (FOLocalKindOf(local) == FOLocalKind::Unknown)
+        jobLog().error("FO Local item cannot be examined, leaving it: " + local);
+    else
+        jobLog().error("FO Refusing item behind a link in the job folder: " + local);
     return std::string();
 }
 

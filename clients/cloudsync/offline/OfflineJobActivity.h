@@ -10,7 +10,8 @@
 //   1. reads its options from the settings;
 //   2. logs its own connector in ("Cloud Connector");
 //   3. checks that the server allows network folders / backups;
-//   4. makes sure the server folder and the local folder exist;
+//   4. makes sure the server folder and the local folder exist, and removes
+//      what downloads of a killed process left in a network folder;
 //   5. lists the server folder (recursively when the job recurses) into the
 //      listing cache, and removes local items the server no longer has;
 //   6. network folders: downloads new and changed server files;
@@ -36,10 +37,13 @@
 //     paths are translated with FOTranslateToNativePath (which refuses "..",
 //     empty components and paths outside the server folder), and nothing is
 //     written or removed through a symbolic link below the local folder.
-//   - A user's file is never missing: downloads go to NAME.part and are renamed
-//     over NAME once complete and of the listed size; a file changed on both
-//     sides keeps the local file and brings the server's copy down beside it
-//     as "Conflict_NAME".
+//   - A user's file is never missing: downloads go to a unique temporary file
+//     beside NAME and are renamed over NAME once complete, of the listed size,
+//     and only while NAME is as it was when the download was queued; a file
+//     changed on both sides keeps the local file and brings the server's copy
+//     down beside it as "Conflict_NAME" (recorded on NAME's row; never over
+//     another file of that name), and the local change is not sent while
+//     that copy exists or the server's copy differs from the row.
 //   - "Unchanged since the last run" means the same size and the same
 //     modification time to the whole second as the job's row (with "checkcrc"
 //     "1" and a recorded checksum: the same checksum); on the server side, the
@@ -50,7 +54,11 @@
 //     and uploaded again); a local deletion (with "remote delete" on) deletes
 //     the server item only when the server copy is unchanged since the last
 //     run (for a folder: everything in it, as listed), otherwise the server's
-//     copy comes down again. A missing local folder of a job that has run
+//     copy comes down again. Only "no such file" counts as deleted locally:
+//     an item that cannot be examined (no permission, I/O error) is left
+//     alone on both sides, a server deletion needs the item's folder to be
+//     listable at that moment, and a job whose folder cannot be listed is
+//     skipped (one error entry). A missing local folder of a job that has run
 //     before (an unplugged disk) fails the run instead of being taken for
 //     "everything deleted"; a failed listing removes nothing; an empty
 //     listing of the job's server folder is never trusted, and one of a
@@ -65,18 +73,22 @@
 //     transfer bodies), the listing cache, listedCount, serverStatus,
 //     uploadList, deletedFolders;
 //   - any thread: done and the four counters (atomics), killRequested (an
-//     atomic flag that chunked uploads read as their cancel flag), and the
-//     activity's own start/stop/wait;
+//     atomic flag that chunked uploads and downloads read as their cancel
+//     flag),
+//     targetStates (under targetStatesLock), and the activity's own
+//     start/stop/wait;
 //   - transfer bodies and callbacks run on other pool threads, several at
 //     once: they read the options and the job, raise the counters and write
 //     the job database (which locks itself).
 // Life cycle: construct (idle) -> activity().start() -> run on a pool thread
 // -> isDone() -> destroy. killJob() (any thread) asks a run to end: the run
-// tests the stop flag between phases and between items, and a chunked
-// upload in flight stops before its next piece. The destructor stops the
+// tests the stop flag between phases and between items, a chunked upload in
+// flight stops before its next piece, and a download in flight before its
+// next block (its temporary file removed, the local file as it was). The destructor stops the
 // run, waits for it and for every transfer job it started.
 
 #include "ActiveThreadContext.h"
+#include "FOLocalFiles.h"
 #include "FOOfflineDB.h"
 #include "FOOfflineEntry.h"
 #include "FOOfflineJobData.h"
@@ -99,6 +111,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -144,7 +157,8 @@ public:
     // Set when the run has ended (however it ended).
     bool isDone() const { return done.load(); }
     // Asks the run to end: sets the kill flag (a chunked upload stops before
-    // its next piece) and the activity's stop flag. Does not wait.
+    // its next piece, a download before its next block) and the activity's
+    // stop flag. Does not wait.
     void killJob();
     // Logs the connector in again (no caller in this program); false when it
     // fails, with the login-refusal or session-timeout event where one
@@ -183,6 +197,12 @@ protected:
     // a server path containing "EXTERNAL" needs "allownetworkfoldersync" "1",
     // a backup needs "allowbackup" "1".
     bool checkServerStatus();
+    // At the start of a network folder's run: removes the temporary download
+    // files below folder (subfolders when the job recurses; links never
+    // followed) that a process now gone left behind (killed during a
+    // download): only names of exactly the connector's temporary form whose
+    // process id is no running process.
+    void removeStaleTemporaryFiles(const std::string& folder);
     // Step 4: the server folder exists (a backup creates it, a network
     // folder fails without it; a question the server cannot answer fails)
     // and the local folder is ready (prepareLocalBaseFolder). False on any
@@ -255,10 +275,14 @@ protected:
     // Decides one server file (see the table in the .cpp) and queues its
     // download on pool.
     void processRemoteFile(Nuvaro::Record& item, FSSimulWorker* pool);
-    // Queues the download of item into target (NAME.part, or the conflict
-    // copy), recording row (or a new row) with the server's size and time.
+    // Queues the download of item into target (the local file, or its
+    // conflict copy), recording row (or a new row) with the server's size and time.
     void queueDownload(Nuvaro::Record& item, const std::string& local, const std::string& target,
                        const EntryPtr& row, FSSimulWorker* pool);
+    // A conflict copy may be written at copy for the file local: nothing is
+    // there, or it is the copy this job made for local. Otherwise false, with
+    // an error entry.
+    bool mayWriteConflictCopy(const std::string& local, const std::string& copy);
     // True when the server folder at folderPath was listed in this run and
     // everything in it (recursively) has a row and is unchanged since.
     bool remoteFolderUnchangedSinceRun(const std::string& folderPath);
@@ -284,6 +308,10 @@ protected:
     // Rules 1 to 6 of the change scan (by name and path); true when the item
     // is left out.
     bool skippedByName(const ChangeScan& scan, const std::string& name, const std::string& path, bool validUtf8);
+    // A network folder's file whose server copy, as listed in this run,
+    // differs from row in size or second (its row; for a file new to the
+    // job, its local state): its local change must not be sent yet.
+    bool serverChangedSinceRow(const std::string& path, const FOOfflineEntry& row);
     // fileMod (with "checkmodtime") and fileCrc (with "checkcrc", files) of
     // an entry from the local item.
     void describeLocalState(FOOfflineEntry& entry, const std::string& path, const Poco::Timestamp& modified);
@@ -294,7 +322,8 @@ protected:
     bool checkIfUTF8PathExists(const std::multimap<std::string, std::string>& names, const std::string& parent,
                                const std::string& name);
     // Drops the rows under the server folder's local twin whose name differs
-    // from name only by letter case (folders with their rows below).
+    // from name only by letter case (folders with their rows below), when
+    // that local item no longer exists.
     void clearDifferentCaseItemsDB(const std::string& remoteParent, const std::string& name);
 
     // ==== Transfers (OfflineJobActivity_Transfers.cpp) ======================
@@ -324,6 +353,10 @@ protected:
     // The listed server file has row's size and, to the whole second, row's
     // time.
     bool remoteUnchangedSinceRow(const Nuvaro::Record& item, const FOOfflineEntry& row) const;
+    // The state of a download's target when it was queued, for the check
+    // just before the download replaces it (any thread).
+    void rememberTargetState(const std::string& target);
+    FOLocalState queuedTargetState(const std::string& target);
     // Writes the entry's row: updated when one exists, else added.
     void storeRow(FOOfflineEntry& entry);
     // An activity entry of level 2 with the friendly name "Cloud Sync".
@@ -360,6 +393,9 @@ protected:
     std::atomic<int> conflicts{0};
     std::atomic<int> deleted{0};
     std::atomic<bool> killRequested{false};
+    // Download targets as they were when their downloads were queued.
+    std::mutex targetStatesLock;
+    std::map<std::string, FOLocalState> targetStates;
 
 private:
     SimulMethod simulMethod{this, &OfflineJobActivity::simulImpl};

@@ -20,8 +20,12 @@
 //                                                            sides hold the same size and
 //                                                            second (the row is refreshed)
 //
-// "Downloaded" writes NAME.part and renames it over NAME; a conflict copy is
-// "Conflict_NAME" beside the local file, which stays as it is. A link, FIFO,
+// "Downloaded" replaces NAME through a unique temporary file beside it (see
+// OfflineJobActivity_Transfers.cpp); a conflict copy is "Conflict_NAME"
+// beside the local file, which stays as it is, recorded on NAME's row. A
+// "Conflict_NAME" that is not this job's copy of NAME (the user's own file,
+// or a synchronised one) is never overwritten: the conflict waits, with an
+// error entry, and the local change is held back meanwhile. A link, FIFO,
 // socket or folder where the file would go is left alone, and so is a name
 // that exists only in another Unicode form. A folder the user deleted
 // locally is deleted on the server (remote delete on) only when this run
@@ -123,6 +127,10 @@ void OfflineJobActivity::processRemoteFolder(Nuvaro::Record& item) {
     try {
         EntryPtr row = db->getFORecord(local);
         const FOLocalKind kind = FOLocalKindOf(local);
+        if (kind == FOLocalKind::Unknown) {
+            jobLog().error("FO Local item cannot be examined, leaving it: " + local);
+            return;
+        }
         if (kind == FOLocalKind::Missing && caseSensitiveFileExists(local)) {
             jobLog().error("FO Folder exists locally under another Unicode form, leaving it: " + local);
             return;
@@ -130,7 +138,7 @@ void OfflineJobActivity::processRemoteFolder(Nuvaro::Record& item) {
         if (kind == FOLocalKind::Missing && row) {
             if (!job.remoteDelete)
                 return;
-            if (folderThere(parentOf(local)) && remoteFolderUnchangedSinceRun(remotePath)) {
+            if (FOFolderListable(parentOf(local)) && remoteFolderUnchangedSinceRun(remotePath)) {
                 if (connector->deleteRemoteFile(itemValue(item, "dirpath"), name)) {
                     addActivity(FSActivity::TypeDelete, name, local);
                     db->FODeleteRecord(row.get());
@@ -159,6 +167,21 @@ void OfflineJobActivity::processRemoteFolder(Nuvaro::Record& item) {
     } catch (...) {
         jobLog().error("Unhandled Exception Processing " + local);
     }
+}
+
+bool OfflineJobActivity::mayWriteConflictCopy(const std::string& local, const std::string& copy) {
+    if (FOLocalKindOf(copy) == FOLocalKind::Missing)
+        return true;
+    std::map<std::string, std::string> recorded;
+    db->getFOConflictCopies(job.localLinkPath, recorded);
+    auto made = recorded.find(local);
+    if (made != recorded.end() && made->second == copy)
+        return true; // this job's own copy, replaced by the newer server version
+    const std::string message = "Conflict copy name in use, not overwriting: " + copy;
+    jobLog().error(message);
+    addActivity(FSActivity::TypeError, message, local);
+    postJobEvent(16, "", 0);
+    return false;
 }
 
 bool OfflineJobActivity::remoteFolderUnchangedSinceRun(const std::string& folderPath) {
@@ -193,6 +216,10 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
         if (row && (row->type != FOOfflineEntry::TYPE_FILE || row->size < 0))
             row.reset();
         const FOLocalKind kind = FOLocalKindOf(local);
+        if (kind == FOLocalKind::Unknown) {
+            jobLog().error("FO Local item cannot be examined, leaving it: " + local);
+            return;
+        }
         if (kind == FOLocalKind::Folder || kind == FOLocalKind::Other) {
             jobLog().error("FO Local item in the place of a remote file is not a regular file, leaving it: " + local);
             return;
@@ -203,7 +230,7 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
                 return;
             }
             if (row && job.remoteDelete) {
-                if (folderThere(parentOf(local)) && remoteUnchangedSinceRow(item, *row)) {
+                if (FOFolderListable(parentOf(local)) && remoteUnchangedSinceRow(item, *row)) {
                     if (!connector->deleteRemoteFile(itemValue(item, "dirpath"), name)) {
                         jobLog().error("Failed deleting Remote File " + remotePath + " at " + name);
                         addActivity(FSActivity::TypeError, "Failed to Delete " + remotePath + " " + name, local);
@@ -219,7 +246,7 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
                 jobLog().information("Remote file changed since the last run, not deleting it on the server: " +
                                      remotePath);
             }
-            queueDownload(item, local, local + ".part", row, pool);
+            queueDownload(item, local, local, row, pool);
             return;
         }
 
@@ -250,7 +277,7 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
                            AttributeManager::getLocalTimeStrFromUTCTimestamp(remoteTime(item)) + " DB: " +
                            std::to_string(row->modified) + " " +
                            AttributeManager::getLocalTimeStrFromUTCTimestamp(row->modified));
-            queueDownload(item, local, local + ".part", row, pool);
+            queueDownload(item, local, local, row, pool);
             return;
         }
         if (remoteSame) {
@@ -284,6 +311,8 @@ void OfflineJobActivity::queueDownload(Nuvaro::Record& item, const std::string& 
                                        const EntryPtr& row, FSSimulWorker* pool) {
     if (job.syncType == FOOfflineJobData::TYPE_BACKUP)
         return;
+    if (target != local && !mayWriteConflictCopy(local, target))
+        return;
     jobLog().debug("Downloading Remote File to " + target);
     const std::string parent = parentOf(local);
     if (!folderReady(parent)) {
@@ -306,6 +335,7 @@ void OfflineJobActivity::queueDownload(Nuvaro::Record& item, const std::string& 
     ctx.fileName = itemValue(item, "name");
     ctx.tempPath = target;
     ctx.jobType = job.syncType;
+    rememberTargetState(target);
     if (!pool->addJob(ctx))
         jobLog().error("Start Failed. Failed to Start Job: " + local);
 }

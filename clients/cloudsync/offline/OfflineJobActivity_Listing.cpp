@@ -153,6 +153,11 @@ void OfflineJobActivity::deleteEntry(const EntryPtr& row) {
             return;
         }
         const FOLocalKind kind = FOLocalKindOf(path);
+        if (kind == FOLocalKind::Unknown) {
+            jobLog().error("Failed Removing File missing in Server List, ignoring: " + path +
+                           " (it cannot be examined)");
+            return;
+        }
         if (kind == FOLocalKind::Missing) {
             if (caseSensitiveFileExists(path)) {
                 jobLog().error("Failed finding item for delete.. maybe case changed.. " + path);

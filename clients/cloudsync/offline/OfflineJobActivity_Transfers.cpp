@@ -4,23 +4,31 @@
 // Several run at once: the counters are atomics, the database locks itself,
 // and everything else they read is constant while transfers run.
 //
-// A download arrives in ctx.tempPath: NAME.part beside the local file, or
-// the conflict copy FOConflictPath(NAME). A complete .part file of the
-// listed size is renamed over the local file (one step: the file is never
-// missing) and given the server's modification time; a conflict copy stays
-// where it is, beside the user's file. Only a target that is exactly the
-// conflict name of its file counts as a conflict copy, so files in a server
-// folder called "Conflict_..." are downloaded like any other.
+// A download's target (ctx.tempPath) is the local file itself, or its
+// conflict copy FOConflictPath(NAME). The body goes to a unique temporary
+// file beside the target, named by the connector (NAME.<pid>-<n>.tmp.part:
+// no user's file, within the 255 bytes of a name for any valid NAME), and is
+// renamed onto the target once it arrived complete and of the listed size,
+// and only when the target is still as it was when the download was queued
+// (nobody wrote, replaced, made or removed it meanwhile). A target changed
+// meanwhile keeps the change; the download counts as failed and the next run
+// decides again. An ordinary download then gets the server's modification
+// time; a conflict copy stays beside the user's file. Only a target that is
+// exactly the conflict name of its file counts as a conflict copy, so files
+// in a server folder called "Conflict_..." are downloaded like any other.
 
 #include "OfflineJobActivity.h"
 
 #include "AttributeManager.h"
+#include "FOLocalFiles.h"
 #include "FOPathHelpers.h"
 #include "OfflineJobCommon.h"
 #include "RequestText.h"
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>
+
+#include <sys/stat.h>
 
 namespace Nuvaro {
 namespace Sync {
@@ -33,10 +41,27 @@ bool isConflictDownload(const ActiveThreadContext& ctx) {
     return ctx.tempPath == FOConflictPath(ctx.localFile);
 }
 
-// Where a finished download ended up.
-std::string finalPathOf(const ActiveThreadContext& ctx) {
-    return isConflictDownload(ctx) ? ctx.tempPath : ctx.localFile;
-}
+// Removes a download's temporary file on every path unless it was renamed.
+class TemporaryDownload {
+public:
+    explicit TemporaryDownload(const std::string& target) : path(NuvaroConnector::temporaryNameFor(target)) {}
+    ~TemporaryDownload() {
+        if (renamed)
+            return;
+        try {
+            Poco::File file(path);
+            if (file.exists())
+                file.remove();
+        } catch (...) {
+            // Left over: the job's next run removes it once this process is gone.
+        }
+    }
+    TemporaryDownload(const TemporaryDownload&) = delete;
+    TemporaryDownload& operator=(const TemporaryDownload&) = delete;
+
+    const std::string path;
+    bool renamed = false;
+};
 
 } // namespace
 
@@ -65,16 +90,23 @@ ActiveThreadContext OfflineJobActivity::simulImpl(const ActiveThreadContext& ctx
             return result;
         }
 
-        if (!ctx.connector->downloadFile(ctx.remotePath, ctx.fileName, ctx.tempPath, error, APP_NAME, -1, -1,
-                                         ctx.entry.size)) {
+        TemporaryDownload temporary(ctx.tempPath);
+        if (!ctx.connector->downloadFile(ctx.remotePath, ctx.fileName, temporary.path, error, APP_NAME, -1, -1,
+                                         ctx.entry.size, &killRequested)) {
             result.ok = true;
             result.error = error;
+            if (killRequested) {
+                // Stopped by its owner: no failure to report, the next run
+                // downloads it again.
+                syncLog().information("Download of " + ctx.tempPath + " stopped: " + error);
+                return result;
+            }
             downloadFailed(result);
             return result;
         }
         Poco::Int64 actual = 0;
         try {
-            actual = static_cast<Poco::Int64>(Poco::File(ctx.tempPath).getSize());
+            actual = static_cast<Poco::Int64>(Poco::File(temporary.path).getSize());
         } catch (...) {
             syncLog().error("Caught Unhandled Exception " + ctx.localFile + " FAILED");
             return result;
@@ -87,20 +119,33 @@ ActiveThreadContext OfflineJobActivity::simulImpl(const ActiveThreadContext& ctx
             downloadFailed(result);
             return result;
         }
-        if (!isConflictDownload(ctx)) {
-            try {
-                Poco::File(ctx.tempPath).renameTo(ctx.localFile);
-                syncLog().debug("Download Remote File to " + ctx.localFile + " OK");
+        const FOLocalState before = queuedTargetState(ctx.tempPath);
+        if (FOLocalStateOf(ctx.tempPath) != before) {
+            syncLog().error("Download of " + ctx.tempPath + " not moved into place: the local file changed meanwhile");
+            result.ok = true;
+            result.error = "Local file changed during download";
+            downloadFailed(result);
+            return result;
+        }
+        try {
+            if (before.kind == FOLocalKind::File) {
+                struct stat mode {};
+                if (::stat(ctx.tempPath.c_str(), &mode) == 0)
+                    ::chmod(temporary.path.c_str(), mode.st_mode & 07777);
+            }
+            Poco::File(temporary.path).renameTo(ctx.tempPath);
+            temporary.renamed = true;
+            syncLog().debug("Download Remote File to " + ctx.tempPath + " OK");
+            if (!isConflictDownload(ctx))
                 AttributeManager::setLastModified(AttributeManager::getUTCTimestamp(ctx.entry.modified),
                                                   ctx.localFile);
-            } catch (const Poco::Exception& e) {
-                syncLog().error(std::string("simulImpl") + e.displayText());
-                syncLog().error("Moving Download Part File to " + ctx.localFile + " FAILED");
-                result.ok = true;
-                result.error = "Failed Moving Part file";
-                downloadFailed(result);
-                return result;
-            }
+        } catch (const Poco::Exception& e) {
+            syncLog().error(std::string("simulImpl") + e.displayText());
+            syncLog().error("Moving Download Part File to " + ctx.tempPath + " FAILED");
+            result.ok = true;
+            result.error = "Failed Moving Part file";
+            downloadFailed(result);
+            return result;
         }
         result.ok = true;
         downloadOK(result);
@@ -137,8 +182,10 @@ void OfflineJobActivity::uploadFailed(ActiveThreadContext& ctx) {
 
 void OfflineJobActivity::downloadOK(ActiveThreadContext& ctx) {
     downloaded += 1;
-    updateObjectProps(finalPathOf(ctx), ctx.entry, checkCrc);
+    updateObjectProps(ctx.tempPath, ctx.entry, checkCrc);
     storeRow(ctx.entry);
+    if (isConflictDownload(ctx))
+        db->FOSetConflictCopy(ctx.localFile, ctx.tempPath);
     addActivity(FSActivity::TypeDownload, ctx.localFile, ctx.localFile);
 }
 
@@ -150,6 +197,22 @@ void OfflineJobActivity::downloadFailed(ActiveThreadContext& ctx) {
     syncLog().error("Download Remote File to " + ctx.entry.name + " FAILED");
     postJobEvent(4, message, 0);
     postJobEvent(16, "", 0);
+}
+
+void OfflineJobActivity::rememberTargetState(const std::string& target) {
+    const FOLocalState state = FOLocalStateOf(target);
+    std::lock_guard<std::mutex> lock(targetStatesLock);
+    targetStates[target] = state;
+}
+
+FOLocalState OfflineJobActivity::queuedTargetState(const std::string& target) {
+    std::lock_guard<std::mutex> lock(targetStatesLock);
+    auto found = targetStates.find(target);
+    if (found != targetStates.end())
+        return found->second;
+    FOLocalState unknown;
+    unknown.kind = FOLocalKind::Unknown; // never equal to what lstat shows
+    return unknown;
 }
 
 void OfflineJobActivity::storeRow(FOOfflineEntry& entry) {

@@ -8,8 +8,7 @@
 // recurses) and leaves out, by the first rule that matches:
 //     1. names beginning with "~" or holding < > : / | ? * " \ CR LF (silently)
 //     2. names holding ".." when "disabledotdot" is "1"            (entry, type 7)
-//     3. ".cache", names holding "Conflict_", names with leading or
-//        trailing white space                                      (entry, type 7)
+//     3. ".cache", names with leading or trailing white space      (entry, type 7)
 //     4. names matching "skipregex"
 //     5. names that are not UTF-8 or hold a Unicode "Other"
 //        character that is not white space                         (entry, type 7)
@@ -17,12 +16,20 @@
 //     7. hidden names, links, FIFOs, sockets and devices (silently: only
 //        regular files and folders are ever opened)
 //     8. files whose extension is in "uploadrestrictions"           (entry, type 7)
-//     9. ".part" files (downloads in progress)
+//     9. temporary files of downloads, named exactly as the connector names
+//        them (NAME.<pid>-<n>.tmp.part); any other name, "NAME.part" too,
+//        is a file like any other
 // Of what is left, an item without a row is new (unless a row holds its
 // name in another Unicode form), and a file with a row is changed unless
 // unchanged since the row was written (size and whole second, or checksum;
-// a same-size edit is a change). A changed file is held back while
-// "Conflict_" + its name lies beside it: the user has a conflict to resolve.
+// a same-size edit is a change). A name holding "Conflict_" is a name like
+// any other; only the conflict copies that a network folder's job made
+// itself (recorded on the row of their file) stay local. A changed file is
+// held back while its recorded conflict copy exists (the user has a conflict
+// to resolve; removing the copy resolves it), and, in a network folder, while
+// this run's listing shows its server copy changed since the row, or, for a
+// new file, shows another version (a download that did not happen, or did
+// not replace the file: sending would overwrite the server's change).
 
 #include "OfflineJobActivity.h"
 
@@ -43,6 +50,7 @@
 #include <Poco/String.h>
 
 #include <algorithm>
+#include <set>
 
 namespace Nuvaro {
 namespace Sync {
@@ -53,6 +61,10 @@ struct OfflineJobActivity::ChangeScan {
     std::multimap<std::string, std::string> namesByParent;
     std::unique_ptr<Poco::RegularExpression> skipPattern;
     std::vector<std::string> foldersToVisit;
+    // The conflict copies this job made that still exist: file -> copy, and
+    // the copies themselves.
+    std::map<std::string, std::string> conflictCopyOf;
+    std::set<std::string> conflictCopies;
 };
 
 namespace {
@@ -156,6 +168,17 @@ void OfflineJobActivity::loadChangedList(const std::string& root) {
     postJobEvent(0, eventPrefix + "Checking for Changes", 100);
     ChangeScan scan;
     db->getFOCachedFullPathList(scan.rowsByPath, scan.namesByParent);
+    std::map<std::string, std::string> recorded;
+    db->getFOConflictCopies(job.localLinkPath, recorded);
+    for (const auto& made : recorded) {
+        if (FOLocalKindOf(made.second) == FOLocalKind::Missing) {
+            // The user resolved the conflict by removing the copy.
+            db->FOSetConflictCopy(made.first, "");
+            continue;
+        }
+        scan.conflictCopyOf.insert(made);
+        scan.conflictCopies.insert(made.second);
+    }
     if (!skipRegex.empty()) {
         try {
             scan.skipPattern.reset(new Poco::RegularExpression(
@@ -214,8 +237,7 @@ bool OfflineJobActivity::skippedByName(const ChangeScan& scan, const std::string
         addSkipped("Skipping file/folder with invalid characters", path);
         return true;
     }
-    if (name == ".cache" || name.find("Conflict_") != std::string::npos ||
-        Nuvaro::Util::trim(name).size() != name.size()) {
+    if (name == ".cache" || Nuvaro::Util::trim(name).size() != name.size()) {
         jobLog().trace("FCA: Ignore with Bad Chars : " + path);
         addSkipped("Skipping file/folder with bad characters", path);
         return true;
@@ -243,11 +265,19 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
     const std::string path = folder + "/" + rawName;
     if (skippedByName(scan, name, path, validUtf8))
         return;
+    if (scan.conflictCopies.count(path) != 0) {
+        jobLog().trace("FCA: Ignore conflict copy made by this job: " + path);
+        return;
+    }
     const FOLocalKind kind = FOLocalKindOf(path);
     if (name[0] == '.' || kind == FOLocalKind::Missing)
         return;
     if (kind == FOLocalKind::Other) {
         jobLog().trace("FCA: Skipping link or special file: " + path);
+        return;
+    }
+    if (kind == FOLocalKind::Unknown) {
+        jobLog().error("FCA: Skipping item that cannot be examined: " + path);
         return;
     }
     const bool isFile = kind == FOLocalKind::File;
@@ -258,8 +288,8 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
             addSkipped("Skipping Banned Extension " + uploadRestrictionsText, path);
             return;
         }
-        if (extension == "part") {
-            jobLog().trace("FCA: Ignore File with extension: " + path);
+        if (NuvaroConnector::temporaryNameProcess(rawName) != -1) {
+            jobLog().trace("FCA: Ignore temporary download file: " + path);
             return;
         }
     }
@@ -269,17 +299,25 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
         const Poco::Timestamp modified = file.getLastModified();
         auto stored = scan.rowsByPath.find(path);
         if (stored == scan.rowsByPath.end()) {
-            if (!checkIfUTF8PathExists(scan.namesByParent, folder, name)) {
-                const int type = isFile ? FOOfflineEntry::TYPE_FILE : FOOfflineEntry::TYPE_FOLDER;
-                EntryPtr entry(new FOOfflineEntry(path, type, name, folder, size, modified.utcTime(),
-                                                  job.localLinkPath, "", ""));
+            const int type = isFile ? FOOfflineEntry::TYPE_FILE : FOOfflineEntry::TYPE_FOLDER;
+            EntryPtr entry(new FOOfflineEntry(path, type, name, folder, size, modified.utcTime(), job.localLinkPath,
+                                              "", ""));
+            if (isFile && serverChangedSinceRow(path, *entry)) {
+                // New on both sides with other content; the download phase
+                // keeps the server's version beside it as a conflict copy.
+                jobLog().information("Holding back new local file, the server has another version: " + path);
+            } else if (!checkIfUTF8PathExists(scan.namesByParent, folder, name)) {
                 describeLocalState(*entry, path, modified);
                 jobLog().trace("Adding New Entry to Upload List : " + path);
                 uploadList.push_back(entry);
             }
         } else if (isFile && !localUnchangedSinceRow(path, *stored->second)) {
-            if (Poco::File(FOConflictPath(path)).exists()) {
+            if (scan.conflictCopyOf.count(path) != 0) {
                 jobLog().trace("Ignoring file because conflict file exists : " + path);
+            } else if (serverChangedSinceRow(path, *stored->second)) {
+                // Sending it would overwrite the server's change; the next
+                // run's download phase brings that down beside it.
+                jobLog().information("Holding back local change, the server's copy changed too: " + path);
             } else {
                 const EntryPtr& row = stored->second;
                 jobLog().trace("Adding Updated File to Upload List : " + path + " Current Size: " +
@@ -296,6 +334,20 @@ void OfflineJobActivity::scanChild(ChangeScan& scan, const std::string& folder, 
     }
     if (!isFile && job.recurse)
         scan.foldersToVisit.push_back(path);
+}
+
+bool OfflineJobActivity::serverChangedSinceRow(const std::string& path, const FOOfflineEntry& row) {
+    if (job.syncType == FOOfflineJobData::TYPE_BACKUP)
+        return false; // a backup's server copy is only ever its own
+    const std::string remote = FOTranslateToRemotePath(path, job.remotePath, job.localLinkPath);
+    auto listing = listingCache.find(remote.substr(0, remote.rfind('/')));
+    if (listing == listingCache.end())
+        return false;
+    const std::string name = nameOf(path);
+    for (const Nuvaro::Record& item : listing->second)
+        if (itemValue(item, "name") == name && !isRemoteFolder(item))
+            return !remoteUnchangedSinceRow(item, row);
+    return false;
 }
 
 void OfflineJobActivity::describeLocalState(FOOfflineEntry& entry, const std::string& path,
@@ -337,6 +389,10 @@ void OfflineJobActivity::clearDifferentCaseItemsDB(const std::string& remotePare
     const std::string lower = Poco::toLower(name);
     for (const EntryPtr& row : rows) {
         if (row->name == name || Poco::toLower(row->name) != lower)
+            continue;
+        // A case twin that is still there (Twin.txt beside twin.txt) keeps
+        // its row: dropping it would send it again on every run.
+        if (FOLocalKindOf(row->fullPath) != FOLocalKind::Missing)
             continue;
         db->FODeleteRecord(row.get());
         if (row->type == FOOfflineEntry::TYPE_FOLDER)

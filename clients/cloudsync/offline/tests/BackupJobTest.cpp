@@ -118,6 +118,51 @@ TEST_F(Backup, TheAdminCanDisableJobs) {
     }
 }
 
+TEST_F(Backup, CaseTwinsKeepTheirRowsWhileBothExist) {
+    JobDir pair = backupDir("/user1/twins", "twins");
+    pair.writeLocal("Twin.txt", "upper", -60);
+    pair.writeLocal("twin.txt", "lower", -60);
+    storeBackup(pair, false);
+
+    EXPECT_EQ(runJob(pair).uploaded, 2);
+    EXPECT_EQ(pair.serverContent("Twin.txt"), "upper");
+    EXPECT_EQ(pair.serverContent("twin.txt"), "lower");
+    EXPECT_TRUE(row(pair, "Twin.txt"));
+    EXPECT_TRUE(row(pair, "twin.txt"));
+
+    // No change, nothing sent.
+    server.clearRequests();
+    EXPECT_EQ(runJob(pair).uploaded, 0);
+    EXPECT_TRUE(server.requests("/upload").empty());
+
+    // Once one twin is gone locally, an upload of the other drops its row.
+    Poco::File(pair.localPath("twin.txt")).remove();
+    pair.writeLocal("Twin.txt", "upper, edited", -30);
+    EXPECT_EQ(runJob(pair).uploaded, 1);
+    EXPECT_FALSE(row(pair, "twin.txt"));
+    EXPECT_TRUE(row(pair, "Twin.txt"));
+    EXPECT_EQ(runJob(pair).uploaded, 0);
+}
+
+TEST_F(Backup, NamesHoldingConflictNeverHoldAFileBack) {
+    JobDir pair = backupDir("/user1/docs", "docs");
+    pair.writeLocal("a.txt", "alpha", -120);
+    pair.writeLocal("Conflict_a.txt", "the user's own file", -120);
+    pair.writeLocal("notes Conflict_x.txt", "notes", -120);
+    storeBackup(pair, false);
+
+    EXPECT_EQ(runJob(pair).uploaded, 3);
+    EXPECT_EQ(pair.serverContent("Conflict_a.txt"), "the user's own file");
+    EXPECT_EQ(pair.serverContent("notes Conflict_x.txt"), "notes");
+
+    pair.writeLocal("a.txt", "alpha, edited", -60);
+    pair.writeLocal("notes Conflict_x.txt", "notes, edited", -60);
+    EXPECT_EQ(runJob(pair).uploaded, 2);
+    EXPECT_EQ(pair.serverContent("a.txt"), "alpha, edited");
+    EXPECT_EQ(pair.serverContent("notes Conflict_x.txt"), "notes, edited");
+    EXPECT_EQ(runJob(pair).uploaded, 0);
+}
+
 TEST_F(Backup, TheChangeScanLeavesOutWhatMustNotGoUp) {
     struct Case {
         std::string name;
@@ -128,9 +173,10 @@ TEST_F(Backup, TheChangeScanLeavesOutWhatMustNotGoUp) {
         {"plain.txt", true, nullptr},
         {"~lock.txt", false, nullptr},
         {"trailing blank ", false, "Skipping file/folder with bad characters"},
-        {"Conflict_plain.txt", false, "Skipping file/folder with bad characters"},
+        {"Conflict_plain.txt", true, nullptr}, // backups make no conflict copies: a name like any other
         {".hidden", false, nullptr},
-        {"download.part", false, nullptr},
+        {"download.part", true, nullptr}, // a name like any other
+        {"download.bin.4242-1.tmp.part", false, nullptr}, // a download's temporary file
         {"setup.EXE", false, "Skipping Banned Extension exe|bat"},
         {"skip-me.tmp", false, nullptr},
         {"bell\x07.txt", false, "Skipping files with invalid chars"},

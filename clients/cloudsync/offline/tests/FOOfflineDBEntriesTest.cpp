@@ -196,6 +196,48 @@ TEST_F(OfflineDBEntries, CachedListHoldsEveryRowOfEveryJob) {
 
 // The runner, the job and the transfer threads of its pool share one
 // database: concurrent writers and readers lose nothing.
+TEST_F(OfflineDBEntries, AConflictCopyIsRecordedOnItsFilesRowUntilForgotten) {
+    add({"/job/a.txt", "/job/b.txt"});
+    FOOfflineEntry other("/other/c.txt", 1, "c.txt", "/other", 1, 0, "/other", "", "");
+    ASSERT_TRUE(m_db.FOAddRecord(&other));
+    ASSERT_TRUE(m_db.FOSetConflictCopy("/job/a.txt", "/job/Conflict_a.txt"));
+    ASSERT_TRUE(m_db.FOSetConflictCopy("/other/c.txt", "/other/Conflict_c.txt"));
+    EXPECT_FALSE(m_db.FOSetConflictCopy("/job/none.txt", "/job/Conflict_none.txt"));
+
+    // An update of the row's other columns keeps it.
+    FOOfflineEntry changed = entry("/job/a.txt");
+    changed.size = 99;
+    ASSERT_TRUE(m_db.FOUpdateRecord(&changed));
+    std::map<std::string, std::string> copies;
+    ASSERT_TRUE(m_db.getFOConflictCopies("/job", copies));
+    EXPECT_EQ(copies, (std::map<std::string, std::string>{{"/job/a.txt", "/job/Conflict_a.txt"}}));
+
+    ASSERT_TRUE(m_db.FOSetConflictCopy("/job/a.txt", ""));
+    copies.clear();
+    ASSERT_TRUE(m_db.getFOConflictCopies("/job", copies));
+    EXPECT_TRUE(copies.empty());
+}
+
+TEST_F(OfflineDBEntries, AFileOfAnOlderProgramGetsTheConflictCopyColumnWithItsRowsKept) {
+    m_db.closeDB();
+    sql("ALTER TABLE OBJECT RENAME TO OLDOBJECT;");
+    sql("CREATE TABLE OBJECT (FULLPATH TEXT primary key, TYPE INTEGER, NAME TEXT, PARENT TEXT, SIZE INTEGER, "
+        "MODIFIED INTEGER, LOCALLINKPATH TEXT, FILECRC TEXT, FILEMOD TEXT);");
+    sql("DROP TABLE OLDOBJECT;");
+    sql("INSERT INTO OBJECT VALUES ('/job/a.txt', 1, 'a.txt', '/job', 5, 0, '/job', '', '');");
+
+    ASSERT_TRUE(m_db.openDB(path(), ""));
+
+    std::map<std::string, std::string> copies;
+    ASSERT_TRUE(m_db.getFOConflictCopies("/job", copies));
+    EXPECT_TRUE(copies.empty());
+    ASSERT_TRUE(m_db.FOSetConflictCopy("/job/a.txt", "/job/Conflict_a.txt"));
+    ASSERT_TRUE(m_db.getFOConflictCopies("/job", copies));
+    EXPECT_EQ(copies.size(), 1u);
+    ASSERT_TRUE(m_db.getFORecord("/job/a.txt"));
+    EXPECT_EQ(m_db.getFORecord("/job/a.txt")->size, 5);
+}
+
 TEST_F(OfflineDBEntries, ThreadsShareTheDatabase) {
     const int kThreads = 4, kEach = 25;
     std::vector<std::thread> threads;

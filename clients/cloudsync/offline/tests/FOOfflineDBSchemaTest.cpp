@@ -19,10 +19,11 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-// The schema of version 4, column by column.
+// The schema of version 4, column by column (OBJECT with the conflict-copy
+// column that this program adds where it is missing, without a version step).
 const Strings kObjectColumns = {"FULLPATH TEXT",      "TYPE INTEGER", "NAME TEXT",    "PARENT TEXT",
                                 "SIZE INTEGER",       "MODIFIED INTEGER", "LOCALLINKPATH TEXT", "FILECRC TEXT",
-                                "FILEMOD TEXT"};
+                                "FILEMOD TEXT",       "CONFLICTCOPY TEXT"};
 const Strings kJobColumns = {"LOCALLINKPATH TEXT", "REMOTEPATH TEXT", "SYNCTYPE INTEGER", "SCHEDULE TEXT",
                              "RECURSE TEXT",       "LASTRUN TEXT",    "REMOTEDELETE TEXT", "SENDEMAIL TEXT"};
 const Strings kActivityColumns = {"ITEMID INTEGER", "DATE TEXT",     "LEVEL INTEGER",  "TYPE INTEGER",

@@ -1,7 +1,8 @@
 // The job manager against the test server with real job folders and a real
 // offline.db: run-now, manual runs, schedules (the due test as a table, and
 // the schedule check of a running manager), one job at a time in key order,
-// and stop-all at shutdown with a running job killed and waited for. Waits
+// and stop-all at shutdown with a running job killed and waited for (also
+// in the middle of a slow download). Waits
 // are shortened through the manager's intervals.
 
 #include "FOOfflineFilesManager.h"
@@ -9,7 +10,10 @@
 
 #include <Poco/DateTimeFormat.h>
 #include <Poco/DateTimeFormatter.h>
+#include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
+
+#include <chrono>
 
 namespace OfflineTest {
 namespace {
@@ -207,6 +211,33 @@ TEST_F(Manager, StopAllAtShutdownKillsTheRunningJobAndWaitsForIt) {
     EXPECT_LT(downloads, 6u);
     Poco::Thread::sleep(400);
     EXPECT_EQ(server.requests("/core/downloadfile").size(), downloads); // nothing runs on
+}
+
+TEST_F(Manager, StopAllDuringASlowJobDownloadEndsWithinSeconds) {
+    FOOfflineJobData stored = job("net", "manual");
+    JobDir pair{&server, stored.remotePath, stored.localLinkPath};
+    pair.putServer("big.bin", std::string(2000000, 'x'), -60); // 40 s at 50 kB/s
+    server.addFault(TestFault::throttled("/download/*", 50000));
+    TestManager& manager = start();
+    manager.postNotification(OfflineJobNotification::KIND_ADD_JOB, stored);
+    // The body is on its way once its temporary file lies beside a.txt.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            int names = 0;
+            for (Poco::DirectoryIterator it(pair.local), end; it != end; ++it)
+                names += it.name().find(".tmp.part") != std::string::npos ? 1 : 0;
+            return names > 0;
+        },
+        kWaitMs));
+
+    const auto stopped = std::chrono::steady_clock::now();
+    manager.postNotification(OfflineJobNotification::KIND_STOP_ALL);
+    manager.shutdown();
+
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(15));
+    EXPECT_FALSE(manager.anyJobRunning());
+    EXPECT_FALSE(ran(stored));
+    EXPECT_FALSE(pair.onDisk("big.bin"));
 }
 
 TEST_F(Manager, ShutdownWithoutAStopAllLeavesNoJobRunning) {

@@ -16,16 +16,54 @@
 #include <Poco/DirectoryIterator.h>
 #include <Poco/File.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace OfflineTest {
 namespace {
 
 using Nuvaro::Sync::FSActivity;
+
+// Runs the current test again in a child process as the unprivileged user
+// nobody (65534): a fresh process of this binary with only this test, so
+// that its server, database and job folders are its own and permissions
+// count (root reads every folder). Expects the child to pass; its own report
+// shows above on failure. Bounded: a child that does not end within 240 s is
+// killed.
+void expectPassesAsUnprivilegedUser() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(126);
+        ::execl("/proc/self/exe", "offline_job_test", filter.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+    pid_t ended = 0;
+    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "the unprivileged run did not end within 240 s";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "the unprivileged run ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unprivileged run failed (126: privileges not dropped, 127: not "
+                                         "started; else its report above)";
+}
 
 class NetworkFolder : public JobTest {
 protected:
@@ -59,6 +97,20 @@ protected:
         EXPECT_EQ(pair.localContent("a.txt"), "alpha");
         EXPECT_EQ(pair.localContent("sub/b.txt"), "bravo");
         return pair;
+    }
+
+    // Starts a run of a synced() pair whose one download comes at
+    // bytesPerSecond, and returns once its body is on its way (its temporary
+    // file is there); empty when it did not get there within 20 s.
+    std::unique_ptr<OfflineJobActivity> startSlowDownload(const JobDir& pair, Poco::Int64 bytesPerSecond) {
+        server.addFault(TestFault::throttled("/download/*", bytesPerSecond));
+        m_db->activityDeleteAll();
+        boost::shared_ptr<FOOfflineJobData> job = m_db->getFOJobRecord(pair.local);
+        std::unique_ptr<OfflineJobActivity> activity(new OfflineJobActivity(settingsList(), *job, m_db, false));
+        activity->activity().start();
+        if (!waitUntil([&] { return tree(pair.local).size() > 3; }, 20000))
+            activity.reset();
+        return activity;
     }
 
     static int total(const OfflineJobActivity::Counts& counts) {
@@ -239,6 +291,39 @@ TEST_F(NetworkFolder, FileDeletedOnTheServerButEditedLocallyIsKeptAndSentAgain) 
     EXPECT_EQ(total(runJob(pair)), 0);
 }
 
+TEST_F(NetworkFolder, OnlyTheJobsOwnConflictCopyHoldsAFileBack) {
+    JobDir pair = dir("net");
+    pair.putServer("hello.txt", "hello", -7200);
+    pair.putServer("Conflict_hello.txt", "a colleague's file", -7200);
+    storeJob(pair, FOOfflineJobData::TYPE_NETWORK_FOLDER, true);
+    EXPECT_EQ(runJob(pair).downloaded, 2);
+    EXPECT_EQ(pair.localContent("Conflict_hello.txt"), "a colleague's file");
+
+    // Both go up like any other file.
+    pair.writeLocal("hello.txt", "hello, edited", -60);
+    pair.writeLocal("Conflict_hello.txt", "a colleague's file, edited", -60);
+    EXPECT_EQ(runJob(pair).uploaded, 2);
+    EXPECT_EQ(pair.serverContent("hello.txt"), "hello, edited");
+    EXPECT_EQ(pair.serverContent("Conflict_hello.txt"), "a colleague's file, edited");
+    EXPECT_EQ(total(runJob(pair)), 0);
+
+    // A conflict on hello.txt: its copy's name is taken by a real file,
+    // which is not overwritten; neither side of hello.txt is lost.
+    m_db->activityDeleteAll();
+    pair.writeLocal("hello.txt", "local side", -30);
+    pair.putServer("hello.txt", "server side, longer", -20);
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        runJob(pair);
+        EXPECT_EQ(pair.localContent("hello.txt"), "local side");
+        EXPECT_EQ(pair.serverContent("hello.txt"), "server side, longer");
+        EXPECT_EQ(pair.localContent("Conflict_hello.txt"), "a colleague's file, edited");
+        EXPECT_EQ(pair.serverContent("Conflict_hello.txt"), "a colleague's file, edited");
+    }
+    EXPECT_TRUE(contains(activities(FSActivity::TypeError),
+                         "Conflict copy name in use, not overwriting: " + pair.localPath("Conflict_hello.txt")));
+}
+
 TEST_F(NetworkFolder, DownloadIntoAServerFolderNamedConflictIsNoConflictCopy) {
     JobDir pair = dir("net");
     pair.putServer("Conflict_Analysis/report.txt", "report", -3600);
@@ -252,6 +337,35 @@ TEST_F(NetworkFolder, DownloadIntoAServerFolderNamedConflictIsNoConflictCopy) {
     runJob(pair);
     EXPECT_EQ(pair.serverContent("Conflict_Analysis/report.txt"), "report");
     EXPECT_EQ(pair.localContent("Conflict_Analysis/report.txt"), "report");
+}
+
+TEST_F(NetworkFolder, NamesLikeATemporaryFileAndLongNamesSyncLikeAnyOther) {
+    JobDir pair = dir("net");
+    const std::string longName = std::string(249, 'n') + ".bin"; // 253 bytes
+    pair.putServer("big.bin", "version 1", -7200);
+    pair.putServer("big.bin.part", "a colleague's file", -7200);
+    pair.putServer(longName, "long name", -7200);
+    storeJob(pair, FOOfflineJobData::TYPE_NETWORK_FOLDER, true);
+
+    EXPECT_EQ(runJob(pair).downloaded, 3);
+    EXPECT_EQ(pair.localContent("big.bin.part"), "a colleague's file");
+    EXPECT_EQ(pair.localContent(longName), "long name");
+
+    pair.putServer("big.bin", "version 2, longer", -60);
+    pair.writeLocal("mine.part", "my own .part file", -60);
+    OfflineJobActivity::Counts counts = runJob(pair);
+
+    EXPECT_EQ(counts.downloaded, 1);
+    EXPECT_EQ(counts.uploaded, 1);
+    EXPECT_EQ(counts.deleted, 0);
+    EXPECT_EQ(pair.localContent("big.bin"), "version 2, longer");
+    EXPECT_EQ(pair.localContent("big.bin.part"), "a colleague's file");
+    EXPECT_EQ(pair.serverContent("big.bin.part"), "a colleague's file");
+    EXPECT_EQ(pair.serverContent("mine.part"), "my own .part file");
+    EXPECT_EQ(total(runJob(pair)), 0);
+    EXPECT_EQ(pair.serverContent("big.bin.part"), "a colleague's file");
+    EXPECT_EQ(tree(pair.local), (std::vector<std::string>{"big.bin", "big.bin.part", "mine.part", longName}));
+    EXPECT_EQ(activities(FSActivity::TypeError), std::vector<std::string>{});
 }
 
 TEST_F(NetworkFolder, RemoteDeleteRemovesOnlyWhatIsUnchangedOnTheServer) {
@@ -324,6 +438,62 @@ TEST_F(NetworkFolder, MissingLocalFolderOfAJobThatRanBeforeFailsTheRunAndDeletes
     EXPECT_EQ(lastRun(pair), stamped);
     EXPECT_EQ(activities(FSActivity::TypeError),
               std::vector<std::string>{"ERROR: Local folder doesn't exist " + pair.local});
+}
+
+TEST_F(NetworkFolder, FoldersThatCannotBeReadDeleteNothingOnTheServer) {
+    if (::geteuid() == 0)
+        return expectPassesAsUnprivilegedUser();
+    struct Case {
+        const char* what;
+        const char* unreadable; // relative to the job folder
+        bool jobSkipped;
+    };
+    const Case cases[] = {
+        {"an unreadable subfolder", "sub", false},
+        {"an unreadable job folder", "", true},
+    };
+    for (std::size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.what);
+        JobDir pair = dir("case" + std::to_string(i));
+        pair.putServer("a.txt", "alpha", -7200);
+        pair.putServer("sub/b.txt", "bravo", -7200);
+        pair.putServer("sub/deep/c.txt", "charlie", -7200);
+        storeJob(pair, FOOfflineJobData::TYPE_NETWORK_FOLDER, true);
+        runJob(pair);
+        ASSERT_EQ(pair.localContent("sub/deep/c.txt"), "charlie");
+        const std::string stamped = lastRun(pair);
+        m_db->activityDeleteAll();
+        const std::string unreadable = pair.localPath(c.unreadable);
+        ASSERT_EQ(::chmod(unreadable.c_str(), 0), 0);
+        ASSERT_NE(::access(unreadable.c_str(), R_OK), 0) << "the folder is still readable: not unprivileged";
+        CloudSyncTest::LogCapture log({"OfflineJobActivity"});
+
+        OfflineJobActivity::Counts counts = runJob(pair);
+        ::chmod(unreadable.c_str(), 0755);
+
+        EXPECT_EQ(counts.deleted, 0);
+        for (const char* file : {"a.txt", "sub/b.txt", "sub/deep/c.txt"}) {
+            EXPECT_TRUE(pair.onServer(file)) << file;
+            EXPECT_TRUE(pair.onDisk(file)) << file;
+        }
+        EXPECT_EQ(pair.localContent("sub/deep/c.txt"), "charlie");
+        if (c.jobSkipped) {
+            EXPECT_EQ(activities(FSActivity::TypeError),
+                      std::vector<std::string>{"ERROR: Local folder cannot be read " + pair.local});
+            const auto lines = log.channel().entries();
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                    [](const CloudSyncTest::RecordingChannel::Entry& line) {
+                                        return line.priority <= Poco::Message::PRIO_ERROR;
+                                    }),
+                      1)
+                << log.dump();
+            EXPECT_TRUE(server.requests("/core/getfilelist").size() >= 1);
+            EXPECT_EQ(lastRun(pair), stamped);
+        }
+        // Readable again, nothing is left to do.
+        EXPECT_EQ(total(runJob(pair)), 0);
+    }
 }
 
 TEST_F(NetworkFolder, CreateRemoteBaseFolderFailsWhenTheLocalFolderCannotBeMade) {
@@ -529,6 +699,99 @@ TEST_F(NetworkFolder, KillEndsTheRunBetweenItemsWithoutStampingIt) {
     EXPECT_TRUE(activity.isDone());
     EXPECT_LT(activity.counts().downloaded, 6);
     EXPECT_EQ(lastRun(pair), "");
+}
+
+TEST_F(NetworkFolder, StopDuringASlowDownloadEndsWithinSecondsAndLeavesNothingBehind) {
+    JobDir pair = synced("net");
+    const std::string big(2000000, 'x'); // 40 s at 50 kB/s
+    pair.putServer("big.bin", big, -60);
+    std::unique_ptr<OfflineJobActivity> running = startSlowDownload(pair, 50000);
+    ASSERT_TRUE(running);
+    OfflineJobActivity& activity = *running;
+    const auto stopped = std::chrono::steady_clock::now();
+    activity.killJob();
+    EXPECT_NO_THROW(activity.activity().wait(15000));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(15));
+
+    EXPECT_TRUE(activity.isDone());
+    EXPECT_EQ(tree(pair.local), (std::vector<std::string>{"a.txt", "sub", "sub/b.txt"}));
+    EXPECT_EQ(activities(FSActivity::TypeError), std::vector<std::string>{});
+    server.clearFaults();
+    EXPECT_EQ(runJob(pair).downloaded, 1);
+    EXPECT_TRUE(pair.localContent("big.bin") == big);
+}
+
+TEST_F(NetworkFolder, ALocalEditDuringADownloadIsNotOverwritten) {
+    JobDir pair = synced("net");
+    const std::string big(500000, 'x'); // 5 s at 100 kB/s
+    pair.putServer("a.txt", big, -60);
+    std::unique_ptr<OfflineJobActivity> running = startSlowDownload(pair, 100000);
+    ASSERT_TRUE(running);
+    OfflineJobActivity& activity = *running;
+    pair.writeLocal("a.txt", "edited while the server's copy came down", -30);
+    EXPECT_NO_THROW(activity.activity().wait(60000));
+
+    EXPECT_EQ(pair.localContent("a.txt"), "edited while the server's copy came down");
+    EXPECT_EQ(tree(pair.local), (std::vector<std::string>{"a.txt", "sub", "sub/b.txt"}));
+    EXPECT_TRUE(contains(activities(FSActivity::TypeError), "Local file changed during download"));
+    EXPECT_TRUE(pair.serverContent("a.txt") == big); // the local edit did not go over it either
+    // The next run sees both sides changed: the server's copy comes down beside it.
+    server.clearFaults();
+    EXPECT_EQ(runJob(pair).conflicts, 1);
+    EXPECT_EQ(pair.localContent("a.txt"), "edited while the server's copy came down");
+    EXPECT_TRUE(pair.localContent("Conflict_a.txt") == big);
+    EXPECT_TRUE(pair.serverContent("a.txt") == big);
+}
+
+TEST_F(NetworkFolder, TemporaryFilesLeftByAKilledProcessAreRemovedAtTheNextRun) {
+    JobDir pair = synced("net");
+    // A process that was killed while downloading: it made its temporary
+    // files as every download does, and is gone.
+    int names[2];
+    ASSERT_EQ(::pipe(names), 0);
+    const std::string top = pair.localPath("a.txt");
+    const std::string below = pair.localPath("sub/b.txt");
+    const pid_t killed = ::fork();
+    ASSERT_GE(killed, 0);
+    if (killed == 0) {
+        for (const std::string* target : {&top, &below}) {
+            const std::string name = Nuvaro::NuvaroConnector::temporaryNameFor(*target);
+            const int file = ::open(name.c_str(), O_CREAT | O_WRONLY, 0644);
+            if (file < 0 || ::write(file, "partial", 7) != 7 || ::write(names[1], name.c_str(), name.size() + 1) < 0)
+                ::_exit(1);
+            ::close(file);
+        }
+        ::_exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+    ASSERT_EQ(status, 0);
+    ::close(names[1]);
+    char buffer[2048] = {};
+    ASSERT_GT(::read(names[0], buffer, sizeof(buffer) - 1), 0);
+    ::close(names[0]);
+    const std::string leftTop = buffer;
+    const std::string leftBelow = buffer + leftTop.size() + 1;
+    ASSERT_TRUE(Poco::File(leftTop).exists());
+    ASSERT_TRUE(Poco::File(leftBelow).exists());
+    // A download of this (running) process, and names that only look alike.
+    const std::string running = Nuvaro::NuvaroConnector::temporaryNameFor(top);
+    pair.writeLocal(running.substr(pair.local.size() + 1), "in progress", -60);
+    const std::vector<std::string> lookalikes = {"a.txt.part", "x.tmp.part",
+                                                 "a.txt." + std::to_string(killed) + ".tmp.part"};
+    for (const std::string& name : lookalikes)
+        pair.writeLocal(name, "mine", -60);
+
+    runJob(pair);
+
+    EXPECT_FALSE(Poco::File(leftTop).exists());
+    EXPECT_FALSE(Poco::File(leftBelow).exists());
+    EXPECT_EQ(CloudSyncTest::TempFolder::read(running), "in progress");
+    EXPECT_FALSE(pair.onServer(running.substr(pair.local.size() + 1)));
+    for (const std::string& name : lookalikes) {
+        EXPECT_EQ(pair.localContent(name), "mine") << name;
+        EXPECT_EQ(pair.serverContent(name), "mine") << name;
+    }
 }
 
 TEST_F(NetworkFolder, EventsTellThePhasesAndTheSummary) {
