@@ -31,6 +31,8 @@
 //                              (createFilePathIfNeeded,
 //                              processDirectoryRecord), updateObjectProps,
 //                              the two sort orders
+//   FSWorker_Journal.cpp       the placement journal of the apply step
+//                              (what a killed step placed is recognised)
 //   FSWorker_Deletes.cpp       deletes in both directions:
 //                              doEndSyncDeleteFiles, processRecordDelete,
 //                              canDeleteDirectory, requestForChangesApproved,
@@ -458,6 +460,9 @@ public:
     // conflict copies (deepest first), then saves the records and only after
     // them the status set remoteStatus, clears the error entries, empties
     // serverChanges and noAccessPaths and removes the folder's staging tree.
+    // The files it is about to place are noted in the placement journal
+    // first (FSWorker_Journal.cpp), so that a step killed before its save is
+    // recognised by the next one.
     // True only when everything was placed and saved; false when stopped, a
     // local step failed, the save failed or an exception was caught: the
     // stored status set then stays, so the next pass asks for the same

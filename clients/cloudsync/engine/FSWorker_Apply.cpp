@@ -10,12 +10,18 @@
 //      entry, and nothing is saved;
 //   3. sort deepest first and remove what the server deleted (children
 //      before their folders, so a folder emptied by the deletions can go);
-//   4. create folders and place files, each file either replacing an
-//      unchanged local file, kept as it is when identical, or placed beside
-//      a local edit as a conflict copy;
+//   4. note the files about to be placed in the placement journal (one
+//      write), then create folders and place files, each file either
+//      replacing an unchanged local file, kept as it is when identical, or
+//      placed beside a local edit as a conflict copy; a local file changed
+//      while the server's copy was being made ready (a save during the
+//      placement) is kept, and the server's copy goes beside it instead;
 //   5. save the records and only then the status set: a crash or a failed
 //      save before that leaves the old status, and the next pass asks for
-//      the same delta (files already placed are then found identical).
+//      the same delta (files already placed are then found identical, and
+//      those the server changed or deleted meanwhile are known from the
+//      journal as this client's placements, not local edits); then the
+//      journal is emptied.
 // A local path is written or removed only when it lies inside the sync
 // folder (localPathOf).
 
