@@ -134,7 +134,8 @@ bool FSWorker::processRecordDelete(FSSyncRecordPtr& record, const std::string& l
             Nuvaro::RecordList checks = changeCheckSettings();
             const std::string sizes = "Actual " + decimal(size) + " Expected: " + decimal(record->getSize()) +
                                       " Original: " + decimal(stored ? stored->getSize() : -1);
-            if (!placedHere && !AttributeManager::sameFileAsRecord(checks, *stored, localPath, size, utcModified(info))) {
+            if (!placedHere &&
+                !AttributeManager::sameFileAsRecord(checks, *stored, localPath, size, utcModified(info))) {
                 log.error("FS Delete Local File, SKIPPING DELETE..Size Mismatch, Ignoring: " + sizes);
                 return false;
             }

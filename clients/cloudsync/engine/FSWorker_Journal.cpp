@@ -173,7 +173,8 @@ bool FSWorker::writePlacementJournal(const std::string& folder) {
         FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(change);
         if (!record || record->getType() == FSTypeFolder || record->getIsDeleted() == 1 || record->getFlags() == "SKIP")
             continue;
-        journal.files[record->getFullPath()] = Placed{record->getSize(), record->getModified(), record->getLocalFullPath()};
+        journal.files[record->getFullPath()] =
+            Placed{record->getSize(), record->getModified(), record->getLocalFullPath()};
     }
     if (journal.files.empty())
         return true;

@@ -5,8 +5,9 @@
 //
 // Usage: engine_worker_driver SERVER_URL DEVICE_ROOT DEVICE_ID [PLACEMENT_PAUSE_MS]
 // With PLACEMENT_PAUSE_MS the worker waits that long before it places each
-// file of an apply step (a slow apply, for a kill in its middle). The device's sync folder, data folder and database lie in DEVICE_ROOT
-// (made when missing, reused when there). Passes come about every 100 ms
+// file of an apply step (a slow apply, for a kill in its middle). The
+// device's sync folder, data folder and database lie in DEVICE_ROOT (made
+// when missing, reused when there). Passes come about every 100 ms
 // (syncfrequency 5 in run-loop seconds of 20 ms). Prints "running" once the
 // worker runs; on SIGTERM or SIGINT it shuts the worker down, prints
 // "stopped" and exits 0. The log goes to DEVICE_ROOT/driver.log.
@@ -16,7 +17,6 @@
 #include <Poco/AutoPtr.h>
 #include <Poco/FileChannel.h>
 #include <Poco/Logger.h>
-
 #include <Poco/Thread.h>
 
 #include <csignal>
