@@ -45,6 +45,8 @@
 #include <Poco/UUIDGenerator.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -348,7 +350,7 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
     bool copied = Nuvaro::Util::replaceFileFrom(temporary, staged, &modified, error);
     if (copied && seen.exists && S_ISREG(seen.mode) && ::chmod(temporary.c_str(), seen.mode & 07777) != 0) {
         copied = false;
-        error = "Cannot set the permissions of " + temporary;
+        error = "Cannot set the permissions of " + temporary + ": " + std::strerror(errno);
     }
     if (copied && !LocalFileState::of(localPath).sameAs(seen)) {
         ::unlink(temporary.c_str());
@@ -357,7 +359,7 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
     }
     if (copied && ::rename(temporary.c_str(), localPath.c_str()) != 0) {
         copied = false;
-        error = "Cannot replace " + localPath;
+        error = "Cannot replace " + localPath + ": " + std::strerror(errno);
     }
     if (!copied) {
         ::unlink(temporary.c_str());
