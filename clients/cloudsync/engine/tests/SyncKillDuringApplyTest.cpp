@@ -1,10 +1,17 @@
-// A device killed with SIGKILL while an apply step places a large delta,
+// A device stopped in the middle of a pass and started again, in its own
+// process (engine_worker_driver) as a service manager runs it.
+//
+// Killed with SIGKILL while an apply step places a large delta,
 // after the first files are in place and before any record is saved, while
 // the server moves on meanwhile (a colleague edits a placed file, deletes
 // another). Started again, the device recognises its own placements: no
 // conflict copy, no stale upload over the colleague's edit, the deletion
-// stays. The device runs in a child process (engine_worker_driver) with a
-// pause before each placement, so the kill lands between two of them.
+// stays. The driver pauses before each placement, so the kill lands between
+// two of them.
+//
+// Sent SIGTERM while a large download runs: the process ends within
+// seconds, not when the download would have ended, and the next start
+// finishes the file.
 
 #include "SyncDevice.h"
 
@@ -13,10 +20,12 @@
 #include "NuvaroUtil.h"
 #include "StoredStatus.h"
 
+#include <Poco/Thread.h>
+#include <Poco/Timestamp.h>
+
 #include <gtest/gtest.h>
 
 #include <csignal>
-
 #include <map>
 #include <memory>
 #include <string>
@@ -39,7 +48,7 @@ std::string bulkName(int index) {
     return std::string("bulk/f") + (index < 10 ? "0" : "") + std::to_string(index) + ".txt";
 }
 
-class KilledDuringApply : public ::testing::Test {
+class RestartedDevice : public ::testing::Test {
 protected:
     void SetUp() override { startWithTheUsersAccount(server); }
 
@@ -79,7 +88,7 @@ protected:
     int m_starts = 0;
 };
 
-TEST_F(KilledDuringApply, TheRestartedDeviceTakesItsOwnPlacementsAsSynced) {
+TEST_F(RestartedDevice, KilledDuringApplyTakesItsOwnPlacementsAsSynced) {
     struct Case {
         const char* what;
         int placedBeforeKill;
@@ -143,6 +152,30 @@ TEST_F(KilledDuringApply, TheRestartedDeviceTakesItsOwnPlacementsAsSynced) {
         // The journal of the placements is gone with the step that saved.
         EXPECT_FALSE(Poco::File(root() + "/data/.applyjournal").exists());
     }
+}
+
+TEST_F(RestartedDevice, SigtermDuringALargeDownloadEndsWithinSecondsAndTheNextStartFinishesIt) {
+    const std::string big(32u << 20, 'm');
+    server.putFile(SyncDevice::kUser, "/user1/media/movie.bin", big, serverTime(0));
+    // About 32 s for the whole body (sent from where the download request
+    // redirects to).
+    const int slow = server.addFault(TestFault::throttled("/download/*", 1 << 20));
+    start();
+    ASSERT_TRUE(server.waitForRequests("/core/downloadfile", 1, kStartMs));
+    Poco::Thread::sleep(1000);
+
+    const Poco::Timestamp stopped;
+    m_child->signal(SIGTERM);
+    EXPECT_EQ(m_child->waitForExit(kConvergeMs), 0) << m_child->output();
+    EXPECT_LT(stopped.elapsed(), 10 * Poco::Timestamp::resolution());
+    EXPECT_FALSE(placed("media/movie.bin"));
+
+    server.removeFault(slow);
+    start();
+    EXPECT_TRUE(waitUntil(
+        [&] { return placed("media/movie.bin") && CloudSyncTest::TempFolder::read(files() + "/media/movie.bin") == big; },
+        60000));
+    stop();
 }
 
 } // namespace
