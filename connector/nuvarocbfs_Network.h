@@ -475,8 +475,10 @@ public:
     // only when the server answers 200 with "Succeeded" or "OK" as a word of
     // its own in the body; otherwise false with the body (or, when empty, the
     // status) in error. A missing file fails with "Failed: " + the file
-    // library's text before anything is sent; a file that changes while it is
-    // sent fails with "Failed: File changed during upload". The last argument
+    // library's text before anything is sent; a file that changes (or is
+    // replaced) while it is sent fails with "Failed: File changed during
+    // upload", and when the change is seen before the body's closing boundary
+    // the request is dropped there, so the server stores nothing. The last argument
     // has no effect (callers pass -1).
     bool uploadFile(const std::string& remoteFolder, const std::string& localPath, std::string& error,
                     std::string appName, Poco::Int64 unused);
@@ -538,9 +540,13 @@ private:
 
     static std::string uploadTarget(const std::string& appName, const std::string& remoteFolder,
                                     Poco::Int64 offset, bool complete, const std::string& date);
+    // Sends one multipart part of `count` bytes of data; sourceUnchanged is
+    // asked before the part's closing boundary, and false drops the
+    // connection there (the server never completes the request).
     bool sendUploadPiece(Poco::Net::HTTPClientSession& session, const std::string& target,
-                         const std::string& fileName, std::istream& data, Poco::Int64 count, int timeoutSeconds,
-                         std::string& error, const std::string& name);
+                         const std::string& fileName, std::istream& data, Poco::Int64 count,
+                         const std::function<bool()>& sourceUnchanged, int timeoutSeconds, std::string& error,
+                         const std::string& name);
     // ==== End of file transfers =============================================
 };
 

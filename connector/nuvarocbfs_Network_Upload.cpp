@@ -6,8 +6,12 @@
 // parameter carries them) + the data bytes. The
 // file's size and modification time are measured once, before the first
 // request, and exactly that many bytes are sent; a file that shrinks, grows or
-// is modified while it is read fails the upload with "File changed during
-// upload" instead of sending a body that no longer matches what was declared.
+// is modified or replaced while it is read fails the upload with "File changed
+// during upload" instead of sending a body that no longer matches what was
+// declared. The file is looked at once more before the closing boundary of
+// every part: when it changed, the connection is dropped before the body is
+// complete, so the server discards the part instead of storing a mix of old
+// and new bytes.
 
 #include "nuvarocbfs_Network.h"
 
@@ -26,6 +30,7 @@
 #include <sys/stat.h>
 
 #include <exception>
+#include <functional>
 #include <memory>
 
 namespace Nuvaro {
@@ -110,6 +115,8 @@ struct UploadSource {
         }
         size = static_cast<Poco::Int64>(info.st_size);
         modified = modificationNanos(info);
+        device = info.st_dev;
+        inode = info.st_ino;
     }
 
     // False with the error text when the file could not be opened for reading.
@@ -119,12 +126,14 @@ struct UploadSource {
         return false;
     }
 
-    // True when the file at path still has the measured size and time (to
-    // the nanosecond, where the file system keeps them).
+    // True when the file at path is still the one measured (same device and
+    // inode: not replaced by a save that writes aside and renames over) with
+    // the measured size and time (to the nanosecond, where the file system
+    // keeps them).
     bool unchanged(const std::string& path) const {
         struct stat info {};
-        return ::stat(path.c_str(), &info) == 0 && static_cast<Poco::Int64>(info.st_size) == size &&
-               modificationNanos(info) == modified;
+        return ::stat(path.c_str(), &info) == 0 && info.st_dev == device && info.st_ino == inode &&
+               static_cast<Poco::Int64>(info.st_size) == size && modificationNanos(info) == modified;
     }
 
     // The modification time as the upload's date field.
@@ -135,6 +144,8 @@ struct UploadSource {
     Poco::FileInputStream stream;
     Poco::Int64 size = 0;
     Poco::Int64 modified = -1; // nanoseconds since 1970; -1 when unreadable
+    dev_t device = 0;
+    ino_t inode = 0;
 };
 
 // Erases a chunked upload's progress entry when the upload ends, on every path.
@@ -168,7 +179,8 @@ std::string NuvaroConnector::uploadTarget(const std::string& appName, const std:
 
 bool NuvaroConnector::sendUploadPiece(Poco::Net::HTTPClientSession& session, const std::string& target,
                                       const std::string& fileName, std::istream& data, Poco::Int64 count,
-                                      int timeoutSeconds, std::string& error, const std::string& name) {
+                                      const std::function<bool()>& sourceUnchanged, int timeoutSeconds,
+                                      std::string& error, const std::string& name) {
     Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_POST, target, Poco::Net::HTTPMessage::HTTP_1_1);
     createPostMessage(request, target);
     request.setContentType("multipart/form-data; boundary=" + kBoundary);
@@ -181,12 +193,19 @@ bool NuvaroConnector::sendUploadPiece(Poco::Net::HTTPClientSession& session, con
     std::ostream& out = session.sendRequest(request);
     out << head;
     const Poco::Int64 sent = copyStream64(data, out, count);
-    if (sent != count) {
-        // The body would not match its Content-Length: drop the connection so
-        // that the server discards this request.
+    // A body that would not match its Content-Length, or bytes of a file
+    // that changed while they were read (the part may hold a mix of old and
+    // new content): the connection is dropped before the closing boundary,
+    // so that the server discards this request instead of storing it.
+    const bool complete = sent == count;
+    if (!complete || !sourceUnchanged()) {
         session.abort();
-        rootLog().error(name + " : read " + std::to_string(sent) + " of " + std::to_string(count) +
-                        " bytes, the file changed during upload");
+        if (complete)
+            rootLog().error(name + " : the file changed while its " + std::to_string(count) +
+                            " bytes were sent, the request is dropped");
+        else
+            rootLog().error(name + " : read " + std::to_string(sent) + " of " + std::to_string(count) +
+                            " bytes, the file changed during upload");
         error = kChangedError;
         return false;
     }
@@ -222,8 +241,9 @@ bool NuvaroConnector::uploadFile(const std::string& remoteFolder, const std::str
         std::string folder, fileName;
         splitFolder(localPath, fileName, folder);
         const std::string target = uploadTarget(appName, remoteFolder, -1, false, source.dateText());
-        if (!sendUploadPiece(session, target, fileName, source.stream, source.size, kUploadTimeoutSeconds, error,
-                             name)) {
+        const auto unchanged = [&] { return source.unchanged(localPath); };
+        if (!sendUploadPiece(session, target, fileName, source.stream, source.size, unchanged, kUploadTimeoutSeconds,
+                             error, name)) {
             return false;
         }
         if (!source.unchanged(localPath)) {
@@ -257,6 +277,7 @@ bool NuvaroConnector::chunkedUploadFile(const std::string& remoteFolder, const s
         if (!source.opened(error)) return false;
         if (date.empty()) date = source.dateText();
         ProgressEntryGuard progress(m_uploadProgressMutex, m_uploadProgress, remoteFolder + "/" + fileName);
+        const auto unchanged = [&] { return source.unchanged(localPath); };
 
         // The stop request is read before each piece; the last piece (an
         // empty one for an empty file) ends the loop at once, so a finished
@@ -274,7 +295,8 @@ bool NuvaroConnector::chunkedUploadFile(const std::string& remoteFolder, const s
             rootLog().trace(name + " : Chunk [" + std::to_string(offset) + "] to [" + std::to_string(offset + n) +
                             "]" + " Complete: " + (complete ? "1" : "0"));
             const std::string target = uploadTarget(appName, remoteFolder, offset, complete, date);
-            if (!sendUploadPiece(session, target, fileName, source.stream, n, kPieceTimeoutSeconds, error, name)) {
+            if (!sendUploadPiece(session, target, fileName, source.stream, n, unchanged, kPieceTimeoutSeconds, error,
+                                 name)) {
                 return false;
             }
             if (!source.unchanged(localPath)) {

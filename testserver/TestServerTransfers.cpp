@@ -7,7 +7,8 @@
 // stored at once; with it, the pieces are appended to a partial file (offset 0
 // starts a new one, every other offset must equal the bytes received so far)
 // and "complete=1" stores it. Each accepted request answers "OK"; a refusal
-// answers "Failed: <reason>" (status 200).
+// answers "Failed: <reason>" (status 200). A body cut short (fewer bytes than
+// its Content-Length) is never stored, whole or as a piece.
 //
 // Download: GET /core/downloadfile?filepath=<folder>&filename=<name>[&app=..]
 // [&redirect=1]. With redirect=1 and the redirect listener on, a 302 sends the
@@ -20,6 +21,7 @@
 
 #include <Poco/DateTimeFormat.h>
 #include <Poco/DateTimeParser.h>
+#include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
 #include <Poco/NumberParser.h>
@@ -27,6 +29,8 @@
 #include <Poco/Net/MultipartReader.h>
 #include <Poco/Net/NameValueCollection.h>
 #include <Poco/StreamCopier.h>
+
+#include <limits>
 
 namespace Nuvaro {
 namespace Sync {
@@ -69,9 +73,34 @@ std::string decodeFilename(const std::string& parameter)
     return name;
 }
 
-// Streams the "filedata" part into `file`; returns the part's file name, or
-// false when the body has no such part.
-bool receiveFilePart(Exchange& ex, const std::string& file, std::string& fileName)
+// Reads through to a stream, counting the bytes taken from it.
+class CountingStreamBuf : public std::streambuf {
+public:
+    explicit CountingStreamBuf(std::istream& in)
+        : m_in(in)
+    {
+    }
+
+    Poco::Int64 count = 0;
+
+protected:
+    int_type underflow() override
+    {
+        m_in.read(m_block, sizeof(m_block));
+        const std::streamsize got = m_in.gcount();
+        if (got <= 0) return traits_type::eof();
+        count += got;
+        setg(m_block, m_block, m_block + got);
+        return traits_type::to_int_type(m_block[0]);
+    }
+
+private:
+    std::istream& m_in;
+    char m_block[8192];
+};
+
+// receiveFilePart on `body`, the request body as it is read.
+bool receiveFilePartFrom(Exchange& ex, std::istream& body, const std::string& file, std::string& fileName)
 {
     std::string disposition;
     Poco::Net::NameValueCollection params;
@@ -79,7 +108,7 @@ bool receiveFilePart(Exchange& ex, const std::string& file, std::string& fileNam
     std::string boundary = params.get("boundary", "");
     if (boundary.empty()) return false;
 
-    Poco::Net::MultipartReader reader(ex.body, boundary);
+    Poco::Net::MultipartReader reader(body, boundary);
     while (reader.hasNextPart()) {
         Poco::Net::MessageHeader headers;
         reader.nextPart(headers);
@@ -96,6 +125,22 @@ bool receiveFilePart(Exchange& ex, const std::string& file, std::string& fileNam
         return true;
     }
     return false;
+}
+
+// Streams the "filedata" part into `file`; returns the part's file name, or
+// false when the body has no such part. A body that ends before its
+// Content-Length (the client dropped the connection mid-request) raises
+// Poco::DataException: a server never takes such a request.
+bool receiveFilePart(Exchange& ex, const std::string& file, std::string& fileName)
+{
+    CountingStreamBuf counter(ex.body);
+    std::istream body(&counter);
+    const bool found = receiveFilePartFrom(ex, body, file, fileName);
+    body.ignore(std::numeric_limits<std::streamsize>::max());
+    if (ex.request.hasContentLength() && counter.count < ex.request.getContentLength64())
+        throw Poco::DataException("body cut short after " + std::to_string(counter.count) + " of " +
+                                  std::to_string(ex.request.getContentLength64()) + " bytes");
+    return found;
 }
 
 // Appends the piece to the partial file.

@@ -354,6 +354,53 @@ TEST_F(Transfers, FileChangedDuringUploadFails) {
     }
 }
 
+TEST_F(Transfers, FileRewrittenWhileItsLastPartStreamsIsNeverStored) {
+    // The file is rewritten in place (same size, same inode) while the body
+    // streams through a slow link: the bytes sent are a mix of both
+    // versions. 16 MiB is far more than the socket buffers hold, so the
+    // rewrite lands while the client still reads the file. Whole, and in
+    // pieces of 8 MiB with the rewrite during the last one.
+    struct Case {
+        bool chunked;
+        std::size_t piecesBefore;
+    };
+    const Case cases[] = {{false, 0}, {true, 1}};
+    const std::size_t size = 16u << 20;
+    const std::string first = pattern(size);
+    std::string second = first;
+    std::reverse(second.begin(), second.end());
+    int round = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chunked ? "chunked" : "whole");
+        m_server->clearRequests();
+        const int slow = m_server->addFault(TestFault::throttled("/upload", 4 << 20));
+        const std::string name = "torn" + std::to_string(++round) + ".bin";
+        const std::string file = writeLocal(name, first);
+        std::atomic<bool> cancel{false};
+        std::string error;
+        auto upload = std::async(std::launch::async, [&] {
+            return c.chunked ? m_connector->chunkedUploadFile(kFolder, file, error, cancel, "sync", 8 << 20, "")
+                             : m_connector->uploadFile(kFolder, file, error, "sync", -1);
+        });
+        const auto streaming = [&] {
+            return m_server->requests("/upload").size() >= c.piecesBefore && m_server->requestsInFlight("/upload") > 0;
+        };
+        for (int i = 0; i < 3000 && !streaming(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(streaming());
+        // After an earlier piece its reply goes out first.
+        if (c.piecesBefore > 0) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        {
+            std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+            out.write(second.data(), static_cast<std::streamsize>(second.size()));
+        }
+        ASSERT_EQ(upload.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+        EXPECT_FALSE(upload.get());
+        EXPECT_EQ(error, "Failed: File changed during upload");
+        m_server->removeFault(slow);
+        EXPECT_FALSE(m_server->fileContent(kUser, kFolder + "/" + name).has_value()) << "a torn file was stored";
+    }
+}
+
 TEST_F(Transfers, NotLoggedInSendsNothing) {
     auto connector = makeConnector(m_server->baseUrl());
     const std::string file = writeLocal("a.txt", "a");

@@ -3,6 +3,8 @@
 
 #include "TestServerFixture.h"
 
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/StreamSocket.h>
 #include <Poco/TemporaryFile.h>
 #include <Poco/URI.h>
 
@@ -89,6 +91,35 @@ TEST_F(TransferTest, UploadInPiecesStoresTheFileOnceComplete)
     Response gap = client->upload(uploadTarget("/user1", "&offset=10&complete=1"), "gap.bin", "def");
     EXPECT_EQ(gap.body, "Failed: Invalid offset 10, expected 3");
     EXPECT_FALSE(server->item("user1", "/user1/gap.bin").has_value());
+}
+
+// A client that drops the connection before the body's end (its file
+// changed while it was sent): neither a whole upload nor a piece is kept.
+TEST_F(TransferTest, UploadBodyCutShortStoresNothing)
+{
+    server->makeFolder("user1", "/user1/cut");
+    const std::string boundary = "---------------------------248221545120005";
+    const std::string data = bytes(200000);
+    for (const std::string extra : {"", "&offset=0&complete=1"}) {
+        SCOPED_TRACE(extra);
+        server->clearRequests();
+        const std::string body = "--" + boundary +
+                                 "\r\nContent-Disposition: form-data; name=\"filedata\"; filename=\"cut.bin\"\r\n"
+                                 "Content-Type: application/octet-stream\r\n\r\n" +
+                                 data + "\r\n--" + boundary + "--\r\n";
+        const std::string head = "POST " + uploadTarget("/user1/cut", extra) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                                 "Cookie: " + client->cookie() + "\r\n" +
+                                 "Content-Type: multipart/form-data; boundary=" + boundary + "\r\n" +
+                                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+        {
+            Poco::Net::StreamSocket socket(Poco::Net::SocketAddress("127.0.0.1", server->port()));
+            const std::string sent = head + body.substr(0, body.size() / 2);
+            socket.sendBytes(sent.data(), static_cast<int>(sent.size()));
+            socket.shutdownSend();
+            ASSERT_TRUE(server->waitForRequests("/upload", 1, 10000));
+        }
+        EXPECT_FALSE(server->fileContent("user1", "/user1/cut/cut.bin").has_value());
+    }
 }
 
 TEST_F(TransferTest, RefusedUploadAnswersTheFaultTextAndStoresNothing)

@@ -32,6 +32,8 @@
 //                              (createFilePathIfNeeded,
 //                              processDirectoryRecord), updateObjectProps,
 //                              the two sort orders
+//   FSWorker_Journal.cpp       the placement journal of the apply step
+//                              (what a killed step placed is recognised)
 //   FSWorker_Deletes.cpp       deletes in both directions:
 //                              doEndSyncDeleteFiles, processRecordDelete,
 //                              canDeleteDirectory, requestForChangesApproved,
@@ -110,9 +112,12 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <functional>
 #include <istream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -467,18 +472,46 @@ public:
     // conflict copies (deepest first), then saves the records and only after
     // them the status set remoteStatus, clears the error entries, empties
     // serverChanges and noAccessPaths and removes the folder's staging tree.
+    // The files it is about to place are noted in the placement journal
+    // first (FSWorker_Journal.cpp), so that a step killed before its save is
+    // recognised by the next one.
     // True only when everything was placed and saved; false when stopped, a
     // local step failed, the save failed or an exception was caught: the
     // stored status set then stays, so the next pass asks for the same
     // changes again (what was already placed is found identical then). An
     // accepted empty delta stores remoteStatus as the folder's status set.
     bool doEndSync(const std::string& folder);
+    // What the conflict check saw at a local path (lstat, links not
+    // followed): whether anything was there and which file with which size
+    // and modification time (to the nanosecond).
+    struct LocalFileState {
+        bool exists = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        Poco::Int64 size = 0;
+        Poco::Int64 modifiedNanos = 0;
+        mode_t mode = 0;
+        static LocalFileState of(const std::string& path);
+        // Same entry, same size, same modification time.
+        bool sameAs(const LocalFileState& other) const;
+    };
+    // How copyToFile ended.
+    enum class Placement {
+        Failed,   // reported; the local file stays as it was
+        Placed,   // the server's file is at localPath
+        UserSaved // the local file changed after `seen`: it stays, and the
+                  // server's file went beside it as a conflict copy
+    };
     // Places the staged copy at localPath without ever leaving it missing or
     // half-written: copied into a temporary file beside it, given the
-    // record's time, renamed over it; then the staged copy is deleted and,
-    // when addActivity, a download entry added. False after a reported
-    // failure (the old file stays as it was).
-    bool copyToFile(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity);
+    // record's time and the replaced file's permissions; then, just before
+    // the rename over localPath, the local file is looked at once more: when
+    // it is no longer what the conflict check saw (`seen`: a save during the
+    // copy), the temporary file goes and the server's file is placed as a
+    // conflict copy instead (copyToConflictFile). Otherwise the rename, the
+    // staged copy deleted and, when addActivity, a download entry added.
+    Placement copyToFile(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity,
+                         const LocalFileState& seen);
     // True when the local file must not simply be replaced; `identical`
     // (preset false by the caller) set when it already is the server's
     // (same size and second, or checksum). False, with the file untouched,
@@ -543,6 +576,58 @@ protected:
     // (by their NFC names), all but newCopy; failures are ignored.
     void removeOlderConflictCopies(const std::string& folder, const std::string& fileName, const std::string& device,
                                    const std::string& newCopy);
+
+    // ---- The placement journal (FSWorker_Journal.cpp); worker thread only.
+    // ---- See there for why and how. ----
+    // A file an apply step places: the record's size, modification time
+    // (UTC unit of the records) and local path below the sync folder.
+    struct Placed {
+        Poco::Int64 size = 0;
+        Poco::Int64 modified = 0;
+        std::string localFullPath;
+    };
+    struct PlacementJournal {
+        // The folder's stored status set when the step began.
+        std::string status;
+        // By server path.
+        std::map<std::string, Placed> files;
+        // The journal of the sync folder `folder` as text.
+        std::string text(const std::string& folder) const;
+        // Adds the journals of a journal file's text by folder; false for a
+        // text that is not one.
+        static bool parse(const std::string& text, std::map<std::string, PlacementJournal>& journals);
+    };
+    // The journal file's journals by folder (none when there is no file or
+    // it cannot be read).
+    std::map<std::string, PlacementJournal> readPlacementJournals() const;
+    // Replaces the folder's journal in the file (an empty one removes it,
+    // the file goes with the last one); false (logged) when that failed.
+    bool storePlacementJournal(const std::string& folder, const PlacementJournal& journal);
+    // Fills unsavedPlacements from the folder's journal when it comes from a
+    // step that did not save (its status is still the stored one).
+    void loadUnsavedPlacements(const std::string& folder);
+    // Stores, in one write, unsavedPlacements and every file serverChanges
+    // is about to place, with the folder's stored status set; nothing when
+    // there is neither. False (reported) when the write failed: nothing may
+    // then be placed.
+    bool writePlacementJournal(const std::string& folder);
+    // After the records and status were saved: the journal keeps only the
+    // unsaved placements no delta mentioned yet (none once the server's full
+    // status was reached), in one write, or is emptied.
+    void settlePlacementJournal(const std::string& folder);
+    // The local file (size, modification time in the records' unit) is what
+    // an unsaved step placed for the server path fullPath: same size and
+    // same modification second.
+    bool placedByUnsavedStep(const std::string& fullPath, Poco::Int64 size, Poco::Int64 modified) const;
+    // Once the server's full status is reached: removes the files unsaved
+    // steps placed that the delta no longer carries and no record names
+    // (deleted on the server meanwhile), when they are exactly as placed.
+    void removeUnclaimedPlacements();
+    // Files placed by an apply step of the current folder that never saved
+    // its records (from the journal), by server path.
+    std::map<std::string, Placed> unsavedPlacements;
+    // The current step wrote its journal.
+    bool placementJournalWritten = false;
 
 public:
     // ==== Deletes (FSWorker_Deletes.cpp) =====================================
@@ -751,6 +836,11 @@ public:
 
     // The waits of the worker; call before startup (or before driving steps).
     void setIntervalsForTesting(const Intervals& intervals) { this->intervals = intervals; }
+    // Called by copyToFile with the local path after the conflict check and
+    // before the server's file is copied beside it, looked at again and
+    // renamed into place (a test saves the file there, or pauses the step).
+    // Set before startup.
+    std::function<void(const std::string& localPath)> beforePlacementForTesting;
     // The settings and login steps of startup only: no thread, no monitor.
     // Returns what startup would (false on a refused login, true otherwise).
     // Tests then call pass steps on their own thread; shutdown() still

@@ -10,12 +10,18 @@
 //      entry, and nothing is saved;
 //   3. sort deepest first and remove what the server deleted (children
 //      before their folders, so a folder emptied by the deletions can go);
-//   4. create folders and place files, each file either replacing an
-//      unchanged local file, kept as it is when identical, or placed beside
-//      a local edit as a conflict copy;
+//   4. note the files about to be placed in the placement journal (one
+//      write), then create folders and place files, each file either
+//      replacing an unchanged local file, kept as it is when identical, or
+//      placed beside a local edit as a conflict copy; a local file changed
+//      while the server's copy was being made ready (a save during the
+//      placement) is kept, and the server's copy goes beside it instead;
 //   5. save the records and only then the status set: a crash or a failed
 //      save before that leaves the old status, and the next pass asks for
-//      the same delta (files already placed are then found identical).
+//      the same delta (files already placed are then found identical, and
+//      those the server changed or deleted meanwhile are known from the
+//      journal as this client's placements, not local edits); then the
+//      journal is emptied.
 // A local path is written or removed only when it lies inside the sync
 // folder (localPathOf) and no link lies on the way to it (noLinkOnTheWay):
 // nothing is ever written or removed through a link.
@@ -38,8 +44,11 @@
 #include <Poco/LocalDateTime.h>
 #include <Poco/Path.h>
 #include <Poco/Thread.h>
+#include <Poco/UUIDGenerator.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,6 +133,9 @@ bool FSWorker::doEndSync(const std::string& folder) {
         counts.uploaded = uploadedThisPass.size();
         if (!mergeDelta(store))
             return false;
+        loadUnsavedPlacements(folder);
+        if (!writePlacementJournal(folder))
+            return false;
 
         std::sort(serverChanges.begin(), serverChanges.end(), sortDirsByDeepestFirst);
         doEndSyncDeleteFiles(counts.removed);
@@ -151,8 +163,10 @@ bool FSWorker::doEndSync(const std::string& folder) {
         if (stop.load())
             return false;
 
+        removeUnclaimedPlacements();
         if (!saveApplied(folder, store))
             return false;
+        settlePlacementJournal(folder);
         serverChanges.clear();
         noAccessPaths.clear();
         removeStagingTree(folder);
@@ -222,6 +236,9 @@ bool FSWorker::applyRecord(std::size_t index, std::size_t count, ApplyCounts& co
 
 bool FSWorker::applyFileRecord(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity,
                                ApplyCounts& counts) {
+    // Taken before the check, so that a save at any moment after it is seen
+    // before the replacement.
+    const LocalFileState seen = LocalFileState::of(localPath);
     bool identical = false;
     const bool conflicted = isConflictedFile(record, localPath, identical);
     if (conflicted && !identical) {
@@ -238,8 +255,17 @@ bool FSWorker::applyFileRecord(FSSyncRecordPtr& record, const std::string& local
         updateObjectProps(localPath, record);
         return true;
     }
-    if (!copyToFile(record, localPath, addActivity))
+    switch (copyToFile(record, localPath, addActivity, seen)) {
+    case Placement::Failed:
         return false;
+    case Placement::UserSaved:
+        // The record keeps the server's version: the next scan finds the
+        // user's file changed and sends it.
+        ++counts.conflicts;
+        return true;
+    case Placement::Placed:
+        break;
+    }
     updateObjectProps(localPath, record);
     ++counts.changed;
     return true;
@@ -277,23 +303,83 @@ void FSWorker::removeStagingTree(const std::string& folder) {
 
 // ---- Placing files ----
 
-bool FSWorker::copyToFile(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity) {
+FSWorker::LocalFileState FSWorker::LocalFileState::of(const std::string& path) {
+    LocalFileState state;
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0)
+        return state;
+    state.exists = true;
+    state.device = info.st_dev;
+    state.inode = info.st_ino;
+    state.size = static_cast<Poco::Int64>(info.st_size);
+    state.modifiedNanos = static_cast<Poco::Int64>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    state.mode = info.st_mode;
+    return state;
+}
+
+bool FSWorker::LocalFileState::sameAs(const LocalFileState& other) const {
+    if (exists != other.exists)
+        return false;
+    return !exists || (device == other.device && inode == other.inode && size == other.size &&
+                       modifiedNanos == other.modifiedNanos);
+}
+
+namespace {
+
+// The temporary name beside `path` that the server's file is copied to
+// before it replaces `path`: ".NAME.UUID.tmp", the form of the replacement
+// files of the file utilities, NAME cut so that the whole fits in 255 bytes.
+std::string placementTemporaryPath(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    std::string name = path.substr(slash + 1);
+    const std::size_t maxName = 255 - (1 + 1 + 36 + 4);
+    if (name.size() > maxName)
+        name.resize(maxName);
+    return path.substr(0, slash + 1) + "." + name + "." +
+           Poco::UUIDGenerator::defaultGenerator().createRandom().toString() + ".tmp";
+}
+
+} // namespace
+
+FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity,
+                                         const LocalFileState& seen) {
     Poco::Logger& log = syncLog();
     const std::string& relative = record->getLocalFullPath();
     std::string expected;
     if (!localPathOf(*record, expected) || expected != localPath) {
         log.error("FS Refusing to write outside the record's place: " + localPath);
-        return false;
+        return Placement::Failed;
     }
     if (!noLinkOnTheWay(localPath, false))
-        return false;
+        return Placement::Failed;
     const std::string staged = stagedPathOf(*record);
     const Poco::Timestamp modified = AttributeManager::getUTCTimestamp(record->getModified());
+    // The copy goes into a temporary file of its own first, so that the
+    // local file can be looked at again after the (long) copy and just
+    // before it is replaced.
+    if (beforePlacementForTesting)
+        beforePlacementForTesting(localPath);
+    const std::string temporary = placementTemporaryPath(localPath);
     std::string error;
-    if (!Nuvaro::Util::replaceFileFrom(localPath, staged, &modified, error)) {
+    bool copied = Nuvaro::Util::replaceFileFrom(temporary, staged, &modified, error);
+    if (copied && seen.exists && S_ISREG(seen.mode) && ::chmod(temporary.c_str(), seen.mode & 07777) != 0) {
+        copied = false;
+        error = "Cannot set the permissions of " + temporary + ": " + std::strerror(errno);
+    }
+    if (copied && !LocalFileState::of(localPath).sameAs(seen)) {
+        ::unlink(temporary.c_str());
+        log.warning("FS File Conflict bcos the file changed while the server's copy was placed " + relative);
+        return copyToConflictFile(record, localPath) ? Placement::UserSaved : Placement::Failed;
+    }
+    if (copied && ::rename(temporary.c_str(), localPath.c_str()) != 0) {
+        copied = false;
+        error = "Cannot replace " + localPath + ": " + std::strerror(errno);
+    }
+    if (!copied) {
+        ::unlink(temporary.c_str());
         log.error("FS Unknown Exception copying " + relative + " " + error);
         reportError("Error copying file : " + error, relative, "", FSActivity::TypeError);
-        return false;
+        return Placement::Failed;
     }
     Poco::File placed(localPath);
     AttributeManager::setAttributes(record->getAttribs(), placed);
@@ -308,7 +394,7 @@ bool FSWorker::copyToFile(FSSyncRecordPtr& record, const std::string& localPath,
         addActivityEntry(*db, FSActivity::TypeDownload,
                     record->getName() + " (" + Nuvaro::Util::readableFileSize(record->getSize(), 2) + ")", relative,
                     record->getFriendlyName());
-    return true;
+    return Placement::Placed;
 }
 
 bool FSWorker::isConflictedFile(FSSyncRecordPtr& record, const std::string& localPath, bool& identical) {
@@ -351,11 +437,14 @@ bool FSWorker::isConflictedFile(FSSyncRecordPtr& record, const std::string& loca
 
     log.debug("FS Check for Conflict : " + relative);
     FSSyncRecordPtr stored = db->getFSSyncRecord(record->getFullPath());
-    if (!stored || stored->getIsDeleted() == 1) {
+    // A file this client placed in a step killed before it saved the records
+    // counts as unchanged since that version.
+    const bool placedHere = placedByUnsavedStep(record->getFullPath(), size, modified);
+    if ((!stored || stored->getIsDeleted() == 1) && !placedHere) {
         log.debug("FS File Conflict bcos we couldn't find record for " + relative);
         return true;
     }
-    if (!AttributeManager::sameFileAsRecord(checks, *stored, localPath, size, modified)) {
+    if (!placedHere && !AttributeManager::sameFileAsRecord(checks, *stored, localPath, size, modified)) {
         log.debug("FS File Conflict bcos File is different " + relative);
         return true;
     }

@@ -126,14 +126,18 @@ bool FSWorker::processRecordDelete(FSSyncRecordPtr& record, const std::string& l
                 return false;
             const Poco::Int64 size = static_cast<Poco::Int64>(info.st_size);
             FSSyncRecordPtr stored = db->getFSSyncRecord(record->getFullPath());
-            if (!stored || stored->getIsDeleted() == 1) {
+            // Placed by this client in a step killed before it saved its
+            // records: unchanged since then, so it goes.
+            const bool placedHere = placedByUnsavedStep(record->getFullPath(), size, utcModified(info));
+            if ((!stored || stored->getIsDeleted() == 1) && !placedHere) {
                 log.warning("FS Delete Local File, SKIPPING DELETE..never synced here, Ignoring: " + relative);
                 return false;
             }
             Nuvaro::RecordList checks = changeCheckSettings();
             const std::string sizes = "Actual " + decimal(size) + " Expected: " + decimal(record->getSize()) +
-                                      " Original: " + decimal(stored->getSize());
-            if (!AttributeManager::sameFileAsRecord(checks, *stored, localPath, size, utcModified(info))) {
+                                      " Original: " + decimal(stored ? stored->getSize() : -1);
+            if (!placedHere &&
+                !AttributeManager::sameFileAsRecord(checks, *stored, localPath, size, utcModified(info))) {
                 log.error("FS Delete Local File, SKIPPING DELETE..Size Mismatch, Ignoring: " + sizes);
                 return false;
             }

@@ -84,10 +84,19 @@ ActiveThreadContext FSWorker::simulImpl(const ActiveThreadContext& ctx) {
 
         // The connector refuses a body of another size before it replaces
         // the staged file; the size is checked here once more all the same.
+        // The worker's stop ends the body's copy at once (shutdown does not
+        // wait for a large file); the staged file is then as it was.
         const Poco::Int64 expected = ctx.record.getSize();
-        if (!ctx.connector->downloadFile(ctx.remotePath, name, ctx.localFile, error, APP_NAME, -1, -1, expected)) {
+        if (!ctx.connector->downloadFile(ctx.remotePath, name, ctx.localFile, error, APP_NAME, -1, -1, expected,
+                                         &stop)) {
             result.error = error;
             postEvent(15, name, 0);
+            if (stop.load()) {
+                // Not a failure of the server's file: no recheck request, no
+                // error entry; the next start downloads it again.
+                syncLog().debug("Download stopped: " + name);
+                return result;
+            }
             downloadFailed(result);
             return result;
         }

@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -207,12 +208,15 @@ public:
     std::map<std::string, std::string> tree() const { return folderTree(syncRoot() + "/My Files"); }
 
     std::map<std::string, std::string> settings;
+    // Handed to each worker made from here on (FSWorker's test seam).
+    std::function<void(const std::string& localPath)> beforePlacement;
 
 private:
     PassWorker& make(const Nuvaro::Sync::FSWorker::Intervals& intervals) {
         stop();
         m_worker.reset(new PassWorker(syncRoot(), dataRoot(), m_db, false));
         m_worker->setIntervalsForTesting(intervals);
+        m_worker->beforePlacementForTesting = beforePlacement;
         return *m_worker;
     }
     Nuvaro::RecordList settingsList() const {

@@ -8,8 +8,7 @@
 
 #include "ChildProcess.h"
 #include "FSSyncDB.h"
-
-#include <sqlite3.h>
+#include "StoredStatus.h"
 
 #include <gtest/gtest.h>
 
@@ -72,21 +71,7 @@ protected:
 
     // The status set the device stored for its sync folder ("" when none
     // yet), read with a connection of the test's own.
-    std::string storedStatus() {
-        sqlite3* db = nullptr;
-        std::string status;
-        if (sqlite3_open_v2((dataFolder() + "/syncclient.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_stmt* query = nullptr;
-            if (sqlite3_prepare_v2(db, "SELECT STATUSSET FROM SYNCFOLDERS WHERE NAME='/user1'", -1, &query,
-                                   nullptr) == SQLITE_OK &&
-                sqlite3_step(query) == SQLITE_ROW && sqlite3_column_text(query, 0))
-                status = reinterpret_cast<const char*>(sqlite3_column_text(query, 0));
-            sqlite3_finalize(query);
-        }
-        sqlite3_close(db);
-        return status;
-    }
+    std::string storedStatus() { return storedStatusSet(dataFolder() + "/syncclient.db", "/user1"); }
 
     // In time, the device has the server's files and has stored the
     // server's status of its folder (it has saved what it applied).

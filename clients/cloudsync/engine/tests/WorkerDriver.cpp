@@ -3,9 +3,11 @@
 // loop, so that a test can kill it with SIGKILL in the middle of a pass and
 // start it again on the same folders. Test code, not a program feature.
 //
-// Usage: engine_worker_driver SERVER_URL DEVICE_ROOT DEVICE_ID
-// The device's sync folder, data folder and database lie in DEVICE_ROOT
-// (made when missing, reused when there). Passes come about every 100 ms
+// Usage: engine_worker_driver SERVER_URL DEVICE_ROOT DEVICE_ID [PLACEMENT_PAUSE_MS]
+// With PLACEMENT_PAUSE_MS the worker waits that long before it places each
+// file of an apply step (a slow apply, for a kill in its middle). The
+// device's sync folder, data folder and database lie in DEVICE_ROOT (made
+// when missing, reused when there). Passes come about every 100 ms
 // (syncfrequency 5 in run-loop seconds of 20 ms). Prints "running" once the
 // worker runs; on SIGTERM or SIGINT it shuts the worker down, prints
 // "stopped" and exits 0. The log goes to DEVICE_ROOT/driver.log.
@@ -15,14 +17,16 @@
 #include <Poco/AutoPtr.h>
 #include <Poco/FileChannel.h>
 #include <Poco/Logger.h>
+#include <Poco/Thread.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <pthread.h>
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::cerr << "usage: engine_worker_driver SERVER_URL DEVICE_ROOT DEVICE_ID\n";
+    if (argc != 4 && argc != 5) {
+        std::cerr << "usage: engine_worker_driver SERVER_URL DEVICE_ROOT DEVICE_ID [PLACEMENT_PAUSE_MS]\n";
         return 2;
     }
     // The stop signals are taken by sigwait below, so every thread started
@@ -46,6 +50,10 @@ int main(int argc, char** argv) {
     EngineTest::SyncDevice device(root, argv[1], argv[3]);
     device.settings["syncfrequency"] = "5";
     device.settings["skipdeleteapproval"] = "1";
+    if (argc == 5) {
+        const long pauseMs = std::atol(argv[4]);
+        device.beforePlacement = [pauseMs](const std::string&) { Poco::Thread::sleep(pauseMs); };
+    }
     if (!device.databaseOpened() || !device.start()) {
         std::cout << "start failed" << std::endl;
         return 1;
