@@ -5,8 +5,8 @@ namespace Sync {
 
 FSChildren::FSChildren(const FolderData& folder) : folder(folder) {}
 
-void FSChildren::addChild(FSEntry& entry) {
-    children.emplace(entry.name, entry);
+void FSChildren::addChild(const FSEntry& entry) {
+    children.insert(entry);
 }
 
 } // namespace Sync

@@ -1,22 +1,20 @@
 #include "FSEntry.h"
 
+#include "NameRules.h"
+
 namespace Nuvaro {
 namespace Sync {
 
-FSEntry::FSEntry(const std::string& name, const std::string& parentPath, FSType type)
-    : name(name), parentPath(parentPath), type(type), size(0), hidden(false), link(false), skip(true) {}
+FSEntry::FSEntry(const std::string& name, FSType type)
+    : name(name), size(0), type(type), hidden(false), link(false), skip(true) {}
 
-FSEntry::FSEntry(const std::string& name, const std::string& parentPath, FSType type, Poco::UInt64 size,
-                 const Poco::Timestamp& modified, const std::string& extension, bool hidden, bool link)
-    : name(name),
-      parentPath(parentPath),
-      type(type),
-      size(size),
-      modified(modified),
-      extension(extension),
-      hidden(hidden),
-      link(link),
-      skip(false) {}
+FSEntry::FSEntry(const std::string& name, FSType type, Poco::UInt64 size, const Poco::Timestamp& modified,
+                 bool hidden, bool link)
+    : name(name), size(size), modified(modified), type(type), hidden(hidden), link(link), skip(false) {}
+
+std::string FSEntry::extension() const {
+    return NameRules::lowerExtension(name);
+}
 
 } // namespace Sync
 } // namespace Nuvaro

@@ -163,9 +163,8 @@ void FSMemoryFSCache::examineName(int dirFd, const std::string& rawName, FSChild
             return;
         }
         const bool hidden = name[0] == '.';
-        FSEntry entry(name, item.relativePath, type, static_cast<Poco::UInt64>(st.st_size), modificationTime(st),
-                      NameRules::lowerExtension(name), hidden, link);
-        children.addChild(entry);
+        children.addChild(
+            FSEntry(name, type, static_cast<Poco::UInt64>(st.st_size), modificationTime(st), hidden, link));
 
         // A link is an entry of its folder but never entered: what it leads
         // to is not part of the sync folder.
@@ -180,12 +179,10 @@ void FSMemoryFSCache::examineName(int dirFd, const std::string& rawName, FSChild
         }
     } catch (const Poco::Exception& e) {
         scanLog().error("initFromPath : Caught Exception " + e.displayText());
-        FSEntry placeholder(name, item.relativePath, FSTypeFile);
-        children.addChild(placeholder);
+        children.addChild(FSEntry(name, FSTypeFile));
     } catch (...) {
         scanLog().trace("FCA: exception processing : " + relative());
-        FSEntry placeholder(name, item.relativePath, FSTypeFile);
-        children.addChild(placeholder);
+        children.addChild(FSEntry(name, FSTypeFile));
     }
 }
 

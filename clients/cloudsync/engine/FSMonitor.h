@@ -52,6 +52,8 @@ public:
     // Every folder of the sync folder is watched (see InotifyWatcher).
     bool watchesComplete() const { return m_watcher.complete(); }
     std::size_t watchCount() const { return m_watcher.watchCount(); }
+    // Folders left unwatched for the watch limit (see InotifyWatcher).
+    std::size_t unwatchedCount() const { return m_watcher.unwatchedCount(); }
 
 private:
     void notifyChange();

@@ -309,6 +309,45 @@ void FSWorker::putSyncStatus(const std::string& text) {
     syncLog().debug(std::string("putSyncStatus") + "Put Sync Lock Failed");
 }
 
+std::string FSWorker::getWatchNotice() {
+    try {
+        if (!statusMutex.tryLock())
+            return std::string();
+        std::string copy = watchNotice;
+        statusMutex.unlock();
+        return copy;
+    } catch (...) {
+        return std::string();
+    }
+}
+
+void FSWorker::reportWatchLimit(int scanSeconds) {
+    const std::size_t unwatched = monitor && monitor->isRunning() ? monitor->unwatchedCount() : 0;
+    if (unwatched == reportedUnwatched)
+        return;
+    const bool newlyLimited = reportedUnwatched == 0;
+    reportedUnwatched = unwatched;
+    std::string notice;
+    if (unwatched > 0) {
+        notice = decimal(static_cast<Poco::Int64>(unwatched)) +
+                 " folder(s) not watched for changes: the system's limit of watches is reached. Changes in them "
+                 "are found by a scan every " +
+                 decimal(scanSeconds) +
+                 " seconds. Raising the system setting fs.inotify.max_user_watches lets every folder be watched.";
+        if (newlyLimited) {
+            rootLog().warning(notice);
+            postEvent(4, notice, static_cast<int>(unwatched));
+        }
+    }
+    try {
+        if (statusMutex.tryLock(intervals.statusLockWaitMs)) {
+            watchNotice = notice;
+            statusMutex.unlock();
+        }
+    } catch (...) {
+    }
+}
+
 void FSWorker::checkForFSChanges() {
     flags.localChangesPending = true;
     flags.lastPassFailed = false;

@@ -238,6 +238,11 @@ public:
     // (the text is dropped, with a debug line, when that runs out). Logs
     // "-- SYNC STATUS: " + text unless the text is "Idle".
     void putSyncStatus(const std::string& text);
+    // What the user is told while the watch limit leaves folders of the sync
+    // folder unwatched (how many, how often they are scanned, the system
+    // setting that raises the limit); "" otherwise, and when the status lock
+    // is busy at the moment (never waits).
+    std::string getWatchNotice();
 
     // The user asks for a sync now: local changes pending, pass interval back
     // to syncFrequency, a DirChangeNotification posted.
@@ -284,6 +289,10 @@ public:
     // sync folder (it did not start, or the watch limit was reached), the
     // limit is at most syncFrequency, so changes are still found.
     int periodicScanSeconds() const;
+    // Tells the user when the monitor's count of unwatched folders changed:
+    // keeps the notice of getWatchNotice, and when folders became
+    // unwatched, logs it and raises UI event 4 with it (value: the count).
+    void reportWatchLimit(int scanSeconds);
 
     // ==== The run loop and the pass driver (FSWorker_RunLoop.cpp) ============
 
@@ -981,6 +990,7 @@ protected:
     // ---- Status text: guarded by statusMutex (writers wait at most
     // ---- intervals.statusLockWaitMs, readers only try) ----
     std::string status = "CloudSync";
+    std::string watchNotice;
     Poco::Mutex statusMutex;
 
     // ---- What this pass uploaded: own lock (see UploadedPaths) ----
@@ -999,6 +1009,8 @@ protected:
     Poco::Timestamp lastSync;
     Poco::Timestamp lastConflictNotice;
     Poco::Timestamp lastUnsyncedCheck;
+    // The monitor's count of unwatched folders when last reported.
+    std::size_t reportedUnwatched = 0;
     // The worker's own connector. Replaced and dropped only under
     // lifecycleMutex by startup and shutdown; transfer jobs never use it
     // (they have their slot's connector).

@@ -106,6 +106,7 @@ bool FSWorker::runCycle(Poco::Notification* notification) {
         }
 
         const int scanLimit = periodicScanSeconds();
+        reportWatchLimit(scanLimit);
         if (scanLimit > 0 && elapsedSeconds(lastScan) > scanLimit && queue.empty()) {
             log.trace("===> Starting Manual FS Scan ===>");
             queue.enqueueNotification(new DirChangeNotification());

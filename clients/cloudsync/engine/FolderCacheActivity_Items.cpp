@@ -47,9 +47,8 @@ bool isJunkFileName(const std::string& name) {
 
 void FolderCacheActivity::processChildren(StorePtr store, boost::shared_ptr<FSChildren>& children,
                                           FolderData& folder) {
-    for (const auto& item : children->children) {
-        const std::string& name = item.first;
-        const FSEntry& entry = item.second;
+    for (const FSEntry& entry : children->children) {
+        const std::string& name = entry.name;
         const std::string logPath = folder.relativePath.empty() ? name : folder.relativePath + "/" + name;
 
         if (entry.skip) {
@@ -70,11 +69,13 @@ void FolderCacheActivity::processChildren(StorePtr store, boost::shared_ptr<FSCh
             continue;
         }
         try {
+            // Files only: a folder's name is never checked for an extension.
+            const std::string extension = entry.type == FSTypeFile ? entry.extension() : std::string();
             if (entry.type == FSTypeFile) {
                 if (isJunkFileName(name))
                     continue;
                 if (std::find(m_uploadRestrictionExtensions.begin(), m_uploadRestrictionExtensions.end(),
-                              entry.extension) != m_uploadRestrictionExtensions.end()) {
+                              extension) != m_uploadRestrictionExtensions.end()) {
                     scanLog().trace("FCA: Ignore File with banned extension: " + logPath);
                     addSkippedActivity("Skipping Banned Extension " + m_uploadRestrictions, logPath);
                     continue;
@@ -82,7 +83,7 @@ void FolderCacheActivity::processChildren(StorePtr store, boost::shared_ptr<FSCh
             }
             const bool inUseTestApplies =
                 entry.type == FSTypeFile && m_skipInUseCheck != "1" &&
-                std::find(std::begin(kNoInUseTestExtensions), std::end(kNoInUseTestExtensions), entry.extension) ==
+                std::find(std::begin(kNoInUseTestExtensions), std::end(kNoInUseTestExtensions), extension) ==
                     std::end(kNoInUseTestExtensions);
             const std::string absolutePath = folder.fullPath + "/" + name;
             if (static_cast<Poco::Int64>(absolutePath.size()) - static_cast<Poco::Int64>(m_syncFolderPath.size()) >
@@ -258,10 +259,10 @@ bool FolderCacheActivity::checkForConflict(const std::string& path, boost::share
         const std::string extension = file.getExtension();
         // Names beginning with the prefix sort together from the prefix on.
         for (auto it = children->children.lower_bound(prefix);
-             it != children->children.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
-            if (Poco::Path(it->first).getExtension() != extension)
+             it != children->children.end() && it->name.compare(0, prefix.size(), prefix) == 0; ++it) {
+            if (Poco::Path(it->name).getExtension() != extension)
                 continue;
-            scanLog().trace("checkForConflict Conflict Found: " + path + "/" + it->first);
+            scanLog().trace("checkForConflict Conflict Found: " + path + "/" + it->name);
             ++m_conflictCount;
             return true;
         }

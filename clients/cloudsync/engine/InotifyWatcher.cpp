@@ -4,6 +4,8 @@
 #include <Poco/Timestamp.h>
 
 #include <cerrno>
+#include <climits>
+#include <fstream>
 #include <cstring>
 #include <dirent.h>
 #include <exception>
@@ -106,6 +108,7 @@ void InotifyWatcher::run() {
     // However the loop ended, nothing stays watched or open.
     if (m_fd >= 0) {
         m_watchList.clear();
+        m_watchesByPath.clear();
         m_watchedFolders.clear();
         closeOnce(m_fd);
     }
@@ -237,6 +240,8 @@ void InotifyWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
 }
 
 void InotifyWatcher::watchTree() {
+    m_cap = watchCap();
+    m_unwatchedCount = 0;
     m_complete = true;
     addWatches(m_root);
     if (m_watchList.empty())
@@ -246,6 +251,9 @@ void InotifyWatcher::watchTree() {
 
 void InotifyWatcher::addWatches(const std::string& path) {
     std::vector<std::string> pending{path};
+    // Folders this call met without watching them (so a folder reached
+    // twice, through a bind mount, is counted and walked once).
+    std::set<std::pair<dev_t, ino_t>> unwatched;
     while (!pending.empty() && !m_stop.load()) {
         std::string folder = pending.back();
         pending.pop_back();
@@ -259,29 +267,32 @@ void InotifyWatcher::addWatches(const std::string& path) {
             continue;
         }
         std::pair<dev_t, ino_t> identity(status.st_dev, status.st_ino);
-        if (m_watchedFolders.count(identity) != 0)
+        if (m_watchedFolders.count(identity) != 0 || unwatched.count(identity) != 0)
             continue;
-        if (m_options.maxWatches != 0 && m_watchList.size() >= m_options.maxWatches) {
-            watchLimitReached(ENOSPC);
-            return;
+        int wd = -1;
+        int error = ENOSPC;
+        if (m_cap == 0 || m_watchList.size() < m_cap) {
+            wd = ::inotify_add_watch(m_fd, folder.c_str(), WATCH_MASK | (isRoot ? 0u : IN_DONT_FOLLOW));
+            error = errno;
         }
-        int wd = ::inotify_add_watch(m_fd, folder.c_str(), WATCH_MASK | (isRoot ? 0u : IN_DONT_FOLLOW));
-        if (wd < 0) {
-            int error = errno;
-            if (error == ENOSPC) {
-                watchLimitReached(error);
-                return;
-            }
+        if (wd < 0 && error == ENOSPC) {
+            // Left unwatched for the limit; its subfolders are counted too.
+            watchLimitReached(error);
+            unwatched.insert(identity);
+            ++m_unwatchedCount;
+        } else if (wd < 0) {
             if (error != ENOENT) {
                 // The folder stays unwatched: only a scan can see its changes.
                 m_complete = false;
                 m_syncLog.error("addWatches: failed with errno " + number(error) + " for " + folder);
             }
             continue;
-        }
-        // The kernel hands out one descriptor per folder; the first path kept.
-        if (m_watchList.emplace(wd, Watch{folder, identity}).second)
+        } else if (m_watchList.emplace(wd, Watch{folder, identity}).second) {
+            // The kernel hands out one descriptor per folder; the first path
+            // kept.
             m_watchedFolders.insert(identity);
+            m_watchesByPath.emplace(folder, wd);
+        }
         m_watchCount = m_watchList.size();
 
         DIR* dir = ::opendir(folder.c_str());
@@ -311,15 +322,22 @@ void InotifyWatcher::watchLimitReached(int error) {
 }
 
 void InotifyWatcher::removeWatchesBelow(const std::string& path) {
-    for (auto it = m_watchList.begin(); it != m_watchList.end();) {
-        if (below(it->second.path, path)) {
-            ::inotify_rm_watch(m_fd, it->first);
-            m_watchedFolders.erase(it->second.identity);
-            it = m_watchList.erase(it);
-        } else {
-            ++it;
+    // The folder's own watches, then the run of "path/..." (names such as
+    // "path x" sort between the two and are never looked at).
+    auto removeRun = [this](const std::string& from, const std::function<bool(const std::string&)>& inRun) {
+        auto it = m_watchesByPath.lower_bound(std::make_pair(from, INT_MIN));
+        while (it != m_watchesByPath.end() && inRun(it->first)) {
+            auto watched = m_watchList.find(it->second);
+            if (watched != m_watchList.end()) {
+                ::inotify_rm_watch(m_fd, watched->first);
+                m_watchedFolders.erase(watched->second.identity);
+                m_watchList.erase(watched);
+            }
+            it = m_watchesByPath.erase(it);
         }
-    }
+    };
+    removeRun(path, [&path](const std::string& watched) { return watched == path; });
+    removeRun(path + "/", [&path](const std::string& watched) { return below(watched, path); });
     m_watchCount = m_watchList.size();
 }
 
@@ -327,6 +345,7 @@ void InotifyWatcher::removeWatches() {
     for (const auto& watch : m_watchList)
         ::inotify_rm_watch(m_fd, watch.first);
     m_watchList.clear();
+    m_watchesByPath.clear();
     m_watchedFolders.clear();
     m_watchCount = 0;
 }
@@ -336,8 +355,69 @@ void InotifyWatcher::forget(int wd) {
     if (found == m_watchList.end())
         return;
     m_watchedFolders.erase(found->second.identity);
+    m_watchesByPath.erase(std::make_pair(found->second.path, wd));
     m_watchList.erase(found);
     m_watchCount = m_watchList.size();
+}
+
+std::size_t InotifyWatcher::watchCap() const {
+    if (m_options.maxWatches != 0)
+        return m_options.maxWatches;
+    if (m_options.freeWatchesPercent >= 100)
+        return 0;
+    unsigned long long limit = 0;
+    std::ifstream file(m_options.maxUserWatchesFile);
+    if (!(file >> limit) || limit == 0)
+        return 0;
+    const unsigned long long inUse = watchesInUse();
+    const unsigned long long free = limit > inUse ? limit - inUse : 0;
+    const unsigned long long cap = free / 100 * m_options.freeWatchesPercent +
+                                   free % 100 * m_options.freeWatchesPercent / 100;
+    m_syncLog.trace("addWatches: " + number(static_cast<long>(inUse)) + " of " + number(static_cast<long>(limit)) +
+                    " watches in use, watching at most " + number(static_cast<long>(cap > 0 ? cap : 1)) +
+                    " folders");
+    return cap > 0 ? static_cast<std::size_t>(cap) : 1;
+}
+
+std::size_t InotifyWatcher::watchesInUse() {
+    // Every inotify descriptor of the user's processes lists one
+    // "inotify wd:" line per watch in its fdinfo.
+    const uid_t user = ::geteuid();
+    std::size_t total = 0;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return 0;
+    while (struct dirent* process = ::readdir(proc)) {
+        if (process->d_name[0] < '1' || process->d_name[0] > '9')
+            continue;
+        const std::string base = std::string("/proc/") + process->d_name;
+        struct stat owner;
+        if (::stat(base.c_str(), &owner) != 0 || owner.st_uid != user)
+            continue;
+        DIR* fds = ::opendir((base + "/fd").c_str());
+        if (!fds)
+            continue;
+        while (struct dirent* fd = ::readdir(fds)) {
+            if (fd->d_name[0] == '.')
+                continue;
+            char target[64];
+            const std::string link = base + "/fd/" + fd->d_name;
+            ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+            if (length <= 0)
+                continue;
+            target[length] = '\0';
+            if (std::strcmp(target, "anon_inode:inotify") != 0)
+                continue;
+            std::ifstream info(base + "/fdinfo/" + fd->d_name);
+            std::string line;
+            while (std::getline(info, line))
+                if (line.compare(0, 11, "inotify wd:") == 0)
+                    ++total;
+        }
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+    return total;
 }
 
 void InotifyWatcher::logWatching() {

@@ -24,8 +24,22 @@
 // began); the callback runs once per burst.
 //
 // When a folder cannot be watched because the watch limit is reached (ENOSPC,
-// or the cap of Options::maxWatches), the error line is logged once and
-// complete() turns false: the owner then has to fall back to periodic scans.
+// or the cap), the error line is logged once and complete() turns false: the
+// owner then has to fall back to periodic scans. The walk goes on below it
+// without watching, to count the folders left unwatched (unwatchedCount()),
+// which the owner tells the user.
+//
+// The cap: Options::maxWatches when set; otherwise the watcher takes at most
+// freeWatchesPercent of the user's free watches (the system's
+// fs.inotify.max_user_watches, read from Options::maxUserWatchesFile, minus
+// the watches the user's programs hold now), leaving the rest to other
+// programs. Worked example: max_user_watches 8192, 1192 in use, 75 percent:
+// at most 5250 folders are watched. The cap is worked out whenever the whole
+// tree is watched anew (start, and after an overflow); at least the root is
+// always tried.
+//
+// Watches are also kept by path, in path order, so that the watches at and
+// below a removed folder are found without looking at any other watch.
 //
 // Lifecycle: construct (no I/O) -> start() -> stop() (also from the
 // destructor). stop() may be called before start(), after a failed start()
@@ -74,9 +88,14 @@ public:
         // after its first event.
         long settleMs = 200;
         long maxSettleMs = 2000;
-        // Most folders watched (0: only the kernel's limit applies). Reaching
-        // it is handled as the kernel's ENOSPC.
+        // Most folders watched (0: the share of the free watches below).
+        // Reaching it is handled as the kernel's ENOSPC.
         std::size_t maxWatches = 0;
+        // Without maxWatches: the percentage of the user's free watches
+        // taken (100: all of them), and where the system's limit is read.
+        // When the limit cannot be read, only the kernel's limit applies.
+        unsigned freeWatchesPercent = 75;
+        std::string maxUserWatchesFile = "/proc/sys/fs/inotify/max_user_watches";
     };
 
     // No I/O. onChange runs on the watch thread, once per burst.
@@ -102,6 +121,14 @@ public:
     bool complete() const { return m_complete.load(); }
     // Folders watched now.
     std::size_t watchCount() const { return m_watchCount.load(); }
+    // Folders of the tree left unwatched for the watch limit, as counted when
+    // the tree was last watched anew, plus those made since then (folders
+    // removed since are not taken off). 0 while every folder is watched.
+    std::size_t unwatchedCount() const { return m_unwatchedCount.load(); }
+
+    // Watches held now by the programs of this user (every inotify
+    // descriptor's watches, as /proc shows them); 0 when /proc cannot be read.
+    static std::size_t watchesInUse();
 
     // The thread body: places the watches, sets the ready event, then runs
     // the watch loop.
@@ -139,6 +166,8 @@ private:
     void removeWatches();
     void forget(int wd);
     void watchLimitReached(int error);
+    // The cap for the next watchTree (see the class comment); 0: none.
+    std::size_t watchCap() const;
     void logWatching();
 
     const std::string m_root;
@@ -159,11 +188,16 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_complete{false};
     std::atomic<std::size_t> m_watchCount{0};
+    std::atomic<std::size_t> m_unwatchedCount{0};
 
     // ---- Watch thread only ----
     int m_fd = -1;
     std::map<int, Watch> m_watchList;
+    // The same watches by (path, descriptor): a folder's own watch and those
+    // below it ("path/...") sit together.
+    std::set<std::pair<std::string, int>> m_watchesByPath;
     std::set<std::pair<dev_t, ino_t>> m_watchedFolders;
+    std::size_t m_cap = 0;
     bool m_limitLogged = false;
 };
 

@@ -209,7 +209,8 @@ public:
     bool isOfflineManagerRunning();
     // The sync worker's status text; "Idle" without a sync worker, and
     // "Syncing Offline Files" when the worker is "Idle" while the job
-    // manager runs a job.
+    // manager runs a job; followed by " - " and the worker's watch notice
+    // while folders of the sync folder are left unwatched.
     std::string getSyncStatus();
     // Forwarded to the sync worker when one exists.
     void checkForFSChanges();

@@ -289,13 +289,15 @@ std::string FSAppRunner::getSyncStatus() {
     boost::shared_ptr<FSWorker> worker = currentWorker();
     if (!worker)
         return "Idle";
-    const std::string status = worker->getSyncStatus();
+    std::string status = worker->getSyncStatus();
     if (status == "Idle") {
         boost::shared_ptr<FOOfflineFilesManager> manager = currentOfflineManager();
         if (manager && manager->isActive())
-            return "Syncing Offline Files";
+            status = "Syncing Offline Files";
     }
-    return status;
+    // Folders left unwatched are said beside whatever the worker does.
+    const std::string notice = worker->getWatchNotice();
+    return notice.empty() ? status : status + " - " + notice;
 }
 
 void FSAppRunner::checkForFSChanges() {

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 #include <vector>
 
@@ -317,6 +318,88 @@ TEST_F(Monitor, ShutdownEndsTheThreadPromptlyAndIsHarmlessTwiceOrWithoutStartup)
     EXPECT_FALSE(monitor.isRunning());
     EXPECT_EQ(monitor.watchCount(), 0u);
     EXPECT_TRUE(monitor.shutdown());
+}
+
+// Beyond the cap the walk goes on without watching, to count what is left
+// out; folders made later beyond the cap are counted as they come.
+TEST_F(Monitor, FoldersBeyondTheWatchLimitAreCounted) {
+    for (const char* folder : {"a/x", "b/y/z", "c"})
+        Poco::File(at(folder)).createDirectories();
+    InotifyWatcher::Options capped = options();
+    capped.maxWatches = 3;
+    FSMonitor& monitor = start(capped);
+    EXPECT_EQ(monitor.watchCount(), 3u);
+    EXPECT_EQ(monitor.unwatchedCount(), 4u);  // 7 folders, the root included
+    EXPECT_FALSE(monitor.watchesComplete());
+    // Made in a watched folder (the root always is): seen, and counted as
+    // unwatched with its subfolder.
+    Poco::File(m_tmp / "new/inner").createDirectories();
+    Poco::File(m_tmp / "new").renameTo(root() + "/new");
+    EXPECT_TRUE(waitUntil([&] { return monitor.unwatchedCount() == 6u; })) << monitor.unwatchedCount();
+    EXPECT_EQ(monitor.watchCount(), 3u);
+}
+
+TEST_F(Monitor, EveryFolderWatchedLeavesNoneUnwatched) {
+    Poco::File(at("a/b")).createDirectories();
+    InotifyWatcher::Options unlimited = options();
+    unlimited.freeWatchesPercent = 100;
+    FSMonitor& monitor = start(unlimited);
+    EXPECT_EQ(monitor.watchCount(), 3u);
+    EXPECT_EQ(monitor.unwatchedCount(), 0u);
+    EXPECT_TRUE(monitor.watchesComplete());
+}
+
+// Without an explicit cap the monitor takes only part of the user's free
+// watches: here the system's limit (a file standing for
+// /proc/sys/fs/inotify/max_user_watches) leaves 40 free, of which 75% are
+// taken. Other programs of this user may take or free a few watches
+// meanwhile, so the bounds are loose.
+TEST_F(Monitor, DefaultCapLeavesPartOfTheFreeWatchesToOtherPrograms) {
+    for (int i = 0; i < 60; ++i)
+        Poco::File(at("f" + std::to_string(i))).createDirectories();
+    const std::string limitFile = m_tmp / "max_user_watches";
+    std::ofstream(limitFile) << InotifyWatcher::watchesInUse() + 40 << "\n";
+    InotifyWatcher::Options shared = options();
+    shared.maxUserWatchesFile = limitFile;
+    FSMonitor& monitor = start(shared);
+    EXPECT_GE(monitor.watchCount(), 1u);
+    EXPECT_LE(monitor.watchCount(), 35u);
+    EXPECT_EQ(monitor.watchCount() + monitor.unwatchedCount(), 61u);
+    EXPECT_FALSE(monitor.watchesComplete());
+}
+
+TEST(WatchesInUse, CountsTheWatchesOfThisProcess) {
+    CloudSyncTest::TempFolder tmp;
+    for (const char* folder : {"a", "b", "c"})
+        Poco::File(tmp / folder).createDirectories();
+    const std::size_t before = InotifyWatcher::watchesInUse();
+    int fd = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (const char* folder : {"a", "b", "c"})
+        ASSERT_GE(::inotify_add_watch(fd, (tmp / folder).c_str(), IN_CREATE), 0);
+    const std::size_t during = InotifyWatcher::watchesInUse();
+    ::close(fd);
+    // Other programs of this user may add or drop watches meanwhile.
+    EXPECT_GE(during + 2, before + 3);
+}
+
+// A removed folder takes its own watches and those below it, and no other:
+// names that begin like it ("d x", "d-2", "dd") keep theirs.
+TEST_F(Monitor, RemovedFolderTakesOnlyItsOwnWatches) {
+    for (const char* folder : {"d/e/f", "d x/g", "d-2", "dd", "c/d"})
+        Poco::File(at(folder)).createDirectories();
+    FSMonitor& monitor = start();
+    EXPECT_EQ(monitor.watchCount(), 10u);
+    Poco::File(at("d")).remove(true);
+    EXPECT_TRUE(waitUntil([&] { return monitor.watchCount() == 7u; })) << monitor.watchCount();
+    QueueReader reader(m_queue);
+    write("d x/g/seen.txt", "1");
+    EXPECT_TRUE(waitUntil([&] { return reader.count() >= 1; }));
+    Poco::File(at("d x/g")).remove(true);
+    EXPECT_TRUE(waitUntil([&] { return monitor.watchCount() == 6u; })) << monitor.watchCount();
+    Poco::Thread::sleep(300);
+    EXPECT_EQ(monitor.watchCount(), 6u);
+    EXPECT_TRUE(monitor.watchesComplete());
 }
 
 TEST_F(Monitor, MissingFolderIsReportedAsNotWatched) {

@@ -237,6 +237,57 @@ INSTANTIATE_TEST_SUITE_P(Limits, PeriodicScan,
                                            ScanLimitCase{"60", false, false, 60},
                                            ScanLimitCase{"600", true, false, 0}));
 
+// When the watch limit leaves folders of the sync folder unwatched, the user
+// is told once with UI event 4 and, for as long as it lasts, by the status
+// notice (how many folders, how often they are scanned, the system setting
+// that raises the limit); the periodic scans run all the same.
+TEST_F(WorkerTest, UnwatchedFoldersAreToldAndStillScanned) {
+    m_settings["syncfrequency"] = "1";
+    for (const char* folder : {"My Files/a/b", "My Files/c/d", "My Files/e"})
+        Poco::File(syncRoot() + "/" + folder).createDirectories();
+    Nuvaro::Sync::FSWorker::Intervals capped = fastIntervals();
+    capped.monitor.maxWatches = 2;
+    std::set<int> others;
+    for (int type = 0; type <= 18; ++type)
+        if (type != 4)
+            others.insert(type);
+    EventRecorder events(others);
+    CloudSyncTest::LogCapture log({"Sync"});
+    ASSERT_TRUE(startWorker(capped));
+    TestWorker& worker = *m_worker;
+    ASSERT_TRUE(waitUntil([&] { return !worker.getWatchNotice().empty(); }, 10000));
+    const std::string notice = worker.getWatchNotice();
+    const std::size_t unwatched = worker.monitor->unwatchedCount();
+    EXPECT_GE(unwatched, 5u);
+    EXPECT_EQ(notice.find(std::to_string(unwatched) + " folder(s) not watched for changes"), 0u) << notice;
+    EXPECT_NE(notice.find("a scan every 1 seconds"), std::string::npos) << notice;
+    EXPECT_NE(notice.find("fs.inotify.max_user_watches"), std::string::npos) << notice;
+
+    // The scans the limit leaves as the only way to see changes still run.
+    log.channel().clear();
+    EXPECT_TRUE(waitUntil([&] { return log.contains("===> Starting Manual FS Scan ===>"); }, 15000)) << log.dump();
+    int told = 0;
+    for (const EventRecorder::Event& event : events.events())
+        if (std::get<1>(event).find("not watched for changes") != std::string::npos)
+            ++told;
+    EXPECT_EQ(told, 1);
+    // Before the log capture and the event recorder go: the thread logs and
+    // raises events until it is stopped.
+    worker.shutdown();
+}
+
+TEST_F(WorkerTest, EveryFolderWatchedGivesNoWatchNotice) {
+    Poco::File(syncRoot() + "/My Files/a").createDirectories();
+    EventRecorder events;
+    ASSERT_TRUE(startWorker());
+    Poco::Thread::sleep(300);
+    EXPECT_EQ(m_worker->monitor->unwatchedCount(), 0u);
+    EXPECT_EQ(m_worker->getWatchNotice(), "");
+    m_worker->shutdown();  // before the event recorder goes
+    for (const EventRecorder::Event& event : events.events())
+        EXPECT_EQ(std::get<1>(event).find("not watched"), std::string::npos) << std::get<1>(event);
+}
+
 // ---- Status text ----
 
 TEST_F(WorkerTest, StatusTextWithItsTryLock) {

@@ -73,10 +73,9 @@ protected:
         EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
         const bool link = S_ISLNK(st.st_mode);
         ::stat(path.c_str(), &st);
-        return FSEntry(name, folderRel, S_ISDIR(st.st_mode) ? FSTypeFolder : FSTypeFile,
-                       static_cast<Poco::UInt64>(st.st_size),
+        return FSEntry(name, S_ISDIR(st.st_mode) ? FSTypeFolder : FSTypeFile, static_cast<Poco::UInt64>(st.st_size),
                        Poco::Timestamp(static_cast<Poco::Int64>(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000),
-                       NameRules::lowerExtension(name), name[0] == '.', link);
+                       name[0] == '.', link);
     }
 
     // A folder below "My Files/long" such that folder + "/" + a name of
@@ -167,7 +166,7 @@ TEST_P(ItemChecks, RecordsOrLeavesTheEntry) {
     std::string::size_type slash = folderRel.rfind('/');
     boost::shared_ptr<FSChildren> children(new FSChildren(
         FolderData(folderRel.substr(slash + 1), folderRel.substr(0, slash), folderRel, abs(folderRel))));
-    FSEntry entry = c.prep == Prep::Placeholder ? FSEntry(name, folderRel, c.type) : examine(folderRel, name);
+    FSEntry entry = c.prep == Prep::Placeholder ? FSEntry(name, c.type) : examine(folderRel, name);
     children->addChild(entry);
     for (const std::string& other : beside) {
         FSEntry copy = examine(folderRel, other);
