@@ -93,7 +93,9 @@ protected:
 
 TEST_F(Pool, MoreJobsThanSlotsRunAtMostMaxJobsAtOnceAndEverySlotLogsInOnce) {
     const std::vector<std::string> paths = putFiles(4);
-    server.addFault(TestFault::withDelay("/core/downloadfile", 100));
+    // Each request is held long enough that every slot has one in flight at
+    // once even when starting a job is slow (a loaded machine, a sanitizer).
+    server.addFault(TestFault::withDelay("/core/downloadfile", 500));
     for (int slots : {1, 3}) {
         SCOPED_TRACE("slots " + std::to_string(slots));
         server.clearRequests();
