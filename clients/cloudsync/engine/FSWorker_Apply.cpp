@@ -22,6 +22,10 @@
 //      those the server changed or deleted meanwhile are known from the
 //      journal as this client's placements, not local edits); then the
 //      journal is emptied.
+// The activity entries of the step are collected and written in one
+// transaction when it ends, whichever way it ends (StepActivities): after
+// the files they tell of are in place, so a kill may lose entries but no
+// entry tells of a file that is not there.
 // A local path is written or removed only when it lies inside the sync
 // folder (localPathOf) and no link lies on the way to it (noLinkOnTheWay):
 // nothing is ever written or removed through a link.
@@ -123,6 +127,8 @@ std::string FSWorker::stagedPathOf(const FSSyncRecord& record) const {
 bool FSWorker::doEndSync(const std::string& folder) {
     Poco::Logger& log = syncLog();
     log.trace(">>>> STEP 4. EndSync " + folder);
+    // The step's activity entries go in one transaction when it ends.
+    StepActivities::Scope activities(stepActivities, db.get());
     try {
         DataSyncStore store;
         if (!db->getDataStore(folder, hostname, store, stop)) {
@@ -191,7 +197,7 @@ bool FSWorker::mergeDelta(DataSyncStore& store) {
                                     serverChanges, stats))
         return true;
     syncLog().error("Failed to apply DeltaRecord Set, Potential Conflict");
-    addActivityEntry(*db, FSActivity::TypeError, "Failed to apply DeltaRecord Set, potential conflict", "", "");
+    logActivity(FSActivity::TypeError, "Failed to apply DeltaRecord Set, potential conflict", "", "");
     postEvent(16, "", 0);
     return false;
 }
@@ -283,6 +289,7 @@ bool FSWorker::saveApplied(const std::string& folder, DataSyncStore& store) {
                     folder, "", FSActivity::TypeError);
         return false;
     }
+    stepActivities.flush(db.get());
     db->activityDeleteAllErrors(FSActivity::TypeError);
     return true;
 }
@@ -391,7 +398,7 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
     Poco::Thread::yield();
 
     if (addActivity)
-        addActivityEntry(*db, FSActivity::TypeDownload,
+        logActivity(FSActivity::TypeDownload,
                     record->getName() + " (" + Nuvaro::Util::readableFileSize(record->getSize(), 2) + ")", relative,
                     record->getFriendlyName());
     return Placement::Placed;
@@ -503,7 +510,7 @@ bool FSWorker::copyToConflictFile(FSSyncRecordPtr& record, const std::string& lo
         dropStaged(stagedPathOf(*record));
 
         removeOlderConflictCopies(folder, fileName, device, copyName);
-        addActivityEntry(*db, FSActivity::TypeConflict,
+        logActivity(FSActivity::TypeConflict,
                     "File Conflict found " + record->getLocalFullPath() + " (" +
                         Nuvaro::Util::readableFileSize(record->getSize(), 2) + ")" + " double-click to resolve conflict",
                     record->getLocalFullPath(), record->getFriendlyName());
