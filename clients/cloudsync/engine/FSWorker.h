@@ -94,6 +94,7 @@
 #include "RefreshLockActivity.h"
 #include "RequestCanceller.h"
 #include "SimulCallbackBase.h"
+#include "StepFolderNames.h"
 
 #include "DataSyncRecord.h"
 #include "nuvarocbfs_Network.h"
@@ -575,6 +576,13 @@ public:
     // false (reported) when it cannot be made, a file is in the way, or the
     // path lies outside the sync folder.
     bool createFilePathIfNeeded(const std::string& path);
+    // The Unicode-normalised existence test (caseSensitiveFileExists):
+    // through stepFolderNames during the apply step's placements, so that a
+    // folder is read once per step, else by reading the folder.
+    bool nameExists(const std::string& path);
+    // The step made or removed the entry at `path`: stepFolderNames follows.
+    void noteAdded(const std::string& path);
+    void noteRemoved(const std::string& path);
     bool processDirectoryRecord(FSSyncRecordPtr& record, const std::string& localPath);
     // Stores the local file's modification text and checksum in the record,
     // as "checkmodtime" and "checkcrc" ask.
@@ -1032,6 +1040,10 @@ protected:
     // ---- The activity entries of the running step: own lock (see
     // ---- StepActivities); every entry the worker adds goes through it ----
     StepActivities stepActivities;
+
+    // ---- The folder names of the running apply step's placements; worker
+    // ---- thread only; empty outside the placements (see StepFolderNames) ----
+    std::unique_ptr<StepFolderNames> stepFolderNames;
 
     // ---- Worker thread only (the application's thread before the thread
     // ---- starts and after it was joined) ----
