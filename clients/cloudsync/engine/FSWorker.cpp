@@ -50,6 +50,55 @@ std::string getValidFriendlyName(const std::string& name) {
     return valid;
 }
 
+StepActivities::Scope::Scope(StepActivities& owner, FSSyncDB* db) : m_owner(owner), m_db(db) {
+    std::lock_guard<std::mutex> lock(m_owner.m_mutex);
+    ++m_owner.m_openScopes;
+}
+
+StepActivities::Scope::~Scope() {
+    bool outermost = false;
+    {
+        std::lock_guard<std::mutex> lock(m_owner.m_mutex);
+        outermost = --m_owner.m_openScopes == 0;
+    }
+    if (!outermost)
+        return;
+    try {
+        m_owner.flush(m_db);
+    } catch (...) {
+        // The database logs its own failures; a destructor throws nothing.
+    }
+}
+
+void StepActivities::add(const boost::shared_ptr<FSActivity>& entry, FSSyncDB* db) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_openScopes > 0) {
+            m_entries.push_back(entry);
+            return;
+        }
+    }
+    if (db) {
+        boost::shared_ptr<FSActivity> stored(entry);
+        db->activityAdd(stored);
+    }
+}
+
+void StepActivities::flush(FSSyncDB* db) {
+    std::vector<boost::shared_ptr<FSActivity>> entries;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        entries.swap(m_entries);
+    }
+    if (db && !entries.empty())
+        db->activityAddAll(entries);
+}
+
+std::size_t StepActivities::pending() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries.size();
+}
+
 void UploadedPaths::insert(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_paths.insert(path);
@@ -378,9 +427,14 @@ void FSWorker::reportError(const std::string& message, const std::string& path, 
                            FSActivity::Type type) {
     syncLog().error("ERROR: " + message + " Path: " + path);
     postEvent(4, message, 0);
-    boost::shared_ptr<FSActivity> entry(new FSActivity(FSActivity::LevelNormal, type, message, path, friendlyName));
-    db->activityAdd(entry);
+    logActivity(type, message, path, friendlyName);
     postEvent(16, "", 0);
+}
+
+void FSWorker::logActivity(FSActivity::Type type, const std::string& message, const std::string& path,
+                           const std::string& friendlyName) {
+    boost::shared_ptr<FSActivity> entry(new FSActivity(FSActivity::LevelNormal, type, message, path, friendlyName));
+    stepActivities.add(entry, db.get());
 }
 
 void FSWorker::reportRefusal(const std::string& message) {

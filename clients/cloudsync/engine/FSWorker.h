@@ -94,6 +94,7 @@
 #include "RefreshLockActivity.h"
 #include "RequestCanceller.h"
 #include "SimulCallbackBase.h"
+#include "StepFolderNames.h"
 
 #include "DataSyncRecord.h"
 #include "nuvarocbfs_Network.h"
@@ -152,6 +153,43 @@ bool sortDirsByDeepestFirst(const Nuvaro::DataSync::DataSyncRecordPtr& a,
                             const Nuvaro::DataSync::DataSyncRecordPtr& b);
 
 class FSSimulWorker;
+
+// The activity entries of a pass step (the upload step, the apply step),
+// written in one database transaction when the step ends instead of one
+// commit per entry. With its own lock: the upload callbacks add on pool
+// threads while the worker thread adds too. Outside a step, add writes at
+// once. A Scope opens a step and, when it is left by any way (a return, a
+// failure, an exception), writes what was collected, so no entry is lost;
+// scopes may nest, the outermost one writes.
+class StepActivities {
+public:
+    class Scope {
+    public:
+        Scope(StepActivities& owner, FSSyncDB* db);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        StepActivities& m_owner;
+        FSSyncDB* m_db;
+    };
+
+    // Collects the entry while a step is open, else stores it in `db` now
+    // (nothing when `db` is null).
+    void add(const boost::shared_ptr<FSActivity>& entry, FSSyncDB* db);
+    // Writes the entries collected so far in one transaction (in the order
+    // they came) and forgets them; the step stays open. Used before the step
+    // clears entries of a type, so that the clear sees them as before.
+    void flush(FSSyncDB* db);
+    // Entries waiting to be written.
+    std::size_t pending() const;
+
+private:
+    mutable std::mutex m_mutex;
+    int m_openScopes = 0;
+    std::vector<boost::shared_ptr<FSActivity>> m_entries;
+};
 
 // The remote paths uploaded or created in the current pass (server paths
 // with "/" separators), with a lock of its own: the upload callbacks insert
@@ -263,6 +301,12 @@ public:
     // (level 2, `type`, message, path, friendlyName), UI event 16. Any thread.
     void reportError(const std::string& message, const std::string& path, const std::string& friendlyName,
                      FSActivity::Type type);
+    // Adds an activity entry of level 2 (the only level the worker writes)
+    // through stepActivities: collected while a step is open, else stored at
+    // once. A failed write is only logged by the database: it never stops a
+    // step. Any thread.
+    void logActivity(FSActivity::Type type, const std::string& message, const std::string& path,
+                     const std::string& friendlyName);
     // The same for the answers of a server that keeps saying no (sync not
     // allowed, an empty folder list, a failed login): reported once while
     // it keeps giving the same answer, later passes only log the error
@@ -541,6 +585,13 @@ public:
     // false (reported) when it cannot be made, a file is in the way, or the
     // path lies outside the sync folder.
     bool createFilePathIfNeeded(const std::string& path);
+    // The Unicode-normalised existence test (caseSensitiveFileExists):
+    // through stepFolderNames during the apply step's placements, so that a
+    // folder is read once per step, else by reading the folder.
+    bool nameExists(const std::string& path);
+    // The step made or removed the entry at `path`: stepFolderNames follows.
+    void noteAdded(const std::string& path);
+    void noteRemoved(const std::string& path);
     bool processDirectoryRecord(FSSyncRecordPtr& record, const std::string& localPath);
     // Stores the local file's modification text and checksum in the record,
     // as "checkmodtime" and "checkcrc" ask.
@@ -995,6 +1046,14 @@ protected:
 
     // ---- What this pass uploaded: own lock (see UploadedPaths) ----
     UploadedPaths uploadedThisPass;
+
+    // ---- The activity entries of the running step: own lock (see
+    // ---- StepActivities); every entry the worker adds goes through it ----
+    StepActivities stepActivities;
+
+    // ---- The folder names of the running apply step's placements; worker
+    // ---- thread only; empty outside the placements (see StepFolderNames) ----
+    std::unique_ptr<StepFolderNames> stepFolderNames;
 
     // ---- Worker thread only (the application's thread before the thread
     // ---- starts and after it was joined) ----

@@ -22,6 +22,10 @@
 //      those the server changed or deleted meanwhile are known from the
 //      journal as this client's placements, not local edits); then the
 //      journal is emptied.
+// The activity entries of the step are collected and written in one
+// transaction when it ends, whichever way it ends (StepActivities): after
+// the files they tell of are in place, so a kill may lose entries but no
+// entry tells of a file that is not there.
 // A local path is written or removed only when it lies inside the sync
 // folder (localPathOf) and no link lies on the way to it (noLinkOnTheWay):
 // nothing is ever written or removed through a link.
@@ -123,6 +127,8 @@ std::string FSWorker::stagedPathOf(const FSSyncRecord& record) const {
 bool FSWorker::doEndSync(const std::string& folder) {
     Poco::Logger& log = syncLog();
     log.trace(">>>> STEP 4. EndSync " + folder);
+    // The step's activity entries go in one transaction when it ends.
+    StepActivities::Scope activities(stepActivities, db.get());
     try {
         DataSyncStore store;
         if (!db->getDataStore(folder, hostname, store, stop)) {
@@ -142,11 +148,20 @@ bool FSWorker::doEndSync(const std::string& folder) {
 
         const std::size_t count = serverChanges.size();
         postEvent(10, "Processing Changes", static_cast<int>(count));
-        for (std::size_t i = 0; i < count; ++i) {
-            if (stop.load())
-                return false;
-            if (!applyRecord(i, count, counts))
-                return false;
+        {
+            // The placements read each folder once (after the deletes, which
+            // change them) and keep the names current as they go.
+            stepFolderNames.reset(new StepFolderNames());
+            struct Forget {
+                std::unique_ptr<StepFolderNames>& names;
+                ~Forget() { names.reset(); }
+            } forget{stepFolderNames};
+            for (std::size_t i = 0; i < count; ++i) {
+                if (stop.load())
+                    return false;
+                if (!applyRecord(i, count, counts))
+                    return false;
+            }
         }
 
         std::string summary;
@@ -191,7 +206,7 @@ bool FSWorker::mergeDelta(DataSyncStore& store) {
                                     serverChanges, stats))
         return true;
     syncLog().error("Failed to apply DeltaRecord Set, Potential Conflict");
-    addActivityEntry(*db, FSActivity::TypeError, "Failed to apply DeltaRecord Set, potential conflict", "", "");
+    logActivity(FSActivity::TypeError, "Failed to apply DeltaRecord Set, potential conflict", "", "");
     postEvent(16, "", 0);
     return false;
 }
@@ -283,6 +298,7 @@ bool FSWorker::saveApplied(const std::string& folder, DataSyncStore& store) {
                     folder, "", FSActivity::TypeError);
         return false;
     }
+    stepActivities.flush(db.get());
     db->activityDeleteAllErrors(FSActivity::TypeError);
     return true;
 }
@@ -375,6 +391,8 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
         copied = false;
         error = "Cannot replace " + localPath + ": " + std::strerror(errno);
     }
+    if (copied)
+        noteAdded(localPath);
     if (!copied) {
         ::unlink(temporary.c_str());
         log.error("FS Unknown Exception copying " + relative + " " + error);
@@ -391,7 +409,7 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
     Poco::Thread::yield();
 
     if (addActivity)
-        addActivityEntry(*db, FSActivity::TypeDownload,
+        logActivity(FSActivity::TypeDownload,
                     record->getName() + " (" + Nuvaro::Util::readableFileSize(record->getSize(), 2) + ")", relative,
                     record->getFriendlyName());
     return Placement::Placed;
@@ -404,13 +422,13 @@ bool FSWorker::isConflictedFile(FSSyncRecordPtr& record, const std::string& loca
     if (::lstat(localPath.c_str(), &entry) != 0) {
         // Nothing under these bytes; the same name in another Unicode form
         // would be a twin the server's file must not be placed beside.
-        if (caseSensitiveFileExists(localPath)) {
+        if (nameExists(localPath)) {
             log.error("Creating Conflict file becos FS File with case conflict found : " + relative);
             return true;
         }
         return false;
     }
-    if (!caseSensitiveFileExists(localPath)) {
+    if (!nameExists(localPath)) {
         log.error("Creating Conflict file becos FS File with case conflict found : " + relative);
         return true;
     }
@@ -500,10 +518,11 @@ bool FSWorker::copyToConflictFile(FSSyncRecordPtr& record, const std::string& lo
             reportError("Failed Creating Conflict File: " + error, copyPath, "", FSActivity::TypeError);
             return false;
         }
+        noteAdded(copyPath);
         dropStaged(stagedPathOf(*record));
 
         removeOlderConflictCopies(folder, fileName, device, copyName);
-        addActivityEntry(*db, FSActivity::TypeConflict,
+        logActivity(FSActivity::TypeConflict,
                     "File Conflict found " + record->getLocalFullPath() + " (" +
                         Nuvaro::Util::readableFileSize(record->getSize(), 2) + ")" + " double-click to resolve conflict",
                     record->getLocalFullPath(), record->getFriendlyName());
@@ -527,8 +546,10 @@ void FSWorker::removeOlderConflictCopies(const std::string& folder, const std::s
                 continue;
             const std::string older = folder + "/" + name;
             struct stat info;
-            if (::lstat(older.c_str(), &info) == 0 && !S_ISDIR(info.st_mode) && ::unlink(older.c_str()) == 0)
+            if (::lstat(older.c_str(), &info) == 0 && !S_ISDIR(info.st_mode) && ::unlink(older.c_str()) == 0) {
+                noteRemoved(older);
                 syncLog().debug("FS Removed Existing Conflict File: " + older);
+            }
         }
     } catch (...) {
         // The new copy is in place; an older one left behind is only clutter.
@@ -550,12 +571,17 @@ bool FSWorker::createFilePathIfNeeded(const std::string& path) {
     try {
         Poco::File folder(path);
         if (folder.exists() && folder.isDirectory()) {
-            if (!caseSensitiveFileExists(path))
+            // The name check reads the parent folder: once per step.
+            const bool checkName = !stepFolderNames || stepFolderNames->firstCheckOf(path);
+            if (checkName && !nameExists(path))
                 log.error("Case Sensitive Path Check Failed " + path);
             return true;
         }
         if (!folder.exists()) {
             folder.createDirectories();
+            // Each folder made is a new name in its parent.
+            for (std::string made = path; made.size() > syncPath.size(); made = folderOf(made))
+                noteAdded(made);
             if (folder.exists() && folder.isDirectory())
                 return true;
         }
@@ -564,6 +590,20 @@ bool FSWorker::createFilePathIfNeeded(const std::string& path) {
     log.error("FS Failed creating directory " + path);
     reportError("Failed Creating Directory", path, "", FSActivity::TypeError);
     return false;
+}
+
+bool FSWorker::nameExists(const std::string& path) {
+    return stepFolderNames ? stepFolderNames->exists(path) : caseSensitiveFileExists(path);
+}
+
+void FSWorker::noteAdded(const std::string& path) {
+    if (stepFolderNames)
+        stepFolderNames->added(path);
+}
+
+void FSWorker::noteRemoved(const std::string& path) {
+    if (stepFolderNames)
+        stepFolderNames->removed(path);
 }
 
 bool FSWorker::processDirectoryRecord(FSSyncRecordPtr& record, const std::string& localPath) {

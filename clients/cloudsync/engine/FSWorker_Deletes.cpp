@@ -117,7 +117,7 @@ bool FSWorker::processRecordDelete(FSSyncRecordPtr& record, const std::string& l
                     kept = "entries that could not be read";
                 log.debug("FS Cannot Delete Folder: " + localPath + " Found file : " + kept);
                 log.warning("FS Keeping Folder deleted on the server: " + relative + " holds " + kept);
-                addActivityEntry(*db, FSActivity::TypeSkippedLocal,
+                logActivity(FSActivity::TypeSkippedLocal,
                                  "Folder deleted on the server kept: it holds " + kept, relative, "Local File");
                 return false;
             }
@@ -157,7 +157,7 @@ bool FSWorker::processRecordDelete(FSSyncRecordPtr& record, const std::string& l
             }
         }
         log.debug("FS Delete Local Directory OK: " + relative);
-        addActivityEntry(*db, FSActivity::TypeDelete, record->getName(), relative, record->getFriendlyName());
+        logActivity(FSActivity::TypeDelete, record->getName(), relative, record->getFriendlyName());
         return true;
     } catch (...) {
         log.error("Failed deleting file/dir " + relative);
@@ -247,7 +247,7 @@ bool FSWorker::requestForChangesApproved(unsigned removed, unsigned updated) {
                                  "skipdeleteapproval to 1 in syncclientconfig.xml and restart the client; "
                                  "otherwise restore the files.";
         log.warning(text);
-        addActivityEntry(*db, FSActivity::TypeUploadFailure, text, syncPath, "");
+        logActivity(FSActivity::TypeUploadFailure, text, syncPath, "");
     }
     return false;
 }
@@ -297,6 +297,7 @@ bool FSWorker::doDeleteFiles() {
                 }
             }
         }
+        stepActivities.flush(db.get());
         db->activityDeleteAllErrors(FSActivity::TypeUploadFailure);
         postEvent(16, "", 0);
         return true;

@@ -146,7 +146,7 @@ bool FSWorker::refuseUnplaceable(const FSSyncRecordPtr& record) {
     }
     record->setFlags("SKIP");
     syncLog().error(log);
-    addActivityEntry(*db, FSActivity::TypeSkippedLocal, entry, relative, record->getFriendlyName());
+    logActivity(FSActivity::TypeSkippedLocal, entry, relative, record->getFriendlyName());
     return true;
 }
 

@@ -434,7 +434,7 @@ void FSWorker::checkForUnsynced() {
         ::closedir(dir);
         if (found.empty())
             return;
-        addActivityEntry(*db, FSActivity::TypeSkippedLocal, "Skipping files at the top level folder",
+        logActivity(FSActivity::TypeSkippedLocal, "Skipping files at the top level folder",
                          syncPath + "/" + found, "Local File");
         postEvent(16, "", 0);
         postEvent(4,

@@ -148,7 +148,7 @@ void FSWorker::uploadOK(ActiveThreadContext& ctx) {
         FSActivity::LevelNormal, FSActivity::TypeUpload,
         ctx.record.getName() + " (" + Nuvaro::Util::readableFileSize(ctx.record.getSize(), 2) + ")",
         ctx.record.getLocalFullPath(), ctx.record.getFriendlyName()));
-    db->activityAdd(entry);
+    stepActivities.add(entry, db.get());
     uploadedThisPass.insert(FSSyncDB::convertToLinuxPath(ctx.record.getFullPath()));
 }
 
@@ -159,7 +159,7 @@ void FSWorker::uploadFailed(ActiveThreadContext& ctx) {
         text + " verify there is enough available storage and user has upload permissions. Also, verify if file "
                "upload works via a web browser. Please contact your administrator for assistance.",
         ctx.localFile, ctx.record.getFriendlyName()));
-    db->activityAdd(entry);
+    stepActivities.add(entry, db.get());
     postEvent(16, "", 0);
     syncLog().error("FS Upload FAILED: " + ctx.localFile + " " + ctx.error);
     if (ctx.error.find("quota") != std::string::npos)

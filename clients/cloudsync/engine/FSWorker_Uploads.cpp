@@ -15,6 +15,9 @@
 // pass takes the server's echo of them without downloading them back or
 // making conflict copies.
 //
+// The activity entries of the step (its uploads, failures and deletes) are
+// written in one transaction as it ends, whichever way it ends.
+//
 // Every way out waits for the jobs started: the pool lives in this call
 // only and its destruction waits for them, so no upload runs on against a
 // pass that has ended (the apply step relies on no callback running beside
@@ -53,6 +56,8 @@ bool FSWorker::doSendFiles() {
     log.trace(">>>> STEP 5. Uploading Files ");
     uploadedThisPass.clear();
     lastSendOutcome = SendOutcome::Failed;
+    // Declared before the pool: the jobs' entries are all in when it writes.
+    StepActivities::Scope activities(stepActivities, db.get());
     std::unique_ptr<FSSimulWorker> pool;
     try {
         unsigned removed = 0;
@@ -129,6 +134,7 @@ bool FSWorker::doSendFiles() {
             requestScanAfterUploadFailure();
             return false;
         }
+        stepActivities.flush(db.get());
         db->activityDeleteAllErrors(FSActivity::TypeUploadFailure);
         postEvent(16, "", 0);
         lastSendOutcome = SendOutcome::Sent;
@@ -198,7 +204,7 @@ bool FSWorker::queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, s
     }
     if (size < 0) {
         syncLog().error(std::string("doSendFiles") + " File marked for upload is missing:  " + localFile);
-        addActivityEntry(*db, FSActivity::TypeUploadFailure, "File marked for upload is missing", record->getFullPath(),
+        logActivity(FSActivity::TypeUploadFailure, "File marked for upload is missing", record->getFullPath(),
                          record->getFriendlyName());
         missing = true;
         return true;

@@ -142,6 +142,13 @@ public:
     // row could not be stored (item id unchanged); a failure while pruning
     // also gives false but leaves the new row stored.
     bool activityAdd(boost::shared_ptr<FSActivity>& entry);
+    // Stores the entries in this order, each exactly as activityAdd would
+    // (the twin check and the pruning per entry), in one transaction: one
+    // commit for a whole step's entries. A database error undoes them all
+    // (logged, false); an entry that is only refused (a twin row that could
+    // not take the date) gives false while the others stay. Null entries are
+    // skipped; an empty list is true without touching the database.
+    bool activityAddAll(std::vector<boost::shared_ptr<FSActivity>>& entries);
     // The deletes: one row by id; the rows of one type holding one path; every
     // row of one type (whatever the type: the name is historical); every row.
     // Item ids are never reused after a delete. True when the statement ran,
@@ -330,6 +337,10 @@ public:
     // ==== End of records, data store, lists and children queries ====
 
 private:
+    // The body of one activityAdd (the twin check, the insert, the pruning),
+    // run under the lock by activityAdd and activityAddAll.
+    static bool addActivityRow(wxSQLite3Database& db, FSActivity& entry);
+
     // Cached by updateStats; read by any thread without the lock.
     std::atomic<Poco::Int64> m_totalFSSize;
     std::atomic<Poco::Int64> m_totalFSFiles;

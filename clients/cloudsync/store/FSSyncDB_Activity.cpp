@@ -114,26 +114,42 @@ bool FSSyncDB::activityAdd(boost::shared_ptr<FSActivity>& entry) {
     if (!entry) return false;
     return runLocked(false, "", [&entry](wxSQLite3Database& db) {
         if (!db.TableExists("ACTIVITY", "")) return false;
-
-        // A lasting entry is never pruned, so the same error reported on every
-        // pass would pile up: refresh the date of its newest twin instead.
-        if (FSActivity::isLasting(entry->type)) {
-            const int twin = newestIdenticalActivity(db, *entry, convertToStdPath(entry->fullPath));
-            if (twin != 0) {
-                wxSQLite3StatementBuffer sql;
-                sql.Format("update ACTIVITY set DATE='%q' where ITEMID=%d;", entry->dateText().c_str(), twin);
-                const int changed = db.ExecuteUpdate(sql);
-                entry->itemId = twin;
-                return changed == 1;
-            }
-        }
-
-        const int inserted = ActivityRow::insert(db, *entry);
-
-        // A failure from here on leaves the new row stored and its id set.
-        pruneOrdinaryActivities(db);
-        return inserted == 1;
+        return addActivityRow(db, *entry);
     });
+}
+
+bool FSSyncDB::activityAddAll(std::vector<boost::shared_ptr<FSActivity>>& entries) {
+    if (entries.empty()) return true;
+    return runLocked(false, "", [&entries](wxSQLite3Database& db) {
+        if (!db.TableExists("ACTIVITY", "")) return false;
+        SqlTransaction group(db);
+        bool all = true;
+        for (boost::shared_ptr<FSActivity>& entry : entries)
+            if (entry && !addActivityRow(db, *entry)) all = false;
+        group.commit();
+        return all;
+    });
+}
+
+bool FSSyncDB::addActivityRow(wxSQLite3Database& db, FSActivity& entry) {
+    // A lasting entry is never pruned, so the same error reported on every
+    // pass would pile up: refresh the date of its newest twin instead.
+    if (FSActivity::isLasting(entry.type)) {
+        const int twin = newestIdenticalActivity(db, entry, convertToStdPath(entry.fullPath));
+        if (twin != 0) {
+            wxSQLite3StatementBuffer sql;
+            sql.Format("update ACTIVITY set DATE='%q' where ITEMID=%d;", entry.dateText().c_str(), twin);
+            const int changed = db.ExecuteUpdate(sql);
+            entry.itemId = twin;
+            return changed == 1;
+        }
+    }
+
+    const int inserted = ActivityRow::insert(db, entry);
+
+    // A failure from here on leaves the new row stored and its id set.
+    pruneOrdinaryActivities(db);
+    return inserted == 1;
 }
 
 bool FSSyncDB::activityDelete(int itemId) {

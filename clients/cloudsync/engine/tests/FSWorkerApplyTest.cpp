@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <functional>
+#include <set>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -193,6 +194,35 @@ TEST_F(ApplyTest, UnicodeTwinGetsAConflictCopyCaseTwinStaysApart) {
         << log.dump();
     EXPECT_EQ(content("docs/Report.txt"), "upper case");
     EXPECT_EQ(content("docs/report.txt"), "server report");
+}
+
+// The step reads a folder's names once: a twin it placed itself earlier in
+// the same step must still be seen, and so must a folder it made, while a
+// conflict copy it removed is gone from its view.
+TEST_F(ApplyTest, TwinPlacedEarlierInTheSameStepIsSeenByTheLaterOne) {
+    const std::string nfc = "docs/caf\xC3\xA9.txt";   // placed first (the greater path)
+    const std::string nfd = "docs/cafe\xCC\x81.txt";  // then its twin
+    localFile("docs/z-first.txt", "read the folder before anything is placed");
+    serverFile("docs/zz.txt", "placed before the twins");
+    serverFile(nfc, "composed");
+    serverFile(nfd, "decomposed");
+    serverFile("docs/n\xC3\xA9w/x.txt", "in a new folder");
+    serverFile("docs/ne\xCC\x81w", "a file named as the new folder in the other form");
+    CloudSyncTest::LogCapture log({"Sync"});
+
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+
+    EXPECT_EQ(content(nfc), "composed");
+    EXPECT_FALSE(exists(nfd)) << ::testing::PrintToString(names("docs"));
+    EXPECT_EQ(content("docs/n\xC3\xA9w/x.txt"), "in a new folder");
+    EXPECT_FALSE(exists("docs/ne\xCC\x81w"));
+    std::multiset<std::string> copies;
+    for (const std::string& name : names("docs"))
+        if (NameRules::isConflictCopyName(name))
+            copies.insert(content("docs/" + name));
+    EXPECT_EQ(copies, (std::multiset<std::string>{"decomposed", "a file named as the new folder in the other form"}));
+    EXPECT_TRUE(log.contains("Creating Conflict file becos FS File with case conflict found : My Files/" + nfd))
+        << log.dump();
 }
 
 // Sets the largest file this process may write, so that a copy fails part

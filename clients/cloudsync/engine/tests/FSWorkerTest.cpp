@@ -13,6 +13,8 @@
 
 #include <fstream>
 #include <future>
+#include <set>
+#include <stdexcept>
 #include <thread>
 
 namespace EngineTest {
@@ -399,6 +401,71 @@ TEST_F(WorkerTest, ErrorReportGoesToTheLogTheUserAndTheActivityLog) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0]->type, Nuvaro::Sync::FSActivity::TypeError);
     EXPECT_EQ(entries[0]->fullPath, "/user1/a.txt");
+}
+
+// ---- The activity entries of a step ----
+
+TEST_F(WorkerTest, StepActivitiesAreWrittenTogetherWhenTheOutermostStepEndsAnyWay) {
+    using Nuvaro::Sync::FSActivity;
+    using Nuvaro::Sync::StepActivities;
+    typedef boost::shared_ptr<FSActivity> ActivityPtr;
+    auto entry = [](const std::string& message) {
+        return ActivityPtr(new FSActivity(FSActivity::LevelNormal, FSActivity::TypeUpload, message, "/p", "w"));
+    };
+    auto messages = [this] {
+        std::vector<ActivityPtr> entries;
+        EXPECT_TRUE(m_db->activityCollectionGet(entries, FSActivity::TypeUpload));
+        std::multiset<std::string> found;
+        for (const ActivityPtr& e : entries) found.insert(e->message);
+        return found;
+    };
+    StepActivities activities;
+
+    // Outside a step an entry is stored at once.
+    activities.add(entry("alone"), m_db.get());
+    EXPECT_EQ(messages(), std::multiset<std::string>{"alone"});
+
+    // Inside: nothing reaches the database until the outermost step ends,
+    // entries from several threads included; a flush writes what came so far.
+    std::multiset<std::string> expected{"alone"};
+    {
+        StepActivities::Scope step(activities, m_db.get());
+        std::vector<std::thread> jobs;
+        for (int t = 0; t < 4; ++t)
+            jobs.emplace_back([&, t] {
+                for (int i = 0; i < 25; ++i)
+                    activities.add(entry("job " + std::to_string(t) + "-" + std::to_string(i)), m_db.get());
+            });
+        for (std::thread& job : jobs)
+            job.join();
+        for (int t = 0; t < 4; ++t)
+            for (int i = 0; i < 25; ++i)
+                expected.insert("job " + std::to_string(t) + "-" + std::to_string(i));
+        {
+            StepActivities::Scope inner(activities, m_db.get());
+            activities.add(entry("inner"), m_db.get());
+        }
+        expected.insert("inner");
+        EXPECT_EQ(activities.pending(), 101u);
+        EXPECT_EQ(messages(), std::multiset<std::string>{"alone"});
+        activities.flush(m_db.get());
+        EXPECT_EQ(messages(), expected);
+        activities.add(entry("last"), m_db.get());
+        EXPECT_EQ(messages(), expected);
+    }
+    expected.insert("last");
+    EXPECT_EQ(messages(), expected);
+
+    // A step left by an exception still writes its entries.
+    try {
+        StepActivities::Scope step(activities, m_db.get());
+        activities.add(entry("before the throw"), m_db.get());
+        throw std::runtime_error("step failed");
+    } catch (const std::runtime_error&) {
+    }
+    expected.insert("before the throw");
+    EXPECT_EQ(messages(), expected);
+    EXPECT_EQ(activities.pending(), 0u);
 }
 
 // ---- Shutdown: no thread left behind ----

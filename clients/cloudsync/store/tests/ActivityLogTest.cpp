@@ -255,6 +255,8 @@ TEST(ActivityLogClosed, EveryOperationFailsWithoutAnOpenDatabase) {
     ActivityPtr e(new FSActivity(FSActivity::LevelNormal, FSActivity::TypeDownload, "m", "/p", "w"));
     std::vector<ActivityPtr> out;
     EXPECT_FALSE(db.activityAdd(e));
+    std::vector<ActivityPtr> batch{e};
+    EXPECT_FALSE(db.activityAddAll(batch));
     EXPECT_FALSE(db.activityDelete(1));
     EXPECT_FALSE(db.activityDeleteForPaths("/p", FSActivity::TypeError));
     EXPECT_FALSE(db.activityDeleteAllErrors(FSActivity::TypeError));
@@ -289,6 +291,76 @@ TEST_F(ActivityLog, AddsFromSeveralThreadsEachGetTheirOwnRow) {
         }
     }
     EXPECT_EQ(distinct.size(), static_cast<std::size_t>(threads * perThread));
+}
+
+// ---- activityAddAll ---------------------------------------------------------
+
+TEST_F(ActivityLog, AddAllStoresEachEntryAsAddWouldOneAfterTheOther) {
+    // The same rows, added one by one into a second log and in one batch into
+    // this one, must end alike: twins found inside the batch and among the
+    // stored rows, and the pruning run per entry (1999 ordinary rows, so the
+    // third entry of the batch is the one that passes 2000).
+    CloudSyncTest::TempFolder otherDir;
+    FSSyncDB other;
+    ASSERT_TRUE(other.openDB(otherDir / "syncclient.db", ""));
+    auto makeBatch = [] {
+        return std::vector<ActivityPtr>{
+            makeEntry(FSActivity::TypeError, dateAt(5000), "Failed", "/a"),
+            makeEntry(FSActivity::TypeDownload, dateAt(5001), "d1"),
+            makeEntry(FSActivity::TypeError, dateAt(5002), "Failed", "/a"),
+            makeEntry(FSActivity::TypeUploadFailure, dateAt(5003), "stored twin", "/s"),
+            makeEntry(FSActivity::TypeDownload, dateAt(5004), "d2"),
+            ActivityPtr(),
+            makeEntry(FSActivity::TypeUpload, dateAt(5005), "u1"),
+        };
+    };
+    seed(1999, FSActivity::TypeUpload, 0);
+    exec("insert into ACTIVITY (DATE, LEVEL, TYPE, MESSAGE, FULLPATH, FRIENDLY) values "
+         "('2023-01-01 00:00:00', 2, 6, 'stored twin', '/s', 'Local File')");
+    std::vector<ActivityPtr> batch = makeBatch();
+    ASSERT_TRUE(db.activityAddAll(batch));
+
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open((otherDir / "syncclient.db").c_str(), &raw), SQLITE_OK);
+    std::swap(raw, m_raw);
+    seed(1999, FSActivity::TypeUpload, 0);
+    exec("insert into ACTIVITY (DATE, LEVEL, TYPE, MESSAGE, FULLPATH, FRIENDLY) values "
+         "('2023-01-01 00:00:00', 2, 6, 'stored twin', '/s', 'Local File')");
+    std::vector<ActivityPtr> oneByOne = makeBatch();
+    for (ActivityPtr& e : oneByOne)
+        if (e) ASSERT_TRUE(other.activityAdd(e));
+    const std::string listing = "select group_concat(ITEMID || ' ' || DATE || ' ' || TYPE || ' ' || MESSAGE, ';') "
+                                "from (select * from ACTIVITY order by ITEMID)";
+    const std::string expected = text(listing);
+    std::swap(raw, m_raw);
+    sqlite3_close(raw);
+    other.closeDB();
+
+    EXPECT_EQ(text(listing), expected);
+    EXPECT_EQ(ordinaryRows(), 1802) << "pruned once, as the fifth entry passed 2000";
+    EXPECT_EQ(rows(), 1802 + 2) << "one new error row and the refreshed stored twin";
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        if (batch[i]) EXPECT_EQ(batch[i]->itemId, oneByOne[i]->itemId) << "entry " << i;
+    EXPECT_EQ(batch[0]->itemId, batch[2]->itemId);
+}
+
+TEST_F(ActivityLog, AddAllIsOneTransactionThatAFailureUndoesWhole) {
+    ASSERT_TRUE(add(makeEntry(FSActivity::TypeDownload, dateAt(0), "before")));
+    exec("create trigger refuse before insert on ACTIVITY when new.MESSAGE = 'bad' "
+         "begin select raise(abort, 'activity insert refused'); end");
+    CloudSyncTest::LogCapture log({"Sync"});
+    std::vector<ActivityPtr> batch{makeEntry(FSActivity::TypeDownload, dateAt(1), "good"),
+                                   makeEntry(FSActivity::TypeDownload, dateAt(2), "bad"),
+                                   makeEntry(FSActivity::TypeDownload, dateAt(3), "after")};
+    EXPECT_FALSE(db.activityAddAll(batch));
+    EXPECT_EQ(rows(), 1);
+    EXPECT_TRUE(log.contains("activity insert refused", "Sync")) << log.dump();
+
+    std::vector<ActivityPtr> none;
+    EXPECT_TRUE(db.activityAddAll(none));
+    exec("drop table ACTIVITY");
+    std::vector<ActivityPtr> one{makeEntry(FSActivity::TypeDownload, dateAt(4))};
+    EXPECT_FALSE(db.activityAddAll(one));
 }
 
 // ---- deletes ------------------------------------------------------------------
