@@ -124,8 +124,14 @@ bool replaceFile(const std::string& path, const std::string& content, std::strin
 bool replaceFileFrom(const std::string& path, const std::string& source, const Poco::Timestamp* modified,
                      std::string& error);
 
-// True for a name of the form replaceFile and replaceFileFrom give their
-// temporary files (".NAME.UUID.tmp"): one left behind by a crash is clutter.
+// A new temporary path beside `path` of the form replaceFile and
+// replaceFileFrom write first: ".NAME.UUID.tmp" in the same folder (so that
+// a rename over `path` stays within one file system), a long NAME cut so
+// that the temporary name still fits in a folder entry of 255 bytes.
+std::string replacementTemporaryPath(const std::string& path);
+
+// True for a name of the form replacementTemporaryPath gives (".NAME.UUID.tmp"):
+// one left behind by a crash is clutter.
 bool isReplacementTemporaryName(const std::string& name);
 
 // --- System ------------------------------------------------------------------

@@ -69,19 +69,6 @@ bool getFileCRC(const std::string& path, std::string& crc, long start, long leng
 
 namespace {
 
-// The temporary file beside `path` that replaceFile and replaceFileFrom
-// write first: ".NAME.UUID.tmp" in the same folder (so that the rename
-// stays within one file system). A long NAME is cut so that the temporary
-// name still fits in a folder entry of 255 bytes.
-std::string temporaryPathFor(const std::string& path) {
-    Poco::Path target(path);
-    std::string name = target.getFileName();
-    const std::size_t maxName = 255 - (1 + 1 + 36 + 4);
-    if (name.size() > maxName) name.resize(maxName);
-    return target.parent().toString() + "." + name + "." +
-           Poco::UUIDGenerator::defaultGenerator().createRandom().toString() + ".tmp";
-}
-
 bool writeAll(int fd, const char* data, std::size_t size) {
     std::size_t written = 0;
     while (written < size) {
@@ -101,7 +88,7 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 bool replaceThroughTemporary(const std::string& path, mode_t mode, bool umasked,
                              const std::function<bool(int fd, std::string& error)>& fill,
                              const Poco::Timestamp* modified, std::string& error) {
-    const std::string temp = temporaryPathFor(path);
+    const std::string temp = replacementTemporaryPath(path);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
         error = "Cannot create " + temp + ": " + std::strerror(errno);
@@ -198,6 +185,15 @@ bool replaceFileFrom(const std::string& path, const std::string& source, const P
             }
         },
         modified, error);
+}
+
+std::string replacementTemporaryPath(const std::string& path) {
+    Poco::Path target(path);
+    std::string name = target.getFileName();
+    const std::size_t maxName = 255 - (1 + 1 + 36 + 4);
+    if (name.size() > maxName) name.resize(maxName);
+    return target.parent().toString() + "." + name + "." +
+           Poco::UUIDGenerator::defaultGenerator().createRandom().toString() + ".tmp";
 }
 
 bool isReplacementTemporaryName(const std::string& name) {

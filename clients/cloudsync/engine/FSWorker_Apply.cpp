@@ -48,7 +48,6 @@
 #include <Poco/LocalDateTime.h>
 #include <Poco/Path.h>
 #include <Poco/Thread.h>
-#include <Poco/UUIDGenerator.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -340,23 +339,6 @@ bool FSWorker::LocalFileState::sameAs(const LocalFileState& other) const {
                        modifiedNanos == other.modifiedNanos);
 }
 
-namespace {
-
-// The temporary name beside `path` that the server's file is copied to
-// before it replaces `path`: ".NAME.UUID.tmp", the form of the replacement
-// files of the file utilities, NAME cut so that the whole fits in 255 bytes.
-std::string placementTemporaryPath(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    std::string name = path.substr(slash + 1);
-    const std::size_t maxName = 255 - (1 + 1 + 36 + 4);
-    if (name.size() > maxName)
-        name.resize(maxName);
-    return path.substr(0, slash + 1) + "." + name + "." +
-           Poco::UUIDGenerator::defaultGenerator().createRandom().toString() + ".tmp";
-}
-
-} // namespace
-
 FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity,
                                          const LocalFileState& seen) {
     Poco::Logger& log = syncLog();
@@ -375,7 +357,9 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
     // before it is replaced.
     if (beforePlacementForTesting)
         beforePlacementForTesting(localPath);
-    const std::string temporary = placementTemporaryPath(localPath);
+    // The temporary file has the form of the file utilities' replacements,
+    // so a crash's leftover is recognised and removed at the next start.
+    const std::string temporary = Nuvaro::Util::replacementTemporaryPath(localPath);
     std::string error;
     bool copied = Nuvaro::Util::replaceFileFrom(temporary, staged, &modified, error);
     if (copied && seen.exists && S_ISREG(seen.mode) && ::chmod(temporary.c_str(), seen.mode & 07777) != 0) {
