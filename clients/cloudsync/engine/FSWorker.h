@@ -901,6 +901,10 @@ public:
     // renamed into place (a test saves the file there, or pauses the step).
     // Set before startup.
     std::function<void(const std::string& localPath)> beforePlacementForTesting;
+    // True makes copyToFile place by a copy in a temporary file beside the
+    // local file, as it does when the staging folder lies on another file
+    // system than the sync folder (a test's folders are on one).
+    bool placeByCopyForTesting = false;
     // The settings and login steps of startup only: no thread, no monitor.
     // Returns what startup would (false on a refused login, true otherwise).
     // Tests then call pass steps on their own thread; shutdown() still

@@ -47,11 +47,13 @@
 #include <Poco/File.h>
 #include <Poco/LocalDateTime.h>
 #include <Poco/Path.h>
-#include <Poco/Thread.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -339,6 +341,57 @@ bool FSWorker::LocalFileState::sameAs(const LocalFileState& other) const {
                        modifiedNanos == other.modifiedNanos);
 }
 
+namespace {
+
+// The process's umask, read without changing it (umask(2) would change it
+// for every thread for a moment); 022 when it cannot be read.
+mode_t currentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "Umask:") == 0)
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+    return 022;
+}
+
+// True when `a` and `b` lie on one file system, so that a rename moves `a`
+// without copying it.
+bool onOneDevice(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev;
+}
+
+// Makes the staged file ready to be renamed into place: the mode of the file
+// it replaces (a new one gets 0666 narrowed by the umask, as any new file),
+// the server's modification time, and its bytes on disk (the download job
+// flushed them already, so this is quick), so that the file the rename puts
+// in place is whole. False with the reason.
+bool readyToPlace(const std::string& staged, mode_t mode, const Poco::Timestamp& modified, std::string& error) {
+    try {
+        Poco::File(staged).setLastModified(modified);
+    } catch (...) {
+        error = "Cannot set the modification time of " + staged + ": " + std::strerror(errno);
+        return false;
+    }
+    const int fd = ::open(staged.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        error = "Cannot read " + staged + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = true;
+    if (::fchmod(fd, mode) != 0) {
+        ok = false;
+        error = "Cannot set the permissions of " + staged + ": " + std::strerror(errno);
+    } else if (::fsync(fd) != 0) {
+        ok = false;
+        error = "Cannot write " + staged + ": " + std::strerror(errno);
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
 FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity,
                                          const LocalFileState& seen) {
     Poco::Logger& log = syncLog();
@@ -352,33 +405,43 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
         return Placement::Failed;
     const std::string staged = stagedPathOf(*record);
     const Poco::Timestamp modified = AttributeManager::getUTCTimestamp(record->getModified());
-    // The copy goes into a temporary file of its own first, so that the
-    // local file can be looked at again after the (long) copy and just
-    // before it is replaced.
+    // The server's file is made ready before the local file is looked at
+    // again, just before it is replaced: the staged file itself when it lies
+    // on the sync folder's file system (it is then renamed into place, never
+    // written twice), else a copy in a temporary file of its own beside the
+    // local file.
     if (beforePlacementForTesting)
         beforePlacementForTesting(localPath);
+    const bool moveStaged = !placeByCopyForTesting && onOneDevice(staged, folderOf(localPath));
     // The temporary file has the form of the file utilities' replacements,
     // so a crash's leftover is recognised and removed at the next start.
-    const std::string temporary = Nuvaro::Util::replacementTemporaryPath(localPath);
+    const std::string source = moveStaged ? staged : Nuvaro::Util::replacementTemporaryPath(localPath);
+    const mode_t mode = seen.exists && S_ISREG(seen.mode) ? seen.mode & 07777 : 0666 & ~currentUmask();
     std::string error;
-    bool copied = Nuvaro::Util::replaceFileFrom(temporary, staged, &modified, error);
-    if (copied && seen.exists && S_ISREG(seen.mode) && ::chmod(temporary.c_str(), seen.mode & 07777) != 0) {
+    bool copied = moveStaged ? readyToPlace(staged, mode, modified, error)
+                             : Nuvaro::Util::replaceFileFrom(source, staged, &modified, error);
+    if (copied && !moveStaged && seen.exists && S_ISREG(seen.mode) && ::chmod(source.c_str(), mode) != 0) {
         copied = false;
-        error = "Cannot set the permissions of " + temporary + ": " + std::strerror(errno);
+        error = "Cannot set the permissions of " + source + ": " + std::strerror(errno);
     }
     if (copied && !LocalFileState::of(localPath).sameAs(seen)) {
-        ::unlink(temporary.c_str());
+        // The staged file stays: the conflict copy is made from it.
+        if (!moveStaged)
+            ::unlink(source.c_str());
         log.warning("FS File Conflict bcos the file changed while the server's copy was placed " + relative);
         return copyToConflictFile(record, localPath) ? Placement::UserSaved : Placement::Failed;
     }
-    if (copied && ::rename(temporary.c_str(), localPath.c_str()) != 0) {
+    if (copied && ::rename(source.c_str(), localPath.c_str()) != 0) {
         copied = false;
         error = "Cannot replace " + localPath + ": " + std::strerror(errno);
     }
     if (copied)
         noteAdded(localPath);
     if (!copied) {
-        ::unlink(temporary.c_str());
+        // A staged file that could not be placed stays for the next pass;
+        // a temporary copy goes.
+        if (!moveStaged)
+            ::unlink(source.c_str());
         log.error("FS Unknown Exception copying " + relative + " " + error);
         reportError("Error copying file : " + error, relative, "", FSActivity::TypeError);
         return Placement::Failed;
@@ -387,10 +450,9 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
     AttributeManager::setAttributes(record->getAttribs(), placed);
     log.trace("FS :copying To " + relative + " OK ");
 
-    Poco::Thread::yield();
-    if (::unlink(staged.c_str()) != 0)
+    // A copy leaves the staged file behind; a rename moved it.
+    if (!moveStaged && ::unlink(staged.c_str()) != 0)
         log.error("FS Unknown Exception deleting " + staged);
-    Poco::Thread::yield();
 
     if (addActivity)
         logActivity(FSActivity::TypeDownload,

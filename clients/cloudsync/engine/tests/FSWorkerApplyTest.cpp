@@ -14,9 +14,11 @@
 #include <Poco/LocalDateTime.h>
 
 #include <csignal>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace EngineTest {
@@ -251,7 +253,10 @@ private:
 TEST_F(ApplyTest, FailingCopyLeavesTheOldFile) {
     synced("docs/a.txt", "old one");
     serverFile("docs/a.txt", std::string(256 * 1024, 'x'));
-    worker();
+    // A full disk fails a copy; on one file system the staged file is
+    // renamed into place and nothing is written, so the worker is made to
+    // copy as it does across file systems.
+    worker().placeByCopyForTesting = true;
     bool applied = true;
     {
         FileSizeLimit full(64 * 1024);
@@ -269,6 +274,86 @@ TEST_F(ApplyTest, FailingCopyLeavesTheOldFile) {
     ASSERT_TRUE(worker().doEndSync(kFolder));
     EXPECT_EQ(content("docs/a.txt"), std::string(256 * 1024, 'x'));
     EXPECT_EQ(storedStatus(), "server:9");
+}
+
+// On one file system the staged file itself is renamed into place: same
+// inode, nothing left in the staging folder or beside the file, the mode of
+// the file it replaces (a new file: 0666 narrowed by the umask) and the
+// server's modification time, whatever the staged file had.
+TEST_F(ApplyTest, SameDevicePlacementMovesTheStagedFile) {
+    struct Case {
+        const char* what;
+        bool replaces;
+        mode_t localMode; // of the replaced file
+        mode_t expected;
+    };
+    const mode_t mask = 027;
+    const Case cases[] = {
+        {"replacing an unchanged file keeps its mode", true, 0604, 0604},
+        {"a new file gets 0666 narrowed by the umask", false, 0, 0666 & ~mask},
+    };
+    const mode_t previousMask = ::umask(mask);
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string rel = "docs/moved" + std::to_string(++round) + ".txt";
+        if (c.replaces) {
+            synced(rel, "old one");
+            ASSERT_EQ(::chmod(at(rel).c_str(), c.localMode), 0);
+        }
+        serverFile(rel, "server v2");
+        // The staged file as a download may leave it: another mode, another time.
+        ASSERT_EQ(::chmod(staged(rel).c_str(), 0600), 0);
+        Poco::File(staged(rel)).setLastModified(when(kT0 + 17));
+        struct stat before;
+        ASSERT_EQ(::stat(staged(rel).c_str(), &before), 0);
+        worker().remoteStatus = "server:" + std::to_string(9 + round);
+
+        ASSERT_TRUE(worker().doEndSync(kFolder));
+        worker().serverChanges.clear();
+
+        struct stat placed;
+        ASSERT_EQ(::stat(at(rel).c_str(), &placed), 0);
+        EXPECT_EQ(placed.st_ino, before.st_ino);
+        EXPECT_EQ(placed.st_dev, before.st_dev);
+        EXPECT_EQ(placed.st_mode & 07777, c.expected);
+        EXPECT_EQ(content(rel), "server v2");
+        EXPECT_EQ(modifiedSeconds(rel), kT1);
+        EXPECT_FALSE(Poco::File(staged(rel)).exists());
+        EXPECT_TRUE(noTemporaryFiles(names("docs")));
+        EXPECT_TRUE(copiesOf(names("docs"), "moved" + std::to_string(round) + ".txt").empty());
+    }
+    ::umask(previousMask);
+}
+
+// A save between the conflict check and the replacement is seen just before
+// it, by a rename as by a copy: the user's file stays, the server's version
+// becomes the conflict copy, and nothing is left in the staging folder or
+// beside the file.
+TEST_F(ApplyTest, SaveDuringThePlacementKeepsTheUsersFileByRenameAndByCopy) {
+    for (const bool byCopy : {false, true}) {
+        SCOPED_TRACE(byCopy ? "by copy" : "by rename");
+        const std::string fileName = byCopy ? "copied.txt" : "renamed.txt";
+        const std::string rel = "docs/" + fileName;
+        synced(rel, "old one");
+        serverFile(rel, "server v2");
+        worker().placeByCopyForTesting = byCopy;
+        worker().beforePlacementForTesting = [&](const std::string& path) {
+            if (path == at(rel))
+                std::ofstream(path, std::ios::binary | std::ios::trunc) << "the user's save";
+        };
+
+        ASSERT_TRUE(worker().doEndSync(kFolder));
+        worker().beforePlacementForTesting = nullptr;
+        worker().serverChanges.clear();
+
+        EXPECT_EQ(content(rel), "the user's save");
+        const std::vector<std::string> copies = copiesOf(names("docs"), fileName);
+        ASSERT_EQ(copies.size(), 1u) << ::testing::PrintToString(names("docs"));
+        EXPECT_EQ(content("docs/" + copies[0]), "server v2");
+        EXPECT_FALSE(Poco::File(staged(rel)).exists());
+        EXPECT_TRUE(noTemporaryFiles(names("docs")));
+    }
 }
 
 // ---- Conflict copies ----

@@ -13,12 +13,10 @@
 // seconds, not when the download would have ended, and the next start
 // finishes the file.
 
-#include "SyncDevice.h"
+#include "DriverDeviceFixture.h"
 
-#include "ChildProcess.h"
 #include "FSSyncDB.h"
 #include "NuvaroUtil.h"
-#include "StoredStatus.h"
 
 #include <Poco/Thread.h>
 #include <Poco/Timestamp.h>
@@ -33,59 +31,12 @@
 namespace EngineTest {
 namespace {
 
-using CloudSyncTest::ChildProcess;
-
-const long kStartMs = 20000;
 const long kConvergeMs = 30000;
 const int kFiles = 12;
 
-Poco::Timestamp serverTime(long seconds) {
-    return Poco::Timestamp::fromEpochTime(1709287200 + seconds);
-}
-
-// "bulk/f07.txt"; the apply step places the highest name first.
-std::string bulkName(int index) {
-    return std::string("bulk/f") + (index < 10 ? "0" : "") + std::to_string(index) + ".txt";
-}
-
-class RestartedDevice : public ::testing::Test {
+class RestartedDevice : public DriverDeviceTest {
 protected:
-    void SetUp() override { startWithTheUsersAccount(server); }
-
-    std::string root() const { return m_tmp / "laptop"; }
-    std::string files() const { return root() + "/sync/My Files"; }
-    bool placed(const std::string& rel) const { return Poco::File(files() + "/" + rel).exists(); }
-
-    // Starts the device in its own process on the same folders; with a pause
-    // (ms) before each file the apply step places.
-    void start(const std::string& placementPauseMs = "") {
-        ++m_starts;
-        std::vector<std::string> arguments{server.baseUrl(), root(), "laptop"};
-        if (!placementPauseMs.empty())
-            arguments.push_back(placementPauseMs);
-        m_child.reset(new ChildProcess(ENGINE_WORKER_DRIVER, {},
-                                       m_tmp / ("apply-driver-" + std::to_string(m_starts) + ".out"), arguments));
-        ASSERT_TRUE(m_child->started());
-        ASSERT_TRUE(m_child->waitForLine("running", kStartMs)) << m_child->output();
-    }
-    void stop() {
-        m_child->signal(SIGTERM);
-        EXPECT_EQ(m_child->waitForExit(kStartMs), 0) << m_child->output();
-    }
-
-    std::map<std::string, std::string> serverFiles() { return serverTree(server, SyncDevice::kUser, "/user1"); }
-
-    // The device has stored the server's current status of its folder: it
-    // saved everything it applied.
-    bool savedServersStatus() {
-        return storedStatusSet(root() + "/data/syncclient.db", "/user1") ==
-               server.statusSet(SyncDevice::kUser, "/user1");
-    }
-
-    CloudSyncTest::TempFolder m_tmp;
-    VaultpineTestServer server;
-    std::unique_ptr<ChildProcess> m_child;
-    int m_starts = 0;
+    RestartedDevice() : DriverDeviceTest("apply-driver") {}
 };
 
 TEST_F(RestartedDevice, KilledDuringApplyTakesItsOwnPlacementsAsSynced) {
@@ -112,19 +63,19 @@ TEST_F(RestartedDevice, KilledDuringApplyTakesItsOwnPlacementsAsSynced) {
         // refused while it is added.
         const int refused = server.addFault(TestFault::withStatus("/app/sync/getsyncdelta", 503));
         for (int i = 0; i < kFiles; ++i)
-            server.putFile(SyncDevice::kUser, folder + "/" + bulkName(i), "version 1 of " + std::to_string(i),
+            server.putFile(SyncDevice::kUser, folder + "/" + numberedName("bulk", i), "version 1 of " + std::to_string(i),
                            serverTime(10));
         server.removeFault(refused);
-        const std::string lastPlaced = prefix + bulkName(kFiles - c.placedBeforeKill);
+        const std::string lastPlaced = prefix + numberedName("bulk", kFiles - c.placedBeforeKill);
         const bool reached = waitUntil([&] { return placed(lastPlaced); }, kConvergeMs);
         m_child->kill();
         ASSERT_TRUE(reached) << m_child->output();
-        ASSERT_FALSE(placed(prefix + bulkName(0))) << "the kill came after the whole step";
+        ASSERT_FALSE(placed(prefix + numberedName("bulk", 0))) << "the kill came after the whole step";
 
         // The colleague moves on while the device is down.
-        const std::string edited = folder + "/" + bulkName(kFiles - 1);
+        const std::string edited = folder + "/" + numberedName("bulk", kFiles - 1);
         server.putFile(SyncDevice::kUser, edited, "the colleague's edit, longer", serverTime(20));
-        ASSERT_TRUE(server.removeItem(SyncDevice::kUser, folder + "/" + bulkName(c.deletedOnServer)));
+        ASSERT_TRUE(server.removeItem(SyncDevice::kUser, folder + "/" + numberedName("bulk", c.deletedOnServer)));
 
         start();
         EXPECT_TRUE(waitUntil(
@@ -139,8 +90,8 @@ TEST_F(RestartedDevice, KilledDuringApplyTakesItsOwnPlacementsAsSynced) {
         // edit kept, the deleted file not sent back, every file recorded.
         EXPECT_EQ(folderTree(files()), serverFiles());
         EXPECT_EQ(server.fileContent(SyncDevice::kUser, edited), std::string("the colleague's edit, longer"));
-        EXPECT_FALSE(server.fileContent(SyncDevice::kUser, folder + "/" + bulkName(c.deletedOnServer)));
-        EXPECT_FALSE(placed(prefix + bulkName(c.deletedOnServer)));
+        EXPECT_FALSE(server.fileContent(SyncDevice::kUser, folder + "/" + numberedName("bulk", c.deletedOnServer)));
+        EXPECT_FALSE(placed(prefix + numberedName("bulk", c.deletedOnServer)));
         for (const auto& item : serverFiles())
             EXPECT_FALSE(Nuvaro::Util::isReplacementTemporaryName(Poco::Path(item.first).getFileName()))
                 << item.first;
