@@ -9,6 +9,7 @@
 #include "ForceDirChangeNotification.h"
 
 #include <Poco/AutoPtr.h>
+#include <Poco/DirectoryIterator.h>
 #include <Poco/ThreadPool.h>
 
 #include <fstream>
@@ -537,10 +538,28 @@ TEST_F(WorkerTest, ShutdownDuringStartupLeavesNothingStarted) {
     expectNothingRunning(worker, poolUsed);
 }
 
+// The threads of this process, as the kernel lists them.
+int threadCount() {
+    int count = 0;
+    const Poco::DirectoryIterator end;
+    for (Poco::DirectoryIterator it(std::string("/proc/self/task")); it != end; ++it)
+        ++count;
+    return count;
+}
+
+// Destroying a running worker without calling shutdown stops its thread, the
+// monitor's and whatever they started: the process is back to the threads it
+// had before the worker was started.
 TEST_F(WorkerTest, DestructionWithoutShutdownLeavesNoThread) {
+    const int poolUsed = Poco::ThreadPool::defaultPool().used();
+    const int before = threadCount();
     ASSERT_TRUE(startWorker());
-    m_worker.reset(); // joins the thread, stops the monitor
-    SUCCEED();
+    ASSERT_TRUE(waitUntil([&] { return m_worker->isIdle(); }));
+    ASSERT_GT(threadCount(), before);
+    m_worker.reset(); // no shutdown: the destructor does it
+    EXPECT_TRUE(waitUntil([&] { return threadCount() <= before; }, 5000))
+        << threadCount() << " threads, " << before << " before the worker started";
+    EXPECT_EQ(Poco::ThreadPool::defaultPool().used(), poolUsed);
 }
 
 } // namespace
