@@ -5,6 +5,7 @@
 
 #include "RunnerFixture.h"
 
+#include "FSActivity.h"
 #include "NuvaroException.h"
 #include "PrivateFileChannel.h"
 #include "VariantRow.h"
@@ -140,6 +141,31 @@ TEST_F(RunnerTest, IdentifiersAreMadeOnceAndKeptByTheNextConstruction) {
     makeRunner();
     EXPECT_EQ(stored("friendlyname"), friendly);
     EXPECT_EQ(stored("hostname"), clientId);
+}
+
+// Opening the database drops the errors (type 5) and the skipped local
+// files (type 7) of the last run, which the next passes report again if they
+// still hold; every other entry, lasting ones included, stays.
+TEST_F(RunnerTest, OpeningTheDatabaseDropsTheErrorsAndSkippedFilesOfTheLastRun) {
+    using Nuvaro::Sync::FSActivity;
+    makeRunner();
+    for (int type = FSActivity::TypeDownload; type <= FSActivity::TypeSkippedLocal; ++type) {
+        for (const char* name : {"a.txt", "b.txt"}) {
+            boost::shared_ptr<FSActivity> entry(new FSActivity(FSActivity::LevelNormal,
+                                                               static_cast<FSActivity::Type>(type), "an entry",
+                                                               syncRoot() + "/My Files/" + name, "Owner"));
+            ASSERT_TRUE(m_runner->getSyncDatabase()->activityAdd(entry));
+        }
+    }
+
+    makeRunner(); // a new run opens the same database
+
+    for (int type = FSActivity::TypeDownload; type <= FSActivity::TypeSkippedLocal; ++type) {
+        std::vector<boost::shared_ptr<FSActivity>> entries;
+        ASSERT_TRUE(m_runner->getSyncDatabase()->activityCollectionGet(entries, type));
+        const bool dropped = type == FSActivity::TypeError || type == FSActivity::TypeSkippedLocal;
+        EXPECT_EQ(entries.size(), dropped ? 0u : 2u) << "type " << type;
+    }
 }
 
 TEST(FriendlyNameFromHost, KeepsTheLettersAndDigitsOrPicksATableName) {
