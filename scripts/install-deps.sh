@@ -8,7 +8,7 @@ packages=(
   libpoco-dev libboost-dev libutf8proc-dev libtinyxml-dev libsqlite3-dev
   libgraphicsmagick++1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  openssl curl sqlite3
+  openssl curl sqlite3 util-linux
   clang libclang-rt-14-dev llvm
 )
 

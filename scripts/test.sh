@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test with ctest
-# (extra arguments go to that ctest), then checks the README's run command
+# (extra arguments go to that ctest), then, when run as root, the two tests
+# that need an unprivileged user once more as uid 65534
+# (scripts/test-unprivileged.sh), then checks the README's run command
 # (scripts/check-run.sh: its demo reaches "Starting Sync...", its sample
 # files appear in the demo sync folder, and it stops on Ctrl-C), then runs
 # each fuzz target for a few seconds on its seed corpus in a clang +
@@ -14,6 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 (cd build && ctest --output-on-failure -j "$(nproc)" --timeout 300 "$@")
+bash scripts/test-unprivileged.sh build
 bash scripts/check-run.sh
 bash scripts/fuzz.sh
 if [ "${CLOUDSYNC_SANITIZE:-1}" != "0" ]; then

@@ -528,6 +528,33 @@ TEST_F(ApplyTest, FailedSaveKeepsTheStoredStatusAndTheNextCallAppliesTheSameDelt
     EXPECT_TRUE(worker().serverChanges.empty());
 }
 
+// The records are saved before the status set: when only the records' save
+// fails (the database refuses new rows, while the status set could still be
+// written), the stored status stays, so the next call asks for and applies
+// the same delta and then saves both.
+TEST_F(ApplyTest, FailedRecordsSaveAloneLeavesTheStatusForTheNextCall) {
+    serverFile("docs/a.txt", "server v2");
+    worker();
+    wxSQLite3Database raw;
+    raw.Open(m_tmp / "data/syncclient.db");
+    raw.ExecuteUpdate("CREATE TRIGGER fault BEFORE INSERT ON OBJECT BEGIN SELECT RAISE(ABORT, 'disk says no'); END;");
+    CloudSyncTest::LogCapture log({"Sync"});
+
+    EXPECT_FALSE(worker().doEndSync(kFolder));
+
+    EXPECT_TRUE(log.contains("EndSync: Failed saving the sync records of /user1")) << log.dump();
+    EXPECT_FALSE(log.contains("Failed saving the sync status")) << log.dump();
+    EXPECT_EQ(storedStatus(), "server:3");
+    EXPECT_FALSE(m_db->getFSSyncRecord(serverPath("docs/a.txt")));
+    EXPECT_EQ(content("docs/a.txt"), "server v2");
+
+    raw.ExecuteUpdate("DROP TRIGGER fault;");
+    raw.Close();
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+    EXPECT_EQ(storedStatus(), "server:9");
+    EXPECT_EQ(m_db->getFSSyncRecord(serverPath("docs/a.txt"))->getSize(), 9);
+}
+
 TEST_F(ApplyTest, RecordsThatDoNotLoadStopTheStepBeforeAnything) {
     serverFile("docs/a.txt", "server v2");
     ASSERT_TRUE(m_db->FSSyncRecordAdd(record("docs/b.txt", 1, 1, kT0, 3).get()));

@@ -329,6 +329,73 @@ TEST_F(RunLoopTest, RefusedLoginStopsTheHalfAtOnce) {
                                                                   EventRecorder::Event(7, "", 0)}));
 }
 
+// A device logged in with a device-authorisation code whose session then
+// times out on the server (the user must renew the login in a browser): the
+// pass backs off for 20 x syncFrequency, with changes pending too, and tells
+// the user; the upload half's re-login leaves curInterval to the server half.
+class DeviceSessionTimeOut : public RunLoopTest {
+protected:
+    PassWorker& readyWithADeviceCode() {
+        m_account.userId = SyncDevice::kUser;
+        m_account.password = SyncDevice::kPassword;
+        m_account.deviceCode = "code-1";
+        server.addAccount(m_account);
+        device->settings["loginmode"] = "1";
+        device->settings["devauthcode"] = "code-1";
+        return ready();
+    }
+    void timeOutTheSession() {
+        m_account.deviceCodeExpired = true;
+        server.addAccount(m_account);
+        server.dropSessions(SyncDevice::kUser);
+    }
+    const std::vector<EventRecorder::Event> m_told{EventRecorder::Event(4, "Device Session Timedout, relogin", 0),
+                                                   EventRecorder::Event(8, "", 0)};
+
+private:
+    TestAccount m_account;
+};
+
+TEST_F(DeviceSessionTimeOut, BacksOffThePassAndTellsTheUser) {
+    PassWorker& worker = readyWithADeviceCode();
+    ASSERT_TRUE(worker.flags.loggedIn.load());
+    device->write("mine.txt", "mine");
+    device->scan();
+    timeOutTheSession();
+    server.clearRequests();
+    EventRecorder events({10, 11, 13, 16});
+    CloudSyncTest::LogCapture log;
+
+    worker.runSyncPass();
+
+    EXPECT_GE(requestCount("/core/loginguest"), 1u);
+    EXPECT_EQ(requestCount("/upload"), 0u);
+    EXPECT_FALSE(worker.flags.loggedIn.load());
+    EXPECT_EQ(worker.curInterval.load(), 20 * kFrequency);
+    EXPECT_TRUE(worker.flags.localChangesPending.load());
+    EXPECT_EQ(worker.passInterval(), 20 * kFrequency);
+    EXPECT_EQ(events.events(), m_told);
+    EXPECT_TRUE(log.contains("Device Auth Code Session Timeout")) << log.dump();
+}
+
+TEST_F(DeviceSessionTimeOut, UploadHalfSendsNothingAndLeavesTheInterval) {
+    PassWorker& worker = readyWithADeviceCode();
+    device->write("mine.txt", "mine");
+    device->scan();
+    ASSERT_EQ(worker.localChanges.size(), 1u);
+    timeOutTheSession();
+    worker.flags.loggedIn = false;
+    server.clearRequests();
+    EventRecorder events({10, 11, 13, 16});
+
+    EXPECT_FALSE(worker.doSyncToServer());
+
+    EXPECT_EQ(requestCount("/upload"), 0u);
+    EXPECT_EQ(requestCount("/core/loginguest"), 1u);
+    EXPECT_EQ(worker.curInterval.load(), kFrequency);
+    EXPECT_EQ(events.events(), m_told);
+}
+
 // The re-login of the upload half: a refusal leaves curInterval to the
 // server half (which already backed it off), another failure backs off.
 struct UploadLoginCase {

@@ -9,6 +9,7 @@
 #include "ForceDirChangeNotification.h"
 
 #include <Poco/AutoPtr.h>
+#include <Poco/DirectoryIterator.h>
 #include <Poco/ThreadPool.h>
 
 #include <fstream>
@@ -537,10 +538,39 @@ TEST_F(WorkerTest, ShutdownDuringStartupLeavesNothingStarted) {
     expectNothingRunning(worker, poolUsed);
 }
 
+// The ids of this process's threads, as the kernel lists them.
+std::set<std::string> threadIds() {
+    std::set<std::string> ids;
+    const Poco::DirectoryIterator end;
+    for (Poco::DirectoryIterator it(std::string("/proc/self/task")); it != end; ++it)
+        ids.insert(it.name());
+    return ids;
+}
+
+// The threads started since `before` that still run.
+std::vector<std::string> threadsAddedTo(const std::set<std::string>& before) {
+    std::vector<std::string> added;
+    for (const std::string& id : threadIds())
+        if (before.count(id) == 0)
+            added.push_back(id);
+    return added;
+}
+
+// Destroying a running worker without calling shutdown stops its thread, the
+// monitor's and whatever they started: once the test server has stopped too
+// (its pool may have grown to serve the worker), no thread started since the
+// worker was made is left.
 TEST_F(WorkerTest, DestructionWithoutShutdownLeavesNoThread) {
+    const int poolUsed = Poco::ThreadPool::defaultPool().used();
+    const std::set<std::string> before = threadIds();
     ASSERT_TRUE(startWorker());
-    m_worker.reset(); // joins the thread, stops the monitor
-    SUCCEED();
+    ASSERT_TRUE(waitUntil([&] { return m_worker->isIdle(); }));
+    ASSERT_FALSE(threadsAddedTo(before).empty());
+    m_worker.reset(); // no shutdown: the destructor does it
+    server.stop();
+    EXPECT_TRUE(waitUntil([&] { return threadsAddedTo(before).empty(); }, 5000))
+        << threadsAddedTo(before).size() << " threads left";
+    EXPECT_EQ(Poco::ThreadPool::defaultPool().used(), poolUsed);
 }
 
 } // namespace

@@ -264,7 +264,7 @@ TEST_F(Scan, NameThatIsNotUtf8IsSkippedInsteadOfEndingTheScan) {
 
 TEST_F(Scan, FolderThatCannotBeListedKeepsTheRecordsOfItsItems) {
     if (::geteuid() == 0)
-        GTEST_SKIP() << "root lists every folder";
+        GTEST_SKIP() << "root lists every folder (scripts/test-unprivileged.sh runs this test as uid 65534)";
     write("My Files/a/locked/f.txt", "f");
     scanAndSave();
     ::chmod(abs("My Files/a/locked").c_str(), 0);

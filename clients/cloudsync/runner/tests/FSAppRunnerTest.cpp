@@ -5,6 +5,7 @@
 
 #include "RunnerFixture.h"
 
+#include "FSActivity.h"
 #include "NuvaroException.h"
 #include "PrivateFileChannel.h"
 #include "VariantRow.h"
@@ -142,6 +143,31 @@ TEST_F(RunnerTest, IdentifiersAreMadeOnceAndKeptByTheNextConstruction) {
     EXPECT_EQ(stored("hostname"), clientId);
 }
 
+// Opening the database drops the errors (type 5) and the skipped local
+// files (type 7) of the last run, which the next passes report again if they
+// still hold; every other entry, lasting ones included, stays.
+TEST_F(RunnerTest, OpeningTheDatabaseDropsTheErrorsAndSkippedFilesOfTheLastRun) {
+    using Nuvaro::Sync::FSActivity;
+    makeRunner();
+    for (int type = FSActivity::TypeDownload; type <= FSActivity::TypeSkippedLocal; ++type) {
+        for (const char* name : {"a.txt", "b.txt"}) {
+            boost::shared_ptr<FSActivity> entry(new FSActivity(FSActivity::LevelNormal,
+                                                               static_cast<FSActivity::Type>(type), "an entry",
+                                                               syncRoot() + "/My Files/" + name, "Owner"));
+            ASSERT_TRUE(m_runner->getSyncDatabase()->activityAdd(entry));
+        }
+    }
+
+    makeRunner(); // a new run opens the same database
+
+    for (int type = FSActivity::TypeDownload; type <= FSActivity::TypeSkippedLocal; ++type) {
+        std::vector<boost::shared_ptr<FSActivity>> entries;
+        ASSERT_TRUE(m_runner->getSyncDatabase()->activityCollectionGet(entries, type));
+        const bool dropped = type == FSActivity::TypeError || type == FSActivity::TypeSkippedLocal;
+        EXPECT_EQ(entries.size(), dropped ? 0u : 2u) << "type " << type;
+    }
+}
+
 TEST(FriendlyNameFromHost, KeepsTheLettersAndDigitsOrPicksATableName) {
     EXPECT_EQ(Nuvaro::Sync::friendlyNameFromHost("my-pc.local"), "mypclocal");
     EXPECT_EQ(Nuvaro::Sync::friendlyNameFromHost("Büro-7"), "Bro7");
@@ -214,7 +240,7 @@ TEST_F(LoggingTest, UnknownLevelNameMeansTraceAndAnExistingFileIsAppendedTo) {
 
 TEST_F(LoggingTest, AnExistingFileThatCannotBeWrittenLeavesLoggingAsItWas) {
     if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes any file";
+        GTEST_SKIP() << "root writes any file (scripts/test-unprivileged.sh runs this test as uid 65534)";
     m_tmp.write("syncclient.log", "kept\n");
     ::chmod(logFile().c_str(), 0444);
     Poco::Channel* before = Poco::Logger::root().getChannel();

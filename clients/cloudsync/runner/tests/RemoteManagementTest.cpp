@@ -365,6 +365,42 @@ TEST_F(WipeTest, RefusesFoldersThatAreNotTheProgramsAndGoesOnWithTheOthers) {
     EXPECT_FALSE(exists("sync/My Files"));
 }
 
+// The user's home folder (HOME) and the folders holding it are refused as
+// job folders even where they hold none of the program's folders; a folder
+// below the home folder is wiped.
+TEST_F(WipeTest, RefusesTheHomeFolderAsAJobFolder) {
+    const std::string home = m_tmp / "users/ann";
+    m_tmp.write("users/ann/notes.txt", "mine");
+    m_tmp.write("users/ann/Shared Drive/s.txt", "synced");
+    const char* savedHome = ::getenv("HOME");
+    const std::string previousHome = savedHome ? savedHome : "";
+    ::setenv("HOME", home.c_str(), 1);
+    TestRunner& runner = makeRunner(noPolling());
+    for (const std::string& folder : {home, m_tmp / "users", home + "/Shared Drive"}) {
+        FOOfflineJobData job("/EXTERNAL/x", folder, 0, true, "1h", "", false, false);
+        runner.getOfflineDatabase()->FOAddJobRecord(&job);
+    }
+    CloudSyncTest::LogCapture& log = freshLog();
+    const std::vector<std::string> targets = runner.remoteWipeTargets();
+    runner.doRemoteWipe();
+    if (savedHome)
+        ::setenv("HOME", previousHome.c_str(), 1);
+    else
+        ::unsetenv("HOME");
+
+    EXPECT_EQ(targets, (std::vector<std::string>{syncRoot() + "/My Files", syncRoot() + "/Shared with Me",
+                                                 home + "/Shared Drive", syncRoot() + "/Network Folders",
+                                                 syncRoot() + "/Team Folders"}));
+    EXPECT_TRUE(log.contains("Remote Wipe refused for the job folder " + home +
+                             ": the home folder or a folder holding it"))
+        << log.dump();
+    EXPECT_TRUE(log.contains("Remote Wipe refused for the job folder " + (m_tmp / "users") +
+                             ": the home folder or a folder holding it"))
+        << log.dump();
+    EXPECT_TRUE(exists("users/ann/notes.txt"));
+    EXPECT_FALSE(exists("users/ann/Shared Drive"));
+}
+
 TEST_F(WipeTest, ALinkInPlaceOfAFolderIsRemovedAndItsTargetKept) {
     TestRunner& runner = makeRunner(noPolling());
     m_tmp.write("outside/keep.txt", "mine");

@@ -25,11 +25,24 @@ struct Recorder {
 
 } // namespace
 
+// Events raised while nobody observes are gone: nothing is kept for a later
+// observer, which sees only what is raised after it was installed, and every
+// call returns at once, also from another thread.
 TEST(UIEventHook, WithoutObserverEveryEventIsDroppedAtOnce) {
-    for (int n = 0; n <= 18; ++n) {
-        uiPostEvent(static_cast<uiEventType>(n), "Scanning..", 100);
-    }
-    SUCCEED();
+    std::thread other([] {
+        for (int n = 0; n <= 18; ++n) uiPostEvent(static_cast<uiEventType>(n), "from another thread", n);
+    });
+    for (int n = 0; n <= 18; ++n) uiPostEvent(static_cast<uiEventType>(n), "Scanning..", 100);
+    other.join();
+
+    Recorder recorder;
+    setUiEventObserverForTesting(&Recorder::observe, &recorder);
+    uiPostEvent(static_cast<uiEventType>(16), "after", 1);
+    setUiEventObserverForTesting(nullptr, nullptr);
+    uiPostEvent(static_cast<uiEventType>(16), "removed again", 2);
+
+    std::lock_guard<std::mutex> lock(recorder.mutex);
+    EXPECT_EQ(recorder.events, (std::vector<std::tuple<int, std::string, int>>{std::make_tuple(16, "after", 1)}));
 }
 
 TEST(UIEventHook, ObserverSeesEventsFromEveryThreadAndCanBeRemoved) {

@@ -77,27 +77,55 @@ struct RefusalCase {
     bool refused;
 };
 
-TEST(WipeGuard, RefusesTheDiskTheHomeAndHoldersOfTheProgramsFolders) {
-    const std::vector<std::string> own{"/home/ann/Vaultpine", "/srv/data/client"};
-    const std::string home = "/home/ann";
-    for (const RefusalCase& c : std::vector<RefusalCase>{{"/", true},
-                                                         {"/..", true},
-                                                         {"/home", true},
-                                                         {"/home/ann", true},
-                                                         {"/home/ann/", true},
-                                                         {"/home/./ann", true},
-                                                         {"/home/ann/Vaultpine", true},
-                                                         {"/srv", true},
-                                                         {"/srv/data", true},
-                                                         {"/srv/data/client", true},
-                                                         {"relative", true},
-                                                         {"", true},
-                                                         {"/home/ann/Shared Drive", false},
-                                                         {"/home/ann/Vaultpine/Network Folders/x", false},
-                                                         {"/home/ann/Vaultpine2", false},
-                                                         {"/srv/data/clients", false},
-                                                         {"/srv/data/client/../other", false}})
+void expectRefusals(const std::vector<std::string>& own, const std::string& home,
+                    const std::vector<RefusalCase>& cases) {
+    for (const RefusalCase& c : cases)
         EXPECT_EQ(!wipeRefusal(c.folder, own, home).empty(), c.refused) << c.folder;
+}
+
+TEST(WipeGuard, RefusesTheDiskTheHomeAndHoldersOfTheProgramsFolders) {
+    expectRefusals({"/home/ann/Vaultpine", "/srv/data/client"}, "/home/ann",
+                   {{"/", true},
+                    {"/..", true},
+                    {"/home", true},
+                    {"/home/ann", true},
+                    {"/home/ann/", true},
+                    {"/home/./ann", true},
+                    {"/home/ann/Vaultpine", true},
+                    {"/srv", true},
+                    {"/srv/data", true},
+                    {"/srv/data/client", true},
+                    {"relative", true},
+                    {"", true},
+                    {"/home/ann/Shared Drive", false},
+                    {"/home/ann/Vaultpine/Network Folders/x", false},
+                    {"/home/ann/Vaultpine2", false},
+                    {"/srv/data/clients", false},
+                    {"/srv/data/client/../other", false}});
+}
+
+// The home folder on its own: here the program's folders lie elsewhere, so
+// only the home rule stands between these folders and a wipe.
+TEST(WipeGuard, RefusesTheHomeFolderAndItsHoldersOnTheirOwn) {
+    const std::vector<std::string> own{"/srv/sync/Vaultpine", "/srv/data/client"};
+    const std::string home = "/home/ann";
+    expectRefusals(own, home,
+                   {{"/home/ann", true},
+                    {"/home/ann/", true},
+                    {"/home/./ann", true},
+                    {"/home/bob/../ann", true},
+                    {"/home", true},
+                    {"/home/ann/Shared Drive", false},
+                    {"/home/anna", false},
+                    {"/home/bob", false}});
+    EXPECT_EQ(wipeRefusal("/home/ann", own, home), "the home folder or a folder holding it");
+
+    // A link to the home folder is the home folder.
+    CloudSyncTest::TempFolder tmp;
+    Poco::File(tmp / "users/ann").createDirectories();
+    ASSERT_EQ(::symlink((tmp / "users/ann").c_str(), (tmp / "me").c_str()), 0);
+    EXPECT_EQ(wipeRefusal(tmp / "me", own, tmp / "users/ann"), "the home folder or a folder holding it");
+    EXPECT_EQ(wipeRefusal(tmp / "users/ann/Shared Drive", own, tmp / "me"), "");
 }
 
 TEST(WipeGuard, LinksAreResolvedWhereTheyExist) {
