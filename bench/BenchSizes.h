@@ -56,7 +56,9 @@ inline std::vector<int> sizesFromArguments(int argc, char** argv) {
 
 // For each size: makes a fresh folder "<temp><prefix><uuid>", runs
 // body(folder, size) in a child process, then removes the folder. Returns 1
-// as soon as a child fails, else 0.
+// as soon as a child fails, else 0. With BENCH_IN_PROCESS set in the
+// environment, the first size runs in this process instead (and ends it), so
+// that a heap profiler started on the program sees the body's allocations.
 template <typename Body>
 int runEachSizeInChild(const std::vector<int>& sizes, const std::string& prefix, Body body) {
     for (int size : sizes) {
@@ -64,7 +66,7 @@ int runEachSizeInChild(const std::vector<int>& sizes, const std::string& prefix,
             Poco::Path::temp() + prefix + Poco::UUIDGenerator::defaultGenerator().createRandom().toString();
         Poco::File(folder).createDirectories();
         std::fflush(stdout);
-        pid_t child = fork();
+        pid_t child = std::getenv("BENCH_IN_PROCESS") ? 0 : fork();
         if (child == 0) {
             body(folder, size);
             std::_Exit(0);

@@ -653,13 +653,15 @@ protected:
         std::map<std::string, Placed> files;
         // The journal of the sync folder `folder` as text.
         std::string text(const std::string& folder) const;
-        // Adds the journals of a journal file's text by folder; false for a
-        // text that is not one.
-        static bool parse(const std::string& text, std::map<std::string, PlacementJournal>& journals);
+        // Adds the journals of a journal file's text by folder, but for the
+        // folder `leaveOut` when given (its lines are still checked); false
+        // for a text that is not one.
+        static bool parse(const std::string& text, std::map<std::string, PlacementJournal>& journals,
+                          const std::string* leaveOut = nullptr);
     };
-    // The journal file's journals by folder (none when there is no file or
-    // it cannot be read).
-    std::map<std::string, PlacementJournal> readPlacementJournals() const;
+    // The journal file's journals by folder, but for the folder `leaveOut`
+    // when given (none when there is no file or it cannot be read).
+    std::map<std::string, PlacementJournal> readPlacementJournals(const std::string* leaveOut = nullptr) const;
     // Replaces the folder's journal in the file (an empty one removes it,
     // the file goes with the last one); false (logged) when that failed.
     bool storePlacementJournal(const std::string& folder, const PlacementJournal& journal);

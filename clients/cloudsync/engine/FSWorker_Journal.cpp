@@ -40,6 +40,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <utility>
 #include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,10 +80,14 @@ std::string FSWorker::PlacementJournal::text(const std::string& folder) const {
     return out;
 }
 
-bool FSWorker::PlacementJournal::parse(const std::string& text, std::map<std::string, PlacementJournal>& journals) {
+bool FSWorker::PlacementJournal::parse(const std::string& text, std::map<std::string, PlacementJournal>& journals,
+                                       const std::string* leaveOut) {
     std::istringstream in(text);
     std::string line;
     PlacementJournal* current = nullptr;
+    // Inside the journal of the folder left out: its lines are checked, not
+    // kept.
+    bool skipping = false;
     while (std::getline(in, line)) {
         std::vector<std::string> fields;
         std::string::size_type from = 0;
@@ -93,18 +98,23 @@ bool FSWorker::PlacementJournal::parse(const std::string& text, std::map<std::st
             if (fields.size() == 3 && fields[0] == "#") {
                 std::string folder;
                 Poco::URI::decode(fields[1], folder);
-                current = &journals[folder];
-                Poco::URI::decode(fields[2], current->status);
+                skipping = leaveOut && folder == *leaveOut;
+                current = skipping ? nullptr : &journals[folder];
+                std::string status;
+                Poco::URI::decode(fields[2], status);
+                if (current)
+                    current->status = status;
                 continue;
             }
             Placed placed;
             std::string path;
-            if (!current || fields.size() != 4 || !Poco::NumberParser::tryParse64(fields[0], placed.size) ||
+            if ((!current && !skipping) || fields.size() != 4 || !Poco::NumberParser::tryParse64(fields[0], placed.size) ||
                 !Poco::NumberParser::tryParse64(fields[1], placed.modified))
                 return false;
             Poco::URI::decode(fields[2], path);
             Poco::URI::decode(fields[3], placed.localFullPath);
-            current->files[path] = placed;
+            if (current)
+                current->files[path] = placed;
         } catch (...) {
             return false;
         }
@@ -112,14 +122,14 @@ bool FSWorker::PlacementJournal::parse(const std::string& text, std::map<std::st
     return true;
 }
 
-std::map<std::string, FSWorker::PlacementJournal> FSWorker::readPlacementJournals() const {
+std::map<std::string, FSWorker::PlacementJournal> FSWorker::readPlacementJournals(const std::string* leaveOut) const {
     std::map<std::string, PlacementJournal> journals;
     std::ifstream in(dataPath + kJournalName, std::ios::binary);
     if (!in)
         return journals;
     std::ostringstream text;
     text << in.rdbuf();
-    if (!PlacementJournal::parse(text.str(), journals)) {
+    if (!PlacementJournal::parse(text.str(), journals, leaveOut)) {
         syncLog().error("EndSync: the placement journal cannot be read, it is ignored");
         journals.clear();
     }
@@ -127,17 +137,18 @@ std::map<std::string, FSWorker::PlacementJournal> FSWorker::readPlacementJournal
 }
 
 bool FSWorker::storePlacementJournal(const std::string& folder, const PlacementJournal& journal) {
-    std::map<std::string, PlacementJournal> journals = readPlacementJournals();
-    if (journal.files.empty())
-        journals.erase(folder);
-    else
-        journals[folder] = journal;
+    // The other folders' journals only: the folder's own old one (which may
+    // list every file of a first sync) is neither kept nor copied; the new
+    // one is written from the caller's object.
+    const std::map<std::string, PlacementJournal> journals = readPlacementJournals(&folder);
     const std::string path = dataPath + kJournalName;
-    if (journals.empty())
+    if (journals.empty() && journal.files.empty())
         return ::unlink(path.c_str()) == 0 || errno == ENOENT;
     std::string text;
     for (const auto& entry : journals)
         text += entry.second.text(entry.first);
+    if (!journal.files.empty())
+        text += journal.text(folder);
     std::string error;
     if (Nuvaro::Util::replaceFile(path, text, error))
         return true;
@@ -147,18 +158,18 @@ bool FSWorker::storePlacementJournal(const std::string& folder, const PlacementJ
 
 void FSWorker::loadUnsavedPlacements(const std::string& folder) {
     unsavedPlacements.clear();
-    const std::map<std::string, PlacementJournal> journals = readPlacementJournals();
+    std::map<std::string, PlacementJournal> journals = readPlacementJournals();
     const auto found = journals.find(folder);
     if (found == journals.end())
         return;
-    const PlacementJournal& journal = found->second;
+    PlacementJournal& journal = found->second;
     std::string stored;
     if (!db->getStatusSet(folder, stored) || journal.status != stored) {
         // Written before a step whose records and status were saved after
         // all (the journal's clearing did not happen): nothing to recognise.
         return;
     }
-    unsavedPlacements = journal.files;
+    unsavedPlacements = std::move(journal.files);
     syncLog().information("EndSync: " + decimal(static_cast<Poco::Int64>(unsavedPlacements.size())) +
                           " files placed in " + folder + " by a step that did not save its records");
 }

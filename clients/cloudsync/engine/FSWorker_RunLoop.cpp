@@ -42,6 +42,7 @@
 #include <Poco/Logger.h>
 
 #include <dirent.h>
+#include <malloc.h>
 
 namespace Nuvaro {
 namespace Sync {
@@ -217,9 +218,14 @@ void FSWorker::runSyncPass() {
     if (completed && !stop.load())
         clearRefusal();
 
-    serverChanges.clear();
+    // The pass's records and their list go now (a first pass held the whole
+    // server tree), and the freed memory goes back to the system: freed
+    // blocks kept by the allocator (in this thread's arena, out of reach of
+    // the scan's thread) would otherwise stay resident and add to the scan's.
+    RecordVector().swap(serverChanges);
     noAccessPaths.clear();
     passPaths.clear();
+    malloc_trim(0);
     putSyncStatus("Idle");
 }
 

@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <malloc.h>
 
 namespace Nuvaro {
 namespace Sync {
@@ -519,6 +520,10 @@ void FolderCacheActivity::releaseWorkingState() {
     m_parentIndex = decltype(m_parentIndex)();
     m_nfcNamesByParent = decltype(m_nfcNamesByParent)();
     m_excludedFolders = decltype(m_excludedFolders)();
+    // The store, the indexes and the folder list of a whole scan were freed
+    // just now: their memory goes back to the system rather than staying
+    // resident in this thread's arena until the next scan.
+    malloc_trim(0);
 }
 
 void FolderCacheActivity::addSkippedActivity(const std::string& message, const std::string& path) {

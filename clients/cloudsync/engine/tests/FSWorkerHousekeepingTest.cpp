@@ -6,6 +6,8 @@
 #include <Poco/File.h>
 
 #include <fstream>
+#include <map>
+#include <string>
 #include <unistd.h>
 
 namespace EngineTest {
@@ -21,6 +23,47 @@ protected:
     bool exists(const std::string& rel) const { return Poco::File(at(rel)).exists(); }
     void listSyncFolder(const std::string& serverPath) { ASSERT_TRUE(m_db->setStatusSet(serverPath, "")); }
 };
+
+// Each folder's journal is replaced on its own: the others stay as they
+// were, the file goes with the last one, and a malformed line anywhere (also
+// in the journal being replaced) makes the whole file unreadable.
+TEST_F(Housekeeping, PlacementJournalOfOneFolderIsReplacedTheOthersStay) {
+    TestWorker& worker = makeWorker();
+    auto journal = [](const std::string& status, const std::map<std::string, TestWorker::Placed>& files) {
+        TestWorker::PlacementJournal made;
+        made.status = status;
+        made.files = files;
+        return made;
+    };
+    auto described = [&worker](const std::string* leaveOut = nullptr) {
+        std::string out;
+        for (const auto& folder : worker.readPlacementJournals(leaveOut)) {
+            out += folder.first + " " + folder.second.status + ":";
+            for (const auto& file : folder.second.files)
+                out += " " + file.first + "=" + std::to_string(file.second.size) + "/" +
+                       std::to_string(file.second.modified) + "/" + file.second.localFullPath;
+            out += ";";
+        }
+        return out;
+    };
+    const std::string mine = "/user1", shared = "/SHARED/bob/proj";
+    ASSERT_TRUE(worker.storePlacementJournal(
+        mine, journal("s1", {{"/user1/a b.txt", {3, 40, "My Files/a b.txt"}}, {"/user1/c", {4, 50, "My Files/c"}}})));
+    ASSERT_TRUE(worker.storePlacementJournal(shared, journal("t1", {{"/SHARED/bob/proj/x", {5, 60, "Shared/x"}}})));
+    ASSERT_TRUE(worker.storePlacementJournal(mine, journal("s2", {{"/user1/d", {6, 70, "My Files/d"}}})));
+    EXPECT_EQ("/SHARED/bob/proj t1: /SHARED/bob/proj/x=5/60/Shared/x;/user1 s2: /user1/d=6/70/My Files/d;",
+              described());
+    EXPECT_EQ("/SHARED/bob/proj t1: /SHARED/bob/proj/x=5/60/Shared/x;", described(&mine));
+    ASSERT_TRUE(worker.storePlacementJournal(mine, TestWorker::PlacementJournal()));
+    EXPECT_EQ("/SHARED/bob/proj t1: /SHARED/bob/proj/x=5/60/Shared/x;", described());
+    ASSERT_TRUE(worker.storePlacementJournal(shared, TestWorker::PlacementJournal()));
+    EXPECT_FALSE(Poco::File(dataRoot() + "/.applyjournal").exists());
+
+    std::ofstream(dataRoot() + "/.applyjournal") << "#\t/user1\ts1\n3\t40\t/user1/a\tMy Files/a\n"
+                                                 << "#\t/SHARED/bob/proj\tt1\nnot a line\n";
+    EXPECT_EQ("", described(&mine));
+    EXPECT_EQ("", described(&shared));
+}
 
 TEST_F(Housekeeping, UnsharedFoldersGoWhatIsStillSharedStays) {
     listSyncFolder("/user1");

@@ -55,6 +55,11 @@ public:
     using FSWorker::monitorPath;
     using FSWorker::networkFolderName;
     using FSWorker::noStreamFactories;
+    // Placement journal
+    using FSWorker::Placed;
+    using FSWorker::PlacementJournal;
+    using FSWorker::readPlacementJournals;
+    using FSWorker::storePlacementJournal;
     // Transfers and staged downloads
     using FSWorker::noAccessPaths;
     using FSWorker::queue;
