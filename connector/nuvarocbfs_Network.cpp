@@ -190,7 +190,9 @@ std::string NuvaroConnector::encodeFields(const std::vector<FormField>& fields, 
     std::string body;
     for (const auto& field : fields) {
         if (!body.empty()) body += "&";
-        body += field.name + "=" + (maskSecrets && field.secret ? std::string("***") : encodeValue(field.value));
+        body += field.name + "=" +
+                (maskSecrets && field.secret ? std::string("***")
+                                             : field.encoded ? field.value : encodeValue(field.value));
     }
     return body;
 }
@@ -279,6 +281,8 @@ void NuvaroConnector::sendRequest(Poco::Net::HTTPClientSession& session, const R
     const std::string target = requestTarget(spec, false);
     if (post) {
         createPostMessage(request, target);
+        // Replaced in place: the header keeps its position in the head.
+        if (!spec.postLineFeed) request.set("Device-Info", deviceInfo(false));
     } else {
         createGetMessage(request, target);
     }
@@ -463,6 +467,22 @@ bool NuvaroConnector::runRequest(const RequestSpec& spec, Reply& reply) {
         receiveReply(session, spec, reply);
     });
     return reply.parsed();
+}
+
+void NuvaroConnector::exchange(const RequestSpec& spec, Reply& reply) {
+    reply.outcome = Reply::Outcome::NotSent;
+    reply.body.clear();
+    std::unique_ptr<Poco::Net::HTTPClientSession> session = openSession(spec);
+    std::string error;
+    if (!applyProxySettings(m_config.empty() ? Record() : m_config[0], *session, error))
+        throw Poco::InvalidArgumentException(error);
+    sendRequest(*session, spec);
+    std::istream& stream = session->receiveResponse(reply.response);
+    if (spec.readBody)
+        spec.readBody(*session, stream, reply.response);
+    else
+        reply.body = readBody(*session, stream, reply.response, spec.acceptGzip);
+    reply.outcome = Reply::Outcome::Parsed;
 }
 
 // ---- Result rules ----

@@ -283,6 +283,19 @@ public:
     // bytes in one second read "1024 KB/s". microseconds must be greater than 0.
     static std::string getPrintableSpeedValue(Poco::UInt64 bytes, Poco::UInt64 microseconds);
 
+    // The request procedure for callers that judge the reply and handle
+    // failures themselves (the sync worker's and the jobs' own requests):
+    // session (HTTPS for an "https" server, the spec's timeout, the proxy of
+    // the settings), head with the login cookies, body and reply as for the
+    // connector's own requests, then reply.response holds the head and
+    // reply.body the whole body (or spec.readBody read it), with outcome
+    // Parsed. There is no login gate (check isAuthenticated first), no status
+    // rule and no parse. Every failure is thrown to the caller: a proxy port
+    // that is not a number from 1 to 65535 (Poco::InvalidArgumentException,
+    // nothing sent), a server URL without a host, network errors and
+    // time-outs, a body cut short (Poco::Net::MessageException).
+    void exchange(const RequestSpec& spec, Reply& reply);
+
     // Whether the URI stream factories have been registered by a connector.
     static bool streamFactoriesRegistered() { return m_registered.load(); }
 

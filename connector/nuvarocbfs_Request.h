@@ -11,6 +11,7 @@
 
 #include <Poco/Message.h>
 #include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPResponse.h>
 
 #include <functional>
@@ -30,6 +31,9 @@ struct FormField {
     std::string name;
     std::string value;
     bool secret = false;
+    // The value is sent as given, not encoded (it was encoded by the caller
+    // or is sent verbatim as it always was).
+    bool encoded = false;
 };
 
 // Which HTTP status codes count as an answer to be parsed. Any other status
@@ -89,6 +93,17 @@ struct RequestSpec {
     // Transfers report failures through their own error text: a refusal or a
     // bad status then only fills Reply::error, never the last error.
     bool lastErrorUntouched = false;
+
+    // ---- Used by callers of NuvaroConnector::exchange ----
+    // The Device-Info header of a POST ends in an encoded line feed; false
+    // sends the bare device text, as prepareHTTPRequest does.
+    bool postLineFeed = true;
+    // Reads the reply body instead of the procedure (which then leaves
+    // Reply::body empty): the caller's size cap, a parse as a stream. Gets
+    // the session (a chunked body is read through it), the raw body stream
+    // (neither de-chunked by the checked reader nor inflated) and the
+    // received head. Its exceptions reach the caller of exchange.
+    std::function<void(Poco::Net::HTTPClientSession&, std::istream&, const Poco::Net::HTTPResponse&)> readBody;
 
     RequestSpec(std::string op, std::string method_, std::string path_)
         : operation(std::move(op)), method(std::move(method_)), path(std::move(path_)) {}

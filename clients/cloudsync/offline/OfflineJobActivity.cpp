@@ -418,62 +418,61 @@ bool OfflineJobActivity::renameIfExists(const std::string& parentPath, const std
 
 // ---- The backup record ----
 
-void OfflineJobActivity::setupHTTPProps(Poco::Net::HTTPClientSession& session) {
-    session.setTimeout(Poco::Timespan(SESSION_TIMEOUT_SECONDS, 0));
-    std::string error;
-    if (!applyProxySettings(settings[0], session, error))
-        syncLog().error("setupHTTPProps " + error);
-}
-
+// Sent through the connector's request procedure with the head the record
+// always had: HTTP/1.1, the bare Device-Info, the client id as stored (not
+// encoded). A reply that announces more than MAX_REPLY_BYTES is not read, one
+// without a length is read no further than that.
 void OfflineJobActivity::addBackupRecord(int uploadedCount) {
+    const std::string name = "addBackupRecord";
     try {
-        Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_POST, "/app/backup/addbackuprecord",
-                                       Poco::Net::HTTPMessage::HTTP_1_1);
-        if (!connector->prepareHTTPRequest(request)) {
-            syncLog().error(std::string("addBackupRecord") + " ERROR Preparing HTTP");
+        if (!connector->isAuthenticated()) {
+            syncLog().error(name + " ERROR Preparing HTTP");
             return;
         }
-        const Poco::URI server(connector->getServerURI());
-        std::unique_ptr<Poco::Net::HTTPClientSession> session(
-            server.getScheme() == "https"
-                ? new Poco::Net::HTTPSClientSession(server.getHost(), server.getPort())
-                : new Poco::Net::HTTPClientSession(server.getHost(), server.getPort()));
-        setupHTTPProps(*session);
-
         const std::string local = FORemoveEndingSlash(job.localLinkPath);
         std::string setName = lastComponent(job.localLinkPath);
         if (Poco::Path(job.localLinkPath).depth() < 1)
             setName = Poco::replace(local, ":", "_Drive");
-        const std::string body = "remote_client_id=" + setting("RMC_CLIENT_ID") +
-                                 "&device_name=" + RequestText::formValue(setting("friendlyname")) +
-                                 "&backup_set_name=" + RequestText::formValue(setName) +
-                                 "&backup_set_local_folder=" + RequestText::formValue(local) +
-                                 "&backup_set_filestats=" + std::to_string(uploadedCount) +
-                                 "&send_email=" + (job.sendEmail ? "1" : "0");
-        request.setContentLength(static_cast<std::streamsize>(body.size()));
-        request.setChunkedTransferEncoding(false);
-        request.setContentType("application/x-www-form-urlencoded");
-        session->sendRequest(request) << body;
-
-        Poco::Net::HTTPResponse response;
-        std::istream& in = session->receiveResponse(response);
-        if (response.getStatus() != Poco::Net::HTTPResponse::HTTP_OK) {
-            syncLog().error(std::string("addBackupRecord") + " Bad HTTP Status, Timeout? ");
+        Nuvaro::RequestSpec spec(name, Poco::Net::HTTPRequest::HTTP_POST, "/app/backup/addbackuprecord");
+        spec.timeoutSeconds = SESSION_TIMEOUT_SECONDS;
+        spec.traceRequest = false;
+        spec.traceStatus = false;
+        spec.postLineFeed = false;
+        spec.field("remote_client_id", setting("RMC_CLIENT_ID")).fields.back().encoded = true;
+        spec.field("device_name", setting("friendlyname"))
+            .field("backup_set_name", setName)
+            .field("backup_set_local_folder", local)
+            .field("backup_set_filestats", std::to_string(uploadedCount))
+            .field("send_email", job.sendEmail ? "1" : "0");
+        bool tooLarge = false;
+        Nuvaro::RecordList records;
+        spec.readBody = [&](Poco::Net::HTTPClientSession&, std::istream& in, const Poco::Net::HTTPResponse& head) {
+            if (head.getStatus() != Poco::Net::HTTPResponse::HTTP_OK)
+                return;
+            if (head.hasContentLength() && head.getContentLength64() > MAX_REPLY_BYTES) {
+                tooLarge = true;
+                return;
+            }
+            LimitedInputStream limited(in, MAX_REPLY_BYTES);
+            records = NuvaroXmlParser::parseNuvaroXML("command", limited);
+        };
+        Nuvaro::Reply reply;
+        connector->exchange(spec, reply);
+        if (reply.response.getStatus() != Poco::Net::HTTPResponse::HTTP_OK) {
+            syncLog().error(name + " Bad HTTP Status, Timeout? ");
             return;
         }
-        if (response.hasContentLength() && response.getContentLength64() > MAX_REPLY_BYTES) {
-            syncLog().error(std::string("addBackupRecord") + " Bad response Get Content Length ");
+        if (tooLarge) {
+            syncLog().error(name + " Bad response Get Content Length ");
             return;
         }
-        LimitedInputStream limited(in, MAX_REPLY_BYTES);
-        Nuvaro::RecordList records = NuvaroXmlParser::parseNuvaroXML("command", limited);
         if (!records.empty()) {
             const std::string result = RequestText::recordValue(records[0], "result");
             if (result != "true" && result != "1")
                 syncLog().error("OfflineJobActivity:: AddBackup Record Remote Call Failed ");
         }
     } catch (...) {
-        syncLog().error(RequestText::exceptionLine("addBackupRecord", "", ""));
+        syncLog().error(RequestText::exceptionLine(name, "", ""));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "OfflineJobFixture.h"
 
 #include "EventRecorder.h"
+#include "LogCapture.h"
 #include "FSActivity.h"
 
 #include <algorithm>
@@ -63,11 +64,48 @@ TEST_F(Backup, UploadsOnlyAndPostsTheBackupRecord) {
               0u)
         << sent[0].body;
     EXPECT_NE(sent[0].body.find("&backup_set_filestats=2&send_email=1"), std::string::npos) << sent[0].body;
+    // The head the record has always had: HTTP/1.1, a form body framed by its
+    // length, the bare device text (no encoded line feed).
+    EXPECT_EQ(sent[0].version, "HTTP/1.1");
+    EXPECT_EQ(sent[0].header("Content-Length"), std::to_string(sent[0].body.size()));
+    EXPECT_FALSE(sent[0].hasHeader("Transfer-Encoding"));
+    EXPECT_FALSE(sent[0].header("Device-Info").empty());
+    EXPECT_EQ(sent[0].header("Device-Info").find("%0A"), std::string::npos) << sent[0].header("Device-Info");
 
     // Nothing new: no transfer, no record, no summary (not asked for by the user).
     EXPECT_EQ(runJob(pair).uploaded, 0);
     EXPECT_EQ(server.backupRecords().size(), 1u);
     EXPECT_EQ(events.events().size(), 1u);
+}
+
+// A record the server does not take is logged and ends nothing: a bad
+// status, a reply announcing more than the record's reply limit (not read),
+// a refusing command record.
+TEST_F(Backup, RecordNotTakenIsLogged) {
+    struct Case {
+        TestFault fault;
+        std::string logged;
+    };
+    const std::string path = "/app/backup/addbackuprecord";
+    const std::vector<Case> cases = {
+        {TestFault::withStatus(path, 500), "addBackupRecord Bad HTTP Status, Timeout? "},
+        {TestFault::withAnnouncedLength(path, 200000000), "addBackupRecord Bad response Get Content Length "},
+        {TestFault::withBody(path, "<xml><command><result>0</result><message>no</message></command></xml>"),
+         "OfflineJobActivity:: AddBackup Record Remote Call Failed "},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        JobDir pair = backupDir("/user1/docs" + std::to_string(round), "docs" + std::to_string(round));
+        ++round;
+        pair.writeLocal("a.txt", "alpha", -60);
+        storeBackup(pair, false);
+        server.clearFaults();
+        server.addFault(c.fault);
+        CloudSyncTest::LogCapture log({"Sync"});
+        EXPECT_EQ(runJob(pair).uploaded, 1) << c.logged;
+        EXPECT_EQ(server.requests(path).size(), static_cast<std::size_t>(round)) << c.logged;
+        EXPECT_TRUE(log.contains(c.logged)) << log.dump();
+    }
 }
 
 TEST_F(Backup, NeverDownloadsOrDeletesLocally) {
