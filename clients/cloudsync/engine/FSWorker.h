@@ -340,8 +340,8 @@ public:
 
     // ==== The run loop and the pass driver (FSWorker_RunLoop.cpp) ============
 
-    // The thread body. Sets `started`, then empties localChanges,
-    // serverChanges, passPaths and noAccessPaths, sets rescanRequested false,
+    // The thread body. Sets `started`, then empties localChanges and the
+    // pass state (pass.reset()), sets rescanRequested false,
     // curInterval to syncFrequency and localChangesPending true (the first
     // pass comes about a second after the start), and runs one cycle
     // (runCycle) after each wait on `queue` (intervals.queueWaitMs) until
@@ -380,7 +380,7 @@ protected:
     // ("run" + "Poco Exception caught : " ...) and the loop goes on.
     bool runCycle(Poco::Notification* notification);
     // One pass: curInterval back to syncFrequency, lastSync stamped, the
-    // server half; when it completed and no folder's delta carried records,
+    // pass state reset, the server half; when it completed and no folder's delta carried records,
     // the upload half (for pending local changes) and a second server half.
     // Local changes are never dropped on a failure: a pass whose server half
     // failed keeps them (and the next pass waits its whole interval); when
@@ -1076,24 +1076,37 @@ protected:
     boost::shared_ptr<NuvaroConnector> connector;
     // The change list of the last finished scan; the send list.
     RecordVector localChanges;
-    // The status strings of the last delta reply. alias: `remotestatus`,
-    // `remotefullstatusset`, `remotepeer`, `localstatus`.
-    std::string remoteStatus;
-    std::string remoteFullStatusSet;
-    std::string remotePeer;
-    std::string localStatus;
     // "uploadpath" of the last granted lock.
     std::string uploadPath;
-    // Records changed by the last delta. alias: `serverDelta`.
-    RecordVector serverChanges;
-    // The folders that need work in this pass: (name, skipdetect).
-    std::vector<std::pair<std::string, bool>> syncFolders;
-    // Paths gathered while a pass runs; emptied at the start and after every
-    // pass.
-    std::set<std::string> passPaths;
-    // Server folders found without read or write access while a delta is
-    // staged; emptied with the delta.
-    std::set<std::string> noAccessPaths;
+    // The state of one pass, emptied by reset() where a pass starts (and
+    // when the thread starts).
+    struct PassState {
+        // Records changed by the last delta.
+        RecordVector serverChanges;
+        // The folders that need work in this server half: (name,
+        // skipdetect); emptied before each folder list.
+        std::vector<std::pair<std::string, bool>> syncFolders;
+        // Paths gathered while a pass runs.
+        std::set<std::string> passPaths;
+        // Server folders found without read or write access while a delta
+        // is staged; emptied with the delta.
+        std::set<std::string> noAccessPaths;
+        // The status strings of the last delta reply.
+        std::string remoteStatus;
+        std::string remoteFullStatusSet;
+        std::string remotePeer;
+        std::string localStatus;
+
+        // Empties every field.
+        void reset() { *this = PassState(); }
+        // Forgets the delta (serverChanges, noAccessPaths): it was applied,
+        // or a new reply replaces it. The status strings stay.
+        void dropDelta() {
+            serverChanges.clear();
+            noAccessPaths.clear();
+        }
+    };
+    PassState pass;
     // The change monitor (startup and shutdown only, under lifecycleMutex).
     boost::shared_ptr<FSMonitor> monitor;
 

@@ -125,8 +125,7 @@ void FSWorker::reportDeltaTooLarge(const SyncReply& reply) {
 
 bool FSWorker::acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta, bool& gotReply) {
     using RequestText::recordValue;
-    serverChanges.clear();
-    noAccessPaths.clear();
+    pass.dropDelta();
     if (meta.empty() || recordValue(meta.front(), "status") != "SERVEROK") {
         syncLog().error(std::string("doGetSyncDelta") + " Bad Server Status for getsyncdelta XML ");
         return false;
@@ -152,10 +151,10 @@ bool FSWorker::acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList&
         return false;
     }
 
-    localStatus = recordValue(head, "localstatus");
-    remoteStatus = remote;
-    remoteFullStatusSet = full;
-    remotePeer = recordValue(head, "remotepeer");
+    pass.localStatus = recordValue(head, "localstatus");
+    pass.remoteStatus = remote;
+    pass.remoteFullStatusSet = full;
+    pass.remotePeer = recordValue(head, "remotepeer");
     if (recordValue(head, "syncprotocolversion") != SYNC_PROTOCOL_VERSION) {
         reportError("Error: Server Protocol version mismatch! Please upgrade server and client to latest version", "",
                     "", FSActivity::TypeError);
@@ -167,7 +166,7 @@ bool FSWorker::acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList&
         reportError("Error: Bad Server Response (Bad FS Record) when getting changes", refused.first,
                     refused.second, FSActivity::TypeError);
     syncLog().debug("FS Need to Download : " + std::to_string(records.accepted.size()));
-    serverChanges.swap(records.accepted);
+    pass.serverChanges.swap(records.accepted);
     flags.serverOk = true;
     curInterval = syncFrequency.load();
     gotReply = true;

@@ -116,7 +116,7 @@ bool FSWorker::askForSyncFolders(const SyncRequest& given, bool folderList, bool
         curInterval = 4 * syncFrequency.load();
         return true;
     }
-    db->updateSyncFolderList(parsed.records, syncFolders, teamFolderAccount);
+    db->updateSyncFolderList(parsed.records, pass.syncFolders, teamFolderAccount);
     flags.serverOk = true;
     gotReply = true;
     return true;

@@ -55,12 +55,11 @@ public:
     using FSWorker::monitorPath;
     using FSWorker::networkFolderName;
     using FSWorker::noStreamFactories;
+    using FSWorker::pass;
     // Transfers and staged downloads
-    using FSWorker::noAccessPaths;
     using FSWorker::queue;
     using FSWorker::refreshLock;
     using FSWorker::removeUnshared;
-    using FSWorker::serverChanges;
     using FSWorker::settings;
     using FSWorker::skipDeleteApproval;
     using FSWorker::statusMutex;
