@@ -397,8 +397,16 @@ protected:
     // changes), a rescan when the list was limited, the conflict notice;
     // then deletes it and sets the status "Idle".
     void harvestFolderCheck();
-    // The delta, staging and apply of one folder, then its further rounds.
-    void syncFolderInRounds(std::string& folder, bool skipdetect, bool& ok, bool& gotReply);
+    // The half's progress over its folders: ok (no step failed so far) and
+    // the pass flag gotReply.
+    struct FolderRounds {
+        bool ok = true;
+        bool gotReply = false;
+    };
+    // The delta, staging and apply of one folder, then its further rounds,
+    // from the progress `before`; a folder after a failed step only logs
+    // the status line. Gives the progress after the folder.
+    FolderRounds syncFolderInRounds(std::string& folder, bool skipdetect, FolderRounds before);
     // A delta was accepted in this half: note whether it carried records.
     void noteAcceptedDelta();
     // The re-login of a half when loggedIn is false. Refused: credentials,
@@ -758,10 +766,12 @@ protected:
     // Upload steps. createRemoteFolders: every new folder of the sorted
     // localChanges; false (reported) when one cannot be made.
     bool createRemoteFolders(std::size_t total);
-    // Queues the upload of one file record at `position` of `total`; false
-    // when the pool refused the job. `missing` is set when the file is gone.
-    bool queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t position, std::size_t total,
-                     bool& missing);
+    // Queues the upload of one file record at `position` of `total`:
+    // Queued; Missing when the file is gone (reported, nothing queued);
+    // Refused when the pool refused the job.
+    enum class UploadQueued { Queued, Missing, Refused };
+    UploadQueued queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t position,
+                             std::size_t total);
     // Posts a DirChangeNotification when the queue is empty (a new scan).
     void requestScanAfterUploadFailure();
 
@@ -1155,9 +1165,20 @@ private:
     // Folder list and status sets (FSWorker_FolderList.cpp).
     // "count=" + n + "&path1=" + first path + ... (values encoded).
     static std::string pathsBody(const std::vector<std::string>& paths);
+    // How a reply of the folder list, the status sets or the delta ended:
+    // whether the pass may go on, and what it does to the pass flag
+    // gotReply (an accepted reply sets it, a server that does not allow
+    // syncing now clears it, anything else leaves it).
+    struct ReplyStep {
+        enum class Flag { Kept, Set, Cleared };
+        bool ok = false;
+        Flag gotReply = Flag::Kept;
+        // Applies gotReply to the caller's flag; gives ok.
+        bool apply(bool& flag) const;
+    };
     // Sends a folder-list or status-set request and applies the reply rule
     // of doGetSyncFolderList; folderList chooses the words of an empty list.
-    bool askForSyncFolders(const SyncRequest& request, bool folderList, bool& gotReply);
+    ReplyStep askForSyncFolders(const SyncRequest& request, bool folderList);
 
     // Delta (FSWorker_Delta.cpp).
     // The records of a delta reply, each built as its element ended.
@@ -1174,7 +1195,7 @@ private:
     void reportDeltaTooLarge(const SyncReply& reply);
     // The reply rule of doGetSyncDelta for a parsed reply of status 200;
     // moves the accepted records into serverChanges when the reply passes.
-    bool acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta, bool& gotReply);
+    ReplyStep acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta);
 };
 
 } // namespace Sync

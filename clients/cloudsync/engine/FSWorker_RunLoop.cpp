@@ -248,8 +248,10 @@ bool FSWorker::doSyncFromServer() {
             // A copy: the steps below may not change the list, but a folder
             // name is handed on as a modifiable reference.
             std::vector<std::pair<std::string, bool>> folders = pass.syncFolders;
+            FolderRounds rounds{ok, gotReply};
             for (auto& folder : folders)
-                syncFolderInRounds(folder.first, folder.second, ok, gotReply);
+                rounds = syncFolderInRounds(folder.first, folder.second, rounds);
+            gotReply = rounds.gotReply;
         }
     } else {
         serverHalf.complete = false;
@@ -271,16 +273,18 @@ bool FSWorker::doSyncFromServer() {
     return gotReply;
 }
 
-void FSWorker::syncFolderInRounds(std::string& folder, bool skipdetect, bool& ok, bool& gotReply) {
+FSWorker::FolderRounds FSWorker::syncFolderInRounds(std::string& folder, bool skipdetect, FolderRounds before) {
     Poco::Logger& log = syncLog();
     auto statusLine = [&] {
         log.debug("-- After Initial Sync: Local Status: " + pass.remoteStatus +
                   " RemoteSyncStatus: " + pass.remoteFullStatusSet);
     };
-    if (!ok) {
+    if (!before.ok) {
         statusLine();
-        return;
+        return before;
     }
+    bool ok = true;
+    bool gotReply = before.gotReply;
     bool applied = false;
     if (!stop.load()) {
         putSyncStatus("Getting Server Delta Changes ...");
@@ -320,6 +324,7 @@ void FSWorker::syncFolderInRounds(std::string& folder, bool skipdetect, bool& ok
     // it sent (the rounds ended early).
     if (!ok || !applied || stop.load() || pass.remoteStatus != pass.remoteFullStatusSet)
         serverHalf.complete = false;
+    return {ok, gotReply};
 }
 
 void FSWorker::noteAcceptedDelta() {
