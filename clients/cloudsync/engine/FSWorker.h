@@ -47,16 +47,6 @@
 //   FSWorker_Housekeeping.cpp  cleanOldSyncFolders, cleanShared,
 //                              removeLeftoverReplacements,
 //                              restartFolderCheckActivity
-// Members of files not written yet are declared here with their contract and
-// defined by the issue that writes the file; nothing calls them before that.
-//
-// Names: some fields are also known under a second name in the pass steps'
-// notes; it is given beside the field as "alias: ...". One name, one
-// meaning; in particular `loggedIn` is "the connector is logged in" (alias:
-// `serverOk`) and `serverOk` is "a folder list, status set or delta was
-// accepted since startup" (alias: `gotDelta`). Code written from notes that
-// use an alias uses the field named here.
-//
 // Threads, and who may touch what:
 //   - the application's threads (the runner, the loopback service): the
 //     constructor, startup, shutdown and the destructor (one thread at a
@@ -715,9 +705,10 @@ public:
     // form, our own temporary files, and folders holding only such things.
     // Any other name, hidden ones included, keeps it.
     bool canDeleteDirectory(const std::string& path);
-    // The delete-approval gate before local changes are sent: counts
-    // `removed` (removals and files emptied to zero bytes; edits, `updated`,
-    // do not count). True when the share of synced files is below
+    // The delete-approval gate before local changes are sent, given the
+    // counts the upload step made (doSendFiles): `removed` (removals and
+    // files emptied to zero bytes) can hold the changes back; edits
+    // (`updated`) never do. True when the share of synced files is below
     // deleteApprovalPct or a matching approval (within 9 of the count, at
     // most 599 s old) is used up; otherwise UI event 6, and the first time
     // for this count a warning line and an activity entry telling how to
@@ -928,8 +919,7 @@ protected:
     // Runs simulImpl on the default pool; bound by the constructor.
     std::unique_ptr<SimulMethod> simulMethod;
     Poco::Thread thread;
-    // Set by run as its first act; startup waits for it. alias: the ready
-    // event.
+    // Set by run as its first act; startup waits for it.
     Poco::Event started;
     // DirChangeNotification, ForceDirChangeNotification.
     Poco::NotificationQueue queue;
@@ -955,24 +945,18 @@ protected:
     Nuvaro::RecordList settings;
     // The device identifier; also the lock name.
     std::string hostname;
-    // alias: `friendlyname`.
     std::string friendlyName;
     std::string networkFolderName;
     std::string teamFolderName;
     std::string teamFolderAccount;
     bool checkModTime = false;
-    // alias: `skipdeleteapproval`.
     bool skipDeleteApproval = false;
-    // alias: `ignorefilechangenotifications`.
     bool ignoreFileChanges = false;
-    // alias: `removeunshared`.
     bool removeUnshared = false;
     bool noStreamFactories = false;
-    // alias: `maxthreads`.
     int maxThreads = 0;
-    // -1 stands for 36000 s. alias: `totalsecswithoutscan`.
+    // -1 stands for 36000 s.
     int totalSecsWithoutScan = -1;
-    // alias: `deleteapprovalpct`.
     int deleteApprovalPct = 10;
     // Set before startup (tests); read-only afterwards.
     Intervals intervals;
@@ -997,14 +981,12 @@ protected:
     struct PassFlags {
         // The worker's connector is logged in; false makes the next pass
         // log in again (uploadFailed clears it on a pool thread).
-        // alias: `serverOk`.
         std::atomic<bool> loggedIn{false};
         // A folder list, status set or delta was accepted since startup (reset
         // only by startup); the upload half and the scan restart wait for it.
-        // alias: `gotDelta`.
         std::atomic<bool> serverOk{false};
         // From startup until the scan after the first accepted reply was
-        // requested. alias: `scanAfterFirstDelta`.
+        // requested.
         std::atomic<bool> firstDeltaPending{false};
         // Local changes wait for a pass; the next pass starts after 1 s.
         std::atomic<bool> localChangesPending{false};
@@ -1024,7 +1006,7 @@ protected:
     // ---- the application's threads) ----
     // In force now; back-off sets 4 or 20 x syncFrequency.
     std::atomic<int> curInterval{120};
-    // Setting "syncfrequency" (written by startup). alias: `syncfrequency`.
+    // Setting "syncfrequency" (written by startup).
     std::atomic<int> syncFrequency{120};
 
     // ---- The user's last delete approval: the count and its time change
@@ -1130,8 +1112,8 @@ protected:
     RequestCanceller requestCanceller;
 
 private:
-    // startup's steps. applySettings: steps 1-12 (status, options from
-    // settings[0], flags); logIn: the connector and its login (false on a
+    // startup's steps. applySettings: the status, the options from
+    // settings[0], the flags; logIn: the connector and its login (false on a
     // refused login); startThreadAndMonitor: the thread, `started`, the
     // monitor (false when shutdown came first).
     void applySettings(Nuvaro::RecordList& settings, bool noStreamFactories, const std::string& networkFolderName,
