@@ -236,10 +236,10 @@ public:
     using FSWorker::folderCheck;
     using FSWorker::harvestFolderCheck;
     using FSWorker::localChanges;
+    using FSWorker::pass;
     using FSWorker::passesStarted;
     using FSWorker::runSyncPass;
     using FSWorker::serverHalf;
-    using FSWorker::syncFolders;
 };
 
 Nuvaro::Record deviceSettings(const std::string& url, const std::string& device) {
@@ -374,7 +374,7 @@ void runSize(const std::string& folder, int count) {
 
     double roundTrip = bestOf(5, [&] {
         bool gotReply = false;
-        worker.syncFolders.clear();
+        worker.pass.syncFolders.clear();
         if (!worker.doGetSyncFolderList(gotReply))
             fail("folder list failed");
     });
@@ -436,11 +436,11 @@ double firstApply(const std::string& folder, int count, bool oneFolder) {
     Device desktop(folder + "/desktop", server.url, "desktop");
     BenchWorker& worker = desktop.driven();
     bool gotReply = false;
-    worker.syncFolders.clear();
-    if (!worker.doGetSyncFolderList(gotReply) || worker.syncFolders.empty())
+    worker.pass.syncFolders.clear();
+    if (!worker.doGetSyncFolderList(gotReply) || worker.pass.syncFolders.empty())
         fail("folder list failed");
     double apply = 0;
-    for (const auto& synced : std::vector<std::pair<std::string, bool>>(worker.syncFolders)) {
+    for (const auto& synced : std::vector<std::pair<std::string, bool>>(worker.pass.syncFolders)) {
         std::string name = synced.first;
         if (!worker.doGetSyncDelta(name, gotReply))
             fail("the delta of " + name + " failed");

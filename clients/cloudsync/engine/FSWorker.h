@@ -47,16 +47,6 @@
 //   FSWorker_Housekeeping.cpp  cleanOldSyncFolders, cleanShared,
 //                              removeLeftoverReplacements,
 //                              restartFolderCheckActivity
-// Members of files not written yet are declared here with their contract and
-// defined by the issue that writes the file; nothing calls them before that.
-//
-// Names: some fields are also known under a second name in the pass steps'
-// notes; it is given beside the field as "alias: ...". One name, one
-// meaning; in particular `loggedIn` is "the connector is logged in" (alias:
-// `serverOk`) and `serverOk` is "a folder list, status set or delta was
-// accepted since startup" (alias: `gotDelta`). Code written from notes that
-// use an alias uses the field named here.
-//
 // Threads, and who may touch what:
 //   - the application's threads (the runner, the loopback service): the
 //     constructor, startup, shutdown and the destructor (one thread at a
@@ -340,8 +330,8 @@ public:
 
     // ==== The run loop and the pass driver (FSWorker_RunLoop.cpp) ============
 
-    // The thread body. Sets `started`, then empties localChanges,
-    // serverChanges, passPaths and noAccessPaths, sets rescanRequested false,
+    // The thread body. Sets `started`, then empties localChanges and the
+    // pass state (pass.reset()), sets rescanRequested false,
     // curInterval to syncFrequency and localChangesPending true (the first
     // pass comes about a second after the start), and runs one cycle
     // (runCycle) after each wait on `queue` (intervals.queueWaitMs) until
@@ -380,7 +370,7 @@ protected:
     // ("run" + "Poco Exception caught : " ...) and the loop goes on.
     bool runCycle(Poco::Notification* notification);
     // One pass: curInterval back to syncFrequency, lastSync stamped, the
-    // server half; when it completed and no folder's delta carried records,
+    // pass state reset, the server half; when it completed and no folder's delta carried records,
     // the upload half (for pending local changes) and a second server half.
     // Local changes are never dropped on a failure: a pass whose server half
     // failed keeps them (and the next pass waits its whole interval); when
@@ -397,8 +387,16 @@ protected:
     // changes), a rescan when the list was limited, the conflict notice;
     // then deletes it and sets the status "Idle".
     void harvestFolderCheck();
-    // The delta, staging and apply of one folder, then its further rounds.
-    void syncFolderInRounds(std::string& folder, bool skipdetect, bool& ok, bool& gotReply);
+    // The half's progress over its folders: ok (no step failed so far) and
+    // the pass flag gotReply.
+    struct FolderRounds {
+        bool ok = true;
+        bool gotReply = false;
+    };
+    // The delta, staging and apply of one folder, then its further rounds,
+    // from the progress `before`; a folder after a failed step only logs
+    // the status line. Gives the progress after the folder.
+    FolderRounds syncFolderInRounds(std::string& folder, bool skipdetect, FolderRounds before);
     // A delta was accepted in this half: note whether it carried records.
     void noteAcceptedDelta();
     // The re-login of a half when loggedIn is false. Refused: credentials,
@@ -709,9 +707,10 @@ public:
     // form, our own temporary files, and folders holding only such things.
     // Any other name, hidden ones included, keeps it.
     bool canDeleteDirectory(const std::string& path);
-    // The delete-approval gate before local changes are sent: counts
-    // `removed` (removals and files emptied to zero bytes; edits, `updated`,
-    // do not count). True when the share of synced files is below
+    // The delete-approval gate before local changes are sent, given the
+    // counts the upload step made (doSendFiles): `removed` (removals and
+    // files emptied to zero bytes) can hold the changes back; edits
+    // (`updated`) never do. True when the share of synced files is below
     // deleteApprovalPct or a matching approval (within 9 of the count, at
     // most 599 s old) is used up; otherwise UI event 6, and the first time
     // for this count a warning line and an activity entry telling how to
@@ -760,10 +759,12 @@ protected:
     // Upload steps. createRemoteFolders: every new folder of the sorted
     // localChanges; false (reported) when one cannot be made.
     bool createRemoteFolders(std::size_t total);
-    // Queues the upload of one file record at `position` of `total`; false
-    // when the pool refused the job. `missing` is set when the file is gone.
-    bool queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t position, std::size_t total,
-                     bool& missing);
+    // Queues the upload of one file record at `position` of `total`:
+    // Queued; Missing when the file is gone (reported, nothing queued);
+    // Refused when the pool refused the job.
+    enum class UploadQueued { Queued, Missing, Refused };
+    UploadQueued queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t position,
+                             std::size_t total);
     // Posts a DirChangeNotification when the queue is empty (a new scan).
     void requestScanAfterUploadFailure();
 
@@ -924,8 +925,7 @@ protected:
     // Runs simulImpl on the default pool; bound by the constructor.
     std::unique_ptr<SimulMethod> simulMethod;
     Poco::Thread thread;
-    // Set by run as its first act; startup waits for it. alias: the ready
-    // event.
+    // Set by run as its first act; startup waits for it.
     Poco::Event started;
     // DirChangeNotification, ForceDirChangeNotification.
     Poco::NotificationQueue queue;
@@ -951,24 +951,18 @@ protected:
     Nuvaro::RecordList settings;
     // The device identifier; also the lock name.
     std::string hostname;
-    // alias: `friendlyname`.
     std::string friendlyName;
     std::string networkFolderName;
     std::string teamFolderName;
     std::string teamFolderAccount;
     bool checkModTime = false;
-    // alias: `skipdeleteapproval`.
     bool skipDeleteApproval = false;
-    // alias: `ignorefilechangenotifications`.
     bool ignoreFileChanges = false;
-    // alias: `removeunshared`.
     bool removeUnshared = false;
     bool noStreamFactories = false;
-    // alias: `maxthreads`.
     int maxThreads = 0;
-    // -1 stands for 36000 s. alias: `totalsecswithoutscan`.
+    // -1 stands for 36000 s.
     int totalSecsWithoutScan = -1;
-    // alias: `deleteapprovalpct`.
     int deleteApprovalPct = 10;
     // Set before startup (tests); read-only afterwards.
     Intervals intervals;
@@ -993,14 +987,12 @@ protected:
     struct PassFlags {
         // The worker's connector is logged in; false makes the next pass
         // log in again (uploadFailed clears it on a pool thread).
-        // alias: `serverOk`.
         std::atomic<bool> loggedIn{false};
         // A folder list, status set or delta was accepted since startup (reset
         // only by startup); the upload half and the scan restart wait for it.
-        // alias: `gotDelta`.
         std::atomic<bool> serverOk{false};
         // From startup until the scan after the first accepted reply was
-        // requested. alias: `scanAfterFirstDelta`.
+        // requested.
         std::atomic<bool> firstDeltaPending{false};
         // Local changes wait for a pass; the next pass starts after 1 s.
         std::atomic<bool> localChangesPending{false};
@@ -1020,7 +1012,7 @@ protected:
     // ---- the application's threads) ----
     // In force now; back-off sets 4 or 20 x syncFrequency.
     std::atomic<int> curInterval{120};
-    // Setting "syncfrequency" (written by startup). alias: `syncfrequency`.
+    // Setting "syncfrequency" (written by startup).
     std::atomic<int> syncFrequency{120};
 
     // ---- The user's last delete approval: the count and its time change
@@ -1082,24 +1074,37 @@ protected:
     boost::shared_ptr<NuvaroConnector> connector;
     // The change list of the last finished scan; the send list.
     RecordVector localChanges;
-    // The status strings of the last delta reply. alias: `remotestatus`,
-    // `remotefullstatusset`, `remotepeer`, `localstatus`.
-    std::string remoteStatus;
-    std::string remoteFullStatusSet;
-    std::string remotePeer;
-    std::string localStatus;
     // "uploadpath" of the last granted lock.
     std::string uploadPath;
-    // Records changed by the last delta. alias: `serverDelta`.
-    RecordVector serverChanges;
-    // The folders that need work in this pass: (name, skipdetect).
-    std::vector<std::pair<std::string, bool>> syncFolders;
-    // Paths gathered while a pass runs; emptied at the start and after every
-    // pass.
-    std::set<std::string> passPaths;
-    // Server folders found without read or write access while a delta is
-    // staged; emptied with the delta.
-    std::set<std::string> noAccessPaths;
+    // The state of one pass, emptied by reset() where a pass starts (and
+    // when the thread starts).
+    struct PassState {
+        // Records changed by the last delta.
+        RecordVector serverChanges;
+        // The folders that need work in this server half: (name,
+        // skipdetect); emptied before each folder list.
+        std::vector<std::pair<std::string, bool>> syncFolders;
+        // Paths gathered while a pass runs.
+        std::set<std::string> passPaths;
+        // Server folders found without read or write access while a delta
+        // is staged; emptied with the delta.
+        std::set<std::string> noAccessPaths;
+        // The status strings of the last delta reply.
+        std::string remoteStatus;
+        std::string remoteFullStatusSet;
+        std::string remotePeer;
+        std::string localStatus;
+
+        // Empties every field.
+        void reset() { *this = PassState(); }
+        // Forgets the delta (serverChanges, noAccessPaths): it was applied,
+        // or a new reply replaces it. The status strings stay.
+        void dropDelta() {
+            serverChanges.clear();
+            noAccessPaths.clear();
+        }
+    };
+    PassState pass;
     // The change monitor (startup and shutdown only, under lifecycleMutex).
     boost::shared_ptr<FSMonitor> monitor;
 
@@ -1113,8 +1118,8 @@ protected:
     RequestCanceller requestCanceller;
 
 private:
-    // startup's steps. applySettings: steps 1-12 (status, options from
-    // settings[0], flags); logIn: the connector and its login (false on a
+    // startup's steps. applySettings: the status, the options from
+    // settings[0], the flags; logIn: the connector and its login (false on a
     // refused login); startThreadAndMonitor: the thread, `started`, the
     // monitor (false when shutdown came first).
     void applySettings(Nuvaro::RecordList& settings, bool noStreamFactories, const std::string& networkFolderName,
@@ -1148,9 +1153,20 @@ private:
     // Folder list and status sets (FSWorker_FolderList.cpp).
     // "count=" + n + "&path1=" + first path + ... (values encoded).
     static std::string pathsBody(const std::vector<std::string>& paths);
+    // How a reply of the folder list, the status sets or the delta ended:
+    // whether the pass may go on, and what it does to the pass flag
+    // gotReply (an accepted reply sets it, a server that does not allow
+    // syncing now clears it, anything else leaves it).
+    struct ReplyStep {
+        enum class Flag { Kept, Set, Cleared };
+        bool ok = false;
+        Flag gotReply = Flag::Kept;
+        // Applies gotReply to the caller's flag; gives ok.
+        bool apply(bool& flag) const;
+    };
     // Sends a folder-list or status-set request and applies the reply rule
     // of doGetSyncFolderList; folderList chooses the words of an empty list.
-    bool askForSyncFolders(const SyncRequest& request, bool folderList, bool& gotReply);
+    ReplyStep askForSyncFolders(const SyncRequest& request, bool folderList);
 
     // Delta (FSWorker_Delta.cpp).
     // The records of a delta reply, each built as its element ended.
@@ -1167,7 +1183,7 @@ private:
     void reportDeltaTooLarge(const SyncReply& reply);
     // The reply rule of doGetSyncDelta for a parsed reply of status 200;
     // moves the accepted records into serverChanges when the reply passes.
-    bool acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta, bool& gotReply);
+    ReplyStep acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta);
 };
 
 } // namespace Sync

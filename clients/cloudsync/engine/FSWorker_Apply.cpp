@@ -144,10 +144,10 @@ bool FSWorker::doEndSync(const std::string& folder) {
         if (!writePlacementJournal(folder))
             return false;
 
-        std::sort(serverChanges.begin(), serverChanges.end(), sortDirsByDeepestFirst);
+        std::sort(pass.serverChanges.begin(), pass.serverChanges.end(), sortDirsByDeepestFirst);
         doEndSyncDeleteFiles(counts.removed);
 
-        const std::size_t count = serverChanges.size();
+        const std::size_t count = pass.serverChanges.size();
         postEvent(10, "Processing Changes", static_cast<int>(count));
         {
             // The placements read each folder once (after the deletes, which
@@ -183,8 +183,7 @@ bool FSWorker::doEndSync(const std::string& folder) {
         if (!saveApplied(folder, store))
             return false;
         settlePlacementJournal(folder);
-        serverChanges.clear();
-        noAccessPaths.clear();
+        pass.dropDelta();
         removeStagingTree(folder);
         postEvent(16, "", 0);
         return true;
@@ -202,9 +201,9 @@ bool FSWorker::mergeDelta(DataSyncStore& store) {
     Nuvaro::DataSync::DataSyncManager manager;
     Nuvaro::DataSync::RemoteWinsSyncStrategy strategy;
     Nuvaro::DataSync::DataSyncStats stats;
-    if (manager.applyDeltaRecordSet(store, Nuvaro::DataSync::DataSyncStatusSet(localStatus),
-                                    Nuvaro::DataSync::DataSyncStatusSet(remoteStatus), remotePeer, strategy,
-                                    serverChanges, stats))
+    if (manager.applyDeltaRecordSet(store, Nuvaro::DataSync::DataSyncStatusSet(pass.localStatus),
+                                    Nuvaro::DataSync::DataSyncStatusSet(pass.remoteStatus), pass.remotePeer, strategy,
+                                    pass.serverChanges, stats))
         return true;
     syncLog().error("Failed to apply DeltaRecord Set, Potential Conflict");
     logActivity(FSActivity::TypeError, "Failed to apply DeltaRecord Set, potential conflict", "", "");
@@ -213,7 +212,7 @@ bool FSWorker::mergeDelta(DataSyncStore& store) {
 }
 
 bool FSWorker::applyRecord(std::size_t index, std::size_t count, ApplyCounts& counts) {
-    FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(serverChanges[index]);
+    FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(pass.serverChanges[index]);
     if (!record)
         return true;
     syncLog().trace("ES: Processing  " + decimal(static_cast<Poco::Int64>(index)) + " " + record->getLocalFullPath());
@@ -294,7 +293,7 @@ bool FSWorker::saveApplied(const std::string& folder, DataSyncStore& store) {
                     folder, "", FSActivity::TypeError);
         return false;
     }
-    if (!db->setStatusSet(folder, remoteStatus)) {
+    if (!db->setStatusSet(folder, pass.remoteStatus)) {
         reportError("EndSync: Failed saving the sync status of " + folder + ", the changes are asked for again",
                     folder, "", FSActivity::TypeError);
         return false;

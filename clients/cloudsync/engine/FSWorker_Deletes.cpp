@@ -69,7 +69,7 @@ void FSWorker::doEndSyncDeleteFiles(int& removed) {
     Poco::Logger& log = syncLog();
     log.trace("doEndSyncDeleteFiles");
     try {
-        for (const DataSyncRecordPtr& change : serverChanges) {
+        for (const DataSyncRecordPtr& change : pass.serverChanges) {
             if (stop.load())
                 return;
             FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(change);

@@ -96,7 +96,7 @@ bool FSWorker::doGetSyncDelta(const std::string& folder, bool& gotReply) {
             flags.loggedIn = false;
             return false;
         }
-        return acceptDeltaReply(records, handler.getMetaData(), gotReply);
+        return acceptDeltaReply(records, handler.getMetaData()).apply(gotReply);
     } catch (...) {
         syncLog().error(RequestText::exceptionLine(name, " "));
         flags.loggedIn = false;
@@ -123,13 +123,12 @@ void FSWorker::reportDeltaTooLarge(const SyncReply& reply) {
                 "", "", FSActivity::TypeError);
 }
 
-bool FSWorker::acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta, bool& gotReply) {
+FSWorker::ReplyStep FSWorker::acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList& meta) {
     using RequestText::recordValue;
-    serverChanges.clear();
-    noAccessPaths.clear();
+    pass.dropDelta();
     if (meta.empty() || recordValue(meta.front(), "status") != "SERVEROK") {
         syncLog().error(std::string("doGetSyncDelta") + " Bad Server Status for getsyncdelta XML ");
-        return false;
+        return {};
     }
     const Nuvaro::Record& head = meta.front();
     std::string remote = recordValue(head, "remotestatus");
@@ -144,34 +143,33 @@ bool FSWorker::acceptDeltaReply(DeltaRecords& records, const Nuvaro::RecordList&
     if (!Poco::NumberParser::tryParse64(recordValue(head, "numrecords"), numRecords, ',')) {
         reportError("Error: Bad Server Response (XML NumRecords) when getting changes", "", "",
                     FSActivity::TypeError);
-        return false;
+        return {};
     }
     if (numRecords != records.received) {
         reportError("Error: Bad Server Response (Download NumRecord Mismatch) when getting changes", "", "",
                     FSActivity::TypeError);
-        return false;
+        return {};
     }
 
-    localStatus = recordValue(head, "localstatus");
-    remoteStatus = remote;
-    remoteFullStatusSet = full;
-    remotePeer = recordValue(head, "remotepeer");
+    pass.localStatus = recordValue(head, "localstatus");
+    pass.remoteStatus = remote;
+    pass.remoteFullStatusSet = full;
+    pass.remotePeer = recordValue(head, "remotepeer");
     if (recordValue(head, "syncprotocolversion") != SYNC_PROTOCOL_VERSION) {
         reportError("Error: Server Protocol version mismatch! Please upgrade server and client to latest version", "",
                     "", FSActivity::TypeError);
         curInterval = 4 * syncFrequency.load();
-        return false;
+        return {};
     }
 
     for (const auto& refused : records.refused)
         reportError("Error: Bad Server Response (Bad FS Record) when getting changes", refused.first,
                     refused.second, FSActivity::TypeError);
     syncLog().debug("FS Need to Download : " + std::to_string(records.accepted.size()));
-    serverChanges.swap(records.accepted);
+    pass.serverChanges.swap(records.accepted);
     flags.serverOk = true;
     curInterval = syncFrequency.load();
-    gotReply = true;
-    return true;
+    return {true, ReplyStep::Flag::Set};
 }
 
 } // namespace Sync

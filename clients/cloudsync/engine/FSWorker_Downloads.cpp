@@ -158,7 +158,7 @@ FSWorker::AccessCheck FSWorker::checkExternalAccess(const FSSyncRecordPtr& recor
         syncLog().error("Download SKIPPED: No Access to Path " + record->getFullPath());
         return AccessCheck::Denied;
     };
-    if (noAccessPaths.count(key) != 0)
+    if (pass.noAccessPaths.count(key) != 0)
         return deny();
     Nuvaro::RecordList rights;
     if (!connector || !connector->getAccessDetailsForPath(remotePath, rights)) {
@@ -173,7 +173,7 @@ FSWorker::AccessCheck FSWorker::checkExternalAccess(const FSSyncRecordPtr& recor
         return found != rights.front()->end() && found->second == "1";
     };
     if (!right("read") || !right("write")) {
-        noAccessPaths.insert(key);
+        pass.noAccessPaths.insert(key);
         return deny();
     }
     syncLog().trace("Access Permissions for Path OK: Continuing..." + record->getFullPath());
@@ -198,7 +198,7 @@ bool FSWorker::doDownloadFiles(const std::string& folder, bool /*skipdetect*/) {
             syncLog().error("Failed creating sync cache directory!");
             return false;
         }
-        const std::size_t n = serverChanges.size();
+        const std::size_t n = pass.serverChanges.size();
         const int slots = static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(
                                                   static_cast<std::size_t>(std::max(maxThreads, 1)), n)));
         pool.reset(new FSSimulWorker(this, slots, settings));
@@ -208,7 +208,7 @@ bool FSWorker::doDownloadFiles(const std::string& folder, bool /*skipdetect*/) {
         for (std::size_t i = 1; i <= n; ++i) {
             if (stop.load())
                 return giveUp();
-            FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(serverChanges[i - 1]);
+            FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(pass.serverChanges[i - 1]);
             if (!record)
                 continue;
             const std::string position = "(" + std::to_string(i) + "/" + std::to_string(n) + ") ";

@@ -28,6 +28,12 @@ std::string FSWorker::pathsBody(const std::vector<std::string>& paths) {
     return body;
 }
 
+bool FSWorker::ReplyStep::apply(bool& flag) const {
+    if (gotReply != Flag::Kept)
+        flag = gotReply == Flag::Set;
+    return ok;
+}
+
 bool FSWorker::doGetSyncFolderList(bool& gotReply) {
     const std::string name = "doGetSyncFolderList";
     syncLog().trace(">>>> STEP 1. Getting List of Folders to Sync from Server");
@@ -41,7 +47,7 @@ bool FSWorker::doGetSyncFolderList(bool& gotReply) {
         SyncRequest request = postRequest(
             name, "/app/sync/getsyncfolderlist?v=1&friendly=" + RequestText::formValue(friendlyName), pathsBody(paths));
         syncLog().debug("Req : " + request.uri);
-        return askForSyncFolders(request, true, gotReply);
+        return askForSyncFolders(request, true).apply(gotReply);
     } catch (...) {
         syncLog().error(RequestText::exceptionLine(name, "", " "));
         flags.loggedIn = false;
@@ -64,7 +70,8 @@ bool FSWorker::doGetSyncFolderStatusSet(bool& gotReply) {
         syncLog().debug(name + " Limit folders enabled, Found " + std::to_string(paths.size()) +
                         " Limited Paths Found.. Getting Sync Folder Status Set...");
         return askForSyncFolders(postRequest(name, "/app/sync/getsyncfolderstatusset", "v=1&" + pathsBody(paths)),
-                                 false, gotReply);
+                                 false)
+            .apply(gotReply);
     } catch (...) {
         syncLog().error(RequestText::exceptionLine(name, "", " "));
         flags.loggedIn = false;
@@ -72,7 +79,7 @@ bool FSWorker::doGetSyncFolderStatusSet(bool& gotReply) {
     }
 }
 
-bool FSWorker::askForSyncFolders(const SyncRequest& given, bool folderList, bool& gotReply) {
+FSWorker::ReplyStep FSWorker::askForSyncFolders(const SyncRequest& given, bool folderList) {
     SyncRequest request = given;
     request.notPreparedText = " ERROR Preparing HTTP";
     request.maxContentLength = replyLimits.folderList;
@@ -80,7 +87,7 @@ bool FSWorker::askForSyncFolders(const SyncRequest& given, bool folderList, bool
     SyncReply reply;
     sendSyncRequest(request, reply);
     if (reply.outcome == SyncReply::NotPrepared || !replyAccepted(name, reply))
-        return false;
+        return {};
 
     // A reply that is not well-formed (logged by parseReply) counts as one
     // without records: the folders read before the error are not a list the
@@ -97,15 +104,14 @@ bool FSWorker::askForSyncFolders(const SyncRequest& given, bool folderList, bool
         syncLog().error(name + " Sync Disabled, Skipping.. ");
         reportRefusal("The server does not allow this device to sync now; it is asked again later");
         curInterval = 4 * syncFrequency.load();
-        gotReply = false;
-        return false;
+        return {false, ReplyStep::Flag::Cleared};
     }
     if (parsed.records.empty()) {
         if (reply.body.find("Authentication Failed") != std::string::npos ||
             reply.body.find("AuthenticationFailed") != std::string::npos) {
             syncLog().error(name + "Authentication Failed : Logging back in");
             flags.loggedIn = false;
-            return false;
+            return {};
         }
         if (folderList) {
             syncLog().error(name + "GetSyncDelta Returned : " + reply.body.substr(0, LOGGED_BODY_BYTES));
@@ -114,12 +120,11 @@ bool FSWorker::askForSyncFolders(const SyncRequest& given, bool folderList, bool
             reportRefusal("Warning: No Folders marked for syncing");
         }
         curInterval = 4 * syncFrequency.load();
-        return true;
+        return {true, ReplyStep::Flag::Kept};
     }
-    db->updateSyncFolderList(parsed.records, syncFolders, teamFolderAccount);
+    db->updateSyncFolderList(parsed.records, pass.syncFolders, teamFolderAccount);
     flags.serverOk = true;
-    gotReply = true;
-    return true;
+    return {true, ReplyStep::Flag::Set};
 }
 
 } // namespace Sync

@@ -180,7 +180,7 @@ bool FSWorker::writePlacementJournal(const std::string& folder) {
     if (!db->getStatusSet(folder, journal.status))
         return false;
     journal.files = unsavedPlacements;
-    for (const auto& change : serverChanges) {
+    for (const auto& change : pass.serverChanges) {
         FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(change);
         if (!record || record->getType() == FSTypeFolder || record->getIsDeleted() == 1 || record->getFlags() == "SKIP")
             continue;
@@ -202,10 +202,10 @@ void FSWorker::settlePlacementJournal(const std::string& folder) {
     // Entries the server's delta of this step did not mention stay until a
     // step with the server's full status has seen them.
     PlacementJournal left;
-    for (const auto& change : serverChanges)
+    for (const auto& change : pass.serverChanges)
         unsavedPlacements.erase(fullPathOf(change));
-    if (remoteStatus != remoteFullStatusSet) {
-        left.status = remoteStatus;
+    if (pass.remoteStatus != pass.remoteFullStatusSet) {
+        left.status = pass.remoteStatus;
         left.files = unsavedPlacements;
     }
     // Nothing to write when the step noted nothing, nothing is left and no
@@ -228,10 +228,10 @@ bool FSWorker::placedByUnsavedStep(const std::string& fullPath, Poco::Int64 size
 }
 
 void FSWorker::removeUnclaimedPlacements() {
-    if (unsavedPlacements.empty() || remoteStatus != remoteFullStatusSet)
+    if (unsavedPlacements.empty() || pass.remoteStatus != pass.remoteFullStatusSet)
         return;
     std::set<std::string> mentioned;
-    for (const auto& change : serverChanges)
+    for (const auto& change : pass.serverChanges)
         mentioned.insert(fullPathOf(change));
     for (const auto& entry : unsavedPlacements) {
         if (mentioned.count(entry.first) != 0 || !CloudPath::isSoundRelativePath(entry.second.localFullPath))

@@ -74,9 +74,7 @@ bool isKnownTopLevelName(const std::string& name, const std::string& networkFold
 void FSWorker::run() {
     started.set();
     localChanges.clear();
-    serverChanges.clear();
-    passPaths.clear();
-    noAccessPaths.clear();
+    pass.reset();
     flags.rescanRequested = false;
     curInterval = syncFrequency.load();
     flags.localChangesPending = true;
@@ -190,6 +188,7 @@ void FSWorker::runSyncPass() {
     curInterval = syncFrequency.load();
     lastSync.update();
     ++passesStarted;
+    pass.reset();
 
     bool completed = doSyncFromServer() && serverHalf.complete;
     if (completed && !localChanges.empty()) {
@@ -222,9 +221,9 @@ void FSWorker::runSyncPass() {
     // server tree), and the freed memory goes back to the system: freed
     // blocks kept by the allocator (in this thread's arena, out of reach of
     // the scan's thread) would otherwise stay resident and add to the scan's.
-    RecordVector().swap(serverChanges);
-    noAccessPaths.clear();
-    passPaths.clear();
+    RecordVector().swap(pass.serverChanges);
+    pass.noAccessPaths.clear();
+    pass.passPaths.clear();
     malloc_trim(0);
     putSyncStatus("Idle");
 }
@@ -241,7 +240,7 @@ bool FSWorker::doSyncFromServer() {
         flags.loggedIn = false;
     if (authenticated && flags.loggedIn.load()) {
         putSyncStatus("Getting Server Sync Level...");
-        syncFolders.clear();
+        pass.syncFolders.clear();
         bool ok;
         if (db->getConfigValue("APP", "LIMITSYNC", "0") == "1") {
             ok = doGetSyncFolderStatusSet(gotReply);
@@ -252,14 +251,16 @@ bool FSWorker::doSyncFromServer() {
         }
         if (!ok)
             serverHalf.complete = false;
-        if (syncFolders.empty()) {
+        if (pass.syncFolders.empty()) {
             log.trace("ALL OK: Skipping Server Sync");
         } else {
             // A copy: the steps below may not change the list, but a folder
             // name is handed on as a modifiable reference.
-            std::vector<std::pair<std::string, bool>> folders = syncFolders;
+            std::vector<std::pair<std::string, bool>> folders = pass.syncFolders;
+            FolderRounds rounds{ok, gotReply};
             for (auto& folder : folders)
-                syncFolderInRounds(folder.first, folder.second, ok, gotReply);
+                rounds = syncFolderInRounds(folder.first, folder.second, rounds);
+            gotReply = rounds.gotReply;
         }
     } else {
         serverHalf.complete = false;
@@ -281,15 +282,18 @@ bool FSWorker::doSyncFromServer() {
     return gotReply;
 }
 
-void FSWorker::syncFolderInRounds(std::string& folder, bool skipdetect, bool& ok, bool& gotReply) {
+FSWorker::FolderRounds FSWorker::syncFolderInRounds(std::string& folder, bool skipdetect, FolderRounds before) {
     Poco::Logger& log = syncLog();
     auto statusLine = [&] {
-        log.debug("-- After Initial Sync: Local Status: " + remoteStatus + " RemoteSyncStatus: " + remoteFullStatusSet);
+        log.debug("-- After Initial Sync: Local Status: " + pass.remoteStatus +
+                  " RemoteSyncStatus: " + pass.remoteFullStatusSet);
     };
-    if (!ok) {
+    if (!before.ok) {
         statusLine();
-        return;
+        return before;
     }
+    bool ok = true;
+    bool gotReply = before.gotReply;
     bool applied = false;
     if (!stop.load()) {
         putSyncStatus("Getting Server Delta Changes ...");
@@ -313,26 +317,27 @@ void FSWorker::syncFolderInRounds(std::string& folder, bool skipdetect, bool& ok
     // round that brings no new status would only ask the same again: the
     // folder's rounds end for this pass (the next pass asks again).
     statusLine();
-    while (ok && gotReply && remoteStatus != remoteFullStatusSet && !stop.load()) {
+    while (ok && gotReply && pass.remoteStatus != pass.remoteFullStatusSet && !stop.load()) {
         log.debug("Sync status incomplete, get next round of server changes");
-        const std::string before = remoteStatus;
+        const std::string before = pass.remoteStatus;
         ok = continueServerSync(folder, skipdetect, gotReply);
         applied = ok && gotReply;
         statusLine();
-        if (ok && gotReply && remoteStatus == before && remoteStatus != remoteFullStatusSet) {
-            log.error("Sync status of " + folder + " did not advance in a round (" + remoteStatus + " of " +
-                      remoteFullStatusSet + "); the next pass asks again");
+        if (ok && gotReply && pass.remoteStatus == before && pass.remoteStatus != pass.remoteFullStatusSet) {
+            log.error("Sync status of " + folder + " did not advance in a round (" + pass.remoteStatus + " of " +
+                      pass.remoteFullStatusSet + "); the next pass asks again");
             break;
         }
     }
     // Not done: a step failed, the stop came, or the server has more than
     // it sent (the rounds ended early).
-    if (!ok || !applied || stop.load() || remoteStatus != remoteFullStatusSet)
+    if (!ok || !applied || stop.load() || pass.remoteStatus != pass.remoteFullStatusSet)
         serverHalf.complete = false;
+    return {ok, gotReply};
 }
 
 void FSWorker::noteAcceptedDelta() {
-    if (!serverChanges.empty())
+    if (!pass.serverChanges.empty())
         serverHalf.deltaHadRecords = true;
 }
 

@@ -114,14 +114,14 @@ bool FSWorker::doSendFiles() {
             FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(localChanges[k - 1]);
             if (!record || record->getIsDeleted() == 1 || record->getType() == FSTypeFolder)
                 continue;
-            bool missing = false;
-            if (!queueUpload(*pool, record, k, total, missing)) {
+            const UploadQueued queued = queueUpload(*pool, record, k, total);
+            if (queued == UploadQueued::Refused) {
                 pool->waitForAllJobs();
                 curInterval = 20 * syncFrequency.load();
                 flags.loggedIn = false;
                 return false;
             }
-            anyMissing = anyMissing || missing;
+            anyMissing = anyMissing || queued == UploadQueued::Missing;
         }
 
         if (!pool->waitForAllJobs()) {
@@ -191,8 +191,8 @@ bool FSWorker::createRemoteFolders(std::size_t total) {
     return true;
 }
 
-bool FSWorker::queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t k, std::size_t total,
-                           bool& missing) {
+FSWorker::UploadQueued FSWorker::queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t k,
+                                              std::size_t total) {
     putSyncStatus("Uploading: " + position(k, total) + record->getName());
     postEvent(11, "", static_cast<int>(k));
     std::string localFile;
@@ -206,8 +206,7 @@ bool FSWorker::queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, s
         syncLog().error(std::string("doSendFiles") + " File marked for upload is missing:  " + localFile);
         logActivity(FSActivity::TypeUploadFailure, "File marked for upload is missing", record->getFullPath(),
                          record->getFriendlyName());
-        missing = true;
-        return true;
+        return UploadQueued::Missing;
     }
     ActiveThreadContext job;
     job.mode = ActiveThreadContext::MODE_UPLOAD;
@@ -215,7 +214,7 @@ bool FSWorker::queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, s
     job.localFile = localFile;
     job.chunked = size > CHUNKED_ABOVE;
     job.record = *record;
-    return pool.addJob(job);
+    return pool.addJob(job) ? UploadQueued::Queued : UploadQueued::Refused;
 }
 
 void FSWorker::requestScanAfterUploadFailure() {

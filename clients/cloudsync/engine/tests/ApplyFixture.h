@@ -44,10 +44,6 @@ public:
     using TestWorker::TestWorker;
     using FSWorker::approvalClock;
     using FSWorker::heldBackCount;
-    using FSWorker::localStatus;
-    using FSWorker::noAccessPaths;
-    using FSWorker::remotePeer;
-    using FSWorker::remoteStatus;
 };
 
 // The sync database with a shorter wait for a lock another connection holds
@@ -83,9 +79,9 @@ public:
             EXPECT_TRUE(
                 m_worker->configureAndLogInForTesting(list, false, "Network Folders", "Team Folders", "teamacct"));
             ApplyWorker& made = static_cast<ApplyWorker&>(*m_worker);
-            made.localStatus = "server:3";
-            made.remoteStatus = "server:9";
-            made.remotePeer = "server";
+            made.pass.localStatus = "server:3";
+            made.pass.remoteStatus = "server:9";
+            made.pass.remotePeer = "server";
         }
         return static_cast<ApplyWorker&>(*m_worker);
     }
@@ -125,18 +121,18 @@ public:
     FSSyncRecordPtr serverFile(const std::string& rel, const std::string& content, std::time_t modified = kT1) {
         FSSyncRecordPtr made = record(rel, 1, static_cast<Poco::Int64>(content.size()), modified);
         write(staged(rel), content, modified);
-        worker().serverChanges.push_back(made);
+        worker().pass.serverChanges.push_back(made);
         return made;
     }
     FSSyncRecordPtr serverFolder(const std::string& rel) {
         FSSyncRecordPtr made = record(rel, 0, 0, kT1);
-        worker().serverChanges.push_back(made);
+        worker().pass.serverChanges.push_back(made);
         return made;
     }
     // A deletion on the server, as the delta reports it.
     FSSyncRecordPtr serverDeletion(const std::string& rel, int type = 1, Poco::Int64 size = 0) {
         FSSyncRecordPtr made = record(rel, type, size, kT1, 9, true);
-        worker().serverChanges.push_back(made);
+        worker().pass.serverChanges.push_back(made);
         return made;
     }
 

@@ -307,10 +307,10 @@ TEST_F(ApplyTest, SameDevicePlacementMovesTheStagedFile) {
         Poco::File(staged(rel)).setLastModified(when(kT0 + 17));
         struct stat before;
         ASSERT_EQ(::stat(staged(rel).c_str(), &before), 0);
-        worker().remoteStatus = "server:" + std::to_string(9 + round);
+        worker().pass.remoteStatus = "server:" + std::to_string(9 + round);
 
         ASSERT_TRUE(worker().doEndSync(kFolder));
-        worker().serverChanges.clear();
+        worker().pass.serverChanges.clear();
 
         struct stat placed;
         ASSERT_EQ(::stat(at(rel).c_str(), &placed), 0);
@@ -345,7 +345,7 @@ TEST_F(ApplyTest, SaveDuringThePlacementKeepsTheUsersFileByRenameAndByCopy) {
 
         ASSERT_TRUE(worker().doEndSync(kFolder));
         worker().beforePlacementForTesting = nullptr;
-        worker().serverChanges.clear();
+        worker().pass.serverChanges.clear();
 
         EXPECT_EQ(content(rel), "the user's save");
         const std::vector<std::string> copies = copiesOf(names("docs"), fileName);
@@ -467,7 +467,7 @@ TEST(ConflictCopyNames, OnlyTheWholeFormCounts) {
 TEST_F(ApplyTest, FailedMergeSavesNothingAndKeepsTheError) {
     serverFile("docs/a.txt", "server v2");
     // A record without identity makes the merge refuse the whole delta.
-    worker().serverChanges.push_back(FSSyncRecordPtr(new FSSyncRecord()));
+    worker().pass.serverChanges.push_back(FSSyncRecordPtr(new FSSyncRecord()));
     CloudSyncTest::LogCapture log({"Sync"});
 
     EXPECT_FALSE(worker().doEndSync(kFolder));
@@ -482,7 +482,7 @@ TEST_F(ApplyTest, FailedMergeSavesNothingAndKeepsTheError) {
 
     // The next pass asks again (the status stayed) and applies the delta;
     // then the error goes.
-    worker().serverChanges.clear();
+    worker().pass.serverChanges.clear();
     serverFile("docs/a.txt", "server v2");
     ASSERT_TRUE(worker().doEndSync(kFolder));
     EXPECT_EQ(content("docs/a.txt"), "server v2");
@@ -525,7 +525,7 @@ TEST_F(ApplyTest, FailedSaveKeepsTheStoredStatusAndTheNextCallAppliesTheSameDelt
     // Found in place: nothing copied twice, no conflict.
     EXPECT_EQ(eventTexts(events, 4), std::vector<std::string>{});
     EXPECT_TRUE(copiesOf(names("docs"), "a.txt").empty());
-    EXPECT_TRUE(worker().serverChanges.empty());
+    EXPECT_TRUE(worker().pass.serverChanges.empty());
 }
 
 // The records are saved before the status set: when only the records' save
@@ -582,7 +582,7 @@ TEST_F(ApplyTest, StopRequestLeavesTheStatus) {
 TEST_F(ApplyTest, EmptyDeltaStoresTheRemoteStatus) {
     write(staged("leftover.txt"), "stale", kT0);
     worker().reportError("an earlier failure", "", "", FSActivity::TypeError);
-    worker().noAccessPaths.insert("/EXTERNAL/x");
+    worker().pass.noAccessPaths.insert("/EXTERNAL/x");
     EventRecorder events;
 
     ASSERT_TRUE(worker().doEndSync(kFolder));
@@ -590,7 +590,7 @@ TEST_F(ApplyTest, EmptyDeltaStoresTheRemoteStatus) {
     EXPECT_EQ(storedStatus(), "server:9");
     EXPECT_TRUE(activities(FSActivity::TypeError).empty());
     EXPECT_FALSE(Poco::File(dataRoot() + "/.cache/My Files").exists());
-    EXPECT_TRUE(worker().noAccessPaths.empty());
+    EXPECT_TRUE(worker().pass.noAccessPaths.empty());
     // No item events, no summary.
     std::vector<EventRecorder::Event> expected = {EventRecorder::Event{10, "Processing Changes", 0},
                                                   EventRecorder::Event{16, "", 0}};

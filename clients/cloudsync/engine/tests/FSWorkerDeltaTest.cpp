@@ -110,7 +110,7 @@ protected:
     }
     std::set<std::string> serverPaths() {
         std::set<std::string> paths;
-        for (const auto& change : worker().serverChanges)
+        for (const auto& change : worker().pass.serverChanges)
             paths.insert(boost::static_pointer_cast<FSSyncRecord>(change)->getFullPath());
         return paths;
     }
@@ -148,7 +148,7 @@ TEST_P(DeltaWire, PostsTheStoredStatusOfTheFolder) {
     EXPECT_EQ(sent[0].body, c.body);
     EXPECT_EQ(sent[0].header("Accept-Encoding"), "gzip");
     EXPECT_EQ(sent[0].formField("status"), c.status);
-    EXPECT_EQ(worker().localStatus, c.status);
+    EXPECT_EQ(worker().pass.localStatus, c.status);
     EXPECT_TRUE(gotReply);
 }
 
@@ -173,9 +173,9 @@ TEST_F(DeltaTest, FolderWithoutStoredStatusGetsEverything) {
     bool gotReply = false;
     ASSERT_TRUE(worker().doGetSyncDelta("/user1", gotReply));
     EXPECT_EQ(serverPaths(), (std::set<std::string>{"/user1", "/user1/docs", "/user1/docs/a.txt", "/user1/b.txt"}));
-    EXPECT_EQ(worker().remoteStatus, server.statusSet(kUser, "/user1"));
-    EXPECT_EQ(worker().remoteFullStatusSet, server.statusSet(kUser, "/user1"));
-    EXPECT_EQ(worker().remotePeer, "server");
+    EXPECT_EQ(worker().pass.remoteStatus, server.statusSet(kUser, "/user1"));
+    EXPECT_EQ(worker().pass.remoteFullStatusSet, server.statusSet(kUser, "/user1"));
+    EXPECT_EQ(worker().pass.remotePeer, "server");
     EXPECT_EQ(storedStatus("/user1"), ""); // the apply step stores the status
 }
 
@@ -192,13 +192,13 @@ TEST_F(DeltaTest, EmptyDeltaIsAcceptedWithItsStatus) {
         step.curInterval = 77;
         bool gotReply = false;
         EXPECT_TRUE(step.doGetSyncDelta("/user1", gotReply)) << localChanges;
-        EXPECT_TRUE(step.serverChanges.empty());
+        EXPECT_TRUE(step.pass.serverChanges.empty());
         EXPECT_TRUE(gotReply);
         EXPECT_TRUE(step.flags.serverOk);
         EXPECT_EQ(step.curInterval, 30);
-        EXPECT_EQ(step.localStatus, current);
-        EXPECT_EQ(step.remoteStatus, current);
-        EXPECT_EQ(step.remoteFullStatusSet, current);
+        EXPECT_EQ(step.pass.localStatus, current);
+        EXPECT_EQ(step.pass.remoteStatus, current);
+        EXPECT_EQ(step.pass.remoteFullStatusSet, current);
     }
 }
 
@@ -231,9 +231,9 @@ TEST_P(DeltaReplies, AreHandledAsTheyDeserve) {
     ASSERT_TRUE(m_db->setStatusSet("/user1", "server:1"));
     StepWorker& step = logInStep();
     FSSyncRecordPtr earlier(new FSSyncRecord());
-    step.serverChanges.push_back(earlier);
-    step.noAccessPaths.insert("/user1/locked");
-    step.localStatus = step.remoteStatus = step.remoteFullStatusSet = step.remotePeer = "old";
+    step.pass.serverChanges.push_back(earlier);
+    step.pass.noAccessPaths.insert("/user1/locked");
+    step.pass.localStatus = step.pass.remoteStatus = step.pass.remoteFullStatusSet = step.pass.remotePeer = "old";
     step.curInterval = 77;
     c.answer(server);
     CloudSyncTest::LogCapture log({"Sync"});
@@ -253,14 +253,14 @@ TEST_P(DeltaReplies, AreHandledAsTheyDeserve) {
         EXPECT_TRUE(errorEntries().empty());
     }
     if (c.changes < 0) {
-        ASSERT_EQ(step.serverChanges.size(), 1u);
-        EXPECT_EQ(step.serverChanges[0], earlier);
-        EXPECT_EQ(step.noAccessPaths.size(), 1u);
+        ASSERT_EQ(step.pass.serverChanges.size(), 1u);
+        EXPECT_EQ(step.pass.serverChanges[0], earlier);
+        EXPECT_EQ(step.pass.noAccessPaths.size(), 1u);
     } else {
-        EXPECT_EQ(step.serverChanges.size(), static_cast<std::size_t>(c.changes));
-        EXPECT_TRUE(step.noAccessPaths.empty());
+        EXPECT_EQ(step.pass.serverChanges.size(), static_cast<std::size_t>(c.changes));
+        EXPECT_TRUE(step.pass.noAccessPaths.empty());
     }
-    EXPECT_EQ(step.remoteFullStatusSet != "old", c.statusStored);
+    EXPECT_EQ(step.pass.remoteFullStatusSet != "old", c.statusStored);
     EXPECT_EQ(step.curInterval, c.intervalAfter);
     EXPECT_EQ(storedStatus("/user1"), "server:1");
 }
@@ -368,8 +368,8 @@ TEST_F(DeltaTest, MissingStatusStringTakesTheOther) {
             with(with(deltaMeta("0"), "remotestatus", c.remote), "remotefullstatusset", c.full), {})));
         bool gotReply = false;
         ASSERT_TRUE(step.doGetSyncDelta("/user1", gotReply));
-        EXPECT_EQ(step.remoteStatus, c.both);
-        EXPECT_EQ(step.remoteFullStatusSet, c.both);
+        EXPECT_EQ(step.pass.remoteStatus, c.both);
+        EXPECT_EQ(step.pass.remoteFullStatusSet, c.both);
     }
 }
 
@@ -388,15 +388,15 @@ TEST_F(DeltaTest, RoundsContinueFromTheStatusOfTheLastOne) {
     do {
         bool gotReply = false;
         ASSERT_TRUE(step.doGetSyncDelta("/user1", gotReply));
-        EXPECT_LE(step.serverChanges.size(), 2u);
+        EXPECT_LE(step.pass.serverChanges.size(), 2u);
         for (const std::string& path : serverPaths())
             EXPECT_TRUE(received.insert(path).second) << path << " came twice";
-        ASSERT_TRUE(m_db->setStatusSet("/user1", step.remoteStatus)); // what the apply step stores
+        ASSERT_TRUE(m_db->setStatusSet("/user1", step.pass.remoteStatus)); // what the apply step stores
         ASSERT_LT(++rounds, 10);
-    } while (step.remoteStatus != step.remoteFullStatusSet);
+    } while (step.pass.remoteStatus != step.pass.remoteFullStatusSet);
     EXPECT_EQ(rounds, 3);
     EXPECT_EQ(received.size(), 6u); // the folder and its five files
-    EXPECT_EQ(step.remoteFullStatusSet, server.statusSet(kUser, "/user1"));
+    EXPECT_EQ(step.pass.remoteFullStatusSet, server.statusSet(kUser, "/user1"));
 }
 
 // ---- Records the record reader refuses ----
@@ -420,7 +420,7 @@ TEST_P(RefusedRecords, AreLeftOutWithAnErrorReport) {
     ASSERT_TRUE(step.doGetSyncDelta("/user1", gotReply));
     EXPECT_TRUE(gotReply);
     EXPECT_EQ(serverPaths(), (std::set<std::string>{"/user1/a.txt", "/user1/b.txt"}));
-    for (const auto& change : step.serverChanges) {
+    for (const auto& change : step.pass.serverChanges) {
         const std::string local = boost::static_pointer_cast<FSSyncRecord>(change)->getLocalFullPath();
         EXPECT_EQ(local.find(".."), std::string::npos) << local;
         EXPECT_EQ(local.rfind("My Files/", 0), 0u) << local;
@@ -440,7 +440,7 @@ TEST_P(RefusedRecords, AreLeftOutWithAnErrorReport) {
     server.clearFaults();
     server.addFault(replyWith(deltaBody(deltaMeta("2"), records)));
     EXPECT_FALSE(step.doGetSyncDelta("/user1", gotReply));
-    EXPECT_TRUE(step.serverChanges.empty());
+    EXPECT_TRUE(step.pass.serverChanges.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -482,7 +482,7 @@ TEST_F(DeltaTest, ReplyIsReadNoFurtherThanTheLimit) {
         bool gotReply = false;
         step.replyLimits.delta = static_cast<Poco::Int64>(c.onTheWire);
         EXPECT_TRUE(step.doGetSyncDelta("/user1", gotReply)) << c.name;
-        EXPECT_EQ(step.serverChanges.size(), 3u) << c.name;
+        EXPECT_EQ(step.pass.serverChanges.size(), 3u) << c.name;
 
         CloudSyncTest::LogCapture log({"Sync"});
         step.replyLimits.delta = static_cast<Poco::Int64>(c.onTheWire) - 1;
@@ -492,7 +492,7 @@ TEST_F(DeltaTest, ReplyIsReadNoFurtherThanTheLimit) {
             log.contains("Error: Too big server Response when getting server changes, greater than 500 MB"))
             << c.name << log.dump();
         EXPECT_TRUE(log.contains("bytes on the wire")) << c.name << log.dump();
-        EXPECT_EQ(step.serverChanges.size(), 3u) << c.name; // the earlier delta, not this one
+        EXPECT_EQ(step.pass.serverChanges.size(), 3u) << c.name; // the earlier delta, not this one
     }
 }
 
@@ -535,7 +535,7 @@ TEST_F(DeltaTest, GzipDeltaIsBoundedOnTheWireAndByItsInflationRatio) {
         CloudSyncTest::LogCapture log({"Sync"});
         bool gotReply = false;
         EXPECT_EQ(step.doGetSyncDelta("/user1", gotReply), c.accepted) << c.name;
-        EXPECT_EQ(step.serverChanges.size(), c.accepted ? 1000u : 0u) << c.name;
+        EXPECT_EQ(step.pass.serverChanges.size(), c.accepted ? 1000u : 0u) << c.name;
         EXPECT_EQ(step.flags.loggedIn, c.accepted) << c.name;
         const std::string refusal = "Error: Too big server Response when getting server changes, inflates over " +
                                     std::to_string(c.ratio) + " times its size";
@@ -556,8 +556,8 @@ TEST_F(DeltaTest, CompressionBombIsRefusedAndTheNextPassAsksAgain) {
     ASSERT_TRUE(m_db->setStatusSet("/user1", "server:1"));
     StepWorker& step = logInStep();
     FSSyncRecordPtr earlier(new FSSyncRecord());
-    step.serverChanges.push_back(earlier);
-    step.remoteStatus = step.remoteFullStatusSet = "old";
+    step.pass.serverChanges.push_back(earlier);
+    step.pass.remoteStatus = step.pass.remoteFullStatusSet = "old";
     step.replyLimits.deltaInflateFloor = 1 << 20;
     server.addFault(replyWith(packed, {{"Content-Encoding", "gzip"}}));
     CloudSyncTest::LogCapture log({"Sync"});
@@ -574,9 +574,9 @@ TEST_F(DeltaTest, CompressionBombIsRefusedAndTheNextPassAsksAgain) {
     EXPECT_EQ(errorEntries()[0]->message, message);
     EXPECT_TRUE(log.contains("doGetSyncDelta Reply inflating to over 100 times its ")) << log.dump();
     EXPECT_FALSE(log.contains("greater than 500 MB")) << log.dump();
-    ASSERT_EQ(step.serverChanges.size(), 1u);
-    EXPECT_EQ(step.serverChanges[0], earlier);
-    EXPECT_EQ(step.remoteFullStatusSet, "old");
+    ASSERT_EQ(step.pass.serverChanges.size(), 1u);
+    EXPECT_EQ(step.pass.serverChanges[0], earlier);
+    EXPECT_EQ(step.pass.remoteFullStatusSet, "old");
     EXPECT_EQ(storedStatus("/user1"), "server:1");
 
     // The server mends its ways: the next pass asks again, from the same

@@ -34,7 +34,7 @@ protected:
 
     FSSyncRecordPtr addToDelta(const std::string& serverPath) {
         FSSyncRecordPtr record = serverRecord(serverPath);
-        m_worker->serverChanges.push_back(record);
+        m_worker->pass.serverChanges.push_back(record);
         return record;
     }
 
@@ -204,7 +204,7 @@ TEST_F(Downloads, NoAccessUnderExternalIsRememberedForTheFolder) {
 
     // One request for the denied folder, one per file of the granted one.
     EXPECT_EQ(server.requests("/core/getaccessdetailsforpath").size(), 3u);
-    EXPECT_EQ(m_worker->noAccessPaths, (std::set<std::string>{"/EXTERNAL/share1"}));
+    EXPECT_EQ(m_worker->pass.noAccessPaths, (std::set<std::string>{"/EXTERNAL/share1"}));
     for (const FSSyncRecordPtr& record : denied) {
         EXPECT_EQ(record->getFlags(), "SKIP");
         EXPECT_TRUE(log.contains("Download SKIPPED: No Access to Path " + record->getFullPath())) << log.dump();
@@ -316,7 +316,7 @@ TEST_F(Downloads, ARecordWhoseLocalPathLeavesTheSyncFolderIsRefused) {
     for (const char* local : {"../../escaped.txt", "/tmp/escaped.txt", "My Files/../../escaped.txt", ""}) {
         FSSyncRecordPtr record = serverRecord("/user1/evil.txt");
         record->setLocalFullPath(local);
-        m_worker->serverChanges.push_back(record);
+        m_worker->pass.serverChanges.push_back(record);
     }
     CloudSyncTest::LogCapture log({"Sync"});
 

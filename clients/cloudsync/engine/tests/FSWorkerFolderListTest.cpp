@@ -41,7 +41,7 @@ protected:
     void storeLimits(std::vector<std::string> paths) { m_db->addLimitPaths(paths); }
 
     bool run(Form form, bool& gotReply) {
-        worker().syncFolders.clear();
+        worker().pass.syncFolders.clear();
         return form == Form::List ? worker().doGetSyncFolderList(gotReply)
                                   : worker().doGetSyncFolderStatusSet(gotReply);
     }
@@ -120,7 +120,7 @@ TEST_F(FolderListTest, NothingToAskForSendsNoRequest) {
         bool gotReply = false;
         EXPECT_TRUE(run(c.form, gotReply)) << formName(c.form);
         EXPECT_FALSE(gotReply);
-        EXPECT_TRUE(worker().syncFolders.empty());
+        EXPECT_TRUE(worker().pass.syncFolders.empty());
         EXPECT_TRUE(log.contains(c.line)) << log.dump();
     }
     EXPECT_TRUE(server.requests(LIST_PATH).empty());
@@ -143,7 +143,7 @@ TEST_F(FolderListTest, ListsTheFoldersWhoseStatusSetChanged) {
     ASSERT_TRUE(m_db->setStatusSet("/gone", "server:1"));
     bool gotReply = false;
     ASSERT_TRUE(run(Form::List, gotReply));
-    EXPECT_EQ(worker().syncFolders, (FolderList{{"/EXTERNAL/c", true}}));
+    EXPECT_EQ(worker().pass.syncFolders, (FolderList{{"/EXTERNAL/c", true}}));
     EXPECT_TRUE(gotReply);
     EXPECT_TRUE(worker().flags.serverOk);
     std::vector<std::string> stored;
@@ -152,7 +152,7 @@ TEST_F(FolderListTest, ListsTheFoldersWhoseStatusSetChanged) {
 
     server.putFile(kUser, "/user1/new.txt", "x");
     ASSERT_TRUE(run(Form::List, gotReply));
-    EXPECT_EQ(worker().syncFolders, (FolderList{{"/user1", false}, {"/EXTERNAL/c", true}}));
+    EXPECT_EQ(worker().pass.syncFolders, (FolderList{{"/user1", false}, {"/EXTERNAL/c", true}}));
 }
 
 // ---- Replies ----
@@ -207,7 +207,7 @@ TEST_P(FolderListReplies, AreHandledAsTheyDeserve) {
     EXPECT_EQ(run(form, gotReply), c.result);
     EXPECT_EQ(gotReply, c.gotReply != Flag::Cleared);
     EXPECT_EQ(worker().flags.loggedIn, c.loggedIn);
-    EXPECT_EQ(worker().syncFolders, c.folders);
+    EXPECT_EQ(worker().pass.syncFolders, c.folders);
     EXPECT_TRUE(log.contains(withOperation(c.line, form))) << log.dump();
 
     const std::string emptyReport = form == Form::List ? "Sync Folder List is empty from Server "
@@ -318,7 +318,7 @@ TEST_F(FolderListTest, ReplyWithoutLengthIsReadNoFurtherThanTheLimit) {
         gotReply = false;
         EXPECT_FALSE(run(form, gotReply)) << formName(form);
         EXPECT_FALSE(step.flags.loggedIn);
-        EXPECT_TRUE(step.syncFolders.empty());
+        EXPECT_TRUE(step.pass.syncFolders.empty());
         EXPECT_TRUE(log.contains(operationOf(form) + " Bad response Get Content Length ")) << log.dump();
     }
 }

@@ -249,7 +249,7 @@ TEST_F(RunLoopTest, RoundsGoOnUntilTheFolderHasEveryChange) {
     EXPECT_EQ(requestCount("/app/sync/getsyncdelta"), 3u);
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(device->read("r" + std::to_string(i) + ".txt"), std::to_string(i));
-    EXPECT_EQ(worker.remoteStatus, worker.remoteFullStatusSet);
+    EXPECT_EQ(worker.pass.remoteStatus, worker.pass.remoteFullStatusSet);
     EXPECT_FALSE(worker.flags.lastPassFailed.load());
 }
 

@@ -21,13 +21,7 @@ using CloudSyncTest::EventRecorder;
 class StepWorker : public TestWorker {
 public:
     using TestWorker::TestWorker;
-    using FSWorker::localStatus;
-    using FSWorker::noAccessPaths;
-    using FSWorker::remoteFullStatusSet;
-    using FSWorker::remotePeer;
-    using FSWorker::remoteStatus;
     using FSWorker::replyLimits;
-    using FSWorker::syncFolders;
 };
 
 class ServerStepTest : public WorkerTest {

@@ -49,12 +49,9 @@ public:
     using FSWorker::lastUnsyncedCheck;
     using FSWorker::passesStarted;
     using FSWorker::passInterval;
-    using FSWorker::remoteFullStatusSet;
-    using FSWorker::remoteStatus;
     using FSWorker::runCycle;
     using FSWorker::runSyncPass;
     using FSWorker::serverHalf;
-    using FSWorker::syncFolders;
 };
 
 // Every item below `folder`: relative path -> content ("<folder>" for

@@ -60,12 +60,11 @@ public:
     using FSWorker::PlacementJournal;
     using FSWorker::readPlacementJournals;
     using FSWorker::storePlacementJournal;
+    using FSWorker::pass;
     // Transfers and staged downloads
-    using FSWorker::noAccessPaths;
     using FSWorker::queue;
     using FSWorker::refreshLock;
     using FSWorker::removeUnshared;
-    using FSWorker::serverChanges;
     using FSWorker::settings;
     using FSWorker::skipDeleteApproval;
     using FSWorker::statusMutex;
