@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test with ctest
+# Checks the sync client's layers (scripts/check-layers.sh: no include from a
+# folder above), installs what is missing, builds everything and runs every test with ctest
 # (extra arguments go to that ctest), then checks the README's run command
 # (scripts/check-run.sh: its demo reaches "Starting Sync...", its sample
 # files appear in the demo sync folder, and it stops on Ctrl-C), then runs
@@ -12,6 +13,7 @@
 # out (for a quick local run; CI always runs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/check-layers.sh
 bash scripts/build.sh
 (cd build && ctest --output-on-failure -j "$(nproc)" --timeout 300 "$@")
 bash scripts/check-run.sh
