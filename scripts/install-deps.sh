@@ -8,7 +8,7 @@ packages=(
   libpoco-dev libboost-dev libutf8proc-dev libtinyxml-dev libsqlite3-dev
   libgraphicsmagick++1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  openssl curl sqlite3 util-linux
+  openssl curl sqlite3 util-linux python3
   clang libclang-rt-14-dev llvm
 )
 

@@ -4,7 +4,7 @@
 # cases with ctest (in parallel, by the label each binary gives its cases).
 # Usage: scripts/sanitize.sh [tsan|asan|both] [all | test target ...]
 # "all" builds every test binary (target cloudsync_tests, not the benchmarks)
-# and runs every case. Without targets it runs the engine's, the store
+# and runs every case. Without targets it runs the shared layer's (common), the engine's, the store
 # database's, the job library's, the runner's and the local services' tests
 # (the runner's program test runs the sanitized cloudsync as its child, the
 # engine's kill test its sanitized worker driver). Any sanitizer report fails
@@ -18,7 +18,7 @@ which="${1:-both}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(engine_tree_test engine_scan_test engine_monitor_test engine_worker_test engine_server_steps_test
+  targets=(common_test scan_tree_test scan_test monitor_test engine_worker_test engine_server_steps_test
     engine_transfer_test engine_apply_test engine_pass_test engine_e2e_test engine_local_places_test engine_kill_test
     store_db_records_test
     offline_records_test offline_db_test offline_job_test offline_manager_test runner_test runner_program_test

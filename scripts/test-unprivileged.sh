@@ -3,7 +3,7 @@
 # runs as root (CI does). Two tests check what happens when a folder cannot be
 # listed or a file cannot be written; root may do both, so these tests skip
 # themselves under root:
-#   engine_scan_test  Scan.FolderThatCannotBeListedKeepsTheRecordsOfItsItems
+#   scan_test         Scan.FolderThatCannotBeListedKeepsTheRecordsOfItsItems
 #   runner_test       LoggingTest.AnExistingFileThatCannotBeWrittenLeavesLoggingAsItWas
 # As root, this script copies the two test binaries (they need only system
 # libraries) into a fresh temporary folder that everyone may read, and runs
@@ -22,7 +22,7 @@ fi
 
 user=65534
 tests=(
-  "clients/cloudsync/engine/engine_scan_test Scan.FolderThatCannotBeListedKeepsTheRecordsOfItsItems"
+  "clients/cloudsync/scan/scan_test Scan.FolderThatCannotBeListedKeepsTheRecordsOfItsItems"
   "clients/cloudsync/runner/runner_test LoggingTest.AnExistingFileThatCannotBeWrittenLeavesLoggingAsItWas"
 )
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test with ctest
-# (extra arguments go to that ctest), then, when run as root, the two tests
-# that need an unprivileged user once more as uid 65534
+# Installs what is missing, builds everything, checks the sync client's layers
+# (scripts/check-layers.sh: no include from a folder above), runs every
+# test with ctest (extra arguments go to that ctest), then, when run as root,
+# the two tests that need an unprivileged user once more as uid 65534
 # (scripts/test-unprivileged.sh), then checks the README's run command
 # (scripts/check-run.sh: its demo reaches "Starting Sync...", its sample
 # files appear in the demo sync folder, and it stops on Ctrl-C), then runs
@@ -15,6 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
+bash scripts/check-layers.sh
 (cd build && ctest --output-on-failure -j "$(nproc)" --timeout 300 "$@")
 bash scripts/test-unprivileged.sh build
 bash scripts/check-run.sh

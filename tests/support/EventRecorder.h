@@ -1,7 +1,7 @@
 #pragma once
 
 // Records the UI events raised while it lives (from any thread), leaving out
-// the numbers given. Needs the UI event hook (cloudsync_uievent) on the
+// the numbers given. Needs the UI event hook (cloudsync_common) on the
 // test's link line.
 
 #include "UIEventTestHook.h"

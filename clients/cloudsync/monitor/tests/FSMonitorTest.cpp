@@ -7,7 +7,7 @@
 #include "InotifyWatcher.h"
 #include "LogCapture.h"
 #include "TempFolder.h"
-#include "WorkerFixture.h"
+#include "WaitUntil.h"
 
 #include <Poco/AutoPtr.h>
 #include <Poco/File.h>
@@ -31,6 +31,8 @@
 
 namespace EngineTest {
 namespace {
+
+using CloudSyncTest::waitUntil;
 
 using Nuvaro::Sync::DirChangeNotification;
 using Nuvaro::Sync::FSMonitor;

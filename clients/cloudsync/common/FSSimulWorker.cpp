@@ -1,7 +1,7 @@
 // FSSimulWorker: the transfer pool (see the header for its contract).
 
 #include "FSSimulWorker.h"
-#include "WorkerHelpers.h"
+#include "SyncLog.h"
 
 #include <Poco/Logger.h>
 
