@@ -25,27 +25,28 @@ class LoginFailureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         server.start();
-        TestAccount plain;
-        plain.userId = "plain";
-        plain.password = "pass1";
+        TestAccount plain = account("plain");
         plain.deviceCode = "dev-ok";
         server.addAccount(plain);
-        TestAccount twoFactor;
-        twoFactor.userId = "twofactor";
-        twoFactor.password = "pass1";
+        TestAccount twoFactor = account("twofactor");
         twoFactor.twoFactorCode = "123456";
         server.addAccount(twoFactor);
-        TestAccount question;
-        question.userId = "question";
-        question.password = "pass1";
+        TestAccount question = account("question");
         question.securityQuestion = "Pet?";
         question.securityAnswer = "cat";
         server.addAccount(question);
-        TestAccount expired;
-        expired.userId = "expired";
+        TestAccount expired = account("expired");
         expired.deviceCode = "dev-old";
         expired.deviceCodeExpired = true;
         server.addAccount(expired);
+    }
+
+    // An account with the password "pass1".
+    static TestAccount account(const char* userId) {
+        TestAccount made;
+        made.userId = userId;
+        made.password = "pass1";
+        return made;
     }
 
     // A connector for `settings` (the server's URL added) after the login
