@@ -7,6 +7,7 @@
 #include "DirChangeNotification.h"
 #include "FSUtil.h"
 #include "ForceDirChangeNotification.h"
+#include "LoginFailure.h"
 #include "SyncLog.h"
 #include "UIEvent.h"
 #include "WorkerHelpers.h"
@@ -242,14 +243,14 @@ bool FSWorker::logIn() {
         return true;
     }
     flags.loggedIn = false;
-    if (login->is2FARequired() || login->isBadLogin() || login->isDevAuthCodeRequired() ||
-        login->isDevAuthInvalidCode()) {
+    const LoginFailure::Kind failure = classifyLoginFailure(*login).kind;
+    if (failure == LoginFailure::Kind::Refused) {
         rootLog().error("Authenticated Failed or bad 2FA code or bad Device Auth Code");
         postEvent(4, "Login Failed, relogin", 0);
         postEvent(7, "", 0);
         return false;
     }
-    if (login->isDevAuthSessionTimeout()) {
+    if (failure == LoginFailure::Kind::SessionTimedOut) {
         rootLog().error("Device Auth Code Session Timeout");
         postEvent(4, "Device Session Timedout, relogin", 0);
         postEvent(8, "", 0);

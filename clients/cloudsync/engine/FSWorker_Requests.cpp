@@ -9,6 +9,7 @@
 #include "FSWorker.h"
 
 #include "LimitedInputStream.h"
+#include "LoginFailure.h"
 #include "NuvaroException.h"
 #include "RequestText.h"
 #include "SyncLog.h"
@@ -389,12 +390,12 @@ void FSWorker::relogInForLock() {
     Poco::Logger& root = Poco::Logger::get("");
     if (!server)
         return;
-    if (server->is2FARequired() || server->isBadLogin() || server->isDevAuthCodeRequired() ||
-        server->isDevAuthInvalidCode()) {
+    const LoginFailure::Kind failure = classifyLoginFailure(*server).kind;
+    if (failure == LoginFailure::Kind::Refused) {
         root.error("Authentication Failed or Bad 2FA code or Bad Device Auth Code");
         uiPostEvent(static_cast<uiEventType>(4), "Login Failed, relogin", 0);
         uiPostEvent(static_cast<uiEventType>(7), "", 0);
-    } else if (server->isDevAuthSessionTimeout()) {
+    } else if (failure == LoginFailure::Kind::SessionTimedOut) {
         root.error("Device Auth Code Session Timeout");
         uiPostEvent(static_cast<uiEventType>(4), "Device Session Timedout, relogin", 0);
         uiPostEvent(static_cast<uiEventType>(8), "", 0);

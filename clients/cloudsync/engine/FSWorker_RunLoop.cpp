@@ -36,6 +36,7 @@
 
 #include "DirChangeNotification.h"
 #include "ForceDirChangeNotification.h"
+#include "LoginFailure.h"
 #include "WorkerHelpers.h"
 
 #include <Poco/AutoPtr.h>
@@ -401,8 +402,8 @@ FSWorker::LoginOutcome FSWorker::relogIn(const std::string& refusedText, bool se
     flags.loggedIn = false;
     if (!login)
         return LoginOutcome::Failed;
-    if (login->is2FARequired() || login->isBadLogin() || login->isDevAuthCodeRequired() ||
-        login->isDevAuthInvalidCode()) {
+    const LoginFailure::Kind failure = classifyLoginFailure(*login).kind;
+    if (failure == LoginFailure::Kind::Refused) {
         if (serverHalf)
             curInterval = 20 * syncFrequency.load();
         rootLog().error(refusedText);
@@ -410,7 +411,7 @@ FSWorker::LoginOutcome FSWorker::relogIn(const std::string& refusedText, bool se
         postEvent(7, "", 0);
         return LoginOutcome::Refused;
     }
-    if (login->isDevAuthSessionTimeout()) {
+    if (failure == LoginFailure::Kind::SessionTimedOut) {
         if (serverHalf)
             curInterval = 20 * syncFrequency.load();
         rootLog().error("Device Auth Code Session Timeout");

@@ -1,6 +1,7 @@
 #include "LocalLogin.h"
 
 #include "FSAppRunner.h"
+#include "LoginFailure.h"
 #include "UIEvent.h"
 
 #include <Poco/Logger.h>
@@ -16,13 +17,13 @@ std::unique_ptr<Nuvaro::NuvaroConnector> connect(FSAppRunner& runner, const std:
 }
 
 bool reportRefusedLogin(Nuvaro::NuvaroConnector& connector, const std::string& refusedText) {
-    if (connector.is2FARequired() || connector.isBadLogin() || connector.isDevAuthCodeRequired() ||
-        connector.isDevAuthInvalidCode()) {
+    const LoginFailure::Kind failure = classifyLoginFailure(connector).kind;
+    if (failure == LoginFailure::Kind::Refused) {
         Poco::Logger::root().error(refusedText);
         uiPostEvent(static_cast<uiEventType>(7), "", 0);
         return true;
     }
-    if (connector.isDevAuthSessionTimeout()) {
+    if (failure == LoginFailure::Kind::SessionTimedOut) {
         Poco::Logger::root().error("Device Auth Code Session Timeout");
         uiPostEvent(static_cast<uiEventType>(8), "", 0);
         return true;

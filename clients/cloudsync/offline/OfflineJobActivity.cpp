@@ -6,6 +6,7 @@
 
 #include "FOLocalFiles.h"
 #include "FOPathHelpers.h"
+#include "LoginFailure.h"
 #include "OfflineJobCommon.h"
 #include "RequestText.h"
 #include "UIEvent.h"
@@ -107,13 +108,13 @@ bool OfflineJobActivity::reconnect() {
 }
 
 bool OfflineJobActivity::reportLoginRefusal() {
-    if (connector->is2FARequired() || connector->isBadLogin() || connector->isDevAuthCodeRequired() ||
-        connector->isDevAuthInvalidCode()) {
+    const LoginFailure::Kind failure = classifyLoginFailure(*connector).kind;
+    if (failure == LoginFailure::Kind::Refused) {
         Poco::Logger::root().error("Authentication Failed or Bad 2FA code or Bad Device Auth Code");
         postJobEvent(7, "", 0);
         return true;
     }
-    if (connector->isDevAuthSessionTimeout()) {
+    if (failure == LoginFailure::Kind::SessionTimedOut) {
         Poco::Logger::root().error("Device Auth Code Session Timeout");
         postJobEvent(8, "", 0);
         return true;

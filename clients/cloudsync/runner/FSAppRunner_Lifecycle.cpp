@@ -3,6 +3,7 @@
 
 #include "FSAppRunner.h"
 
+#include "LoginFailure.h"
 #include "UIEvent.h"
 #include "nuvarocbfs_Network.h"
 
@@ -178,19 +179,21 @@ bool FSAppRunner::updateServerStatus(bool persist) {
     Poco::Logger& log = rootLog();
     log.trace("Getting Server Status");
     if (!connector.Authenticate(true)) {
-        if (connector.is2FARequired()) {
+        const LoginFailure failure = classifyLoginFailure(connector);
+        switch (failure.refusal) {
+        case LoginFailure::Refusal::TwoFactorCode:
             log.error("is2FA Required");
             return false;
-        }
-        if (connector.isBadLogin()) {
+        case LoginFailure::Refusal::BadLogin:
             log.error("Bad Login");
             return false;
-        }
-        if (connector.isDevAuthCodeRequired() || connector.isDevAuthInvalidCode()) {
+        case LoginFailure::Refusal::DeviceCode:
             log.error("Invalid Auth Code Required");
             return false;
+        case LoginFailure::Refusal::None:
+            break;
         }
-        if (connector.isDevAuthSessionTimeout()) {
+        if (failure.kind == LoginFailure::Kind::SessionTimedOut) {
             log.error("Device Auth Code Session Timeout");
             uiPostEvent(static_cast<uiEventType>(8), "", 0);
         }

@@ -26,6 +26,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <map>
+#include <tuple>
 #include <thread>
 
 namespace OfflineTest {
@@ -816,6 +819,61 @@ TEST_F(NetworkFolder, EventsTellThePhasesAndTheSummary) {
     CloudSyncTest::EventRecorder quiet({0, 1, 2, 3, 16});
     runJob(pair, true);
     EXPECT_EQ(quiet.events(), (std::vector<Event>{Event{4, "Completed Folder: net", 0}}));
+}
+
+// A refused login is logged with the jobs' own line and event 7, a timed-out
+// device session with its line and event 8; any other failure is only a
+// failed connection. The run ends before its first step either way.
+TEST_F(NetworkFolder, AFailedLoginIsReportedByWhatRefusedIt) {
+    struct Case {
+        const char* name;
+        std::function<void(TestAccount&)> account;
+        std::map<std::string, std::string> settings;
+        const char* line;
+        int event; // 0: neither 7 nor 8
+    };
+    const char* refused = "Authentication Failed or Bad 2FA code or Bad Device Auth Code";
+    const Case cases[] = {
+        {"wrong password", [](TestAccount& a) { a.password = "changed"; }, {}, refused, 7},
+        {"two-factor code asked", [](TestAccount& a) { a.twoFactorCode = "123456"; }, {}, refused, 7},
+        {"device code refused", [](TestAccount& a) { a.deviceCode = "dev-ok"; },
+         {{"loginmode", "1"}, {"devauthcode", "dev-wrong"}}, refused, 7},
+        {"device session timed out",
+         [](TestAccount& a) {
+             a.deviceCode = "dev-old";
+             a.deviceCodeExpired = true;
+         },
+         {{"loginmode", "1"}, {"devauthcode", "dev-old"}}, "Device Auth Code Session Timeout", 8},
+        {"no password to send", [](TestAccount&) {}, {{"password", ""}}, "Failed Connection", 0},
+    };
+    JobDir pair = dir("net");
+    pair.putServer("a.txt", "alpha", -3600);
+    storeJob(pair);
+    const std::map<std::string, std::string> original = m_settings;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestAccount changed;
+        changed.userId = kUser;
+        changed.password = "pass1";
+        c.account(changed);
+        server.addAccount(changed);
+        m_settings = original;
+        for (const auto& setting : c.settings)
+            m_settings[setting.first] = setting.second;
+        CloudSyncTest::LogCapture log({""});
+        CloudSyncTest::EventRecorder events;
+
+        runJob(pair);
+
+        EXPECT_TRUE(log.contains(c.line)) << log.dump();
+        std::vector<int> loginEvents;
+        for (const auto& event : events.events())
+            if (std::get<0>(event) == 7 || std::get<0>(event) == 8)
+                loginEvents.push_back(std::get<0>(event));
+        EXPECT_EQ(loginEvents, c.event == 0 ? std::vector<int>{} : std::vector<int>{c.event});
+        EXPECT_FALSE(pair.onDisk("a.txt"));
+        EXPECT_EQ(lastRun(pair), "");
+    }
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "EventRecorder.h"
 
 #include <atomic>
+#include <functional>
+#include <map>
 #include <thread>
 
 namespace RunnerTest {
@@ -234,6 +236,49 @@ TEST_F(RunnerTest, ServerStatusReportsARefusedLoginAndKeepsTheCacheOtherwise) {
     server.stop();
     EXPECT_TRUE(runner.updateServerStatus(true));
     EXPECT_EQ(runner.getServerStatus().size(), 1u);
+}
+
+// Each refused login has its own line and no event; a timed-out device
+// session is logged, raises event 8 and keeps the cached status (true).
+TEST_F(RunnerTest, ServerStatusNamesWhatRefusedTheLogin) {
+    struct Case {
+        const char* name;
+        std::function<void(TestAccount&)> account;
+        std::map<std::string, std::string> settings;
+        const char* line;
+        bool result;
+        std::vector<CloudSyncTest::EventRecorder::Event> events;
+    };
+    const Case cases[] = {
+        {"two-factor code asked", [](TestAccount& a) { a.twoFactorCode = "123456"; }, {}, "is2FA Required", false,
+         {}},
+        {"wrong password", [](TestAccount& a) { a.password = "changed"; }, {}, "Bad Login", false, {}},
+        {"device code refused", [](TestAccount& a) { a.deviceCode = "dev-ok"; },
+         {{"loginmode", "1"}, {"devauthcode", "dev-wrong"}}, "Invalid Auth Code Required", false, {}},
+        {"device session timed out",
+         [](TestAccount& a) {
+             a.deviceCode = "dev-old";
+             a.deviceCodeExpired = true;
+         },
+         {{"loginmode", "1"}, {"devauthcode", "dev-old"}}, "Device Auth Code Session Timeout", true,
+         {CloudSyncTest::EventRecorder::Event(8, "", 0)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestAccount changed = account();
+        c.account(changed);
+        server.addAccount(changed);
+        TestRunner& runner = makeRunner(noPolling());
+        Nuvaro::RecordList settings = accountSettings(runner);
+        for (const auto& setting : c.settings)
+            (*settings[0])[setting.first] = setting.second;
+        runner.setSettings(settings);
+        CloudSyncTest::LogCapture& log = freshLog();
+        CloudSyncTest::EventRecorder events;
+        EXPECT_EQ(runner.updateServerStatus(true), c.result);
+        EXPECT_TRUE(log.contains(c.line)) << log.dump();
+        EXPECT_EQ(events.events(), c.events);
+    }
 }
 
 // ---- Accessors ----
