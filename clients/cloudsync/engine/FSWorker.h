@@ -47,6 +47,10 @@
 //   FSWorker_Housekeeping.cpp  cleanOldSyncFolders, cleanShared,
 //                              removeLeftoverReplacements,
 //                              restartFolderCheckActivity
+// Helper types in headers of their own: WorkerIntervals.h (the waits,
+// FSWorker::Intervals), SyncRequest.h (a request and its reply),
+// UploadedPaths.h (what this pass uploaded), StepActivities.h (the activity
+// entries of a step), DeleteApproval.h (the user's last delete approval).
 // Threads, and who may touch what:
 //   - the application's threads (the runner, the loopback service): the
 //     constructor, startup, shutdown and the destructor (one thread at a
@@ -76,6 +80,7 @@
 // When shutdown returns, no thread, pool job, scan or monitor of the worker
 // runs.
 
+#include "DeleteApproval.h"
 #include "FSActivity.h"
 #include "FSMonitor.h"
 #include "FSSyncDB.h"
@@ -84,7 +89,11 @@
 #include "RefreshLockActivity.h"
 #include "RequestCanceller.h"
 #include "SimulCallbackBase.h"
+#include "StepActivities.h"
 #include "StepFolderNames.h"
+#include "SyncRequest.h"
+#include "UploadedPaths.h"
+#include "WorkerIntervals.h"
 
 #include "DataSyncRecord.h"
 #include "nuvarocbfs_Network.h"
@@ -144,62 +153,6 @@ bool sortDirsByDeepestFirst(const Nuvaro::DataSync::DataSyncRecordPtr& a,
 
 class FSSimulWorker;
 
-// The activity entries of a pass step (the upload step, the apply step),
-// written in one database transaction when the step ends instead of one
-// commit per entry. With its own lock: the upload callbacks add on pool
-// threads while the worker thread adds too. Outside a step, add writes at
-// once. A Scope opens a step and, when it is left by any way (a return, a
-// failure, an exception), writes what was collected, so no entry is lost;
-// scopes may nest, the outermost one writes.
-class StepActivities {
-public:
-    class Scope {
-    public:
-        Scope(StepActivities& owner, FSSyncDB* db);
-        ~Scope();
-        Scope(const Scope&) = delete;
-        Scope& operator=(const Scope&) = delete;
-
-    private:
-        StepActivities& m_owner;
-        FSSyncDB* m_db;
-    };
-
-    // Collects the entry while a step is open, else stores it in `db` now
-    // (nothing when `db` is null).
-    void add(const boost::shared_ptr<FSActivity>& entry, FSSyncDB* db);
-    // Writes the entries collected so far in one transaction (in the order
-    // they came) and forgets them; the step stays open. Used before the step
-    // clears entries of a type, so that the clear sees them as before.
-    void flush(FSSyncDB* db);
-    // Entries waiting to be written.
-    std::size_t pending() const;
-
-private:
-    mutable std::mutex m_mutex;
-    int m_openScopes = 0;
-    std::vector<boost::shared_ptr<FSActivity>> m_entries;
-};
-
-// The remote paths uploaded or created in the current pass (server paths
-// with "/" separators), with a lock of its own: the upload callbacks insert
-// on pool threads while the worker thread inserts folders, and the apply
-// step looks paths up and consumes them.
-class UploadedPaths {
-public:
-    void insert(const std::string& path);
-    bool contains(const std::string& path) const;
-    // Removes the path; true when it was there.
-    bool erase(const std::string& path);
-    void clear();
-    std::size_t size() const;
-    std::set<std::string> snapshot() const;
-
-private:
-    mutable std::mutex m_mutex;
-    std::set<std::string> m_paths;
-};
-
 class FSWorker : public Poco::Runnable, public SimulCallbackBase {
 public:
     typedef std::vector<Nuvaro::DataSync::DataSyncRecordPtr> RecordVector;
@@ -207,26 +160,7 @@ public:
     typedef Poco::ActiveMethod<ActiveThreadContext, ActiveThreadContext, FSWorker, SimulJobStarter<FSWorker>>
         SimulMethod;
 
-    // Waits and time limits of the worker; every default is the real value.
-    // Tests shorten them through setIntervalsForTesting.
-    struct Intervals {
-        // One wait of the run loop on `queue`.
-        long queueWaitMs = 5000;
-        // The folder scan's pause before it reads the tree.
-        long scanStartDelayMs = FolderCacheActivity::DEFAULT_START_DELAY_MS;
-        // The lock refresh: `lockRefreshSteps` sleeps of `lockRefreshStepMs`
-        // between refreshes.
-        long lockRefreshStepMs = RefreshLockActivity::DEFAULT_STEP_MS;
-        int lockRefreshSteps = RefreshLockActivity::DEFAULT_STEPS;
-        // How long putSyncStatus waits for the status lock.
-        long statusLockWaitMs = 500;
-        // The change monitor (burst length, watch cap).
-        InotifyWatcher::Options monitor = FSMonitor::defaultOptions();
-        // Length of one second of the run loop's timers (the pass interval,
-        // the periodic scan, the unsynced check, the conflict notice): tests
-        // and the test driver run the loop in faster time.
-        long secondMs = 1000;
-    };
+    using Intervals = WorkerIntervals;
 
     // ==== The worker's life (FSWorker.cpp) ====================================
 
@@ -772,55 +706,8 @@ public:
 
     // ==== The worker's own requests (FSWorker_Requests.cpp) ==================
 
-    // One request of the worker on a fresh HTTP(S) session, for sendSyncRequest.
-    struct SyncRequest {
-        // Name at the start of the log lines ("doLock").
-        std::string operation;
-        std::string method;
-        // Path and query, values already encoded.
-        std::string uri;
-        // A form body (POST, "application/x-www-form-urlencoded", with its
-        // length, not chunked); empty: none.
-        std::string body;
-        // Error line when the connector is not logged in (prepareHTTPRequest
-        // refused): operation + this text.
-        std::string notPreparedText = "ERROR Preparing HTTP";
-        // The connector whose login (headers, cookies, server) the request
-        // uses; empty: the worker's own. A transfer job's callbacks pass the
-        // job's connector.
-        boost::shared_ptr<NuvaroConnector> via;
-        // Offer gzip; a reply whose Content-Encoding is exactly "gzip" is
-        // inflated.
-        bool acceptGzip = false;
-        // Most bytes of the body on the wire, announced or read (before
-        // inflation): a reply announcing more is not read, one that brings
-        // more (without a length) is read no further; both give the outcome
-        // TooLarge. -1: no limit.
-        Poco::Int64 maxContentLength = 104857600;
-        // Most bytes an inflated body may give: max(inflateFloor,
-        // maxInflateRatio x the bytes read on the wire so far), checked as
-        // it inflates (a compression bomb is read no further); more gives
-        // the outcome TooInflated.
-        Poco::Int64 maxInflateRatio = 100;
-        Poco::Int64 inflateFloor = 67108864;
-        // When set, the (inflated) body stream of a reply with status 200 is
-        // handed to it instead of being read into SyncReply::body (a large
-        // delta is parsed as a stream); the body of any other status is
-        // still read into SyncReply::body. Its exceptions pass through
-        // sendSyncRequest, unless the body went past one of its bounds
-        // (outcome TooLarge or TooInflated then).
-        std::function<void(std::istream&)> readBody;
-    };
-    struct SyncReply {
-        enum Outcome { NotPrepared, TooLarge, TooInflated, Received };
-        Outcome outcome = NotPrepared;
-        int status = 0;
-        // As announced; -1 when the reply had no length.
-        Poco::Int64 contentLength = -1;
-        // Bytes of the body read on the wire (before inflation).
-        Poco::Int64 received = 0;
-        std::string body;
-    };
+    using SyncRequest = Nuvaro::Sync::SyncRequest;
+    using SyncReply = Nuvaro::Sync::SyncReply;
 
     // The request procedure of every request of the worker (these and the
     // passes'): traces the operation, lets the connector set its headers and
@@ -1018,19 +905,6 @@ protected:
     // ---- The user's last delete approval: the count and its time change
     // ---- together, under their own lock (the application's threads record,
     // ---- the worker thread reads and uses it up) ----
-    class DeleteApproval {
-    public:
-        // approvedCount = count, approvedAt = now.
-        void record(int count);
-        // Calls `use` with the count and time under the lock; when it returns
-        // true the approval is used up (approvedCount back to 0).
-        bool consumeIf(const std::function<bool(int approvedCount, const Poco::Timestamp& approvedAt)>& use);
-
-    private:
-        std::mutex m_mutex;
-        int m_approvedCount = 0;
-        Poco::Timestamp m_approvedAt;
-    };
     DeleteApproval approval;
 
     // ---- The refusal reported last (reportRefusal); worker thread only ----
