@@ -234,10 +234,15 @@ class BenchWorker : public FSWorker {
 public:
     using FSWorker::FSWorker;
     using FSWorker::folderCheck;
+    using FSWorker::doDownloadFiles;
+    using FSWorker::doEndSync;
+    using FSWorker::doGetSyncDelta;
+    using FSWorker::doGetSyncFolderList;
     using FSWorker::harvestFolderCheck;
     using FSWorker::localChanges;
     using FSWorker::pass;
     using FSWorker::passesStarted;
+    using FSWorker::restartFolderCheckActivity;
     using FSWorker::runSyncPass;
     using FSWorker::serverHalf;
 };

@@ -47,6 +47,10 @@
 //   FSWorker_Housekeeping.cpp  cleanOldSyncFolders, cleanShared,
 //                              removeLeftoverReplacements,
 //                              restartFolderCheckActivity
+// Helper types in headers of their own: WorkerIntervals.h (the waits,
+// FSWorker::Intervals), SyncRequest.h (a request and its reply),
+// UploadedPaths.h (what this pass uploaded), StepActivities.h (the activity
+// entries of a step), DeleteApproval.h (the user's last delete approval).
 // Threads, and who may touch what:
 //   - the application's threads (the runner, the loopback service): the
 //     constructor, startup, shutdown and the destructor (one thread at a
@@ -76,6 +80,7 @@
 // When shutdown returns, no thread, pool job, scan or monitor of the worker
 // runs.
 
+#include "DeleteApproval.h"
 #include "FSActivity.h"
 #include "FSMonitor.h"
 #include "FSSyncDB.h"
@@ -84,7 +89,11 @@
 #include "RefreshLockActivity.h"
 #include "RequestCanceller.h"
 #include "SimulCallbackBase.h"
+#include "StepActivities.h"
 #include "StepFolderNames.h"
+#include "SyncRequest.h"
+#include "UploadedPaths.h"
+#include "WorkerIntervals.h"
 
 #include "DataSyncRecord.h"
 #include "nuvarocbfs_Network.h"
@@ -144,62 +153,6 @@ bool sortDirsByDeepestFirst(const Nuvaro::DataSync::DataSyncRecordPtr& a,
 
 class FSSimulWorker;
 
-// The activity entries of a pass step (the upload step, the apply step),
-// written in one database transaction when the step ends instead of one
-// commit per entry. With its own lock: the upload callbacks add on pool
-// threads while the worker thread adds too. Outside a step, add writes at
-// once. A Scope opens a step and, when it is left by any way (a return, a
-// failure, an exception), writes what was collected, so no entry is lost;
-// scopes may nest, the outermost one writes.
-class StepActivities {
-public:
-    class Scope {
-    public:
-        Scope(StepActivities& owner, FSSyncDB* db);
-        ~Scope();
-        Scope(const Scope&) = delete;
-        Scope& operator=(const Scope&) = delete;
-
-    private:
-        StepActivities& m_owner;
-        FSSyncDB* m_db;
-    };
-
-    // Collects the entry while a step is open, else stores it in `db` now
-    // (nothing when `db` is null).
-    void add(const boost::shared_ptr<FSActivity>& entry, FSSyncDB* db);
-    // Writes the entries collected so far in one transaction (in the order
-    // they came) and forgets them; the step stays open. Used before the step
-    // clears entries of a type, so that the clear sees them as before.
-    void flush(FSSyncDB* db);
-    // Entries waiting to be written.
-    std::size_t pending() const;
-
-private:
-    mutable std::mutex m_mutex;
-    int m_openScopes = 0;
-    std::vector<boost::shared_ptr<FSActivity>> m_entries;
-};
-
-// The remote paths uploaded or created in the current pass (server paths
-// with "/" separators), with a lock of its own: the upload callbacks insert
-// on pool threads while the worker thread inserts folders, and the apply
-// step looks paths up and consumes them.
-class UploadedPaths {
-public:
-    void insert(const std::string& path);
-    bool contains(const std::string& path) const;
-    // Removes the path; true when it was there.
-    bool erase(const std::string& path);
-    void clear();
-    std::size_t size() const;
-    std::set<std::string> snapshot() const;
-
-private:
-    mutable std::mutex m_mutex;
-    std::set<std::string> m_paths;
-};
-
 class FSWorker : public Poco::Runnable, public SimulCallbackBase {
 public:
     typedef std::vector<Nuvaro::DataSync::DataSyncRecordPtr> RecordVector;
@@ -207,26 +160,11 @@ public:
     typedef Poco::ActiveMethod<ActiveThreadContext, ActiveThreadContext, FSWorker, SimulJobStarter<FSWorker>>
         SimulMethod;
 
-    // Waits and time limits of the worker; every default is the real value.
-    // Tests shorten them through setIntervalsForTesting.
-    struct Intervals {
-        // One wait of the run loop on `queue`.
-        long queueWaitMs = 5000;
-        // The folder scan's pause before it reads the tree.
-        long scanStartDelayMs = FolderCacheActivity::DEFAULT_START_DELAY_MS;
-        // The lock refresh: `lockRefreshSteps` sleeps of `lockRefreshStepMs`
-        // between refreshes.
-        long lockRefreshStepMs = RefreshLockActivity::DEFAULT_STEP_MS;
-        int lockRefreshSteps = RefreshLockActivity::DEFAULT_STEPS;
-        // How long putSyncStatus waits for the status lock.
-        long statusLockWaitMs = 500;
-        // The change monitor (burst length, watch cap).
-        InotifyWatcher::Options monitor = FSMonitor::defaultOptions();
-        // Length of one second of the run loop's timers (the pass interval,
-        // the periodic scan, the unsynced check, the conflict notice): tests
-        // and the test driver run the loop in faster time.
-        long secondMs = 1000;
-    };
+    using Intervals = WorkerIntervals;
+    using SyncRequest = Nuvaro::Sync::SyncRequest;
+    using SyncReply = Nuvaro::Sync::SyncReply;
+    // How the last doSendFiles ended.
+    enum class SendOutcome { NotRun, Sent, HeldForApproval, Failed, Stopped };
 
     // ==== The worker's life (FSWorker.cpp) ====================================
 
@@ -281,52 +219,41 @@ public:
     // The user approved `count` changes (delete approval): recorded with the
     // time, then as checkForFSChanges.
     void changesApproved(int count);
+    // The delete-approval gate before local changes are sent, given the
+    // counts the upload step made (doSendFiles): `removed` (removals and
+    // files emptied to zero bytes) can hold the changes back; edits
+    // (`updated`) never do. True when the share of synced files is below
+    // deleteApprovalPct or a matching approval (within 9 of the count, at
+    // most 599 s old) is used up; otherwise UI event 6, and the first time
+    // for this count a warning line and an activity entry telling how to
+    // approve (skipdeleteapproval), and false.
+    bool requestForChangesApproved(unsigned removed, unsigned updated);
 
-    // Each writes its name as a trace line on "Sync" and returns 0.
-    int doBeginTransaction();
-    int doEndTransaction();
+    // ==== Test seams ==========================================================
 
-    // The one way a failure reaches the user: error line "ERROR: " + message
-    // + " Path: " + path, UI event 4 with the message, an activity entry
-    // (level 2, `type`, message, path, friendlyName), UI event 16. Any thread.
-    void reportError(const std::string& message, const std::string& path, const std::string& friendlyName,
-                     FSActivity::Type type);
-    // Adds an activity entry of level 2 (the only level the worker writes)
-    // through stepActivities: collected while a step is open, else stored at
-    // once. A failed write is only logged by the database: it never stops a
-    // step. Any thread.
-    void logActivity(FSActivity::Type type, const std::string& message, const std::string& path,
-                     const std::string& friendlyName);
-    // The same for the answers of a server that keeps saying no (sync not
-    // allowed, an empty folder list, a failed login): reported once while
-    // it keeps giving the same answer, later passes only log the error
-    // line. Worker thread only. clearRefusal() (a pass that completed)
-    // makes the next one reported again.
-    void reportRefusal(const std::string& message);
-    void clearRefusal();
+    // The waits of the worker; call before startup (or before driving steps).
+    void setIntervalsForTesting(const Intervals& intervals) { this->intervals = intervals; }
+    // Called by copyToFile with the local path after the conflict check and
+    // before the server's file is copied beside it, looked at again and
+    // renamed into place (a test saves the file there, or pauses the step).
+    // Set before startup.
+    std::function<void(const std::string& localPath)> beforePlacementForTesting;
+    // True makes copyToFile place by a copy in a temporary file beside the
+    // local file, as it does when the staging folder lies on another file
+    // system than the sync folder (a test's folders are on one).
+    bool placeByCopyForTesting = false;
+    // The settings and login steps of startup only: no thread, no monitor.
+    // Returns what startup would (false on a refused login, true otherwise).
+    // Tests then call pass steps on their own thread; shutdown() still
+    // cleans up.
+    bool configureAndLogInForTesting(Nuvaro::RecordList& settings, bool noStreamFactories,
+                                     const std::string& networkFolderName, const std::string& teamFolderName,
+                                     const std::string& teamFolderAccount);
 
-    // ==== Helpers the pass steps share (FSWorker.cpp) ========================
-
-    // The two change-check switches ("checkmodtime", "checkcrc") as a fresh
-    // settings list of their own, for AttributeManager::sameFileCRC and
-    // advancedSizeChecks, which write to the map they are given: never hand
-    // them `settings`, which the scan's pool thread reads.
-    Nuvaro::RecordList changeCheckSettings() const;
-    // A value of settings[0], "" when absent (read with find).
-    std::string setting(const std::string& key) const;
-    // Every folder of the sync folder is watched by a running monitor.
-    bool changeMonitorComplete() const;
-    // The run loop's limit for a forced rescan, in seconds since lastScan; 0
-    // when forced rescans are off. totalSecsWithoutScan -1 stands for 36000,
-    // 0 or another negative value is off, and so is every value while
-    // ignoreFileChanges is set. While the monitor cannot watch the whole
-    // sync folder (it did not start, or the watch limit was reached), the
-    // limit is at most syncFrequency, so changes are still found.
-    int periodicScanSeconds() const;
-    // Tells the user when the monitor's count of unwatched folders changed:
-    // keeps the notice of getWatchNotice, and when folders became
-    // unwatched, logs it and raises UI event 4 with it (value: the count).
-    void reportWatchLimit(int scanSeconds);
+protected:
+    // The pass steps in pass order, then the state they share. Tests reach
+    // them through a subclass that re-exports them
+    // (engine/tests/WorkerFixture.h, TestWorker).
 
     // ==== The run loop and the pass driver (FSWorker_RunLoop.cpp) ============
 
@@ -359,7 +286,6 @@ public:
     // Never throws.
     void checkForUnsynced();
 
-protected:
     // ---- Pass driver steps (FSWorker_RunLoop.cpp); worker thread only (the
     // ---- test's thread for a worker without its thread) ----
     // One cycle of the loop after a wait that brought `notification` (null:
@@ -411,19 +337,6 @@ protected:
     // lines (the loop is ending).
     void stopFolderCheckForExit();
 
-    // What the current server half found (reset at its start).
-    struct ServerHalfState {
-        // Every folder that needed work had its delta accepted and applied:
-        // no step failed and no stop came.
-        bool complete = true;
-        // A delta of this half carried at least one record.
-        bool deltaHadRecords = false;
-    };
-    ServerHalfState serverHalf;
-    // Passes begun since the thread started (any thread may read it).
-    std::atomic<int> passesStarted{0};
-
-public:
     // ==== Folder list and status sets (FSWorker_FolderList.cpp) ==============
 
     // Asks the server for the sync folders (the folder list, with the
@@ -494,24 +407,6 @@ public:
     // entry; true then. A record with a path outside the sync folder is left
     // to the checks that refuse it.
     bool refuseUnplaceable(const FSSyncRecordPtr& record);
-
-    // ==== Transfer jobs and callbacks (FSWorker_Transfers.cpp) ===============
-
-    // Runs simulImpl on a copy of ctx on the default pool (simulMethod); the
-    // pool's exception (no free thread) passes through.
-    Poco::ActiveResult<ActiveThreadContext> startJob(const ActiveThreadContext& ctx) override;
-    // One upload (mode 0) or download (mode 1) with the job's connector;
-    // reports through the callbacks; returns the context with ok and error.
-    ActiveThreadContext simulImpl(const ActiveThreadContext& ctx);
-    // Pool threads. uploadOK: activity entry and uploadedThisPass.insert.
-    void uploadOK(ActiveThreadContext& ctx);
-    // Activity entry, UI events, loggedIn false, a DirChangeNotification when
-    // the queue is empty.
-    void uploadFailed(ActiveThreadContext& ctx);
-    // Does nothing: the apply step places staged files.
-    void downloadOK(ActiveThreadContext& ctx);
-    // doRecheckRecord of the server path, then reportError.
-    void downloadFailed(ActiveThreadContext& ctx);
 
     // ==== Applying a delta (FSWorker_Apply.cpp) ==============================
 
@@ -595,7 +490,6 @@ public:
     // as "checkmodtime" and "checkcrc" ask.
     void updateObjectProps(const std::string& localPath, FSSyncRecordPtr& record);
 
-protected:
     // ---- Apply step helpers (FSWorker_Apply.cpp); worker thread only ----
     // What one doEndSync did, for its summary.
     struct ApplyCounts {
@@ -635,61 +529,34 @@ protected:
     void removeOlderConflictCopies(const std::string& folder, const std::string& fileName, const std::string& device,
                                    const std::string& newCopy);
 
-    // ---- The placement journal (FSWorker_Journal.cpp); worker thread only.
-    // ---- See there for why and how. ----
-    // A file an apply step places: the record's size, modification time
-    // (UTC unit of the records) and local path below the sync folder.
-    struct Placed {
-        Poco::Int64 size = 0;
-        Poco::Int64 modified = 0;
-        std::string localFullPath;
-    };
-    struct PlacementJournal {
-        // The folder's stored status set when the step began.
-        std::string status;
-        // By server path.
-        std::map<std::string, Placed> files;
-        // The journal of the sync folder `folder` as text.
-        std::string text(const std::string& folder) const;
-        // Adds the journals of a journal file's text by folder, but for the
-        // folder `leaveOut` when given (its lines are still checked); false
-        // for a text that is not one.
-        static bool parse(const std::string& text, std::map<std::string, PlacementJournal>& journals,
-                          const std::string* leaveOut = nullptr);
-    };
-    // The journal file's journals by folder, but for the folder `leaveOut`
-    // when given (none when there is no file or it cannot be read).
-    std::map<std::string, PlacementJournal> readPlacementJournals(const std::string* leaveOut = nullptr) const;
-    // Replaces the folder's journal in the file (an empty one removes it,
-    // the file goes with the last one); false (logged) when that failed.
-    bool storePlacementJournal(const std::string& folder, const PlacementJournal& journal);
-    // Fills unsavedPlacements from the folder's journal when it comes from a
-    // step that did not save (its status is still the stored one).
-    void loadUnsavedPlacements(const std::string& folder);
-    // Stores, in one write, unsavedPlacements and every file serverChanges
-    // is about to place, with the folder's stored status set; nothing when
-    // there is neither. False (reported) when the write failed: nothing may
-    // then be placed.
-    bool writePlacementJournal(const std::string& folder);
-    // After the records and status were saved: the journal keeps only the
-    // unsaved placements no delta mentioned yet (none once the server's full
-    // status was reached), in one write, or is emptied.
-    void settlePlacementJournal(const std::string& folder);
-    // The local file (size, modification time in the records' unit) is what
-    // an unsaved step placed for the server path fullPath: same size and
-    // same modification second.
-    bool placedByUnsavedStep(const std::string& fullPath, Poco::Int64 size, Poco::Int64 modified) const;
-    // Once the server's full status is reached: removes the files unsaved
-    // steps placed that the delta no longer carries and no record names
-    // (deleted on the server meanwhile), when they are exactly as placed.
-    void removeUnclaimedPlacements();
-    // Files placed by an apply step of the current folder that never saved
-    // its records (from the journal), by server path.
-    std::map<std::string, Placed> unsavedPlacements;
-    // The current step wrote its journal.
-    bool placementJournalWritten = false;
+    // ==== Upload pass (FSWorker_Uploads.cpp) =================================
 
-public:
+    // Sends localChanges: the delete-approval gate (removals and files
+    // emptied to zero bytes count), the remote deletes, then every new
+    // folder (shallow first, so a folder before its content), then the files
+    // through a transfer pool (in pieces above 20971520 bytes). uploadedThisPass
+    // is emptied first and then holds every folder created and file sent.
+    // True when everything was sent; false when the gate held the changes
+    // back, a folder could not be created, a file was missing, a job could
+    // not start or failed, `stop` came, or an exception was caught.
+    // lastSendOutcome tells which. Every job started is waited for before it
+    // returns, whatever happened. A file that vanished since the scan is
+    // reported and skipped (the rest is still sent) and a new scan asked for.
+    bool doSendFiles();
+
+    // ---- Upload steps (FSWorker_Uploads.cpp); worker thread only ----
+    // Upload steps. createRemoteFolders: every new folder of the sorted
+    // localChanges; false (reported) when one cannot be made.
+    bool createRemoteFolders(std::size_t total);
+    // Queues the upload of one file record at `position` of `total`:
+    // Queued; Missing when the file is gone (reported, nothing queued);
+    // Refused when the pool refused the job.
+    enum class UploadQueued { Queued, Missing, Refused };
+    UploadQueued queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t position,
+                             std::size_t total);
+    // Posts a DirChangeNotification when the queue is empty (a new scan).
+    void requestScanAfterUploadFailure();
+
     // ==== Deletes (FSWorker_Deletes.cpp) =====================================
 
     // Server-side deletions of serverChanges (sorted deepest first); adds the
@@ -707,120 +574,36 @@ public:
     // form, our own temporary files, and folders holding only such things.
     // Any other name, hidden ones included, keeps it.
     bool canDeleteDirectory(const std::string& path);
-    // The delete-approval gate before local changes are sent, given the
-    // counts the upload step made (doSendFiles): `removed` (removals and
-    // files emptied to zero bytes) can hold the changes back; edits
-    // (`updated`) never do. True when the share of synced files is below
-    // deleteApprovalPct or a matching approval (within 9 of the count, at
-    // most 599 s old) is used up; otherwise UI event 6, and the first time
-    // for this count a warning line and an activity entry telling how to
-    // approve (skipdeleteapproval), and false.
-    bool requestForChangesApproved(unsigned removed, unsigned updated);
     // Deletes on the server every removed record of localChanges (sorted
     // shallow first), skipping items below a folder it has just deleted;
     // false when stopped or on an exception.
     bool doDeleteFiles();
 
-protected:
-    // ---- Delete helpers and gate state (FSWorker_Deletes.cpp); worker
-    // ---- thread only ----
+    // ---- Delete helpers (FSWorker_Deletes.cpp); worker thread only ----
     // canDeleteDirectory's walk: false with `kept` the first entry (a direct
     // entry of path) that keeps the folder, "" when path is no folder or
     // cannot be listed in full.
     bool junkOnlyFolder(const std::string& path, std::string& kept);
-    // The time the gate compares an approval's age with: the real clock
-    // unless a test sets it.
-    std::function<Poco::Timestamp()> approvalClock;
-    // The count the gate last held back and announced; 0 when none.
-    Poco::Int64 heldBackCount = 0;
 
-public:
-    // ==== Upload pass (FSWorker_Uploads.cpp) =================================
+    // ==== Transfer jobs and callbacks (FSWorker_Transfers.cpp) ===============
 
-    // Sends localChanges: the delete-approval gate (removals and files
-    // emptied to zero bytes count), the remote deletes, then every new
-    // folder (shallow first, so a folder before its content), then the files
-    // through a transfer pool (in pieces above 20971520 bytes). uploadedThisPass
-    // is emptied first and then holds every folder created and file sent.
-    // True when everything was sent; false when the gate held the changes
-    // back, a folder could not be created, a file was missing, a job could
-    // not start or failed, `stop` came, or an exception was caught.
-    // lastSendOutcome tells which. Every job started is waited for before it
-    // returns, whatever happened. A file that vanished since the scan is
-    // reported and skipped (the rest is still sent) and a new scan asked for.
-    bool doSendFiles();
-
-    // How the last doSendFiles ended.
-    enum class SendOutcome { NotRun, Sent, HeldForApproval, Failed, Stopped };
-
-protected:
-    // ---- Upload pass state (FSWorker_Uploads.cpp); worker thread only ----
-    SendOutcome lastSendOutcome = SendOutcome::NotRun;
-    // Upload steps. createRemoteFolders: every new folder of the sorted
-    // localChanges; false (reported) when one cannot be made.
-    bool createRemoteFolders(std::size_t total);
-    // Queues the upload of one file record at `position` of `total`:
-    // Queued; Missing when the file is gone (reported, nothing queued);
-    // Refused when the pool refused the job.
-    enum class UploadQueued { Queued, Missing, Refused };
-    UploadQueued queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t position,
-                             std::size_t total);
-    // Posts a DirChangeNotification when the queue is empty (a new scan).
-    void requestScanAfterUploadFailure();
-
-public:
+    // Runs simulImpl on a copy of ctx on the default pool (simulMethod); the
+    // pool's exception (no free thread) passes through.
+    Poco::ActiveResult<ActiveThreadContext> startJob(const ActiveThreadContext& ctx) override;
+    // One upload (mode 0) or download (mode 1) with the job's connector;
+    // reports through the callbacks; returns the context with ok and error.
+    ActiveThreadContext simulImpl(const ActiveThreadContext& ctx);
+    // Pool threads. uploadOK: activity entry and uploadedThisPass.insert.
+    void uploadOK(ActiveThreadContext& ctx);
+    // Activity entry, UI events, loggedIn false, a DirChangeNotification when
+    // the queue is empty.
+    void uploadFailed(ActiveThreadContext& ctx);
+    // Does nothing: the apply step places staged files.
+    void downloadOK(ActiveThreadContext& ctx);
+    // doRecheckRecord of the server path, then reportError.
+    void downloadFailed(ActiveThreadContext& ctx);
 
     // ==== The worker's own requests (FSWorker_Requests.cpp) ==================
-
-    // One request of the worker on a fresh HTTP(S) session, for sendSyncRequest.
-    struct SyncRequest {
-        // Name at the start of the log lines ("doLock").
-        std::string operation;
-        std::string method;
-        // Path and query, values already encoded.
-        std::string uri;
-        // A form body (POST, "application/x-www-form-urlencoded", with its
-        // length, not chunked); empty: none.
-        std::string body;
-        // Error line when the connector is not logged in (prepareHTTPRequest
-        // refused): operation + this text.
-        std::string notPreparedText = "ERROR Preparing HTTP";
-        // The connector whose login (headers, cookies, server) the request
-        // uses; empty: the worker's own. A transfer job's callbacks pass the
-        // job's connector.
-        boost::shared_ptr<NuvaroConnector> via;
-        // Offer gzip; a reply whose Content-Encoding is exactly "gzip" is
-        // inflated.
-        bool acceptGzip = false;
-        // Most bytes of the body on the wire, announced or read (before
-        // inflation): a reply announcing more is not read, one that brings
-        // more (without a length) is read no further; both give the outcome
-        // TooLarge. -1: no limit.
-        Poco::Int64 maxContentLength = 104857600;
-        // Most bytes an inflated body may give: max(inflateFloor,
-        // maxInflateRatio x the bytes read on the wire so far), checked as
-        // it inflates (a compression bomb is read no further); more gives
-        // the outcome TooInflated.
-        Poco::Int64 maxInflateRatio = 100;
-        Poco::Int64 inflateFloor = 67108864;
-        // When set, the (inflated) body stream of a reply with status 200 is
-        // handed to it instead of being read into SyncReply::body (a large
-        // delta is parsed as a stream); the body of any other status is
-        // still read into SyncReply::body. Its exceptions pass through
-        // sendSyncRequest, unless the body went past one of its bounds
-        // (outcome TooLarge or TooInflated then).
-        std::function<void(std::istream&)> readBody;
-    };
-    struct SyncReply {
-        enum Outcome { NotPrepared, TooLarge, TooInflated, Received };
-        Outcome outcome = NotPrepared;
-        int status = 0;
-        // As announced; -1 when the reply had no length.
-        Poco::Int64 contentLength = -1;
-        // Bytes of the body read on the wire (before inflation).
-        Poco::Int64 received = 0;
-        std::string body;
-    };
 
     // The request procedure of every request of the worker (these and the
     // passes'): traces the operation, lets the connector set its headers and
@@ -873,6 +656,52 @@ public:
     // it and deletes it.
     void stopRefreshLockActivity();
 
+    // ==== Helpers the pass steps share (FSWorker.cpp) ========================
+
+    // Each writes its name as a trace line on "Sync" and returns 0.
+    int doBeginTransaction();
+    int doEndTransaction();
+
+    // The one way a failure reaches the user: error line "ERROR: " + message
+    // + " Path: " + path, UI event 4 with the message, an activity entry
+    // (level 2, `type`, message, path, friendlyName), UI event 16. Any thread.
+    void reportError(const std::string& message, const std::string& path, const std::string& friendlyName,
+                     FSActivity::Type type);
+    // Adds an activity entry of level 2 (the only level the worker writes)
+    // through stepActivities: collected while a step is open, else stored at
+    // once. A failed write is only logged by the database: it never stops a
+    // step. Any thread.
+    void logActivity(FSActivity::Type type, const std::string& message, const std::string& path,
+                     const std::string& friendlyName);
+    // The same for the answers of a server that keeps saying no (sync not
+    // allowed, an empty folder list, a failed login): reported once while
+    // it keeps giving the same answer, later passes only log the error
+    // line. Worker thread only. clearRefusal() (a pass that completed)
+    // makes the next one reported again.
+    void reportRefusal(const std::string& message);
+    void clearRefusal();
+
+    // The two change-check switches ("checkmodtime", "checkcrc") as a fresh
+    // settings list of their own, for AttributeManager::sameFileCRC and
+    // advancedSizeChecks, which write to the map they are given: never hand
+    // them `settings`, which the scan's pool thread reads.
+    Nuvaro::RecordList changeCheckSettings() const;
+    // A value of settings[0], "" when absent (read with find).
+    std::string setting(const std::string& key) const;
+    // Every folder of the sync folder is watched by a running monitor.
+    bool changeMonitorComplete() const;
+    // The run loop's limit for a forced rescan, in seconds since lastScan; 0
+    // when forced rescans are off. totalSecsWithoutScan -1 stands for 36000,
+    // 0 or another negative value is off, and so is every value while
+    // ignoreFileChanges is set. While the monitor cannot watch the whole
+    // sync folder (it did not start, or the watch limit was reached), the
+    // limit is at most syncFrequency, so changes are still found.
+    int periodicScanSeconds() const;
+    // Tells the user when the monitor's count of unwatched folders changed:
+    // keeps the notice of getWatchNotice, and when folders became
+    // unwatched, logs it and raises UI event 4 with it (value: the count).
+    void reportWatchLimit(int scanSeconds);
+
     // ==== Housekeeping (FSWorker_Housekeeping.cpp) ===========================
 
     // cleanShared("Shared with Me"), then cleanShared("Team Folders").
@@ -895,30 +724,56 @@ public:
     // stamps lastScan.
     void restartFolderCheckActivity();
 
-    // ==== Test seams ==========================================================
+    // ---- The placement journal (FSWorker_Journal.cpp); worker thread only.
+    // ---- See there for why and how. ----
+    // A file an apply step places: the record's size, modification time
+    // (UTC unit of the records) and local path below the sync folder.
+    struct Placed {
+        Poco::Int64 size = 0;
+        Poco::Int64 modified = 0;
+        std::string localFullPath;
+    };
+    struct PlacementJournal {
+        // The folder's stored status set when the step began.
+        std::string status;
+        // By server path.
+        std::map<std::string, Placed> files;
+        // The journal of the sync folder `folder` as text.
+        std::string text(const std::string& folder) const;
+        // Adds the journals of a journal file's text by folder, but for the
+        // folder `leaveOut` when given (its lines are still checked); false
+        // for a text that is not one.
+        static bool parse(const std::string& text, std::map<std::string, PlacementJournal>& journals,
+                          const std::string* leaveOut = nullptr);
+    };
+    // The journal file's journals by folder, but for the folder `leaveOut`
+    // when given (none when there is no file or it cannot be read).
+    std::map<std::string, PlacementJournal> readPlacementJournals(const std::string* leaveOut = nullptr) const;
+    // Replaces the folder's journal in the file (an empty one removes it,
+    // the file goes with the last one); false (logged) when that failed.
+    bool storePlacementJournal(const std::string& folder, const PlacementJournal& journal);
+    // Fills unsavedPlacements from the folder's journal when it comes from a
+    // step that did not save (its status is still the stored one).
+    void loadUnsavedPlacements(const std::string& folder);
+    // Stores, in one write, unsavedPlacements and every file serverChanges
+    // is about to place, with the folder's stored status set; nothing when
+    // there is neither. False (reported) when the write failed: nothing may
+    // then be placed.
+    bool writePlacementJournal(const std::string& folder);
+    // After the records and status were saved: the journal keeps only the
+    // unsaved placements no delta mentioned yet (none once the server's full
+    // status was reached), in one write, or is emptied.
+    void settlePlacementJournal(const std::string& folder);
+    // The local file (size, modification time in the records' unit) is what
+    // an unsaved step placed for the server path fullPath: same size and
+    // same modification second.
+    bool placedByUnsavedStep(const std::string& fullPath, Poco::Int64 size, Poco::Int64 modified) const;
+    // Once the server's full status is reached: removes the files unsaved
+    // steps placed that the delta no longer carries and no record names
+    // (deleted on the server meanwhile), when they are exactly as placed.
+    void removeUnclaimedPlacements();
 
-    // The waits of the worker; call before startup (or before driving steps).
-    void setIntervalsForTesting(const Intervals& intervals) { this->intervals = intervals; }
-    // Called by copyToFile with the local path after the conflict check and
-    // before the server's file is copied beside it, looked at again and
-    // renamed into place (a test saves the file there, or pauses the step).
-    // Set before startup.
-    std::function<void(const std::string& localPath)> beforePlacementForTesting;
-    // True makes copyToFile place by a copy in a temporary file beside the
-    // local file, as it does when the staging folder lies on another file
-    // system than the sync folder (a test's folders are on one).
-    bool placeByCopyForTesting = false;
-    // The settings and login steps of startup only: no thread, no monitor.
-    // Returns what startup would (false on a refused login, true otherwise).
-    // Tests then call pass steps on their own thread; shutdown() still
-    // cleans up.
-    bool configureAndLogInForTesting(Nuvaro::RecordList& settings, bool noStreamFactories,
-                                     const std::string& networkFolderName, const std::string& teamFolderName,
-                                     const std::string& teamFolderAccount);
-
-protected:
-    // Tests reach the fields through a subclass that re-exports them
-    // (engine/tests/WorkerFixture.h, TestWorker).
+    // ==== State ================================================================
 
     // ---- Thread machinery: built by the constructor. The Poco objects are
     // ---- thread-safe; `stop` is written by shutdown, read everywhere. ----
@@ -1018,19 +873,6 @@ protected:
     // ---- The user's last delete approval: the count and its time change
     // ---- together, under their own lock (the application's threads record,
     // ---- the worker thread reads and uses it up) ----
-    class DeleteApproval {
-    public:
-        // approvedCount = count, approvedAt = now.
-        void record(int count);
-        // Calls `use` with the count and time under the lock; when it returns
-        // true the approval is used up (approvedCount back to 0).
-        bool consumeIf(const std::function<bool(int approvedCount, const Poco::Timestamp& approvedAt)>& use);
-
-    private:
-        std::mutex m_mutex;
-        int m_approvedCount = 0;
-        Poco::Timestamp m_approvedAt;
-    };
     DeleteApproval approval;
 
     // ---- The refusal reported last (reportRefusal); worker thread only ----
@@ -1117,7 +959,35 @@ protected:
     // Requests of the worker in flight; shutdown cuts them short.
     RequestCanceller requestCanceller;
 
+    // ---- Pass steps' state (FSWorker_RunLoop.cpp, FSWorker_Uploads.cpp,
+    // ---- FSWorker_Deletes.cpp, FSWorker_Journal.cpp); worker thread only ----
+    // What the current server half found (reset at its start).
+    struct ServerHalfState {
+        // Every folder that needed work had its delta accepted and applied:
+        // no step failed and no stop came.
+        bool complete = true;
+        // A delta of this half carried at least one record.
+        bool deltaHadRecords = false;
+    };
+    ServerHalfState serverHalf;
+    // Passes begun since the thread started (any thread may read it).
+    std::atomic<int> passesStarted{0};
+    // How the last doSendFiles ended.
+    SendOutcome lastSendOutcome = SendOutcome::NotRun;
+    // The time the gate compares an approval's age with: the real clock
+    // unless a test sets it.
+    std::function<Poco::Timestamp()> approvalClock;
+    // The count the gate last held back and announced; 0 when none.
+    Poco::Int64 heldBackCount = 0;
+    // Files placed by an apply step of the current folder that never saved
+    // its records (from the journal), by server path.
+    std::map<std::string, Placed> unsavedPlacements;
+    // The current step wrote its journal.
+    bool placementJournalWritten = false;
+
 private:
+    // The steps' own helpers, used only inside the class.
+
     // startup's steps. applySettings: the status, the options from
     // settings[0], the flags; logIn: the connector and its login (false on a
     // refused login); startThreadAndMonitor: the thread, `started`, the

@@ -3,25 +3,14 @@
 // conflict copies, local folders, the record's local properties and the two
 // sort orders of records.
 //
-// The order of one doEndSync, and why:
-//   1. load the folder's records; a load that fails or stops part-way gives
-//      false before anything is touched;
-//   2. merge the delta into them; a refused merge gives false with an error
-//      entry, and nothing is saved;
-//   3. sort deepest first and remove what the server deleted (children
-//      before their folders, so a folder emptied by the deletions can go);
-//   4. note the files about to be placed in the placement journal (one
-//      write), then create folders and place files, each file either
-//      replacing an unchanged local file, kept as it is when identical, or
-//      placed beside a local edit as a conflict copy; a local file changed
-//      while the server's copy was being made ready (a save during the
-//      placement) is kept, and the server's copy goes beside it instead;
-//   5. save the records and only then the status set: a crash or a failed
-//      save before that leaves the old status, and the next pass asks for
-//      the same delta (files already placed are then found identical, and
-//      those the server changed or deleted meanwhile are known from the
-//      journal as this client's placements, not local edits); then the
-//      journal is emptied.
+// How doEndSync keeps a stop, a failure or a kill harmless: nothing local is
+// touched before the records loaded and the delta merged; deletions run
+// deepest first, so a folder emptied by them can go; the placement journal is
+// written before the first placement, and the status set is saved only after
+// the records. A step that ends anywhere before that leaves the old status,
+// and the next pass asks for the same delta: files already placed are then
+// found identical, and those the server changed or deleted meanwhile are
+// known from the journal as this client's placements, not local edits.
 // The activity entries of the step are collected and written in one
 // transaction when it ends, whichever way it ends (StepActivities): after
 // the files they tell of are in place, so a kill may lose entries but no

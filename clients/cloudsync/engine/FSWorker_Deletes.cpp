@@ -1,19 +1,12 @@
 // FSWorker: deletions in both directions and the gate before mass deletions.
 //
 // Server to local (doEndSyncDeleteFiles, processRecordDelete,
-// canDeleteDirectory): a server deletion removes a local item only when
-// nothing of value goes with it. A file goes only when it is unchanged since
-// its stored record (same size and modification second, or checksum where
-// checks are on) and not waiting to be sent; a file without a stored record
-// (never synced here) stays. A folder goes only when it holds nothing but
-// clutter; anything else it holds keeps it, and the kept folder is logged
-// and listed as a skipped local item.
-//
-// Local to server (requestForChangesApproved, doDeleteFiles): the gate holds
-// a pass back when too large a share of the synced files was removed or
-// emptied locally (a drive not mounted, a folder emptied by accident), until
-// the user approves; then the removals are deleted on the server, a folder
-// before what it held, and items under a folder just deleted are skipped.
+// canDeleteDirectory): a server deletion never takes anything of value with
+// it, so a local edit, a file never synced here or a folder holding more
+// than clutter stays. Local to server (requestForChangesApproved,
+// doDeleteFiles): the gate exists for a drive not mounted or a folder
+// emptied by accident, which would otherwise delete the user's files on the
+// server and on every other device.
 
 #include "FSWorker.h"
 

@@ -1,20 +1,16 @@
-// FSWorker: step 2 of the server half of a pass, the delta of one sync
-// folder. The worker posts the folder's stored status set and receives the
-// records that changed on the server since then, with the new status
+// FSWorker: the delta of one sync folder, the server half's step after the
+// folder list. The worker posts the folder's stored status set and receives
+// the records that changed on the server since then, with the new status
 // strings: `remotestatus` (what this delta brings the folder to) and
 // `remotefullstatusset` (the server's whole status). The pass driver asks
 // again, after applying, while the two differ (a server that sends its
 // changes in rounds).
 //
-// A reply is used whole or not at all: each record is built as its element
-// ends (the delta of a large account is never held as maps of strings as
-// well as records), but the records go to serverChanges only when every
-// check passed, so a failed reply leaves nothing to apply and the folder's
-// stored status set as it was (the next pass asks again). The one exception
-// is a record the record reader refuses (a path that would lead outside the
-// sync folder, a bad number or date): it is reported (once the reply
-// passed) and left out, and the rest of the delta is used. Failing the whole reply
-// instead would stop the folder for good, since the server would send the
+// Each record is built as its element ends (the delta of a large account is
+// never held as maps of strings as well as records), and the records go to
+// serverChanges only once every check of the reply passed. A record the
+// record reader refuses is left out instead of failing the whole reply:
+// failing it would stop the folder for good, since the server would send the
 // same record at every pass.
 
 #include "FSWorker.h"

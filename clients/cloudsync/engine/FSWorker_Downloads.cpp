@@ -1,11 +1,11 @@
-// FSWorker: step 3 of a server half, the staged downloads. doDownloadFiles
-// brings the content of every changed server file of serverChanges into the
-// staging folder dataPath/.cache (mirroring the sync folder's layout, one
-// subtree per sync folder), never straight into the sync folder; the apply
-// step then moves the staged files into place. Per record it decides whether
-// a transfer is needed at all, creates the staging folders, checks the
-// access rights of items under the server's external area, and queues the
-// downloads on a transfer pool.
+// FSWorker: the staged downloads of a server half, between the delta and the
+// apply step. doDownloadFiles brings the content of every changed server
+// file of serverChanges into the staging folder dataPath/.cache (mirroring
+// the sync folder's layout, one subtree per sync folder), never straight
+// into the sync folder; the apply step then moves the staged files into
+// place. Per record it decides whether a transfer is needed at all, creates
+// the staging folders, checks the access rights of items under the server's
+// external area, and queues the downloads on a transfer pool.
 //
 // What spares a download (first rule that holds, per record):
 //
@@ -23,10 +23,7 @@
 //     under "/EXTERNAL/", folder denied         flagged "SKIP" (one request per folder)
 //     otherwise                                 downloaded into the staged file
 //
-// "Unchanged" local file: the same size as the record and the same
-// modification time to the whole second; with "checkcrc" "1" the same size
-// and the same checksum as the server's copy instead. A server file changed
-// to the same size therefore is downloaded. Worked example: the record says
+// "Unchanged" is localCopyUnchanged. Worked example: the record says
 // 5 bytes, 2024-03-01 10:00:00; a local file of 5 bytes from 10:00:00.7 is
 // unchanged, one of 5 bytes from 09:58:12 is not.
 //

@@ -1,4 +1,4 @@
-// FSWorker: step 1 of the server half of a pass, the sync folders that need
+// FSWorker: the first step of a server half, the sync folders that need
 // work. One request in two forms: the folder list (normally; it names the
 // device and sends the external automatic-sync paths) and the status sets
 // (selective sync on; it sends the selected paths unless My Files are

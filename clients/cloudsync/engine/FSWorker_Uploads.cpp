@@ -1,19 +1,11 @@
 // FSWorker: the upload pass, the local-to-server half of a sync pass.
-// doSendFiles sends the change list of the last scan (localChanges):
-//
-//   1. the delete-approval gate: removals and files emptied to zero bytes
-//      count against the share of synced files; edits and new items do not;
-//   2. the remote deletes (doDeleteFiles: a folder before what it held);
-//   3. every new folder, shallow first, on the worker's own connector, so
-//      that each folder exists before anything is uploaded into it;
-//   4. the files through a transfer pool of min(maxthreads, changes) slots,
-//      each on its own logged-in connector; a file above 20971520 bytes goes
-//      in pieces (20971520 itself in one request).
-//
-// uploadedThisPass is emptied first, then holds every folder created here
-// and every file the pool sent (uploadOK): the second server half of the
-// pass takes the server's echo of them without downloading them back or
-// making conflict copies.
+// The gate and the remote deletes come first; the new folders go on the
+// worker's own connector, shallow first, so that each folder exists before
+// anything is uploaded into it; the files go through a transfer pool of
+// min(maxthreads, changes) slots, each on its own logged-in connector
+// (20971520 bytes itself still go in one request). uploadedThisPass lets the
+// second server half of the pass take the server's echo of what was sent
+// without downloading it back or making conflict copies.
 //
 // The activity entries of the step (its uploads, failures and deletes) are
 // written in one transaction as it ends, whichever way it ends.

@@ -77,6 +77,37 @@ public:
     using FSWorker::totalSecsWithoutScan;
     using FSWorker::uploadPath;
     using FSWorker::uploadedThisPass;
+    // Pass steps
+    using FSWorker::canDeleteDirectory;
+    using FSWorker::changeCheckSettings;
+    using FSWorker::changeMonitorComplete;
+    using FSWorker::cleanOldSyncFolders;
+    using FSWorker::cleanShared;
+    using FSWorker::copyToConflictFile;
+    using FSWorker::createFilePathIfNeeded;
+    using FSWorker::doDeleteFiles;
+    using FSWorker::doDownloadFiles;
+    using FSWorker::doEndSync;
+    using FSWorker::doGetSyncDelta;
+    using FSWorker::doGetSyncFolderList;
+    using FSWorker::doGetSyncFolderStatusSet;
+    using FSWorker::doLock;
+    using FSWorker::doRecheckRecord;
+    using FSWorker::doSendFiles;
+    using FSWorker::doSkipUpload;
+    using FSWorker::doSyncFromServer;
+    using FSWorker::doSyncToServer;
+    using FSWorker::doUnlock;
+    using FSWorker::getCheckSum;
+    using FSWorker::periodicScanSeconds;
+    using FSWorker::reportError;
+    using FSWorker::restartFolderCheckActivity;
+    using FSWorker::setting;
+    using FSWorker::simulImpl;
+    using FSWorker::startJob;
+    using FSWorker::startRefreshLockActivity;
+    using FSWorker::stopRefreshLockActivity;
+    using FSWorker::updateObjectProps;
 };
 
 using CloudSyncTest::waitUntil;
