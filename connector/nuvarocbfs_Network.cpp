@@ -299,17 +299,23 @@ void NuvaroConnector::sendRequest(Poco::Net::HTTPClientSession& session, const R
     } else {
         createGetMessage(request, target);
     }
-    if (spec.acceptGzip) request.set("Accept-Encoding", "gzip");
     const std::string body = post ? encodeFields(spec.fields, false) : std::string();
+    if (post && spec.contentTypeFirst) {
+        request.setContentType("application/x-www-form-urlencoded");
+        request.setContentLength(static_cast<std::streamsize>(body.size()));
+    }
+    if (spec.acceptGzip) request.set("Accept-Encoding", "gzip");
     if (spec.traceRequestWith) {
         spec.traceRequestWith(post ? encodeFields(spec.fields, true) : std::string());
     } else if (spec.traceRequest) {
         rootLog().trace(getServerURI() + requestTarget(spec, true) + (post ? " " + encodeFields(spec.fields, true) : ""));
     }
     if (post) {
+        // Set in place when already there: the order above holds.
         request.setContentLength(static_cast<std::streamsize>(body.size()));
         request.setContentType("application/x-www-form-urlencoded");
-        session.sendRequest(request) << body;
+        // Flushed: the whole request is out before the caller is told so.
+        session.sendRequest(request) << body << std::flush;
     } else {
         session.sendRequest(request);
     }

@@ -121,6 +121,10 @@ struct RequestSpec {
     // (neither de-chunked by the checked reader nor inflated) and the
     // received head. Its exceptions reach the caller of exchange.
     std::function<void(Poco::Net::HTTPClientSession&, std::istream&, const Poco::Net::HTTPResponse&)> readBody;
+    // The head of a POST gives Content-Type, Content-Length and then
+    // Accept-Encoding (the sync worker's order); false: Accept-Encoding,
+    // Content-Length, Content-Type (the connector's own requests).
+    bool contentTypeFirst = false;
     // Not null: the exchange is registered with this hook while it runs, so
     // that another thread can cut it short (Reply::Outcome::Canceled).
     RequestCancelHook* cancelHook = nullptr;

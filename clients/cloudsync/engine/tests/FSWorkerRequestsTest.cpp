@@ -61,6 +61,21 @@ TEST_F(Requests, RecheckSendsThePathEncodedInAFormBody) {
     EXPECT_TRUE(log.contains("Recheck Response: ")) << log.dump();
 }
 
+// The worker's GET head on the wire: HTTP/1.0, the connector's headers with
+// the bare device text, then what the HTTP session adds.
+TEST_F(Requests, LockSendsTheWorkersGetHead) {
+    ASSERT_TRUE(logIn());
+    ASSERT_TRUE(m_worker->doLock());
+    RecordedRequest sent = only("/app/sync/lock");
+    EXPECT_EQ(sent.version, "HTTP/1.0");
+    std::vector<std::string> names;
+    for (const auto& header : sent.headers)
+        names.push_back(header.first);
+    EXPECT_EQ(names, (std::vector<std::string>{"User-Agent", "Device-Info", "Cookie", "Connection", "Host"}));
+    EXPECT_EQ(sent.header("Device-Info").find("%0A"), std::string::npos);
+    EXPECT_TRUE(sent.body.empty());
+}
+
 TEST_F(Requests, RecheckFailuresNeverClearTheLogin) {
     ASSERT_TRUE(logIn());
     server.addFault(TestFault::dropAfter("/app/sync/recheckrecord", 0));
