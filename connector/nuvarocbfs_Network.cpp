@@ -70,6 +70,19 @@ NuvaroConnector::NuvaroConnector(RecordList config, bool registerStreamFactories
     }
 }
 
+std::unique_ptr<NuvaroConnector> NuvaroConnector::copyForRequests() const {
+    RecordList settings;
+    for (const auto& record : m_config)
+        settings.push_back(record ? Record(new std::map<std::string, std::string>(*record)) : Record());
+    std::unique_ptr<NuvaroConnector> copy(new NuvaroConnector(std::move(settings), false, m_userAgent));
+    copy->m_authenticated = m_authenticated;
+    copy->m_cookies = m_cookies;
+    copy->m_lanDetected = m_lanDetected;
+    copy->m_lanURL = m_lanURL;
+    copy->m_timeoutLimit = m_timeoutLimit;
+    return copy;
+}
+
 NuvaroConnector::~NuvaroConnector() { rootLog().trace("~NuvaroConnector"); }
 
 std::string NuvaroConnector::getLastError() {
@@ -286,17 +299,23 @@ void NuvaroConnector::sendRequest(Poco::Net::HTTPClientSession& session, const R
     } else {
         createGetMessage(request, target);
     }
-    if (spec.acceptGzip) request.set("Accept-Encoding", "gzip");
     const std::string body = post ? encodeFields(spec.fields, false) : std::string();
+    if (post && spec.contentTypeFirst) {
+        request.setContentType("application/x-www-form-urlencoded");
+        request.setContentLength(static_cast<std::streamsize>(body.size()));
+    }
+    if (spec.acceptGzip) request.set("Accept-Encoding", "gzip");
     if (spec.traceRequestWith) {
         spec.traceRequestWith(post ? encodeFields(spec.fields, true) : std::string());
     } else if (spec.traceRequest) {
         rootLog().trace(getServerURI() + requestTarget(spec, true) + (post ? " " + encodeFields(spec.fields, true) : ""));
     }
     if (post) {
+        // Set in place when already there: the order above holds.
         request.setContentLength(static_cast<std::streamsize>(body.size()));
         request.setContentType("application/x-www-form-urlencoded");
-        session.sendRequest(request) << body;
+        // Flushed: the whole request is out before the caller is told so.
+        session.sendRequest(request) << body << std::flush;
     } else {
         session.sendRequest(request);
     }
@@ -469,14 +488,48 @@ bool NuvaroConnector::runRequest(const RequestSpec& spec, Reply& reply) {
     return reply.parsed();
 }
 
+namespace {
+
+// Keeps a session registered with a cancel hook for the time of one exchange;
+// destroyed before the session.
+class CancelRegistration {
+public:
+    CancelRegistration(RequestCancelHook* hook, Poco::Net::HTTPClientSession* session)
+        : m_hook(hook), m_session(session), m_attached(!hook || hook->attach(session)) {}
+    ~CancelRegistration() {
+        if (m_hook && m_attached) m_hook->detach(m_session);
+    }
+    CancelRegistration(const CancelRegistration&) = delete;
+    CancelRegistration& operator=(const CancelRegistration&) = delete;
+    bool attached() const { return m_attached; }
+    bool sent() const { return !m_hook || m_hook->sent(m_session); }
+
+private:
+    RequestCancelHook* m_hook;
+    Poco::Net::HTTPClientSession* m_session;
+    bool m_attached;
+};
+
+} // namespace
+
 void NuvaroConnector::exchange(const RequestSpec& spec, Reply& reply) {
     reply.outcome = Reply::Outcome::NotSent;
     reply.body.clear();
     std::unique_ptr<Poco::Net::HTTPClientSession> session = openSession(spec);
     std::string error;
-    if (!applyProxySettings(m_config.empty() ? Record() : m_config[0], *session, error))
+    const Record proxy = spec.proxySettings ? *spec.proxySettings : m_config.empty() ? Record() : m_config[0];
+    if (!applyProxySettings(proxy, *session, error))
         throw Poco::InvalidArgumentException(error);
+    CancelRegistration registration(spec.cancelHook, session.get());
+    if (!registration.attached()) {
+        reply.outcome = Reply::Outcome::Canceled;
+        return;
+    }
     sendRequest(*session, spec);
+    if (!registration.sent()) {
+        reply.outcome = Reply::Outcome::Canceled;
+        return;
+    }
     std::istream& stream = session->receiveResponse(reply.response);
     if (spec.readBody)
         spec.readBody(*session, stream, reply.response);

@@ -294,7 +294,20 @@ public:
     // that is not a number from 1 to 65535 (Poco::InvalidArgumentException,
     // nothing sent), a server URL without a host, network errors and
     // time-outs, a body cut short (Poco::Net::MessageException).
+    // spec.cancelHook, when set, sees the session from before the request is
+    // sent until the exchange ends: when it refuses (the caller's stop),
+    // exchange returns with outcome Canceled, having sent nothing or without
+    // waiting for the reply; a socket it shut down meanwhile makes the wait
+    // throw like any network error. spec.proxySettings replaces the proxy of
+    // the connector's settings.
     void exchange(const RequestSpec& spec, Reply& reply);
+
+    // A connector for another thread's exchange calls: copies of this one's
+    // settings, user agent, server address (LAN address included), login
+    // state with its cookies and time-out limit, and nothing else. It shares
+    // no state with this connector, which may log out or in again while the
+    // copy is in use. Owner's thread, like every other member.
+    std::unique_ptr<NuvaroConnector> copyForRequests() const;
 
     // Whether the URI stream factories have been registered by a connector.
     static bool streamFactoriesRegistered() { return m_registered.load(); }

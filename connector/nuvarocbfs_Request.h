@@ -36,6 +36,23 @@ struct FormField {
     bool encoded = false;
 };
 
+// Lets another thread cut one exchange short (RequestSpec::cancelHook). The
+// request procedure calls attach with the session before it sends anything,
+// sent once the request is written, and detach before the session is
+// destroyed, all on the request's thread; between sent and detach the hook's
+// owner may shut the session's socket down from any thread, which makes the
+// wait for the reply fail at once.
+class RequestCancelHook {
+public:
+    virtual ~RequestCancelHook() = default;
+    // False: the request was cancelled before it started; nothing is sent
+    // and detach is not called.
+    virtual bool attach(Poco::Net::HTTPClientSession* session) = 0;
+    // False: cancelled while sending; the reply is not waited for.
+    virtual bool sent(Poco::Net::HTTPClientSession* session) = 0;
+    virtual void detach(Poco::Net::HTTPClientSession* session) = 0;
+};
+
 // Which HTTP status codes count as an answer to be parsed. Any other status
 // fails the request, with the server's message (or the status line) as the
 // connector's last error.
@@ -104,6 +121,16 @@ struct RequestSpec {
     // (neither de-chunked by the checked reader nor inflated) and the
     // received head. Its exceptions reach the caller of exchange.
     std::function<void(Poco::Net::HTTPClientSession&, std::istream&, const Poco::Net::HTTPResponse&)> readBody;
+    // The head of a POST gives Content-Type, Content-Length and then
+    // Accept-Encoding (the sync worker's order); false: Accept-Encoding,
+    // Content-Length, Content-Type (the connector's own requests).
+    bool contentTypeFirst = false;
+    // Not null: the exchange is registered with this hook while it runs, so
+    // that another thread can cut it short (Reply::Outcome::Canceled).
+    RequestCancelHook* cancelHook = nullptr;
+    // Unset: the proxy of the connector's settings. Set: the proxy of these
+    // settings instead (the same keys); a null Record sends without a proxy.
+    std::optional<Record> proxySettings;
 
     RequestSpec(std::string op, std::string method_, std::string path_)
         : operation(std::move(op)), method(std::move(method_)), path(std::move(path_)) {}
@@ -138,6 +165,7 @@ struct Reply {
         BadStatus, // the status broke the request's StatusRule (last error set)
         Refused,   // a "command" record refused a records request (last error set)
         Parsed,    // the reply was parsed; records hold the result
+        Canceled,  // exchange: the cancel hook refused; nothing sent or no reply read
     };
     Outcome outcome = Outcome::NotSent;
     Poco::Net::HTTPResponse response;

@@ -290,6 +290,94 @@ TEST_F(ExchangeFailureTest, NonXmlAndCutOffRepliesFailWithoutRaising) {
     }
 }
 
+class ExchangeOptionsTest : public ConnectorFixture {
+protected:
+    // A cancel hook that refuses at one step, and counts the detaches.
+    struct Hook : Nuvaro::RequestCancelHook {
+        bool refuseAttach = false;
+        bool refuseSent = false;
+        int detached = 0;
+        bool attach(Poco::Net::HTTPClientSession*) override { return !refuseAttach; }
+        bool sent(Poco::Net::HTTPClientSession*) override { return !refuseSent; }
+        void detach(Poco::Net::HTTPClientSession*) override { ++detached; }
+    };
+
+    static Nuvaro::RequestSpec pluginsSpec() { return Nuvaro::RequestSpec("exchange", "GET", PLUGINS); }
+};
+
+// Given proxy settings replace the connector's: a null Record sends directly
+// although the connector names a proxy, and a proxy in the given settings is
+// used by a connector without one (the test server plays the proxy).
+TEST_F(ExchangeOptionsTest, TheGivenProxySettingsReplaceTheConnectors) {
+    const Settings proxy{{"httpproxyhost", "127.0.0.1"}, {"httpproxyport", std::to_string(server.port())}};
+    struct Case {
+        Settings connectorSettings;
+        Record given;
+        bool viaProxy;
+    };
+    for (const Case& c : {Case{proxy, Record(), false}, Case{{}, makeRecord(proxy), true}}) {
+        SCOPED_TRACE(c.viaProxy);
+        auto conn = loggedIn(c.connectorSettings);
+        server.clearRequests();
+        Nuvaro::RequestSpec spec = pluginsSpec();
+        spec.proxySettings = c.given;
+        Nuvaro::Reply reply;
+        conn->exchange(spec, reply);
+        EXPECT_TRUE(reply.parsed());
+        EXPECT_EQ(lastRequest(PLUGINS).target.rfind("http://127.0.0.1:", 0) == 0, c.viaProxy)
+            << lastRequest(PLUGINS).target;
+    }
+}
+
+// A hook that refuses before the start sends nothing; one that refuses once
+// the request is sent leaves the reply unread; the session is detached
+// whenever it was attached.
+TEST_F(ExchangeOptionsTest, TheCancelHookStopsTheExchangeWhereItRefuses) {
+    struct Case {
+        bool refuseAttach;
+        bool refuseSent;
+        Nuvaro::Reply::Outcome outcome;
+        std::size_t requests;
+        int detached;
+    };
+    auto conn = loggedIn();
+    for (const Case& c : {Case{true, false, Nuvaro::Reply::Outcome::Canceled, 0, 0},
+                          Case{false, true, Nuvaro::Reply::Outcome::Canceled, 1, 1},
+                          Case{false, false, Nuvaro::Reply::Outcome::Parsed, 1, 1}}) {
+        SCOPED_TRACE(std::to_string(c.refuseAttach) + std::to_string(c.refuseSent));
+        server.clearRequests();
+        Hook hook;
+        hook.refuseAttach = c.refuseAttach;
+        hook.refuseSent = c.refuseSent;
+        Nuvaro::RequestSpec spec = pluginsSpec();
+        spec.cancelHook = &hook;
+        Nuvaro::Reply reply;
+        conn->exchange(spec, reply);
+        EXPECT_EQ(reply.outcome, c.outcome);
+        EXPECT_EQ(reply.body.empty(), c.outcome != Nuvaro::Reply::Outcome::Parsed);
+        if (c.requests > 0)
+            EXPECT_TRUE(server.waitForRequests(PLUGINS, c.requests, 5000));
+        else
+            EXPECT_TRUE(server.requests(PLUGINS).empty());
+        EXPECT_EQ(hook.detached, c.detached);
+    }
+}
+
+// The copy keeps the login (cookies, server) when the original logs out, so
+// another thread can go on sending with it.
+TEST_F(ExchangeOptionsTest, ACopyForRequestsKeepsTheLoginOfTheOriginal) {
+    auto conn = loggedIn();
+    std::unique_ptr<NuvaroConnector> copy = conn->copyForRequests();
+    conn->resetSession();
+    EXPECT_FALSE(conn->isAuthenticated());
+    ASSERT_TRUE(copy->isAuthenticated());
+    Nuvaro::Reply reply;
+    copy->exchange(pluginsSpec(), reply);
+    EXPECT_TRUE(reply.parsed());
+    EXPECT_FALSE(lastRequest(PLUGINS).header("Cookie").empty());
+    EXPECT_EQ(lastRequest(PLUGINS).header("User-Agent"), "Cloud Sync");
+}
+
 TEST(StreamFactoryTest, RegistrationIsOncePerProcessAndToleratesAnEarlierOne) {
     if (!NuvaroConnector::streamFactoriesRegistered()) {
         // Someone else registered "http" first.

@@ -14,7 +14,10 @@
 // time-out. The descriptor is shut down (shutdown(2)), never closed and never
 // touched through the TLS layer, so the request's own thread keeps sole use
 // of the session object; it unregisters the session before destroying it.
-// Every member may be called from any thread.
+// Every member may be called from any thread. It is the connector's cancel
+// hook of an exchange (RequestSpec::cancelHook) as well.
+
+#include "nuvarocbfs_Request.h"
 
 #include <Poco/Net/HTTPClientSession.h>
 
@@ -24,15 +27,15 @@
 namespace Nuvaro {
 namespace Sync {
 
-class RequestCanceller {
+class RequestCanceller : public Nuvaro::RequestCancelHook {
 public:
     // Registers a session for the exchange that follows; false (not
     // registered) once cancel() was called: the caller then sends nothing.
-    bool attach(Poco::Net::HTTPClientSession* session);
+    bool attach(Poco::Net::HTTPClientSession* session) override;
     // The request on the session was sent; false once cancel() was called:
     // the caller then does not wait for the reply.
-    bool sent(Poco::Net::HTTPClientSession* session);
-    void detach(Poco::Net::HTTPClientSession* session);
+    bool sent(Poco::Net::HTTPClientSession* session) override;
+    void detach(Poco::Net::HTTPClientSession* session) override;
     // Cuts every registered exchange short and refuses later ones.
     void cancel();
     bool cancelled() const;

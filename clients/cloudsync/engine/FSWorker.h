@@ -606,10 +606,12 @@ protected:
     // ==== The worker's own requests (FSWorker_Requests.cpp) ==================
 
     // The request procedure of every request of the worker (these and the
-    // passes'): traces the operation, lets the connector set its headers and
-    // cookies (NotPrepared, error line, when it is not logged in), opens a
-    // session (HTTPS for an "https" server) with setupHTTPProps, sends an
-    // HTTP/1.0 request, and receives the reply: status and length are
+    // passes'), through the connector's exchange: traces the operation,
+    // takes the connector's headers and cookies (NotPrepared, error line,
+    // when it is not logged in), opens a session (HTTPS for an "https"
+    // server) set up as setupHTTPProps says, sends an HTTP/1.0 request
+    // (head: the connector's headers, Content-Type, Content-Length, then
+    // Accept-Encoding), and receives the reply: status and length are
     // reported, the body read unless it is too large. The body must be
     // whole: one shorter than its Content-Length, a chunked one without its
     // last chunk or a gzip one without its end throws

@@ -1,10 +1,12 @@
 // FSWorker: the worker's own requests to the server's sync API. Every
 // request of the worker (these, and the folder-list, status-set and delta
-// requests of the passes) runs through sendSyncRequest: a fresh HTTP(S)
-// session on the connector's server set up by setupHTTPProps, the
+// requests of the passes) runs through sendSyncRequest, a thin call of the
+// connector's request procedure (NuvaroConnector::exchange): a fresh HTTP(S)
+// session on the connector's server with the worker's own proxy setting, the
 // connector's headers and login cookies, and the reply's status, length and
-// body handed back. Each operation then applies its own reply rule and turns
-// exceptions into its own log line at its boundary.
+// body handed back, read here within the request's bounds. Each operation
+// then applies its own reply rule and turns exceptions into its own log line
+// at its boundary.
 
 #include "FSWorker.h"
 
@@ -22,11 +24,9 @@
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/NetException.h>
-#include <Poco/Net/HTTPSClientSession.h>
 #include <Poco/NumberFormatter.h>
 #include <Poco/StreamCopier.h>
 #include <Poco/ThreadPool.h>
-#include <Poco/URI.h>
 
 #include <exception>
 #include <functional>
@@ -144,59 +144,53 @@ void FSWorker::sendSyncRequest(const SyncRequest& request, SyncReply& reply) {
     syncLog().trace(request.operation);
     reply = SyncReply();
     boost::shared_ptr<NuvaroConnector> server = request.via ? request.via : connector;
-    Poco::Net::HTTPRequest head;
-    if (!server || !server->prepareHTTPRequest(head)) {
+    if (!server || !server->isAuthenticated()) {
         if (!request.notPreparedText.empty())
             syncLog().error(request.operation + request.notPreparedText);
         return;
     }
-    Poco::URI address(server->getServerURI());
-    boost::shared_ptr<Poco::Net::HTTPClientSession> session;
-    if (address.getScheme() == "https")
-        session.reset(new Poco::Net::HTTPSClientSession(address.getHost(), address.getPort()));
-    else
-        session.reset(new Poco::Net::HTTPClientSession(address.getHost(), address.getPort()));
-    setupHTTPProps(session);
-
-    head.setMethod(request.method);
-    head.setURI(request.uri);
-    if (!request.body.empty() || request.method == Poco::Net::HTTPRequest::HTTP_POST) {
-        head.setContentType("application/x-www-form-urlencoded");
-        head.setContentLength(static_cast<std::streamsize>(request.body.size()));
-        head.setChunkedTransferEncoding(false);
-    }
-    if (request.acceptGzip)
-        head.set("Accept-Encoding", "gzip");
-
-    RequestCanceller::Scope inFlight(requestCanceller, session.get());
-    if (!inFlight.attached())
-        throw Poco::IOException(request.operation + ": the worker is shutting down");
-    std::ostream& out = session->sendRequest(head);
-    out << request.body;
-    out.flush();
-    if (!inFlight.sent())
-        throw Poco::IOException(request.operation + ": the worker is shutting down");
-
-    Poco::Net::HTTPResponse response;
-    std::istream& in = session->receiveResponse(response);
-    reply.status = response.getStatus();
-    reply.contentLength = response.getContentLength64();
-    if (request.maxContentLength >= 0 && reply.contentLength > request.maxContentLength) {
-        reply.outcome = SyncReply::TooLarge;
-        return;
-    }
-    BodyLimits limits;
-    limits.inflate = request.acceptGzip && response.get("Content-Encoding", "") == "gzip";
-    limits.wire = request.maxContentLength;
-    limits.inflateRatio = request.maxInflateRatio;
-    limits.inflateFloor = request.inflateFloor;
-    auto consume = [&](std::istream& body) {
-        if (request.readBody && reply.status == Poco::Net::HTTPResponse::HTTP_OK)
-            request.readBody(body);
-        else
-            Poco::StreamCopier::copyToString(body, reply.body);
+    RequestSpec spec(request.operation, request.method, request.uri);
+    spec.timeoutSeconds = SESSION_TIMEOUT_SECONDS;
+    spec.httpVersion = Poco::Net::HTTPMessage::HTTP_1_0;
+    spec.traceRequest = false;
+    spec.traceStatus = false;
+    spec.postLineFeed = false;
+    spec.contentTypeFirst = true;
+    spec.acceptGzip = request.acceptGzip;
+    spec.proxySettings = settings.empty() ? Nuvaro::Record() : settings[0];
+    spec.cancelHook = &requestCanceller;
+    // The body is already encoded: sent verbatim as its first name and the
+    // rest ("path=%2Fa&x=1" goes out as it is).
+    const std::string::size_type equals = request.body.find('=');
+    if (!request.body.empty() && request.method == Poco::Net::HTTPRequest::HTTP_POST)
+        spec.fields.push_back(FormField{request.body.substr(0, equals),
+                                        equals == std::string::npos ? std::string() : request.body.substr(equals + 1),
+                                        false, true});
+    spec.readBody = [&](Poco::Net::HTTPClientSession& session, std::istream& in,
+                        const Poco::Net::HTTPResponse& response) {
+        reply.status = response.getStatus();
+        reply.contentLength = response.getContentLength64();
+        if (request.maxContentLength >= 0 && reply.contentLength > request.maxContentLength) {
+            reply.outcome = SyncReply::TooLarge;
+            return;
+        }
+        BodyLimits limits;
+        limits.inflate = request.acceptGzip && response.get("Content-Encoding", "") == "gzip";
+        limits.wire = request.maxContentLength;
+        limits.inflateRatio = request.maxInflateRatio;
+        limits.inflateFloor = request.inflateFloor;
+        auto consume = [&](std::istream& body) {
+            if (request.readBody && reply.status == Poco::Net::HTTPResponse::HTTP_OK)
+                request.readBody(body);
+            else
+                Poco::StreamCopier::copyToString(body, reply.body);
+        };
+        reply.outcome = readWholeBody(session, in, response, limits, consume, reply.received);
     };
-    reply.outcome = readWholeBody(*session, in, response, limits, consume, reply.received);
+    Reply exchanged;
+    server->exchange(spec, exchanged);
+    if (exchanged.outcome == Reply::Outcome::Canceled)
+        throw Poco::IOException(request.operation + ": the worker is shutting down");
 }
 
 ParseResult FSWorker::parseReply(const std::string& recordName, const std::string& body) {

@@ -6,8 +6,8 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
+#include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
-#include <Poco/Net/HTTPSClientSession.h>
 #include <Poco/URI.h>
 
 #include <exception>
@@ -32,39 +32,39 @@ void RefreshLockActivity::setInterval(long stepMs, int steps) {
 }
 
 bool RefreshLockActivity::prepareRequest(boost::shared_ptr<NuvaroConnector>& connector) {
-    if (!connector || !connector->prepareHTTPRequest(m_request))
+    if (!connector || !connector->isAuthenticated())
         return false;
-    Poco::URI server(connector->getServerURI());
-    if (server.getScheme() == "https")
-        m_session.reset(new Poco::Net::HTTPSClientSession(server.getHost(), server.getPort()));
-    else
-        m_session.reset(new Poco::Net::HTTPClientSession(server.getHost(), server.getPort()));
-    m_session->setTimeout(Poco::Timespan(TIMEOUT_SECONDS, 0));
+    m_connector = connector->copyForRequests();
     std::string name;
     Poco::URI::encode(m_name, Nuvaro::Defs::HTTP::URL_SPECIAL_CHARS, name);
-    m_request.setMethod(Poco::Net::HTTPRequest::HTTP_GET);
-    m_request.setURI("/app/sync/refreshlock?&name=" + name);
+    m_path = "/app/sync/refreshlock?&name=" + name;
     return true;
 }
 
 void RefreshLockActivity::doRefreshLock() {
     Poco::Logger& log = Poco::Logger::get("Sync");
     try {
-        RequestCanceller::Scope scope(m_canceller, m_session.get());
-        if (!scope.attached())
+        RequestSpec spec("doRefreshLock", Poco::Net::HTTPRequest::HTTP_GET, m_path);
+        spec.timeoutSeconds = TIMEOUT_SECONDS;
+        spec.httpVersion = Poco::Net::HTTPMessage::HTTP_1_0;
+        spec.traceRequest = false;
+        spec.traceStatus = false;
+        spec.proxySettings = Record();
+        spec.cancelHook = &m_canceller;
+        ParseResult parsed;
+        spec.readBody = [&](Poco::Net::HTTPClientSession&, std::istream& body, const Poco::Net::HTTPResponse&) {
+            parsed = NuvaroXmlParser::parse("lock", body);
+        };
+        Reply reply;
+        m_connector->exchange(spec, reply);
+        if (reply.outcome == Reply::Outcome::Canceled)
             return;
-        m_session->sendRequest(m_request);
-        if (!scope.sent())
-            return;
-        Poco::Net::HTTPResponse response;
-        std::istream& body = m_session->receiveResponse(response);
-        ParseResult reply = NuvaroXmlParser::parse("lock", body);
-        if (!reply.ok) {
-            log.error(reply.error);
+        if (!parsed.ok) {
+            log.error(parsed.error);
             return;
         }
-        if (!reply.records.empty()) {
-            const auto& lock = *reply.records.front();
+        if (!parsed.records.empty()) {
+            const auto& lock = *parsed.records.front();
             auto success = lock.find("success");
             if (success == lock.end() || success->second != "true") {
                 auto reason = lock.find("reason");
@@ -74,13 +74,10 @@ void RefreshLockActivity::doRefreshLock() {
         }
     } catch (const Poco::Exception& e) {
         log.error(std::string("doRefreshLock") + " Poco Exception caught : " + e.displayText() + " " + e.message());
-        m_session->reset();
     } catch (const std::exception& e) {
         log.error(std::string("doRefreshLock") + " Exception caught : " + e.what());
-        m_session->reset();
     } catch (...) {
         log.error(std::string("doRefreshLock") + " Unknown Exception caught : ");
-        m_session->reset();
     }
 }
 

@@ -3,7 +3,8 @@
 // RefreshLockActivity: keeps the worker's server sync lock alive. Once
 // started on a pool thread it sends GET "/app/sync/refreshlock?&name=" + the
 // encoded lock name (the device identifier) every 60 seconds (30 steps of
-// 2000 ms) on its own HTTP(S) session with a 10-second time-out, until it is
+// 2000 ms) through the connector's request procedure (exchange), as
+// HTTP/1.0 without a proxy and with a 10-second time-out, until it is
 // stopped. A refusal is logged ("Background REFRESHLOCK failed. Server says: "
 // + reason); failures never end the activity.
 //
@@ -15,8 +16,10 @@
 // stops and waits as well.
 //
 // Threads: the owner's thread constructs, prepares, starts, stops and
-// destroys; run() and doRefreshLock() run on the pool thread. The request and
-// session are written only by prepareRequest, before the start.
+// destroys; run() and doRefreshLock() run on the pool thread. The connector
+// copy and the path are written only by prepareRequest, before the start:
+// the pool thread never touches the owner's connector, which may log in
+// again meanwhile.
 
 #include "PoolActivity.h"
 #include "RequestCanceller.h"
@@ -24,11 +27,10 @@
 #include "nuvarocbfs_Network.h"
 
 #include <Poco/Event.h>
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
 
 #include <boost/shared_ptr.hpp>
 
+#include <memory>
 #include <string>
 
 namespace Nuvaro {
@@ -51,10 +53,9 @@ public:
     // give 60 s). Set before the start.
     void setInterval(long stepMs, int steps);
 
-    // Takes the connector's headers and login cookies into the request and
-    // opens a session (HTTPS for an "https" server) with a 10 s time-out and
-    // no proxy. False, nothing prepared, when the connector is missing or not
-    // logged in.
+    // Takes a copy of the connector (server, headers, login cookies) for the
+    // refreshes. False, nothing prepared, when the connector is missing or
+    // not logged in.
     bool prepareRequest(boost::shared_ptr<NuvaroConnector>& connector);
 
     // Sends one refresh and reads the reply; logs every failure, throws
@@ -73,8 +74,9 @@ private:
     bool pause();
 
     PoolActivity<RefreshLockActivity> m_activity;
-    Poco::Net::HTTPRequest m_request;
-    boost::shared_ptr<Poco::Net::HTTPClientSession> m_session;
+    std::unique_ptr<NuvaroConnector> m_connector;
+    // "/app/sync/refreshlock?&name=" + the encoded name.
+    std::string m_path;
     const std::string m_name;
 
     long m_stepMs = DEFAULT_STEP_MS;

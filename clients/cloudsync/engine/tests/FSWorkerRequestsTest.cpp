@@ -61,6 +61,21 @@ TEST_F(Requests, RecheckSendsThePathEncodedInAFormBody) {
     EXPECT_TRUE(log.contains("Recheck Response: ")) << log.dump();
 }
 
+// The worker's GET head on the wire: HTTP/1.0, the connector's headers with
+// the bare device text, then what the HTTP session adds.
+TEST_F(Requests, LockSendsTheWorkersGetHead) {
+    ASSERT_TRUE(logIn());
+    ASSERT_TRUE(m_worker->doLock());
+    RecordedRequest sent = only("/app/sync/lock");
+    EXPECT_EQ(sent.version, "HTTP/1.0");
+    std::vector<std::string> names;
+    for (const auto& header : sent.headers)
+        names.push_back(header.first);
+    EXPECT_EQ(names, (std::vector<std::string>{"User-Agent", "Device-Info", "Cookie", "Connection", "Host"}));
+    EXPECT_EQ(sent.header("Device-Info").find("%0A"), std::string::npos);
+    EXPECT_TRUE(sent.body.empty());
+}
+
 TEST_F(Requests, RecheckFailuresNeverClearTheLogin) {
     ASSERT_TRUE(logIn());
     server.addFault(TestFault::dropAfter("/app/sync/recheckrecord", 0));
@@ -306,6 +321,36 @@ TEST_F(Requests, RefreshRunsOnItsIntervalUntilStopped) {
     EXPECT_EQ(first.query, "&name=dev%261%3Dx");
     EXPECT_EQ(first.queryField("name"), "dev&1=x");
     EXPECT_FALSE(first.header("Cookie").empty());
+}
+
+// The refresh's head on the wire: HTTP/1.0, the bare device text, the login
+// cookies taken when it was prepared (the worker may log out or in again
+// meanwhile), and no proxy even when the connector's settings name one (the
+// test server, which would then get the absolute URI).
+TEST_F(Requests, RefreshSendsItsOwnHeadWithoutProxy) {
+    m_settings["httpproxyhost"] = "127.0.0.1";
+    m_settings["httpproxyport"] = std::to_string(server.port());
+    Nuvaro::Sync::FSWorker::Intervals intervals = fastIntervals();
+    intervals.lockRefreshStepMs = 50;
+    intervals.lockRefreshSteps = 2;
+    ASSERT_TRUE(logIn(intervals));
+    m_worker->startRefreshLockActivity();
+    m_worker->connector->resetSession();
+    ASSERT_TRUE(server.waitForRequests("/app/sync/refreshlock", 2, 5000));
+    m_worker->stopRefreshLockActivity();
+
+    for (const RecordedRequest& sent : server.requests("/app/sync/refreshlock")) {
+        EXPECT_EQ(sent.version, "HTTP/1.0");
+        EXPECT_EQ(sent.target.find("/app/sync/refreshlock?&name="), 0u) << sent.target;
+        std::vector<std::string> names;
+        for (const auto& header : sent.headers)
+            names.push_back(header.first);
+        EXPECT_EQ(names, (std::vector<std::string>{"User-Agent", "Device-Info", "Cookie", "Connection", "Host"}));
+        EXPECT_EQ(sent.header("User-Agent"), "Cloud Sync");
+        EXPECT_EQ(sent.header("Device-Info").find("%0A"), std::string::npos);
+        EXPECT_FALSE(sent.header("Cookie").empty());
+        EXPECT_EQ(sent.header("Connection"), "Close");
+    }
 }
 
 TEST_F(Requests, RefreshRefusedByTheServerIsLoggedAndGoesOn) {

@@ -55,6 +55,17 @@ protected:
         EXPECT_FALSE(sent.header("Cookie").empty());
         EXPECT_FALSE(sent.header("User-Agent").empty());
         EXPECT_FALSE(sent.header("Device-Info").empty());
+        EXPECT_EQ(sent.header("Device-Info").find("%0A"), std::string::npos);
+        // The head's order: the connector's headers, the form's, the offer of
+        // gzip, then what the HTTP session adds.
+        std::vector<std::string> names;
+        for (const auto& header : sent.headers)
+            names.push_back(header.first);
+        std::vector<std::string> expected{"User-Agent", "Device-Info", "Cookie", "Content-Type", "Content-Length"};
+        if (sent.hasHeader("Accept-Encoding"))
+            expected.push_back("Accept-Encoding");
+        expected.insert(expected.end(), {"Connection", "Host"});
+        EXPECT_EQ(names, expected);
     }
 
     static bool hasEvent(const std::vector<EventRecorder::Event>& events, int type, const std::string& text) {
