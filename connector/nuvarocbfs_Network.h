@@ -285,8 +285,8 @@ public:
 
     // The request procedure for callers that judge the reply and handle
     // failures themselves (the sync worker's and the jobs' own requests):
-    // session (HTTPS for an "https" server, the spec's timeout, the proxy of
-    // the settings), head with the login cookies, body and reply as for the
+    // session (HTTPS for an "https" server, the given timeoutSeconds, the
+    // settings' proxy), head with the login cookies, body and reply as for the
     // connector's own requests, then reply.response holds the head and
     // reply.body the whole body (or spec.readBody read it), with outcome
     // Parsed. There is no login gate (check isAuthenticated first), no status

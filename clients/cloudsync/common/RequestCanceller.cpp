@@ -7,19 +7,15 @@
 namespace Nuvaro {
 namespace Sync {
 
-bool RequestCanceller::attach(Poco::Net::HTTPClientSession* session) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_cancelled)
-        return false;
-    m_sessions[session] = false;
-    return true;
-}
+bool RequestCanceller::attach(Poco::Net::HTTPClientSession* session) { return mark(session, false); }
 
-bool RequestCanceller::sent(Poco::Net::HTTPClientSession* session) {
+bool RequestCanceller::sent(Poco::Net::HTTPClientSession* session) { return mark(session, true); }
+
+bool RequestCanceller::mark(Poco::Net::HTTPClientSession* session, bool sent) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_cancelled)
         return false;
-    m_sessions[session] = true;
+    m_sessions[session] = sent;
     return true;
 }
 

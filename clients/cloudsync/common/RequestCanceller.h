@@ -40,27 +40,11 @@ public:
     void cancel();
     bool cancelled() const;
 
-    // Registers a session for the life of the object.
-    class Scope {
-    public:
-        Scope(RequestCanceller& canceller, Poco::Net::HTTPClientSession* session)
-            : m_canceller(canceller), m_session(session), m_attached(canceller.attach(session)) {}
-        ~Scope() {
-            if (m_attached)
-                m_canceller.detach(m_session);
-        }
-        Scope(const Scope&) = delete;
-        Scope& operator=(const Scope&) = delete;
-        bool attached() const { return m_attached; }
-        bool sent() { return m_attached && m_canceller.sent(m_session); }
-
-    private:
-        RequestCanceller& m_canceller;
-        Poco::Net::HTTPClientSession* m_session;
-        bool m_attached;
-    };
-
 private:
+    // Registers the session as sent or not yet; false once cancel() was
+    // called.
+    bool mark(Poco::Net::HTTPClientSession* session, bool sent);
+
     mutable std::mutex m_mutex;
     // Registered sessions, and whether their request was sent.
     std::map<Poco::Net::HTTPClientSession*, bool> m_sessions;

@@ -239,42 +239,43 @@ bool FSWorker::isIdle() {
     return queue.hasIdleThreads();
 }
 
-std::string FSWorker::getSyncStatus() {
+std::string FSWorker::readStatusText(const std::string& text, const std::string& whenBusy) {
     try {
         if (!statusMutex.tryLock())
-            return "Idle";
-        std::string copy = status;
+            return whenBusy;
+        std::string copy = text;
         statusMutex.unlock();
         return copy;
     } catch (...) {
-        return "Idle";
+        return whenBusy;
     }
+}
+
+bool FSWorker::writeStatusText(std::string& text, const std::string& value) {
+    try {
+        if (statusMutex.tryLock(intervals.statusLockWaitMs)) {
+            text = value;
+            statusMutex.unlock();
+            return true;
+        }
+    } catch (...) {
+    }
+    return false;
+}
+
+std::string FSWorker::getSyncStatus() {
+    return readStatusText(status, "Idle");
 }
 
 void FSWorker::putSyncStatus(const std::string& text) {
     if (text != "Idle")
         syncLog().debug("-- SYNC STATUS: " + text);
-    try {
-        if (statusMutex.tryLock(intervals.statusLockWaitMs)) {
-            status = text;
-            statusMutex.unlock();
-            return;
-        }
-    } catch (...) {
-    }
-    syncLog().debug(std::string("putSyncStatus") + "Put Sync Lock Failed");
+    if (!writeStatusText(status, text))
+        syncLog().debug(std::string("putSyncStatus") + "Put Sync Lock Failed");
 }
 
 std::string FSWorker::getWatchNotice() {
-    try {
-        if (!statusMutex.tryLock())
-            return std::string();
-        std::string copy = watchNotice;
-        statusMutex.unlock();
-        return copy;
-    } catch (...) {
-        return std::string();
-    }
+    return readStatusText(watchNotice, std::string());
 }
 
 void FSWorker::reportWatchLimit(int scanSeconds) {
@@ -295,13 +296,7 @@ void FSWorker::reportWatchLimit(int scanSeconds) {
             postEvent(4, notice, static_cast<int>(unwatched));
         }
     }
-    try {
-        if (statusMutex.tryLock(intervals.statusLockWaitMs)) {
-            watchNotice = notice;
-            statusMutex.unlock();
-        }
-    } catch (...) {
-    }
+    writeStatusText(watchNotice, notice);
 }
 
 void FSWorker::checkForFSChanges() {

@@ -1002,6 +1002,11 @@ private:
     void stopAll();
     // Stops, waits for and deletes the current scan.
     void discardFolderCheck();
+    // The status texts under statusMutex: a copy of `text` (status or
+    // watchNotice), or whenBusy while a writer holds the lock; a write waits
+    // at most intervals.statusLockWaitMs and says whether it got the lock.
+    std::string readStatusText(const std::string& text, const std::string& whenBusy);
+    bool writeStatusText(std::string& text, const std::string& value);
     // The common reply rule of doSkipUpload, getCheckSum, doLock, doUnlock:
     // status 200 and an acceptable length, else an error line and loggedIn
     // false.
