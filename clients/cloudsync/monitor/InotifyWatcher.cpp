@@ -369,7 +369,8 @@ std::size_t InotifyWatcher::watchCap() const {
     std::ifstream file(m_options.maxUserWatchesFile);
     if (!(file >> limit) || limit == 0)
         return 0;
-    const unsigned long long inUse = watchesInUse();
+    const unsigned long long inUse =
+        m_options.countWatchesInUse ? m_options.countWatchesInUse() : watchesInUse();
     const unsigned long long free = limit > inUse ? limit - inUse : 0;
     const unsigned long long cap = free / 100 * m_options.freeWatchesPercent +
                                    free % 100 * m_options.freeWatchesPercent / 100;
@@ -380,8 +381,6 @@ std::size_t InotifyWatcher::watchCap() const {
 }
 
 std::size_t InotifyWatcher::watchesInUse() {
-    // Every inotify descriptor of the user's processes lists one
-    // "inotify wd:" line per watch in its fdinfo.
     const uid_t user = ::geteuid();
     std::size_t total = 0;
     DIR* proc = ::opendir("/proc");
@@ -394,29 +393,37 @@ std::size_t InotifyWatcher::watchesInUse() {
         struct stat owner;
         if (::stat(base.c_str(), &owner) != 0 || owner.st_uid != user)
             continue;
-        DIR* fds = ::opendir((base + "/fd").c_str());
-        if (!fds)
-            continue;
-        while (struct dirent* fd = ::readdir(fds)) {
-            if (fd->d_name[0] == '.')
-                continue;
-            char target[64];
-            const std::string link = base + "/fd/" + fd->d_name;
-            ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
-            if (length <= 0)
-                continue;
-            target[length] = '\0';
-            if (std::strcmp(target, "anon_inode:inotify") != 0)
-                continue;
-            std::ifstream info(base + "/fdinfo/" + fd->d_name);
-            std::string line;
-            while (std::getline(info, line))
-                if (line.compare(0, 11, "inotify wd:") == 0)
-                    ++total;
-        }
-        ::closedir(fds);
+        total += watchesOfProcess(base);
     }
     ::closedir(proc);
+    return total;
+}
+
+std::size_t InotifyWatcher::watchesOfProcess(const std::string& processFolder) {
+    // Every inotify descriptor lists one "inotify wd:" line per watch in its
+    // fdinfo.
+    std::size_t total = 0;
+    DIR* fds = ::opendir((processFolder + "/fd").c_str());
+    if (!fds)
+        return 0;
+    while (struct dirent* fd = ::readdir(fds)) {
+        if (fd->d_name[0] == '.')
+            continue;
+        char target[64];
+        const std::string link = processFolder + "/fd/" + fd->d_name;
+        ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (length <= 0)
+            continue;
+        target[length] = '\0';
+        if (std::strcmp(target, "anon_inode:inotify") != 0)
+            continue;
+        std::ifstream info(processFolder + "/fdinfo/" + fd->d_name);
+        std::string line;
+        while (std::getline(info, line))
+            if (line.compare(0, 11, "inotify wd:") == 0)
+                ++total;
+    }
+    ::closedir(fds);
     return total;
 }
 

@@ -96,6 +96,8 @@ public:
         // When the limit cannot be read, only the kernel's limit applies.
         unsigned freeWatchesPercent = 75;
         std::string maxUserWatchesFile = "/proc/sys/fs/inotify/max_user_watches";
+        // The watches the user's programs hold now; empty: watchesInUse().
+        std::function<std::size_t()> countWatchesInUse;
     };
 
     // No I/O. onChange runs on the watch thread, once per burst.
@@ -129,6 +131,9 @@ public:
     // Watches held now by the programs of this user (every inotify
     // descriptor's watches, as /proc shows them); 0 when /proc cannot be read.
     static std::size_t watchesInUse();
+    // Watches held by one process, given its folder in /proc ("/proc/self",
+    // "/proc/1234"); 0 when it cannot be read.
+    static std::size_t watchesOfProcess(const std::string& processFolder);
 
     // The thread body: places the watches, sets the ready event, then runs
     // the watch loop.
