@@ -516,10 +516,13 @@ void NuvaroConnector::exchange(const RequestSpec& spec, Reply& reply) {
     reply.outcome = Reply::Outcome::NotSent;
     reply.body.clear();
     std::unique_ptr<Poco::Net::HTTPClientSession> session = openSession(spec);
-    std::string error;
-    const Record proxy = spec.proxySettings ? *spec.proxySettings : m_config.empty() ? Record() : m_config[0];
-    if (!applyProxySettings(proxy, *session, error))
-        throw Poco::InvalidArgumentException(error);
+    if (spec.setupSession) {
+        spec.setupSession(*session);
+    } else {
+        std::string error;
+        if (!applyProxySettings(m_config.empty() ? Record() : m_config[0], *session, error))
+            throw Poco::InvalidArgumentException(error);
+    }
     CancelRegistration registration(spec.cancelHook, session.get());
     if (!registration.attached()) {
         reply.outcome = Reply::Outcome::Canceled;

@@ -298,8 +298,8 @@ public:
     // sent until the exchange ends: when it refuses (the caller's stop),
     // exchange returns with outcome Canceled, having sent nothing or without
     // waiting for the reply; a socket it shut down meanwhile makes the wait
-    // throw like any network error. spec.proxySettings replaces the proxy of
-    // the connector's settings.
+    // throw like any network error. spec.setupSession replaces the proxy
+    // set-up from the connector's settings.
     void exchange(const RequestSpec& spec, Reply& reply);
 
     // A connector for another thread's exchange calls: copies of this one's

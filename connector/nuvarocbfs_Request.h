@@ -128,9 +128,12 @@ struct RequestSpec {
     // Not null: the exchange is registered with this hook while it runs, so
     // that another thread can cut it short (Reply::Outcome::Canceled).
     RequestCancelHook* cancelHook = nullptr;
-    // Unset: the proxy of the connector's settings. Set: the proxy of these
-    // settings instead (the same keys); a null Record sends without a proxy.
-    std::optional<Record> proxySettings;
+    // Unset: the session gets the proxy of the connector's settings. Set:
+    // called on the new session instead (after the time-out of
+    // timeoutSeconds was set), to give it the caller's own set-up; one that
+    // does nothing sends without a proxy. What it throws fails the exchange
+    // before anything is sent.
+    std::function<void(Poco::Net::HTTPClientSession&)> setupSession;
 
     RequestSpec(std::string op, std::string method_, std::string path_)
         : operation(std::move(op)), method(std::move(method_)), path(std::move(path_)) {}

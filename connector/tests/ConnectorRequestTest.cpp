@@ -305,10 +305,11 @@ protected:
     static Nuvaro::RequestSpec pluginsSpec() { return Nuvaro::RequestSpec("exchange", "GET", PLUGINS); }
 };
 
-// Given proxy settings replace the connector's: a null Record sends directly
-// although the connector names a proxy, and a proxy in the given settings is
-// used by a connector without one (the test server plays the proxy).
-TEST_F(ExchangeOptionsTest, TheGivenProxySettingsReplaceTheConnectors) {
+// A session set-up of the caller's replaces the connector's proxy: one that
+// does nothing sends directly although the connector names a proxy, and one
+// that gives the session a proxy is followed by a connector without one (the
+// test server plays the proxy).
+TEST_F(ExchangeOptionsTest, TheCallersSessionSetUpReplacesTheConnectorsProxy) {
     const Settings proxy{{"httpproxyhost", "127.0.0.1"}, {"httpproxyport", std::to_string(server.port())}};
     struct Case {
         Settings connectorSettings;
@@ -320,7 +321,10 @@ TEST_F(ExchangeOptionsTest, TheGivenProxySettingsReplaceTheConnectors) {
         auto conn = loggedIn(c.connectorSettings);
         server.clearRequests();
         Nuvaro::RequestSpec spec = pluginsSpec();
-        spec.proxySettings = c.given;
+        spec.setupSession = [&c](Poco::Net::HTTPClientSession& session) {
+            std::string error;
+            ASSERT_TRUE(Nuvaro::applyProxySettings(c.given, session, error)) << error;
+        };
         Nuvaro::Reply reply;
         conn->exchange(spec, reply);
         EXPECT_TRUE(reply.parsed());

@@ -942,9 +942,11 @@ protected:
         // Empties every field.
         void reset() { *this = PassState(); }
         // Forgets the delta (serverChanges, noAccessPaths): it was applied,
-        // or a new reply replaces it. The status strings stay.
+        // or a new reply replaces it, or the pass ended. The list's memory
+        // goes too (a first sync's list holds the whole server tree). The
+        // status strings stay.
         void dropDelta() {
-            serverChanges.clear();
+            RecordVector().swap(serverChanges);
             noAccessPaths.clear();
         }
     };

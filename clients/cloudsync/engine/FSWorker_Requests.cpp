@@ -2,7 +2,7 @@
 // request of the worker (these, and the folder-list, status-set and delta
 // requests of the passes) runs through sendSyncRequest, a thin call of the
 // connector's request procedure (NuvaroConnector::exchange): a fresh HTTP(S)
-// session on the connector's server with the worker's own proxy setting, the
+// session on the connector's server set up by setupHTTPProps, the
 // connector's headers and login cookies, and the reply's status, length and
 // body handed back, read here within the request's bounds. Each operation
 // then applies its own reply rule and turns exceptions into its own log line
@@ -150,14 +150,17 @@ void FSWorker::sendSyncRequest(const SyncRequest& request, SyncReply& reply) {
         return;
     }
     RequestSpec spec(request.operation, request.method, request.uri);
-    spec.timeoutSeconds = SESSION_TIMEOUT_SECONDS;
     spec.httpVersion = Poco::Net::HTTPMessage::HTTP_1_0;
     spec.traceRequest = false;
     spec.traceStatus = false;
     spec.postLineFeed = false;
     spec.contentTypeFirst = true;
     spec.acceptGzip = request.acceptGzip;
-    spec.proxySettings = settings.empty() ? Nuvaro::Record() : settings[0];
+    spec.setupSession = [this](Poco::Net::HTTPClientSession& session) {
+        // The session stays the exchange's: the pointer handed over owns nothing.
+        boost::shared_ptr<Poco::Net::HTTPClientSession> handed(&session, [](Poco::Net::HTTPClientSession*) {});
+        setupHTTPProps(handed);
+    };
     spec.cancelHook = &requestCanceller;
     // The body is already encoded: sent verbatim as its first name and the
     // rest ("path=%2Fa&x=1" goes out as it is).

@@ -218,12 +218,11 @@ void FSWorker::runSyncPass() {
     if (completed && !stop.load())
         clearRefusal();
 
-    // The pass's records and their list go now (a first pass held the whole
-    // server tree), and the freed memory goes back to the system: freed
-    // blocks kept by the allocator (in this thread's arena, out of reach of
-    // the scan's thread) would otherwise stay resident and add to the scan's.
-    RecordVector().swap(pass.serverChanges);
-    pass.noAccessPaths.clear();
+    // The pass's records go now, and the freed memory goes back to the
+    // system: freed blocks kept by the allocator (in this thread's arena, out
+    // of reach of the scan's thread) would otherwise stay resident and add to
+    // the scan's. The status strings stay until the next pass.
+    pass.dropDelta();
     pass.passPaths.clear();
     malloc_trim(0);
     putSyncStatus("Idle");

@@ -49,7 +49,7 @@ void RefreshLockActivity::doRefreshLock() {
         spec.httpVersion = Poco::Net::HTTPMessage::HTTP_1_0;
         spec.traceRequest = false;
         spec.traceStatus = false;
-        spec.proxySettings = Record();
+        spec.setupSession = [](Poco::Net::HTTPClientSession&) {}; // no proxy
         spec.cancelHook = &m_canceller;
         ParseResult parsed;
         spec.readBody = [&](Poco::Net::HTTPClientSession&, std::istream& body, const Poco::Net::HTTPResponse&) {

@@ -23,8 +23,8 @@ struct SyncRequest {
     // A form body (POST, "application/x-www-form-urlencoded", with its
     // length, not chunked); empty: none.
     std::string body;
-    // Error line when the connector is not logged in (prepareHTTPRequest
-    // refused): operation + this text.
+    // Error line when the connector is not logged in: operation + this
+    // text.
     std::string notPreparedText = "ERROR Preparing HTTP";
     // The connector whose login (headers, cookies, server) the request
     // uses; empty: the worker's own. A transfer job's callbacks pass the

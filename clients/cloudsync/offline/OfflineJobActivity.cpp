@@ -22,14 +22,12 @@
 #include <Poco/File.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
-#include <Poco/Net/HTTPSClientSession.h>
 #include <Poco/DirectoryIterator.h>
 #include <Poco/Path.h>
 #include <Poco/Process.h>
 #include <Poco/String.h>
 #include <Poco/StringTokenizer.h>
 #include <Poco/Timestamp.h>
-#include <Poco/URI.h>
 
 #include <signal.h>
 
@@ -419,6 +417,13 @@ bool OfflineJobActivity::renameIfExists(const std::string& parentPath, const std
 
 // ---- The backup record ----
 
+void OfflineJobActivity::setupHTTPProps(Poco::Net::HTTPClientSession& session) {
+    session.setTimeout(Poco::Timespan(SESSION_TIMEOUT_SECONDS, 0));
+    std::string error;
+    if (!applyProxySettings(settings[0], session, error))
+        throw Poco::InvalidArgumentException(error);
+}
+
 // Sent through the connector's request procedure with the head the record
 // always had: HTTP/1.1, the bare Device-Info, the client id as stored (not
 // encoded). A reply that announces more than MAX_REPLY_BYTES is not read, one
@@ -435,7 +440,7 @@ void OfflineJobActivity::addBackupRecord(int uploadedCount) {
         if (Poco::Path(job.localLinkPath).depth() < 1)
             setName = Poco::replace(local, ":", "_Drive");
         Nuvaro::RequestSpec spec(name, Poco::Net::HTTPRequest::HTTP_POST, "/app/backup/addbackuprecord");
-        spec.timeoutSeconds = SESSION_TIMEOUT_SECONDS;
+        spec.setupSession = [this](Poco::Net::HTTPClientSession& session) { setupHTTPProps(session); };
         spec.traceRequest = false;
         spec.traceStatus = false;
         spec.postLineFeed = false;

@@ -222,6 +222,10 @@ protected:
     // Renames the item of parentPath whose name equals name but for letter
     // case to name; false when there is none or the rename fails.
     bool renameIfExists(const std::string& parentPath, const std::string& name);
+    // The HTTP session of the backup record: 300 s time-out and the proxy of
+    // the settings. Throws Poco::InvalidArgumentException for a proxy port
+    // that is not a number from 1 to 65535 (nothing is sent).
+    void setupHTTPProps(Poco::Net::HTTPClientSession& session);
     // POSTs "/app/backup/addbackuprecord" for this backup with the number of
     // files uploaded; the outcome is only logged.
     void addBackupRecord(int uploadedCount);

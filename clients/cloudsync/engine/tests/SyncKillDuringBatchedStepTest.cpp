@@ -72,8 +72,9 @@ protected:
             EXPECT_EQ(static_cast<Poco::Int64>(info.st_size), record->getSize());
             EXPECT_EQ(static_cast<std::time_t>(info.st_mtim.tv_sec),
                       Poco::Timestamp::fromUtcTime(record->getModified()).epochTime());
-            if (onServer)
+            if (onServer) {
                 EXPECT_EQ(server.fileContent(SyncDevice::kUser, path), CloudSyncTest::TempFolder::read(local));
+            }
         }
         return below;
     }
