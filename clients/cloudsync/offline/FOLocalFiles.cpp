@@ -4,8 +4,12 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace Nuvaro {
 namespace Sync {
@@ -88,6 +92,24 @@ bool FONoLinkBelow(const std::string& base, const std::string& path) {
         end = next + 1;
     }
     return true;
+}
+
+std::string FOLocalDeviceOf(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0)
+        return std::string();
+    char text[64];
+    struct statfs fs {};
+    unsigned int words[2] = {0, 0};
+    if (::statfs(path.c_str(), &fs) == 0) {
+        static_assert(sizeof(fs.f_fsid) == sizeof(words), "fsid_t is two 32-bit words");
+        std::memcpy(words, &fs.f_fsid, sizeof(words));
+    }
+    if (words[0] != 0 || words[1] != 0)
+        std::snprintf(text, sizeof(text), "fsid:%08x:%08x", words[0], words[1]);
+    else
+        std::snprintf(text, sizeof(text), "dev:%u:%u", major(info.st_dev), minor(info.st_dev));
+    return text;
 }
 
 Poco::Int64 FOWholeSecond(Poco::Int64 utcTimeValue) {

@@ -58,6 +58,17 @@ bool FOFolderListable(const std::string& path);
 //     base "/j", "/j/docs/a.txt" with /j/docs a link to /etc    -> false
 bool FONoLinkBelow(const std::string& base, const std::string& path);
 
+// Which file system holds the folder at `path` (links followed: a job folder
+// may be a link the user chose), as text, to tell whether a job's folder is
+// still the one of its last run: an unmounted disk leaves its mount point on
+// the file system below, and another disk mounted there is another file
+// system. The file system's own id where statfs gives one ("fsid:" + its two
+// words in hex; for most disk and network file systems it stays the same
+// when the disk comes back under another device number), else the device
+// number of stat ("dev:" + major + ":" + minor). "" when the folder cannot be
+// examined.
+std::string FOLocalDeviceOf(const std::string& path);
+
 // The UTC time value (100 ns units since 1582-10-15) cut to its whole second
 // (toward the past, also before 1970), for comparing times "to the whole
 // second".

@@ -37,6 +37,17 @@ const std::vector<SqliteSchema::UpgradeStep> kUpgradeSteps = {
     {3, "OBJECT", {"FILECRC", "FILEMOD"}, ""},
 };
 
+// Columns this program adds where they are missing, without a version step
+// (see addUnversionedColumns).
+struct UnversionedColumn {
+    const char* table;
+    const char* name;
+};
+const std::vector<UnversionedColumn> kUnversionedColumns = {
+    {"OBJECT", "CONFLICTCOPY"},
+    {"OFFLINEFOLDERS", "LOCALDEVICE"},
+};
+
 } // namespace
 
 FOOfflineDB::FOOfflineDB() = default;
@@ -51,13 +62,15 @@ bool FOOfflineDB::refuseNull(const std::string& logPrefix) {
 // ---- Schema and version ----
 
 bool FOOfflineDB::initDB() {
-    return createMissingTables(kTables, 1) && doVersionUpdates() == CURRENT_VERSION && addConflictCopyColumn();
+    return createMissingTables(kTables, 1) && doVersionUpdates() == CURRENT_VERSION && addUnversionedColumns();
 }
 
-bool FOOfflineDB::addConflictCopyColumn() {
+bool FOOfflineDB::addUnversionedColumns() {
     return runLocked(false, "", [](wxSQLite3Database& db) {
-        if (!SqliteSchema::hasColumn(db, "OBJECT", "CONFLICTCOPY"))
-            db.ExecuteUpdate("Alter table OBJECT ADD CONFLICTCOPY TEXT DEFAULT '';");
+        for (const UnversionedColumn& column : kUnversionedColumns)
+            if (!SqliteSchema::hasColumn(db, column.table, column.name))
+                db.ExecuteUpdate(std::string("Alter table ") + column.table + " ADD " + column.name +
+                                 " TEXT DEFAULT '';");
         return true;
     });
 }

@@ -10,7 +10,11 @@
 //                   where missing, default "", read and written only by the
 //                   conflict-copy members) the conflict copy a network-folder
 //                   job made beside the row's file
-//   OFFLINEFOLDERS  one FOOfflineJobData per row, keyed by LOCALLINKPATH
+//   OFFLINEFOLDERS  one FOOfflineJobData per row, keyed by LOCALLINKPATH;
+//                   LOCALDEVICE (added by this program where missing,
+//                   default "", read and written only by the device members)
+//                   the file system that held a network folder's local
+//                   folder at its last completed run, "" when not known
 //   ACTIVITY        the jobs' activity log (FSActivity rows)
 //   VERSION         one row: the schema version (currently 4)
 // Numbers and booleans are written as quoted decimal text; the INTEGER
@@ -83,10 +87,11 @@ public:
     // upgrade, a version from another program) gives false, and openDB then
     // closes the database again: every member returns its failure value.
     bool initDB() override;
-    // Adds OBJECT's CONFLICTCOPY column (TEXT, default "") where it is
-    // missing, without a version step: older programs read and write every
-    // other column as before and leave it alone. True when it is there.
-    bool addConflictCopyColumn();
+    // Adds OBJECT's CONFLICTCOPY and OFFLINEFOLDERS' LOCALDEVICE columns
+    // (TEXT, default "", so existing rows read "") where they are missing,
+    // without a version step: older programs read and write every other
+    // column as before and leave them alone. True when they are there.
+    bool addUnversionedColumns();
 
     // Brings a database at version 1, 2 or 3 to version 4, one step at a time:
     //   1 -> 2  OFFLINEFOLDERS gains REMOTEDELETE (existing jobs: "0")
@@ -119,8 +124,9 @@ public:
 
     // Inserts the job; a job whose local folder is stored already is refused.
     bool FOAddJobRecord(FOOfflineJobData* job);
-    // Rewrites every column of the job's row (found by localLinkPath); false
-    // when the job is not stored (it may have been deleted meanwhile).
+    // Rewrites every column of the job's row (found by localLinkPath) but
+    // LOCALDEVICE; false when the job is not stored (it may have been deleted
+    // meanwhile).
     bool FOUpdateJobRecord(FOOfflineJobData* job);
     // Forgets the job and every entry it owns, in one transaction, then
     // vacuums. True also when nothing was stored; false (nothing deleted) on
@@ -135,6 +141,14 @@ public:
     // Appends (without clearing `jobs`) every stored job, in the order SQLite
     // returns them. On failure, false; the jobs appended before it stay.
     bool getAllFOJobRecord(std::vector<boost::shared_ptr<FOOfflineJobData>>& jobs);
+    // The file system that held the job's local folder at its last
+    // completed run (FOLocalDeviceOf's text): recorded by the job at the end
+    // of a completed run. The job writers keep it (an update rewrites the
+    // other columns only); a job added anew starts with "" ("not known").
+    // Setting: false when the job is not stored. Reading: "" when not known,
+    // when the job is not stored and on a database error.
+    bool FOSetJobDevice(const std::string& localLinkPath, const std::string& device);
+    std::string getFOJobDevice(const std::string& localLinkPath);
     // Empties OBJECT, OFFLINEFOLDERS and ACTIVITY, each on its own (a failing
     // table does not keep the others), then vacuums. False when any of the
     // three failed.

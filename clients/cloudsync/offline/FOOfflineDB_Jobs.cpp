@@ -126,6 +126,27 @@ bool FOOfflineDB::getAllFOJobRecord(std::vector<boost::shared_ptr<FOOfflineJobDa
     });
 }
 
+bool FOOfflineDB::FOSetJobDevice(const std::string& localLinkPath, const std::string& device) {
+    return runLocked(false, "Exception in FOSetJobDevice ", [&](wxSQLite3Database& db) {
+        wxSQLite3StatementBuffer sql;
+        return db.ExecuteUpdate(sql.Format("UPDATE OFFLINEFOLDERS SET LOCALDEVICE = '%q' WHERE LOCALLINKPATH = '%q';",
+                                           device.c_str(), localLinkPath.c_str())) > 0;
+    });
+}
+
+std::string FOOfflineDB::getFOJobDevice(const std::string& localLinkPath) {
+    return runLocked(std::string(), "", [&](wxSQLite3Database& db) {
+        wxSQLite3StatementBuffer sql;
+        wxSQLite3ResultSet rows = db.ExecuteQuery(
+            sql.Format("select LOCALDEVICE FROM OFFLINEFOLDERS WHERE LOCALLINKPATH='%q';", localLinkPath.c_str()));
+        std::string device;
+        if (rows.NextRow())
+            device = rows.GetStdString("LOCALDEVICE");
+        rows.Finalize();
+        return device;
+    });
+}
+
 bool FOOfflineDB::deleteAllJobRecords() {
     Poco::Mutex::ScopedLock lock(m_mutex);
     bool allDeleted = true;

@@ -163,6 +163,12 @@ bool OfflineJobActivity::runSteps() {
     if (job.syncType != FOOfflineJobData::TYPE_BACKUP) {
         if (isStopped())
             return false;
+        if (deletionsWouldEmptyTheJob()) {
+            refuseLocalFolder("none of the items of the last run is there while this run would delete on the "
+                              "server");
+            postJobEvent(16, "", 0);
+            return false;
+        }
         downloadFiles();
         postJobEvent(16, "", 0);
     }
@@ -216,7 +222,8 @@ void OfflineJobActivity::finishRun() {
         db->FODeleteRecordsForJobRecord(job.localLinkPath);
     } else {
         stored->lastRun = Poco::DateTimeFormatter::format(Poco::Timestamp(), Poco::DateTimeFormat::SORTABLE_FORMAT);
-        db->FOUpdateJobRecord(stored.get());
+        if (db->FOUpdateJobRecord(stored.get()) && !localDevice.empty())
+            db->FOSetJobDevice(job.localLinkPath, localDevice);
     }
     jobLog().trace("Ending OfflineJobActivity ");
     const Counts totals = counts();
@@ -340,7 +347,7 @@ bool OfflineJobActivity::prepareLocalBaseFolder() {
             return false;
         }
         if (base.isDirectory())
-            return true;
+            return sameFileSystemAsLastRun();
         jobLog().error("FO Local base is not a directory " + job.localLinkPath);
         addActivity(FSActivity::TypeError, "ERROR: Local folder is not a folder " + job.localLinkPath,
                     job.localLinkPath);
@@ -365,7 +372,27 @@ bool OfflineJobActivity::prepareLocalBaseFolder() {
         jobLog().error("FO Failed creating local base directory " + job.localLinkPath);
         return false;
     }
-    return true;
+    return sameFileSystemAsLastRun();
+}
+
+bool OfflineJobActivity::sameFileSystemAsLastRun() {
+    if (job.syncType == FOOfflineJobData::TYPE_BACKUP)
+        return true;
+    localDevice = FOLocalDeviceOf(job.localLinkPath);
+    const std::string recorded = db->getFOJobDevice(job.localLinkPath);
+    if (recorded.empty() || localDevice.empty() || recorded == localDevice)
+        return true;
+    refuseLocalFolder("it lies on another file system than at the last run: " + localDevice + " now, " + recorded +
+                      " then");
+    return false;
+}
+
+void OfflineJobActivity::refuseLocalFolder(const std::string& reason) {
+    const std::string message = "ERROR: Local folder is empty or not the one of the last run " + job.localLinkPath;
+    jobLog().error("FO Local folder is empty or not the one of the last run (" + reason +
+                   "), deleting nothing on the server, skipping job " + job.localLinkPath);
+    addActivity(FSActivity::TypeError, message, job.localLinkPath);
+    postJobEvent(4, message, 0);
 }
 
 bool OfflineJobActivity::createFolderRecursive(const std::string& path) {

@@ -10,14 +10,18 @@
 //   1. reads its options from the settings;
 //   2. logs its own connector in ("Cloud Connector");
 //   3. checks that the server allows network folders / backups;
-//   4. makes sure the server folder and the local folder exist, and removes
-//      what downloads of a killed process left in a network folder;
+//   4. makes sure the server folder and the local folder exist (a network
+//      folder's on the file system of its last run), and removes what
+//      downloads of a killed process left in a network folder;
 //   5. lists the server folder (recursively when the job recurses) into the
 //      listing cache, and removes local items the server no longer has;
-//   6. network folders: downloads new and changed server files;
+//   6. network folders: unless it would delete on the server while none of
+//      the items of the last run is there locally, downloads new and changed
+//      server files and deletes on the server what the user deleted;
 //   7. uploads new and changed local items;
-//   8. stamps the job's last run; backups post a backup record; a summary
-//      event tells the user what happened;
+//   8. stamps the job's last run (network folders: and the file system of
+//      the local folder); backups post a backup record; a summary event
+//      tells the user what happened;
 //   9. raises the status event and sets the done flag.
 // A run that fails or is killed ends early, always with the done flag set.
 //
@@ -60,10 +64,16 @@
 //     listable at that moment, and a job whose folder cannot be listed is
 //     skipped (one error entry). A missing local folder of a job that has run
 //     before (an unplugged disk) fails the run instead of being taken for
-//     "everything deleted"; a failed listing removes nothing; an empty
-//     listing of the job's server folder is never trusted, and one of a
-//     subfolder only when the server confirms that the items it held are
-//     gone.
+//     "everything deleted"; so does a network folder's local folder that is
+//     empty or not the one of the last run: on another file system than at
+//     the last completed run (another disk, or none mounted on the mount
+//     point), or holding none of the items the job recorded while the run
+//     would delete on the server (checked before any deletion is sent). Such
+//     a run deletes nothing, keeps its rows and tells the user with one
+//     error entry; deletions of some items, with others still there, go on.
+//     A failed listing removes nothing; an empty listing of the job's server
+//     folder is never trusted, and one of a subfolder only when the server
+//     confirms that the items it held are gone.
 //
 // Threads, and who may touch what:
 //   - constant after construction (any thread): settings, job, db,
@@ -188,8 +198,9 @@ protected:
     // invalid: event 7; device session timed out: event 8), logged on the
     // root logger; false for any other cause (nothing logged).
     bool reportLoginRefusal();
-    // Step 8: stamps lastRun (or forgets the rows of a job deleted
-    // meanwhile), posts the backup record, raises the summary event.
+    // Step 8: stamps lastRun and (network folders) the file system of the
+    // local folder (or forgets the rows of a job deleted meanwhile), posts
+    // the backup record, raises the summary event.
     void finishRun();
 
     // Step 3: false (logged, with the event 4 for a disabled feature) when
@@ -214,6 +225,18 @@ protected:
     // unplugged disk or unmounted share must not read as "everything was
     // deleted".
     bool prepareLocalBaseFolder();
+    // A network folder's local folder lies on the file system recorded at
+    // its last completed run (FOLocalDeviceOf), or that is not known (never
+    // recorded, as in a database of an older program, or not readable now).
+    // Otherwise false after refuseLocalFolder: another disk, or none mounted
+    // on the mount point, is not the folder of the last run. Notes the file
+    // system in localDevice for finishRun. Backups: always true.
+    bool sameFileSystemAsLastRun();
+    // Ends a network folder's run whose local folder is empty or not the one
+    // of the last run: one error entry "ERROR: Local folder is empty or not
+    // the one of the last run " + the folder (also as event 4) and one error
+    // line that gives the reason. Nothing is deleted, the rows stay.
+    void refuseLocalFolder(const std::string& reason);
     // Creates every missing level of the server path but the first (the
     // user's root); a level that exists with other letter case is renamed
     // to the wanted name. False after an error entry when a level cannot be
@@ -287,6 +310,21 @@ protected:
     // True when the server folder at folderPath was listed in this run and
     // everything in it (recursively) has a row and is unchanged since.
     bool remoteFolderUnchangedSinceRun(const std::string& folderPath);
+    // The server copy of a row whose local item is missing may be deleted on
+    // the server: the local parent folder can be listed now, and the server
+    // copy is unchanged since the last run (a folder: everything in it).
+    bool serverCopyMayGo(const Nuvaro::Record& item, const std::string& local, const FOOfflineEntry& row);
+    // The download phase would delete this listed item on the server (the
+    // user deleted it locally, remote delete on). Looks only, logs nothing.
+    bool wouldDeleteOnServer(const Nuvaro::Record& item);
+    // Asked before the download phase, so before any deletion is sent: true
+    // when the phase would delete on the server while none of the items the
+    // job recorded (at least one) is there locally any more. A folder emptied
+    // by accident, or the empty mount point of a disk that is not mounted,
+    // reads the same as "the user deleted everything": such a run deletes
+    // nothing (a user who really emptied the folder deletes on the server).
+    // False without remote delete: nothing would be deleted.
+    bool deletionsWouldEmptyTheJob();
 
     // ==== Uploads (OfflineJobActivity_Uploads.cpp) ==========================
 
@@ -386,6 +424,9 @@ protected:
     bool checkModTime = false;
     bool checkCrc = false;
     std::set<std::string> excludePaths;
+    // The file system of a network folder's local folder at the start of
+    // the run ("" when not read).
+    std::string localDevice;
 
     // ---- Any thread ----
     std::atomic<bool> done{false};

@@ -31,6 +31,12 @@
 // locally is deleted on the server (remote delete on) only when this run
 // listed it and everything in it is unchanged since the last run; otherwise
 // it is made again locally and its content is decided item by item.
+//
+// A run whose deletions on the server would come with none of the items the
+// job recorded there locally (an emptied folder, the empty mount point of a
+// disk that is not mounted) is ended before this phase: the user's local
+// folder is then no evidence of what the user wants deleted
+// (deletionsWouldEmptyTheJob, asked by the run before any deletion is sent).
 
 #include "OfflineJobActivity.h"
 
@@ -138,7 +144,7 @@ void OfflineJobActivity::processRemoteFolder(Nuvaro::Record& item) {
         if (kind == FOLocalKind::Missing && row) {
             if (!job.remoteDelete)
                 return;
-            if (FOFolderListable(parentOf(local)) && remoteFolderUnchangedSinceRun(remotePath)) {
+            if (serverCopyMayGo(item, local, *row)) {
                 if (connector->deleteRemoteFile(itemValue(item, "dirpath"), name)) {
                     addActivity(FSActivity::TypeDelete, name, local);
                     db->FODeleteRecord(row.get());
@@ -167,6 +173,51 @@ void OfflineJobActivity::processRemoteFolder(Nuvaro::Record& item) {
     } catch (...) {
         jobLog().error("Unhandled Exception Processing " + local);
     }
+}
+
+bool OfflineJobActivity::serverCopyMayGo(const Nuvaro::Record& item, const std::string& local,
+                                         const FOOfflineEntry& row) {
+    if (!FOFolderListable(parentOf(local)))
+        return false; // "missing" below a folder that cannot be read is no answer
+    if (isRemoteFolder(item))
+        return remoteFolderUnchangedSinceRun(itemValue(item, "path"));
+    return remoteUnchangedSinceRow(item, row);
+}
+
+bool OfflineJobActivity::wouldDeleteOnServer(const Nuvaro::Record& item) {
+    // The conditions of processRemoteFolder and processRemoteFile, without
+    // their log lines.
+    const std::string local = localPathOf(itemValue(item, "path"));
+    if (!job.remoteDelete || local.empty() || !FONoLinkBelow(job.localLinkPath, local))
+        return false;
+    EntryPtr row = db->getFORecord(local);
+    if (!row || (!isRemoteFolder(item) && (row->type != FOOfflineEntry::TYPE_FILE || row->size < 0)))
+        return false;
+    return FOLocalKindOf(local) == FOLocalKind::Missing && !caseSensitiveFileExists(local) &&
+           serverCopyMayGo(item, local, *row);
+}
+
+bool OfflineJobActivity::deletionsWouldEmptyTheJob() {
+    if (!job.remoteDelete)
+        return false;
+    std::map<std::string, EntryPtr> rows;
+    std::multimap<std::string, std::string> names;
+    db->getFOCachedFullPathList(rows, names);
+    bool recorded = false;
+    for (const auto& row : rows) {
+        if (row.second->localLinkPath != job.localLinkPath)
+            continue;
+        if (FOLocalKindOf(row.first) != FOLocalKind::Missing)
+            return false; // something of the last run is still there
+        recorded = true;
+    }
+    if (!recorded)
+        return false;
+    for (const auto& listing : listingCache)
+        for (const Nuvaro::Record& item : listing.second)
+            if (wouldDeleteOnServer(item))
+                return true;
+    return false;
 }
 
 bool OfflineJobActivity::mayWriteConflictCopy(const std::string& local, const std::string& copy) {
@@ -230,7 +281,7 @@ void OfflineJobActivity::processRemoteFile(Nuvaro::Record& item, FSSimulWorker* 
                 return;
             }
             if (row && job.remoteDelete) {
-                if (FOFolderListable(parentOf(local)) && remoteUnchangedSinceRow(item, *row)) {
+                if (serverCopyMayGo(item, local, *row)) {
                     if (!connector->deleteRemoteFile(itemValue(item, "dirpath"), name)) {
                         jobLog().error("Failed deleting Remote File " + remotePath + " at " + name);
                         addActivity(FSActivity::TypeError, "Failed to Delete " + remotePath + " " + name, local);

@@ -125,6 +125,34 @@ TEST_F(Backup, NeverDownloadsOrDeletesLocally) {
     EXPECT_EQ(server.backupRecords().at(0).sendEmail, "0");
 }
 
+// A backup never deletes on the server, so an emptied folder (or one on
+// another file system) is no danger: the run uploads nothing, deletes
+// nothing and ends as any other; the file system is neither checked nor
+// recorded.
+TEST_F(Backup, AnEmptiedFolderDeletesNothingAndTheRunEnds) {
+    JobDir pair = backupDir("/user1/docs", "docs");
+    pair.writeLocal("a.txt", "alpha", -60);
+    pair.writeLocal("sub/b.txt", "bravo", -60);
+    storeBackup(pair, false);
+    EXPECT_EQ(runJob(pair).uploaded, 2);
+    Poco::File(pair.local).remove(true);
+    Poco::File(pair.local).createDirectory();
+    FOOfflineJobData stored = *m_db->getFOJobRecord(pair.local);
+    stored.lastRun = "2020-01-31 08:05:09";
+    ASSERT_TRUE(m_db->FOUpdateJobRecord(&stored));
+    ASSERT_TRUE(m_db->FOSetJobDevice(pair.local, "dev:8:99"));
+
+    OfflineJobActivity::Counts counts = runJob(pair);
+
+    EXPECT_EQ(counts.uploaded + counts.deleted, 0);
+    EXPECT_EQ(pair.serverContent("a.txt"), "alpha");
+    EXPECT_EQ(pair.serverContent("sub/b.txt"), "bravo");
+    EXPECT_TRUE(server.requests("/app/explorer/deletefile").empty());
+    EXPECT_EQ(activities(FSActivity::TypeError), std::vector<std::string>{});
+    EXPECT_NE(m_db->getFOJobRecord(pair.local)->lastRun, "2020-01-31 08:05:09");
+    EXPECT_EQ(m_db->getFOJobDevice(pair.local), "dev:8:99");
+}
+
 TEST_F(Backup, TheAdminCanDisableJobs) {
     struct Case {
         const char* what;

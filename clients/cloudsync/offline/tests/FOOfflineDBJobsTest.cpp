@@ -79,6 +79,38 @@ TEST_F(OfflineDBJobs, UpdateRewritesEveryColumnOfOneJob) {
     expectSameJob(*m_db.getFOJobRecord("/b"), second);
 }
 
+// The file system of a job's local folder: kept by the job writers, "not
+// known" for a job added anew and for the jobs of a file that an older
+// program wrote.
+TEST_F(OfflineDBJobs, TheFileSystemOfAJobsFolderIsKeptOnItsRow) {
+    FOOfflineJobData first = job("/a"), second = job("/b");
+    ASSERT_TRUE(m_db.FOAddJobRecord(&first));
+    ASSERT_TRUE(m_db.FOAddJobRecord(&second));
+    EXPECT_EQ(m_db.getFOJobDevice("/a"), "");
+    ASSERT_TRUE(m_db.FOSetJobDevice("/a", "fsid:0000abcd:00001234"));
+    EXPECT_FALSE(m_db.FOSetJobDevice("/none", "dev:8:1"));
+
+    first.lastRun = "2021-02-03 04:05:06";
+    ASSERT_TRUE(m_db.FOUpdateJobRecord(&first));
+    EXPECT_EQ(m_db.getFOJobDevice("/a"), "fsid:0000abcd:00001234");
+    EXPECT_EQ(m_db.getFOJobDevice("/b"), "");
+    EXPECT_EQ(m_db.getFOJobDevice("/none"), "");
+
+    // A job removed and added again starts unknown.
+    ASSERT_TRUE(m_db.FODeleteJobRecord(&first));
+    ASSERT_TRUE(m_db.FOAddJobRecord(&first));
+    EXPECT_EQ(m_db.getFOJobDevice("/a"), "");
+
+    // A file written before the column existed gets it, its jobs unknown.
+    m_db.closeDB();
+    sql("ALTER TABLE OFFLINEFOLDERS DROP COLUMN LOCALDEVICE;");
+    ASSERT_TRUE(m_db.openDB(path(), ""));
+    EXPECT_EQ(m_db.getFOJobDevice("/b"), "");
+    expectSameJob(*m_db.getFOJobRecord("/b"), second);
+    ASSERT_TRUE(m_db.FOSetJobDevice("/b", "dev:8:2"));
+    EXPECT_EQ(m_db.getFOJobDevice("/b"), "dev:8:2");
+}
+
 TEST_F(OfflineDBJobs, NullFlagsReadAsFalse) {
     sql("INSERT INTO OFFLINEFOLDERS (LOCALLINKPATH, REMOTEPATH, SYNCTYPE, SCHEDULE) VALUES ('/n', '/acct/n', 1, "
         "'1h');");

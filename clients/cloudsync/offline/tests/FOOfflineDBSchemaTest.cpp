@@ -20,12 +20,14 @@ using Strings = std::vector<std::string>;
 namespace {
 
 // The schema of version 4, column by column (OBJECT with the conflict-copy
-// column that this program adds where it is missing, without a version step).
+// column and OFFLINEFOLDERS with the file-system column that this program
+// adds where they are missing, without a version step).
 const Strings kObjectColumns = {"FULLPATH TEXT",      "TYPE INTEGER", "NAME TEXT",    "PARENT TEXT",
                                 "SIZE INTEGER",       "MODIFIED INTEGER", "LOCALLINKPATH TEXT", "FILECRC TEXT",
                                 "FILEMOD TEXT",       "CONFLICTCOPY TEXT"};
-const Strings kJobColumns = {"LOCALLINKPATH TEXT", "REMOTEPATH TEXT", "SYNCTYPE INTEGER", "SCHEDULE TEXT",
-                             "RECURSE TEXT",       "LASTRUN TEXT",    "REMOTEDELETE TEXT", "SENDEMAIL TEXT"};
+const Strings kJobColumns = {"LOCALLINKPATH TEXT", "REMOTEPATH TEXT",   "SYNCTYPE INTEGER", "SCHEDULE TEXT",
+                             "RECURSE TEXT",       "LASTRUN TEXT",      "REMOTEDELETE TEXT", "SENDEMAIL TEXT",
+                             "LOCALDEVICE TEXT"};
 const Strings kActivityColumns = {"ITEMID INTEGER", "DATE TEXT",     "LEVEL INTEGER",  "TYPE INTEGER",
                                   "MESSAGE TEXT",   "FULLPATH TEXT", "FRIENDLY TEXT"};
 const Strings kVersionColumns = {"VERSIONID INTEGER", "STATUS TEXT", "NOTES TEXT"};
@@ -127,6 +129,7 @@ TEST_F(OfflineDBSchema, OlderFilesUpgradeToVersionFour) {
         EXPECT_EQ(sorted(columns("OBJECT")), sorted(kObjectColumns));
         EXPECT_EQ(sorted(columns("OFFLINEFOLDERS")), sorted(kJobColumns));
         EXPECT_EQ(rows("select LOCALLINKPATH, REMOTEDELETE, SENDEMAIL from OFFLINEFOLDERS;"), c.jobs);
+        EXPECT_EQ(rows("select LOCALDEVICE from OFFLINEFOLDERS;"), Strings{""});
         EXPECT_EQ(rows("select FULLPATH, FILECRC, FILEMOD from OBJECT;"), c.entries);
         db.closeDB();
     }

@@ -1,12 +1,13 @@
 // Network-folder jobs (syncType 0) against the test server with real
 // folders and a real offline.db: the first download, one-sided changes in
-// both directions, conflicts, remote deletes, the safety rules (a missing
-// local folder, failed or empty listings, server paths and links that would
+// both directions, conflicts, remote deletes, the safety rules (a missing,
+// empty or other local folder, failed or empty listings, server paths and links that would
 // lead out of the job folder, FIFOs), large files, kill and events.
 
 #include "OfflineJobFixture.h"
 
 #include "EventRecorder.h"
+#include "FOLocalFiles.h"
 #include "FSActivity.h"
 
 #include "NuvaroUtil.h"
@@ -114,6 +115,14 @@ protected:
         if (!waitUntil([&] { return tree(pair.local).size() > 3; }, 20000))
             activity.reset();
         return activity;
+    }
+
+    // The lines at error level (or worse) that a capture saw.
+    static long errorLines(CloudSyncTest::LogCapture& log) {
+        const auto lines = log.channel().entries();
+        return std::count_if(lines.begin(), lines.end(), [](const CloudSyncTest::RecordingChannel::Entry& line) {
+            return line.priority <= Poco::Message::PRIO_ERROR;
+        });
     }
 
     static int total(const OfflineJobActivity::Counts& counts) {
@@ -443,6 +452,92 @@ TEST_F(NetworkFolder, MissingLocalFolderOfAJobThatRanBeforeFailsTheRunAndDeletes
               std::vector<std::string>{"ERROR: Local folder doesn't exist " + pair.local});
 }
 
+// The empty mount point of a disk that is not mounted (or a folder emptied
+// by accident), or another disk mounted in its place, is not the folder of
+// the last run: with remote delete on, what is missing there must not be
+// taken for deleted by the user. Such a run deletes nothing on the server,
+// fails with one error entry and one error line and keeps its rows; with
+// the disk back the job goes on as before, and a local deletion of some
+// items, with others still there, goes to the server as it always did.
+TEST_F(NetworkFolder, EmptyOrOtherLocalFolderDeletesNothingOnTheServer) {
+    struct Case {
+        const char* what;
+        std::function<void(const JobDir&)> away; // the disk goes
+        std::function<void(const JobDir&)> back; // and comes back
+        int transfersBack;                       // in the first run with the disk back
+    };
+    FOOfflineDB* db = m_db.get();
+    auto unmounted = [](const JobDir& d) {
+        Poco::File(d.local).renameTo(d.local + ".disk");
+        Poco::File(d.local).createDirectory();
+    };
+    auto mounted = [](const JobDir& d) {
+        Poco::File(d.local).remove();
+        Poco::File(d.local + ".disk").renameTo(d.local);
+    };
+    auto recorded = std::make_shared<std::string>();
+    std::vector<Case> cases = {
+        {"the folder is empty", unmounted, mounted, 0},
+        // Not every item would be deleted (one comes down again), but none of
+        // them is there any more.
+        {"the folder is empty and the server changed a file since",
+         [unmounted](const JobDir& d) {
+             unmounted(d);
+             d.putServer("a.txt", "ALPHA", -60);
+         },
+         mounted, 1},
+        // Another file system than at the last run, where only one file is
+        // missing: no deletion is taken from it either.
+        {"the folder is on another file system",
+         [db, recorded](const JobDir& d) {
+             *recorded = db->getFOJobDevice(d.local);
+             ASSERT_EQ(*recorded, Nuvaro::Sync::FOLocalDeviceOf(d.local));
+             ASSERT_TRUE(db->FOSetJobDevice(d.local, "dev:8:99"));
+             Poco::File(d.localPath("a.txt")).renameTo(d.local + ".a.txt");
+         },
+         [db, recorded](const JobDir& d) {
+             ASSERT_TRUE(db->FOSetJobDevice(d.local, *recorded));
+             Poco::File(d.local + ".a.txt").renameTo(d.localPath("a.txt"));
+         },
+         0},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.what);
+        JobDir pair = synced("case" + std::to_string(i), true);
+        const std::string stamped = lastRun(pair);
+        m_db->activityDeleteAll();
+        c.away(pair);
+        const std::vector<std::string> left = tree(pair.local);
+        server.clearRequests();
+        CloudSyncTest::LogCapture log({"OfflineJobActivity"});
+
+        EXPECT_EQ(total(runJob(pair)), 0);
+
+        EXPECT_TRUE(server.requests("/app/explorer/deletefile").empty());
+        EXPECT_TRUE(pair.onServer("a.txt"));
+        EXPECT_EQ(pair.serverContent("sub/b.txt"), "bravo");
+        EXPECT_EQ(tree(pair.local), left);
+        for (const char* item : {"a.txt", "sub", "sub/b.txt"})
+            EXPECT_TRUE(row(pair, item)) << item;
+        EXPECT_EQ(lastRun(pair), stamped);
+        EXPECT_EQ(activities(FSActivity::TypeError),
+                  std::vector<std::string>{"ERROR: Local folder is empty or not the one of the last run " +
+                                           pair.local});
+        EXPECT_EQ(errorLines(log), 1) << log.dump();
+
+        c.back(pair);
+        EXPECT_EQ(total(runJob(pair)), c.transfersBack);
+        EXPECT_EQ(tree(pair.local), (std::vector<std::string>{"a.txt", "sub", "sub/b.txt"}));
+        EXPECT_EQ(pair.localContent("a.txt"), pair.serverContent("a.txt"));
+        Poco::File(pair.localPath("a.txt")).remove();
+        EXPECT_EQ(runJob(pair).deleted, 1);
+        EXPECT_FALSE(pair.onServer("a.txt"));
+        EXPECT_EQ(pair.serverContent("sub/b.txt"), "bravo");
+        EXPECT_EQ(activities(FSActivity::TypeError).size(), 1u);
+    }
+}
+
 TEST_F(NetworkFolder, FoldersThatCannotBeReadDeleteNothingOnTheServer) {
     if (::geteuid() == 0)
         return expectPassesAsUnprivilegedUser();
@@ -484,13 +579,7 @@ TEST_F(NetworkFolder, FoldersThatCannotBeReadDeleteNothingOnTheServer) {
         if (c.jobSkipped) {
             EXPECT_EQ(activities(FSActivity::TypeError),
                       std::vector<std::string>{"ERROR: Local folder cannot be read " + pair.local});
-            const auto lines = log.channel().entries();
-            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                                    [](const CloudSyncTest::RecordingChannel::Entry& line) {
-                                        return line.priority <= Poco::Message::PRIO_ERROR;
-                                    }),
-                      1)
-                << log.dump();
+            EXPECT_EQ(errorLines(log), 1) << log.dump();
             EXPECT_TRUE(server.requests("/core/getfilelist").size() >= 1);
             EXPECT_EQ(lastRun(pair), stamped);
         }

@@ -264,6 +264,19 @@ TEST(FOLocalFiles, KindsAndLinksOnTheWay) {
     EXPECT_TRUE(Nuvaro::Sync::FONoLinkBelow(tmp / "joblink", tmp / "joblink/docs/a.txt"));
 }
 
+TEST(FOLocalFiles, FileSystemOfAFolder) {
+    CloudSyncTest::TempFolder tmp;
+    tmp.write("job/docs/a.txt", "a");
+    ASSERT_EQ(::symlink((tmp / "job").c_str(), (tmp / "joblink").c_str()), 0);
+    const std::string here = Nuvaro::Sync::FOLocalDeviceOf(tmp / "job");
+
+    EXPECT_FALSE(here.empty());
+    EXPECT_EQ(Nuvaro::Sync::FOLocalDeviceOf(tmp / "job/docs"), here);
+    EXPECT_EQ(Nuvaro::Sync::FOLocalDeviceOf(tmp / "joblink"), here); // the link is followed
+    EXPECT_NE(Nuvaro::Sync::FOLocalDeviceOf("/proc"), here);         // another file system
+    EXPECT_EQ(Nuvaro::Sync::FOLocalDeviceOf(tmp / "none"), "");
+}
+
 TEST(FOLocalFiles, WholeSecondsCutTowardThePast) {
     const Poco::Int64 second = 10000000;
     const Poco::Int64 epoch = 122192928000000000LL;
