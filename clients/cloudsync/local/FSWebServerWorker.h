@@ -30,17 +30,17 @@
 // one at a time); the worker thread "Sync" (run: starts the server, waits on
 // `queue` until stopped, stops the server); the server's acceptor thread (the
 // gate of the listening socket) and its connection threads (the factory and
-// the handlers). The stop flag (in
-// `thread`) and `boundPort` are atomics; everything else is set before the
-// thread starts or touched by the worker thread only.
+// the handlers). The stop flag (in `thread`) and `boundPort` are atomics;
+// everything else is set before the thread starts or touched by the worker
+// thread only.
 //
 // Shutdown order: `stop` is set and the queue's waiters are woken, so run
 // leaves its wait at once; run then stops the server (no new connection is
 // accepted, connections in progress are cut off) and waits until no
 // connection thread runs any more, then releases the server with its socket
 // (connections still waiting for their heads are closed); the worker thread
-// is joined. When
-// shutdown returns, no handler runs and none will: the runner may go.
+// is joined. When shutdown returns, no handler runs and none will: the
+// runner may go.
 
 #include <Poco/Net/HTTPServer.h>
 #include <Poco/NotificationQueue.h>
