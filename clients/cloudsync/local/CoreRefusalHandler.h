@@ -4,8 +4,7 @@
 // handler of its route runs; one of LocalRequest's replies, nothing else
 // happens:
 //   - LocalRequest::sendForbidden (403, "404 Sorry, Forbidden") for a request
-//     of another user (PeerSocketOwner) or of a web page or a foreign host
-//     name (RequestOrigin);
+//     of a web page or a foreign host name (RequestOrigin);
 //   - LocalRequest::sendBadRequest (400, "400 Sorry, Bad Request") for a
 //     request that does not say plainly what it is (a Host header given
 //     twice).

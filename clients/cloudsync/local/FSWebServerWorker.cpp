@@ -1,5 +1,6 @@
 #include "FSWebServerWorker.h"
 
+#include "CallerGateSocket.h"
 #include "FSAppRunner.h"
 #include "RequestHandlerFactory.h"
 #include "RequestText.h"
@@ -10,7 +11,6 @@
 #include <Poco/LogStream.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/HTTPServerParams.h>
-#include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/NumberFormatter.h>
 
@@ -27,9 +27,9 @@ namespace {
 
 // How long run waits on its queue at a time; shutdown wakes it earlier.
 const long kQueueWaitMs = 5000;
-// How long a connection may send nothing (or stop sending) before it is
-// closed: a caller that connects and stays silent holds one of the ten
-// connection threads only this long.
+// How long a connection thread waits for each read or write once the head
+// has come (CallerGateSocket keeps callers whose head has not come away from
+// the threads).
 const Poco::Timespan kIdleConnectionTimeout(5, 0);
 
 } // namespace
@@ -114,7 +114,7 @@ bool FSWebServerWorker::startServer() {
                                                        : RequestText::recordValue(settings[0], "ipcport"));
         }
 
-        Poco::Net::ServerSocket socket;
+        CallerGateSocket socket(Poco::Timespan(headDeadlineMs * 1000));
         socket.bind(Poco::Net::SocketAddress("127.0.0.1", port), true, false);
         socket.listen(64);
         socket.setLinger(false, 0);

@@ -9,12 +9,16 @@
 // The worker owns a Poco HTTP server on 127.0.0.1 only (never another
 // interface), at the port of the setting "ipcport" (default 34320; a value
 // that is not a number from 1 to 65535 is logged and the default used).
-// Keep-alive is off, so each connection carries one request; at most 10
-// connections are served at once, on threads of the process-wide default
-// pool, and 20 more wait; a connection that sends nothing for 5 seconds is
-// closed. RequestHandlerFactory picks the handler of each
-// request by the start of its raw URI and refuses requests from other users
-// (PeerSocketOwner.h) and from web pages (RequestOrigin.h).
+// Keep-alive is off, so each connection carries one request. The listening
+// socket (CallerGateSocket.h) closes another user's connection as soon as it
+// is accepted, before any byte of it is read, and lets a connection of this
+// user through only once its request head has come in full, which must
+// happen within HEAD_DEADLINE_MS of its acceptance (else it is closed); a
+// slow caller therefore waits without a thread, and the user's other
+// requests go on. At most 10 connections are then served at once, on
+// threads of the process-wide default pool, and 20 more wait.
+// RequestHandlerFactory picks the handler of each request by the start of
+// its raw URI and refuses requests from web pages (RequestOrigin.h).
 //
 // Owned by an application runner: constructed with the runner, startup()
 // after the runner's startup, shutdown() before the runner's shutdown. The
@@ -24,16 +28,19 @@
 //
 // Threads: the owner's thread (constructor, startup, shutdown, destructor,
 // one at a time); the worker thread "Sync" (run: starts the server, waits on
-// `queue` until stopped, stops the server); the server's acceptor thread and
-// its connection threads (the factory and the handlers). The stop flag (in
-// `thread`) and `boundPort` are atomics; everything else is set before the
-// thread starts or touched by the worker thread only.
+// `queue` until stopped, stops the server); the server's acceptor thread (the
+// gate of the listening socket) and its connection threads (the factory and
+// the handlers). The stop flag (in `thread`) and `boundPort` are atomics;
+// everything else is set before the thread starts or touched by the worker
+// thread only.
 //
 // Shutdown order: `stop` is set and the queue's waiters are woken, so run
 // leaves its wait at once; run then stops the server (no new connection is
 // accepted, connections in progress are cut off) and waits until no
-// connection thread runs any more; the worker thread is joined. When
-// shutdown returns, no handler runs and none will: the runner may go.
+// connection thread runs any more, then releases the server with its socket
+// (connections still waiting for their heads are closed); the worker thread
+// is joined. When shutdown returns, no handler runs and none will: the
+// runner may go.
 
 #include <Poco/Net/HTTPServer.h>
 #include <Poco/NotificationQueue.h>
@@ -80,6 +87,8 @@ Poco::UInt16 ipcPortFromSetting(const std::string& text);
 class FSWebServerWorker : public Poco::Runnable {
 public:
     static constexpr Poco::UInt16 DEFAULT_PORT = 34320;
+    // How long a connection may take to send its request head.
+    static constexpr long HEAD_DEADLINE_MS = 5000;
 
     // Builds the thread "Sync" and the queue, and sets
     // gAppRunner and gWebEditPath. Nothing listens yet. `initText` is kept and
@@ -111,6 +120,9 @@ public:
     // Listens on `port` instead of the "ipcport" setting, 0 for any free port.
     // Before startup.
     void setListenPortForTesting(int port) { portOverride = port; }
+    // Gives connections `ms` instead of HEAD_DEADLINE_MS for their heads.
+    // Before startup.
+    void setHeadDeadlineForTesting(long ms) { headDeadlineMs = ms; }
 
 private:
     // Steps of run: the server listening (true) or the failure logged.
@@ -127,6 +139,7 @@ private:
 
     // ---- Owner's thread, before startup ----
     int portOverride = -1;
+    long headDeadlineMs = HEAD_DEADLINE_MS;
 
     // ---- Worker thread (created by run, stopped and released by it) ----
     std::unique_ptr<Poco::Net::HTTPServer> server;

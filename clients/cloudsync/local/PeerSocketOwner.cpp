@@ -3,9 +3,15 @@
 #include <Poco/Net/IPAddress.h>
 #include <Poco/NumberFormatter.h>
 
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +26,9 @@ namespace PeerSocketOwner {
 namespace {
 
 const char* const kTimeWait = "06";
+// The kernel's numbers of the TCP states a connecting socket cannot be in.
+const int kStateTimeWait = 6;
+const int kStateListen = 10;
 
 // The address as the table writes it: each 32-bit word of the address bytes
 // as the machine holds it, in upper-case hex, then ":" and the port in hex.
@@ -78,9 +87,86 @@ void ownersIn(const char* table, const std::string& peer, const std::string& loc
     }
 }
 
+// What the socket diagnostics said.
+enum class Asked { Found, NotFound, Unavailable };
+
+// Asks the kernel's socket diagnostics for the TCP socket whose own address
+// is `peer` and whose remote address is `local`.
+Asked askDiagnostics(const Poco::Net::SocketAddress& peer, const Poco::Net::SocketAddress& local, uid_t& owner) {
+    const Poco::Net::IPAddress& from = peer.host();
+    const Poco::Net::IPAddress& to = local.host();
+    if (from.family() != to.family())
+        return Asked::Unavailable;
+    const bool four = from.family() == Poco::Net::IPAddress::IPv4;
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 body;
+    } request;
+    std::memset(&request, 0, sizeof request);
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    request.header.nlmsg_flags = NLM_F_REQUEST;
+    request.body.sdiag_family = four ? AF_INET : AF_INET6;
+    request.body.sdiag_protocol = IPPROTO_TCP;
+    request.body.idiag_states = ~0u;
+    request.body.id.idiag_sport = htons(peer.port());
+    request.body.id.idiag_dport = htons(local.port());
+    std::memcpy(request.body.id.idiag_src, from.addr(), four ? 4 : 16);
+    std::memcpy(request.body.id.idiag_dst, to.addr(), four ? 4 : 16);
+    request.body.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    request.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+
+    int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0)
+        return Asked::Unavailable;
+    timeval wait{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    sockaddr_nl kernel;
+    std::memset(&kernel, 0, sizeof kernel);
+    kernel.nl_family = AF_NETLINK;
+    alignas(nlmsghdr) char reply[8192];
+    ssize_t size = -1;
+    if (::sendto(fd, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) ==
+        static_cast<ssize_t>(sizeof request))
+        size = ::recv(fd, reply, sizeof reply, 0);
+    ::close(fd);
+    if (size <= 0)
+        return Asked::Unavailable;
+    int length = static_cast<int>(size);
+    for (const nlmsghdr* message = reinterpret_cast<const nlmsghdr*>(reply); NLMSG_OK(message, length);
+         message = NLMSG_NEXT(message, length)) {
+        if (message->nlmsg_type == NLMSG_ERROR) {
+            const nlmsgerr* error = static_cast<const nlmsgerr*>(NLMSG_DATA(message));
+            return error->error == -ENOENT ? Asked::NotFound : Asked::Unavailable;
+        }
+        if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY || message->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+            continue;
+        const inet_diag_msg* socket = static_cast<const inet_diag_msg*>(NLMSG_DATA(message));
+        if (socket->idiag_state == kStateTimeWait || socket->idiag_state == kStateListen || socket->idiag_inode == 0 ||
+            socket->id.idiag_sport != request.body.id.idiag_sport ||
+            socket->id.idiag_dport != request.body.id.idiag_dport)
+            return Asked::NotFound;
+        owner = static_cast<uid_t>(socket->idiag_uid);
+        return Asked::Found;
+    }
+    return Asked::Unavailable;
+}
+
 } // namespace
 
 bool find(const Poco::Net::SocketAddress& peer, const Poco::Net::SocketAddress& local, uid_t& owner) {
+    switch (askDiagnostics(peer, local, owner)) {
+    case Asked::Found:
+        return true;
+    case Asked::NotFound:
+        return false;
+    case Asked::Unavailable:
+        break;
+    }
+    return findInTables(peer, local, owner);
+}
+
+bool findInTables(const Poco::Net::SocketAddress& peer, const Poco::Net::SocketAddress& local, uid_t& owner) {
     std::vector<uid_t> owners;
     ownersIn("/proc/net/tcp", tableAddress(peer, false), tableAddress(local, false), owners);
     ownersIn("/proc/net/tcp6", tableAddress(peer, true), tableAddress(local, true), owners);

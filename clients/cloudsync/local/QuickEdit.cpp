@@ -12,7 +12,6 @@
 #include <Poco/Timestamp.h>
 #include <Poco/UUIDGenerator.h>
 
-#include <Poco/Path.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -70,16 +69,26 @@ bool makePrivateFolder(const std::string& folder, bool mayExist) {
     return setOwnMode(folder, S_IFDIR, 0700);
 }
 
+// Creates the folders above `folder` that are missing, from the top down,
+// each 0700 like the folders below them; folders that exist are left as
+// they are. Stops at the first that cannot be made (the caller's own
+// creation then fails and says so).
+void makeMissingParents(const std::string& folder) {
+    for (std::string::size_type at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1)) {
+        if (folder[at - 1] == '/')
+            continue;  // "//"
+        const std::string parent = folder.substr(0, at);
+        if (::mkdir(parent.c_str(), 0700) == 0)
+            setOwnMode(parent, S_IFDIR, 0700);  // the umask may have taken bits away
+        else if (errno != EEXIST)
+            return;
+    }
+}
+
 } // namespace
 
 bool prepareQuickEditRoot(const std::string& editRoot) {
-    try {
-        Poco::Path root(editRoot);
-        root.makeDirectory();
-        Poco::File(root.parent()).createDirectories();
-    } catch (...) {
-        // makePrivateFolder fails below and says so.
-    }
+    makeMissingParents(editRoot);
     if (makePrivateFolder(editRoot, true))
         return true;
     syncLog().error("Cannot make the quick edit folder " + editRoot + " a private folder (errno " +

@@ -54,8 +54,9 @@ void putCopyState(Nuvaro::Data::VariantRow& record, const CopyState& state);
 // no "/", not "." or ".."), and not the record's own name.
 bool isQuickEditName(const std::string& name);
 
-// Creates the quick-edit root (its missing parents with the usual modes) as
-// a folder for this user only, 0700, or sets that mode on an existing root.
+// Creates the quick-edit root as a folder for this user only, 0700, or sets
+// that mode on an existing root. Missing folders above it are created 0700
+// too, whatever the umask; folders above it that exist are left as they are.
 // False, logged, when the root cannot be had that way: a link, a file, a
 // folder of another owner, a failed creation.
 bool prepareQuickEditRoot(const std::string& editRoot);

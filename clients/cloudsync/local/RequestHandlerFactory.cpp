@@ -15,7 +15,6 @@
 #include "FSAppRunner.h"
 #include "FSWebServerWorker.h"
 #include "LocalRequest.h"
-#include "PeerSocketOwner.h"
 #include "RequestOrigin.h"
 
 #include <Poco/Exception.h>
@@ -97,8 +96,6 @@ Poco::Net::HTTPRequestHandler* RequestHandlerFactory::createRequestHandler(
     const Poco::Net::HTTPServerRequest& request) {
     const std::string& uri = request.getURI();
     std::string reason;
-    if (!PeerSocketOwner::isOwnUser(request.clientAddress(), request.serverAddress(), reason))
-        return refuse(uri, reason);
     if (RequestOrigin::hasDuplicateHost(request)) {
         logRefusal(uri, "Host header given more than once");
         return new CoreRefusalHandler(&LocalRequest::sendBadRequest);

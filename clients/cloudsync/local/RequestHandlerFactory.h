@@ -4,9 +4,8 @@
 // endpoint (FSWebServerWorker). Runs on the HTTP server's connection threads;
 // holds no data.
 //
-// A request from a socket that another user owns, or whose owner cannot be
-// found (PeerSocketOwner), gets the forbidden reply whatever it asks: only
-// the programs of the user the endpoint runs as may use it.
+// Only connections of the user the endpoint runs as reach it: the listening
+// socket (CallerGateSocket) closes the others before their heads are read.
 // A request with more than one Host header gets 400 ("400 Sorry, Bad
 // Request"). A request refused by RequestOrigin (a foreign Host, a foreign
 // origin named by Origin or Referer, a page of another site) gets the

@@ -2,7 +2,8 @@
 
 // Which web pages may use the loopback endpoint: the endpoint's own pages,
 // and the server's pages for quick edit, never an arbitrary web page.
-// (Which local users may use it is PeerSocketOwner's check, made first.)
+// (Which local users may use it is checked first, when the connection is
+// accepted: CallerGateSocket.h.)
 //
 // Listening on 127.0.0.1 alone does not keep web pages out: a browser sends a
 // page's requests to 127.0.0.1 without asking the user (image and form

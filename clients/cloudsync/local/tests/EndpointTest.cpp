@@ -1,11 +1,13 @@
 // The loopback endpoint with real HTTP requests on a free port of 127.0.0.1:
 // the routing of every target, one request per connection, the refusal of
-// requests from web pages, the port setting, start and shutdown; and the
-// pure rules beneath (hosts and origins, paths named by a request, the
-// desktop opener's refusals).
+// requests from web pages, the port setting, the limits on slow callers,
+// start and shutdown; and the pure rules beneath (hosts and origins, request
+// heads the endpoint waits for, paths named by a request, the desktop
+// opener's refusals).
 
 #include "LocalFixture.h"
 
+#include "CallerGateSocket.h"
 #include "LocalRequest.h"
 #include "QuickEditPages.h"
 #include "RequestOrigin.h"
@@ -477,6 +479,129 @@ TEST_F(EndpointTest, SilentConnectionIsClosedAfterAFewSeconds) {
     EXPECT_LT(began.elapsed(), 20 * Poco::Timestamp::resolution());
     // Meanwhile and afterwards the endpoint serves others.
     EXPECT_EQ(send("/status").status, 200);
+}
+
+// Whether the endpoint closes `socket` within `ms` (what it sends before is
+// added to `received`).
+bool closedWithin(Poco::Net::StreamSocket& socket, long ms, std::string* received = nullptr) {
+    Poco::Timestamp began;
+    char buffer[4096];
+    do {
+        long left = std::max<long>(0, ms - static_cast<long>(began.elapsed() / 1000));
+        if (!socket.poll(Poco::Timespan(left * 1000), Poco::Net::Socket::SELECT_READ))
+            return false;
+        try {
+            int n = socket.receiveBytes(buffer, sizeof buffer);
+            if (n <= 0)
+                return true;
+            if (received)
+                received->append(buffer, static_cast<std::size_t>(n));
+        } catch (const Poco::Exception&) {
+            return true;  // reset
+        }
+    } while (began.elapsed() < ms * 1000LL);
+    return false;
+}
+
+TEST_F(EndpointTest, DrippingConnectionIsClosedByTheHeadDeadline) {
+    startService(1000);
+    const std::string head = "GET /status HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port()) + "\r\n\r\n";
+    Poco::Net::StreamSocket dripping(Poco::Net::SocketAddress("127.0.0.1", port()));
+    Poco::Timestamp began;
+    bool closed = false;
+    // One byte every 400 ms: each far within the 5 s a read may wait, the
+    // whole head never.
+    for (std::size_t at = 0; at + 1 < head.size() && !closed && began.elapsed() < 4 * Poco::Timestamp::resolution();
+         ++at) {
+        try {
+            dripping.sendBytes(&head[at], 1);
+        } catch (const Poco::Exception&) {
+            closed = true;
+            break;
+        }
+        closed = closedWithin(dripping, 400);
+    }
+    EXPECT_TRUE(closed) << "a head dripping in for 4 seconds was still awaited";
+    EXPECT_LT(began.elapsed(), 3 * Poco::Timestamp::resolution());
+    EXPECT_TRUE(m_log.contains("Closed local connection from 127.0.0.1:")) << m_log.dump();
+    EXPECT_TRUE(m_log.contains(": request head not complete within 1000 ms")) << m_log.dump();
+    EXPECT_EQ(send("/status").status, 200);
+}
+
+TEST_F(EndpointTest, OwnersStatusIsAnsweredWhileItsOtherConnectionsDrip) {
+    startService();
+    // More slow connections of this user than the 10 connection threads and
+    // the 20 places of their queue, each with the first byte of its head.
+    std::vector<Poco::Net::StreamSocket> dripping;
+    for (int i = 0; i < 32; ++i) {
+        dripping.emplace_back(Poco::Net::SocketAddress("127.0.0.1", port()));
+        dripping.back().sendBytes("G", 1);
+    }
+    Poco::Thread::sleep(300);
+    Poco::Timestamp began;
+    Reply status = send("/status");
+    EXPECT_EQ(status.status, 200);
+    EXPECT_NE(status.body.find("<syncfolder>"), std::string::npos) << status.body;
+    EXPECT_LT(began.elapsed(), 3 * Poco::Timestamp::resolution());
+    // They are still awaited (well within the 5 s deadline): one more byte
+    // each.
+    for (Poco::Net::StreamSocket& socket : dripping) {
+        socket.sendBytes("E", 1);
+        EXPECT_FALSE(closedWithin(socket, 0));
+    }
+}
+
+TEST_F(EndpointTest, ConnectionsThatCannotBeServedAreClosedAtOnce) {
+    startService(30000);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a first line that is no request line", "GET\r\n\r\n", "not an HTTP request"},
+        {"a head too large", "GET / HTTP/1.1\r\nX-Filler: " + std::string(40000, 'a'),
+         "request head larger than 32768 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_log.channel().clear();
+        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress("127.0.0.1", port()));
+        Poco::Timestamp began;
+        socket.sendBytes(c.bytes.data(), static_cast<int>(c.bytes.size()));
+        std::string received;
+        EXPECT_TRUE(closedWithin(socket, 3000, &received));
+        EXPECT_EQ(received, "");
+        EXPECT_TRUE(m_log.contains(std::string(": ") + c.reason)) << m_log.dump();
+    }
+}
+
+TEST(CallerGateHeads, WhatTheFirstBytesOfAConnectionAre) {
+    using Nuvaro::Sync::CallerGateSocket;
+    typedef CallerGateSocket::HeadState State;
+    struct Case {
+        const char* bytes;
+        State state;
+    };
+    const Case cases[] = {
+        {"GET /status HTTP/1.1\r\nHost: a\r\n\r\n", State::Complete},
+        {"GET /status HTTP/1.1\r\n\r\n", State::Complete},
+        {"GET /status HTTP/1.1\n\n", State::Complete},
+        {"GET /status HTTP/1.1\nHost: a\r\n\r\n", State::Complete},
+        {"\r\n\r\nGET /status HTTP/1.0\r\n\r\n", State::Complete},
+        {"POST /syncnow HTTP/1.1\r\nContent-Length: 5\r\n\r\nab", State::Complete},
+        {"GET  /status\tHTTP/1.1 x\r\n\r\n", State::Complete},
+        {"GET /status HTTP/1.1\r\nHost: a\r\n", State::Incomplete},
+        {"GET /status HTTP/1.1\r\nHost: a\r\n\r", State::Incomplete},
+        {"GET /status HTTP/1.1\r\nHost: a\r\n \r\n", State::Incomplete},
+        {"GET /status HTTP/1.1", State::Incomplete},
+        {"\r\n\r\n", State::Incomplete},
+        {"", State::Incomplete},
+        {"GET /status\r\n\r\n", State::NotHttp},
+        {"GET\n\n", State::NotHttp},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CallerGateSocket::headState(c.bytes), c.state) << c.bytes;
 }
 
 TEST_F(EndpointTest, ShutdownIsPromptAndNoConnectionIsAcceptedAfterIt) {

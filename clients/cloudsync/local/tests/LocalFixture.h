@@ -103,17 +103,20 @@ protected:
         db->setConfigValue("config", "password", password);
     }
 
-    // The runner with the account, and the endpoint listening on a free port.
-    TestRunner& startService() {
+    // The runner with the account, and the endpoint listening on a free port
+    // (giving connections `headDeadlineMs` for their request heads).
+    TestRunner& startService(long headDeadlineMs = Nuvaro::Sync::FSWebServerWorker::HEAD_DEADLINE_MS) {
         TestRunner& runner = makeLocalRunner();
         storeAccountOnly(runner);
-        startEndpoint(runner);
+        startEndpoint(runner, headDeadlineMs);
         return runner;
     }
 
-    void startEndpoint(TestRunner& runner) {
+    void startEndpoint(TestRunner& runner,
+                       long headDeadlineMs = Nuvaro::Sync::FSWebServerWorker::HEAD_DEADLINE_MS) {
         m_endpoint.reset(new Nuvaro::Sync::FSWebServerWorker("", editRoot(), &runner));
         m_endpoint->setListenPortForTesting(0);
+        m_endpoint->setHeadDeadlineForTesting(headDeadlineMs);
         m_endpoint->startup();
         ASSERT_NE(m_endpoint->port(), 0) << m_log.dump();
     }

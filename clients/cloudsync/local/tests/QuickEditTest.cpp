@@ -216,6 +216,29 @@ TEST_F(QuickEditTest, WorkerMakesTheRootForThisUserOnly) {
     worker.shutdown();
 }
 
+TEST_F(QuickEditTest, MissingParentsOfTheRootAreForThisUserOnlyWhateverTheUmask) {
+    // The root lies two missing folders below one that exists, whose mode
+    // stays as it is.
+    const std::string existing = m_tmp / "existing";
+    Poco::File(existing).createDirectories();
+    ASSERT_EQ(::chmod(existing.c_str(), 0751), 0);
+    const std::string root = existing + "/new/er/webedit";
+    for (mode_t umask : {0000, 0022, 0277}) {
+        char trace[16];
+        std::snprintf(trace, sizeof trace, "umask %04o", static_cast<unsigned>(umask));
+        SCOPED_TRACE(trace);
+        greedyRecursiveWipe(existing + "/new");
+        {
+            Umask mask(umask);
+            ASSERT_TRUE(Nuvaro::Sync::prepareQuickEditRoot(root)) << m_log.dump();
+        }
+        EXPECT_EQ(modeOf(existing + "/new"), 0700u);
+        EXPECT_EQ(modeOf(existing + "/new/er"), 0700u);
+        EXPECT_EQ(modeOf(root), 0700u);
+        EXPECT_EQ(modeOf(existing), 0751u);
+    }
+}
+
 TEST_F(QuickEditTest, QuickEditThatCannotLoadLeavesNothingBehind) {
     startService();
     server.putFile(kUser, "/user1/editinfo.xml", "x");
