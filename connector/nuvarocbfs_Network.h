@@ -154,6 +154,24 @@ public:
     // zero, the default, leaves each request's own timeout).
     void setTimeoutLimit(const Poco::Timespan& limit) { m_timeoutLimit = limit; }
 
+    // Lets hook cut this connector's requests and transfers short (null, the
+    // default: none), so that its owner's stop never waits for a server that
+    // stalls. Every request and transfer of this connector that brings no
+    // hook of its own (RequestSpec::cancelHook) registers its session with
+    // it: before the head is sent nothing goes out once the hook refuses;
+    // afterwards (sending a body, waiting for the reply head, reading the
+    // body) the owner's cancel shuts the socket down and the call fails at
+    // once, logged at debug level only, with reply outcome Canceled for a
+    // request and the error text "Canceled by user" for a transfer.
+    // Connecting is not interrupted: while a hook is set, a connection
+    // attempt gives up after CANCELLABLE_CONNECT_SECONDS (or the request's
+    // own timeout when that is shorter). The hook must outlive every call
+    // made while it is set; copyForRequests does not copy it.
+    void setCancelHook(RequestCancelHook* hook) { m_cancelHook = hook; }
+    static const int CANCELLABLE_CONNECT_SECONDS = 10;
+    // The error text of a transfer that a stop ended.
+    static const char* const TRANSFER_CANCELED_ERROR;
+
     // ---- Login (nuvarocbfs_Network_Login.cpp) ----
 
     // Logs in with the password, or with the device code when "loginmode" is
@@ -294,7 +312,8 @@ public:
     // that is not a number from 1 to 65535 (Poco::InvalidArgumentException,
     // nothing sent), a server URL without a host, network errors and
     // time-outs, a body cut short (Poco::Net::MessageException).
-    // spec.cancelHook, when set, sees the session from before the request is
+    // spec.cancelHook (or, without one, the connector's hook of setCancelHook),
+    // when set, sees the session from before the request is
     // sent until the exchange ends: when it refuses (the caller's stop),
     // exchange returns with outcome Canceled, having sent nothing or without
     // waiting for the reply; a socket it shut down meanwhile makes the wait
@@ -329,6 +348,45 @@ private:
     // with the timeout of a request of timeoutSeconds; no proxy yet.
     std::unique_ptr<Poco::Net::HTTPClientSession> openSession(const Poco::URI& uri, int timeoutSeconds);
     bool applyProxy(Poco::Net::HTTPClientSession& session);
+    // Makes hook the exchange's cancel hook (m_exchangeHook) for the time of
+    // one exchange on one session, and withdraws the session from it at the
+    // end; declared after the session, so destroyed before it. Nested scopes
+    // (a redirect's own session) restore the outer hook.
+    class ExchangeCancelScope {
+    public:
+        ExchangeCancelScope(NuvaroConnector& owner, RequestCancelHook* hook, Poco::Net::HTTPClientSession* session)
+            : m_owner(owner), m_previous(owner.m_exchangeHook), m_previousAttached(owner.m_exchangeAttached),
+              m_hook(hook), m_session(session) {
+            m_owner.m_exchangeHook = hook;
+            m_owner.m_exchangeAttached = false;
+        }
+        ~ExchangeCancelScope() {
+            if (m_hook && m_owner.m_exchangeAttached) m_hook->detach(m_session);
+            m_owner.m_exchangeHook = m_previous;
+            m_owner.m_exchangeAttached = m_previousAttached;
+        }
+        ExchangeCancelScope(const ExchangeCancelScope&) = delete;
+        ExchangeCancelScope& operator=(const ExchangeCancelScope&) = delete;
+
+    private:
+        NuvaroConnector& m_owner;
+        RequestCancelHook* m_previous;
+        bool m_previousAttached;
+        RequestCancelHook* m_hook;
+        Poco::Net::HTTPClientSession* m_session;
+    };
+    // Limits the session's connection attempt to CANCELLABLE_CONNECT_SECONDS
+    // (or its own timeout when shorter); sending and receiving keep theirs.
+    static void capConnectTime(Poco::Net::HTTPClientSession& session);
+    // Sends the request head on session, within the cancel hook of the
+    // exchange running now (none: a plain send): the session is attached
+    // before (already cancelled: RequestCanceledException, nothing sent) and
+    // reported sent after (cancelled meanwhile: RequestCanceledException).
+    // Returns the body stream.
+    std::ostream& sendCancellable(Poco::Net::HTTPClientSession& session, Poco::Net::HTTPRequest& request);
+    // Takes the session back from the exchange's hook before the request's
+    // thread closes or resets its socket: the hook then no longer touches it.
+    void withdrawFromCancel(Poco::Net::HTTPClientSession& session);
     void sendRequest(Poco::Net::HTTPClientSession& session, const RequestSpec& spec);
     void receiveReply(Poco::Net::HTTPClientSession& session, const RequestSpec& spec, Reply& reply);
     bool statusAccepted(const RequestSpec& spec, int status) const;
@@ -407,6 +465,13 @@ private:
     // Security questions answered in the current chain of doRemoteLogin calls.
     int m_securityQuestionRounds = 0;
     Poco::Timespan m_timeoutLimit;
+    // The owner's cancel hook (setCancelHook), and the hook of the exchange
+    // running now (runExchange sets it for the time of its exchange, so that
+    // the steps of a request or transfer can report their session sent).
+    RequestCancelHook* m_cancelHook = nullptr;
+    RequestCancelHook* m_exchangeHook = nullptr;
+    // The hook accepted the exchange's session (detach is then due).
+    bool m_exchangeAttached = false;
 
     // Process-wide: the stream factories have been registered.
     static std::atomic<bool> m_registered;
@@ -543,6 +608,8 @@ private:
     bool checkTransferTarget(const Poco::URI& target, bool& sendCookies, std::string& error, const std::string& name);
     bool isServerHost(const std::string& host) const;
     std::string transferSetupError() const;
+    // True when the exchange running now was cancelled by its hook's owner.
+    bool transferCanceled() const;
     // getPrintableSpeedValue of bytes over the watch's time (1 µs at least).
     static std::string transferSpeed(Poco::UInt64 bytes, const Poco::Stopwatch& watch);
 

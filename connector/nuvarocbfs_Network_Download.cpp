@@ -41,7 +41,7 @@ const std::string kNoAuthError = "Failed: No Authentication to Download File";
 const std::string kUnauthorizedError = "Failed: Got Server Unauthorized Error. No Authentication to Download File";
 const std::string kBadStatusError = "Failed: Bad HTTP Status for Download File";
 const std::string kCreateLocalError = "Failed: Unable to create local file for writing";
-const std::string kCancelledError = "Canceled by user";
+const std::string kCancelledError = NuvaroConnector::TRANSFER_CANCELED_ERROR;
 
 // Copies in to out block by block until in ends, out fails or cancel (when
 // given) is set; returns the bytes copied. The flag is read before every
@@ -192,7 +192,7 @@ NuvaroConnector::DownloadOutcome NuvaroConnector::runDownloadRequest(Poco::Net::
                                                                      const std::string& name) {
     const ByteRange range{local.rangeStart, local.rangeEnd};
     if (range.requested()) request.set("Range", range.header());
-    session.sendRequest(request);
+    sendCancellable(session, request);
 
     Poco::Net::HTTPResponse response;
     std::istream& body = session.receiveResponse(response);
@@ -261,6 +261,9 @@ bool NuvaroConnector::downloadFromAddress(const Poco::URI& address, const std::s
         error = transferSetupError();
         return false;
     }
+    // The stop of the owner reaches this session as it reaches the first.
+    ExchangeCancelScope cancel(*this, m_exchangeHook, session.get());
+    if (m_exchangeHook) capConnectTime(*session);
     Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, target, Poco::Net::HTTPMessage::HTTP_1_1);
     createGetMessage(request, target);
     if (!sendCookies) request.erase("Cookie");
@@ -292,6 +295,7 @@ bool NuvaroConnector::downloadFile(const std::string& filePath, const std::strin
         std::string speedText = name + " : " + filePath + "/" + fileName;
         if (outcome == DownloadOutcome::Redirect) {
             rootLog().debug(name + " : Download redirect to " + location);
+            withdrawFromCancel(session);
             session.reset();
             // A relative Location is resolved against the server and the
             // first request's path; an absolute one is sent as it stands.
@@ -343,8 +347,9 @@ bool NuvaroConnector::saveResponseToFile(std::istream& in, const std::string& lo
         return false;
     }
     const Poco::UInt64 copied = copyBody(in, out, cancel);
-    if (cancel && cancel->load()) {
-        rootLog().error(name + ": Download of " + localPath + " cancelled after " + std::to_string(copied) + " bytes");
+    if ((cancel && cancel->load()) || transferCanceled()) {
+        // A stop, not a failure: the temporary file goes, the file stays.
+        rootLog().debug(name + ": Download of " + localPath + " cancelled after " + std::to_string(copied) + " bytes");
         error = kCancelledError;
         return false;
     }

@@ -185,20 +185,31 @@ bool NuvaroConnector::sendUploadPiece(Poco::Net::HTTPClientSession& session, con
     createPostMessage(request, target);
     request.setContentType("multipart/form-data; boundary=" + kBoundary);
     session.setTimeout(effectiveTimeout(timeoutSeconds));
+    if (m_exchangeHook) capConnectTime(session);
 
     const std::string head = partHead(fileName);
     const std::string tail = partTail();
     request.setChunkedTransferEncoding(false);
     request.setContentLength64(static_cast<Poco::Int64>(head.size() + tail.size()) + count);
-    std::ostream& out = session.sendRequest(request);
+    std::ostream& out = sendCancellable(session, request);
     out << head;
     const Poco::Int64 sent = copyStream64(data, out, count);
+    if (sent != count && transferCanceled()) {
+        // The owner's stop shut the connection down under the body.
+        withdrawFromCancel(session);
+        session.abort();
+        rootLog().debug(name + " : canceled after " + std::to_string(sent) + " of " + std::to_string(count) +
+                        " bytes");
+        error = TRANSFER_CANCELED_ERROR;
+        return false;
+    }
     // A body that would not match its Content-Length, or bytes of a file
     // that changed while they were read (the part may hold a mix of old and
     // new content): the connection is dropped before the closing boundary,
     // so that the server discards this request instead of storing it.
     const bool complete = sent == count;
     if (!complete || !sourceUnchanged()) {
+        withdrawFromCancel(session);
         session.abort();
         if (complete)
             rootLog().error(name + " : the file changed while its " + std::to_string(count) +
@@ -285,7 +296,7 @@ bool NuvaroConnector::chunkedUploadFile(const std::string& remoteFolder, const s
         for (Poco::Int64 offset = 0;;) {
             if (cancel.load()) {
                 rootLog().error(name + " : upload canceled by user request...");
-                error = "Canceled by user";
+                error = TRANSFER_CANCELED_ERROR;
                 return false;
             }
             progress.set(source.size == 0 ? 0 : static_cast<int>(offset * 100 / source.size));

@@ -590,6 +590,8 @@ protected:
     // Runs simulImpl on a copy of ctx on the default pool (simulMethod); the
     // pool's exception (no free thread) passes through.
     Poco::ActiveResult<ActiveThreadContext> startJob(const ActiveThreadContext& ctx) override;
+    // requestCanceller: shutdown ends the transfers in flight at once.
+    Nuvaro::RequestCancelHook* transferCancelHook() override { return &requestCanceller; }
     // One upload (mode 0) or download (mode 1) with the job's connector;
     // reports through the callbacks; returns the context with ok and error.
     ActiveThreadContext simulImpl(const ActiveThreadContext& ctx);

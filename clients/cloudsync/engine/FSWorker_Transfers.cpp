@@ -75,6 +75,12 @@ ActiveThreadContext FSWorker::simulImpl(const ActiveThreadContext& ctx) {
                                     : ctx.connector->uploadFile(ctx.remotePath, ctx.localFile, error, APP_NAME, -1);
             result.error = sent ? "" : error;
             postEvent(15, name, 1);
+            if (!sent && stop.load()) {
+                // Stopped, not failed: no entry, no error line; the next
+                // start finds the file still to send.
+                syncLog().debug("Upload stopped: " + name);
+                return result;
+            }
             if (sent) {
                 uploadOK(result);
                 result.ok = true;

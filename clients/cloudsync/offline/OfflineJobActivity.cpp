@@ -78,12 +78,14 @@ OfflineJobActivity::OfflineJobActivity(const Nuvaro::RecordList& settings_, cons
 OfflineJobActivity::~OfflineJobActivity() {
     jobActivity.stop();
     killRequested = true;
+    canceller.cancel();
     jobActivity.wait();
     waitForAllTransferJobs();
 }
 
 void OfflineJobActivity::killJob() {
     killRequested = true;
+    canceller.cancel();
     jobActivity.stop();
 }
 
@@ -202,6 +204,7 @@ void OfflineJobActivity::readSettings() {
 
 bool OfflineJobActivity::logIn() {
     connector.reset(new NuvaroConnector(settings, true, "Cloud Connector"));
+    connector->setCancelHook(&canceller);
     if (connector->Authenticate(true))
         return true;
     if (!reportLoginRefusal())
@@ -540,6 +543,12 @@ bool OfflineJobActivity::remoteUnchangedSinceRow(const Nuvaro::Record& item, con
 }
 
 void OfflineJobActivity::addActivity(FSActivity::Type type, const std::string& message, const std::string& path) {
+    if (type == FSActivity::TypeError && killRequested) {
+        // Once the run is stopped its requests are refused or cut short:
+        // what fails then is the stop, not the server or the files.
+        jobLog().debug("Not recorded, the run was stopped: " + message);
+        return;
+    }
     boost::shared_ptr<FSActivity> entry(new FSActivity(FSActivity::LevelNormal, type, message, path, "Cloud Sync"));
     db->activityAdd(entry);
 }

@@ -81,6 +81,11 @@ ActiveThreadContext OfflineJobActivity::simulImpl(const ActiveThreadContext& ctx
                                                                APP_NAME, CHUNK_SIZE, "")
                             : ctx.connector->uploadFile(ctx.remotePath, ctx.localFile, error, APP_NAME, -1);
             result.ok = true;
+            if (!sent && killRequested) {
+                // Stopped by its owner, not failed: the next run sends it.
+                syncLog().information("Upload of " + ctx.localFile + " stopped: " + error);
+                return result;
+            }
             if (sent) {
                 uploadOK(result);
             } else {

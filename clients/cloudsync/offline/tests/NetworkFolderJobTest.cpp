@@ -724,6 +724,50 @@ TEST_F(NetworkFolder, StopDuringASlowDownloadEndsWithinSecondsAndLeavesNothingBe
     EXPECT_TRUE(pair.localContent("big.bin") == big);
 }
 
+// A server that holds its reply for a minute, in each phase of a run: the
+// kill ends the run within seconds, as a stop (no error entry, the files as
+// they were), and the next run does what was left.
+TEST_F(NetworkFolder, KillEndsARunWhoseRequestTheServerHoldsWithinSeconds) {
+    struct Case {
+        const char* what;
+        const char* path;
+        std::function<void(const JobDir&)> change;
+        std::function<void(const JobDir&)> done;
+    };
+    const Case cases[] = {
+        {"listing", "/core/getfilelist", [](const JobDir&) {},
+         [](const JobDir& pair) { EXPECT_EQ(pair.localContent("a.txt"), "alpha"); }},
+        {"download", "/core/downloadfile", [](const JobDir& pair) { pair.putServer("new.txt", "from the server", -60); },
+         [](const JobDir& pair) { EXPECT_EQ(pair.localContent("new.txt"), "from the server"); }},
+        {"upload", "/upload", [](const JobDir& pair) { pair.writeLocal("mine.txt", "from this device", -60); },
+         [](const JobDir& pair) { EXPECT_EQ(pair.serverContent("mine.txt"), "from this device"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        JobDir pair = synced(std::string("held-") + c.what);
+        c.change(pair);
+        const std::string lastRunBefore = lastRun(pair);
+        m_db->activityDeleteAll();
+        const int held = server.addFault(TestFault::withDelay(c.path, 60000));
+        boost::shared_ptr<FOOfflineJobData> job = m_db->getFOJobRecord(pair.local);
+        OfflineJobActivity activity(settingsList(), *job, m_db, false);
+        activity.activity().start();
+        ASSERT_TRUE(waitUntil([&] { return server.requestsInFlight(c.path) > 0; }, 20000));
+        const auto stopped = std::chrono::steady_clock::now();
+        activity.killJob();
+        EXPECT_NO_THROW(activity.activity().wait(10000));
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+        EXPECT_TRUE(activity.isDone());
+        EXPECT_EQ(activities(FSActivity::TypeError), std::vector<std::string>{});
+        EXPECT_EQ(pair.localContent("a.txt"), "alpha");
+        EXPECT_EQ(lastRun(pair), lastRunBefore);
+
+        server.removeFault(held);
+        runJob(pair);
+        c.done(pair);
+    }
+}
+
 TEST_F(NetworkFolder, ALocalEditDuringADownloadIsNotOverwritten) {
     JobDir pair = synced("net");
     const std::string big(500000, 'x'); // 5 s at 100 kB/s

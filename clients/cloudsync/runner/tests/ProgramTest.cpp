@@ -10,6 +10,7 @@
 #include "TempFolder.h"
 #include "VariantRow.h"
 #include "VaultpineTestServer.h"
+#include "WaitUntil.h"
 
 #include <Poco/File.h>
 
@@ -425,6 +426,33 @@ TEST_F(ProgramTest, StopSignalDuringTheFirstLoginEndsTheStartCleanly) {
     EXPECT_EQ(child.waitForExit(kExitMs), 0) << child.output();
     EXPECT_TRUE(child.hasLine("Stopping Sync...")) << child.output();
     EXPECT_FALSE(child.hasLine("Starting Sync...")) << child.output();
+}
+
+// A server that holds a download's reply head for a minute: the stop ends
+// the download at once, as a stop (no failure logged, no file in the sync
+// folder, nothing left staged), and the next start downloads it.
+TEST_F(ProgramTest, StopSignalEndsADownloadTheServerHoldsWithinSeconds) {
+    server.putFile("user1", "/user1/held.txt", "held by the server");
+    const int held = server.addFault(TestFault::withDelay("/core/downloadfile", 60000));
+    ChildProcess& child = start();
+    ASSERT_TRUE(child.waitForLine("Starting Sync...", kStartMs)) << child.output();
+    ASSERT_TRUE(CloudSyncTest::waitUntil([&] { return server.requestsInFlight("/core/downloadfile") > 0; }, kStartMs));
+    const Poco::Timestamp signalled;
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.waitForExit(kExitMs), 0) << child.output();
+    EXPECT_LT(signalled.elapsed(), 10 * 1000 * 1000) << "the stop waited for the server";
+
+    EXPECT_FALSE(Poco::File(syncRoot() + "/My Files/held.txt").exists());
+    const std::string log = fileBytes(dataRoot() + "/syncclient.log");
+    for (const char* failure : {"Download FAILED", "Failed Download", "downloadFile : ["})
+        EXPECT_EQ(log.find(failure), std::string::npos) << failure;
+
+    server.removeFault(held);
+    ChildProcess& again = start();
+    EXPECT_TRUE(CloudSyncTest::waitUntil(
+        [&] { return fileBytes(syncRoot() + "/My Files/held.txt") == "held by the server"; }, kStartMs));
+    again.signal(SIGTERM);
+    EXPECT_EQ(again.waitForExit(kExitMs), 0) << again.output();
 }
 
 TEST_F(ProgramTest, SyncsASeededAccountIntoItsSyncFolder) {
