@@ -78,7 +78,7 @@ int CloudSyncConsole::run() {
     NuvaroConnector::initSSL(tlsLevel, "VERIFY_STRICT");
     if (!prepareDataFolder())
         return 1;
-    // Held until the runner is gone (destroyed before it, in reverse order).
+    // Held until run() returns: the runner, made after it, is destroyed first.
     DataFolderLock lock(dataFolder);
     if (!lockDataFolder(lock))
         return 1;
