@@ -497,7 +497,8 @@ public:
     // The body then replaces localPath (no range, or a suffix range -b) through
     // a temporary file renamed into place once the body arrived complete, or
     // is written into localPath from rangeStart on, keeping every byte before
-    // it (a 206 whose Content-Range starts elsewhere is refused). On false,
+    // it (a 206 whose Content-Range starts elsewhere is refused); files it
+    // creates are 0600 (saveResponseToFile). On false,
     // error holds the reason and localPath is as it was (an offset write that
     // broke off keeps what it wrote after the offset). error is not written on
     // success. The redirect target may be relative (resolved against the
@@ -556,7 +557,10 @@ public:
     // or positioning gives false with "Failed: Unable to create local file for
     // writing". cancel (null: none) is read before every block; once set the
     // copy stops with false and "Canceled by user" (a replacement then
-    // changes nothing).
+    // changes nothing). Every file it creates (the temporary file, a missing
+    // file written from an offset) is made 0600 whatever the umask, never
+    // through a link; a replacement gets the replaced file's mode, a new file
+    // stays 0600 (a caller that places it elsewhere gives it its final mode).
     bool saveResponseToFile(std::istream& in, const std::string& localPath, Poco::Int64 offset, std::string& error,
                             Poco::Int64 expectedLength = -1, Poco::Int64 expectedFileSize = -1,
                             const std::atomic<bool>* cancel = nullptr);

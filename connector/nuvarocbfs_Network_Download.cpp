@@ -5,7 +5,8 @@
 // that replaces a file goes to a temporary file beside it (its name contains
 // ".tmp.part", which the folder scans ignore) and is renamed into place only
 // after it arrived complete; a body written from an offset keeps every byte
-// before the offset.
+// before the offset. A file made for a body is its owner's only (0600) from
+// its creation on.
 
 #include "nuvarocbfs_Network.h"
 
@@ -25,7 +26,10 @@
 #include <Poco/String.h>
 #include <Poco/URI.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -140,6 +144,28 @@ private:
     std::string m_path;
     bool m_committed = false;
 };
+
+// Creates the file a body is written to, readable and writable by its owner
+// only whatever the umask, never through a link: a replacing download's
+// temporary file (a leftover of that name is taken over), or the missing
+// file of a write from an offset (an existing one is left as it is). Raises
+// the file library's exception when the file cannot be made, as opening the
+// stream would.
+void createPrivateFile(const std::string& path, bool temporary) {
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (temporary ? O_TRUNC : O_EXCL);
+    const int fd = ::open(path.c_str(), flags, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        if (!temporary && errno == EEXIST) return;
+        Poco::File::handleLastError(path);
+    }
+    // The umask may only have taken bits away; the mode is set all the same.
+    const int failed = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 ? 0 : errno;
+    ::close(fd);
+    if (failed != 0) {
+        errno = failed;
+        Poco::File::handleLastError(path);
+    }
+}
 
 // Gives the file at target the permission bits of the file at original when
 // that exists, so that replacing a file keeps its mode.
@@ -338,6 +364,7 @@ bool NuvaroConnector::saveResponseToFile(std::istream& in, const std::string& lo
     TemporaryFileGuard temporary(replace ? NuvaroConnector::temporaryNameFor(localPath) : std::string());
     const std::string& writePath = replace ? temporary.path() : localPath;
 
+    createPrivateFile(writePath, replace);
     Poco::FileOutputStream out(writePath, replace ? std::ios::out | std::ios::trunc | std::ios::binary
                                                   : std::ios::out | std::ios::binary);
     if (!replace) nuvarocbfs_largeFileSeekgOut(&out, offset);

@@ -380,7 +380,9 @@ protected:
     // ==== Staged downloads (FSWorker_Downloads.cpp) ==========================
 
     // Downloads every changed file of serverChanges into dataPath/.cache
-    // through a transfer pool; true when every download succeeded.
+    // through a transfer pool; true when every download succeeded. The
+    // staging folder and the folders in it are made 0700 (an existing
+    // staging folder too), the staged files are 0600.
     bool doDownloadFiles(const std::string& folder, bool skipdetect);
 
     // Steps of doDownloadFiles (worker thread).

@@ -39,10 +39,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -331,17 +329,6 @@ bool FSWorker::LocalFileState::sameAs(const LocalFileState& other) const {
 
 namespace {
 
-// The process's umask, read without changing it (umask(2) would change it
-// for every thread for a moment); 022 when it cannot be read.
-mode_t currentUmask() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.compare(0, 6, "Umask:") == 0)
-            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
-    return 022;
-}
-
 // True when `a` and `b` lie on one file system, so that a rename moves `a`
 // without copying it.
 bool onOneDevice(const std::string& a, const std::string& b) {
@@ -404,7 +391,7 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
     // The temporary file has the form of the file utilities' replacements,
     // so a crash's leftover is recognised and removed at the next start.
     const std::string source = moveStaged ? staged : Nuvaro::Util::replacementTemporaryPath(localPath);
-    const mode_t mode = seen.exists && S_ISREG(seen.mode) ? seen.mode & 07777 : 0666 & ~currentUmask();
+    const mode_t mode = seen.exists && S_ISREG(seen.mode) ? seen.mode & 07777 : usualNewFileMode();
     std::string error;
     bool copied = moveStaged ? readyToPlace(staged, mode, modified, error)
                              : Nuvaro::Util::replaceFileFrom(source, staged, &modified, error);

@@ -8,6 +8,7 @@
 
 #include "EventRecorder.h"
 #include "FSActivity.h"
+#include "FileModes.h"
 
 #include "NuvaroUtil.h"
 
@@ -788,6 +789,49 @@ TEST_F(NetworkFolder, ALocalEditDuringADownloadIsNotOverwritten) {
     EXPECT_EQ(pair.localContent("a.txt"), "edited while the server's copy came down");
     EXPECT_TRUE(pair.localContent("Conflict_a.txt") == big);
     EXPECT_TRUE(pair.serverContent("a.txt") == big);
+}
+
+// Whatever the umask, a download is its owner's only while it comes down
+// (another user can neither read it nor change it before it is placed);
+// placed, a new file has the usual mode (0666 narrowed by the umask) and a
+// replaced one keeps its own.
+TEST_F(NetworkFolder, DownloadsArePrivateUntilPlacedAndThenGetTheUsualMode) {
+    CloudSyncTest::UmaskScope open(0);
+    JobDir pair = synced("net");
+    ASSERT_EQ(::chmod(pair.localPath("a.txt").c_str(), 0640), 0);
+    pair.putServer("a.txt", "alpha, changed on the server", -60);
+    const std::string big(100000, 'b'); // 1 s at 100 kB/s
+    pair.putServer("big.bin", big, -60);
+    std::unique_ptr<OfflineJobActivity> running = startSlowDownload(pair, 100000);
+    ASSERT_TRUE(running);
+    // The modes of the files the bodies were written to, seen beside the
+    // targets while they filled, each with a file that had it (one renamed
+    // between the listing and the look counts for nothing). Once whole, such
+    // a file is renamed to NAME.<pid>-<n>.tmp.part, which takes the target's
+    // mode just before its own rename onto the target.
+    std::map<int, std::string> seen;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            std::vector<std::string> names;
+            Poco::File(pair.local).list(names);
+            for (const std::string& name : names) {
+                const int mode = CloudSyncTest::modeOf(pair.localPath(name));
+                if (name.find(".tmp.part.") != std::string::npos && mode != -1)
+                    seen[mode] = name;
+            }
+            return running->isDone();
+        },
+        20000));
+    EXPECT_NO_THROW(running->activity().wait(10000));
+
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.begin()->first, 0600) << seen.begin()->second;
+    EXPECT_EQ(seen.rbegin()->first, 0600) << seen.rbegin()->second;
+    EXPECT_EQ(pair.localContent("a.txt"), "alpha, changed on the server");
+    EXPECT_EQ(CloudSyncTest::modeOf(pair.localPath("a.txt")), 0640);
+    EXPECT_TRUE(pair.localContent("big.bin") == big);
+    EXPECT_EQ(CloudSyncTest::modeOf(pair.localPath("big.bin")), 0666);
+    EXPECT_EQ(tree(pair.local), (std::vector<std::string>{"a.txt", "big.bin", "sub", "sub/b.txt"}));
 }
 
 TEST_F(NetworkFolder, TemporaryFilesLeftByAKilledProcessAreRemovedAtTheNextRun) {
