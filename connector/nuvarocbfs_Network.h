@@ -24,6 +24,7 @@
 //   nuvarocbfs_ChunkedBody.cpp         the reader of chunked reply bodies that checks
 //                                      their framing (downloads and every request)
 //   nuvarocbfs_Network_Upload.cpp      uploadFile, chunkedUploadFile, getCurrentUploadList
+//   nuvarocbfs_LocalFileVersion.cpp    LocalFileVersion, the version of a file an upload sent
 //   nuvarocbfs_LargeFile.cpp           copyStream64 and the large-file seek helpers
 //
 // Adding a request: fill a RequestSpec (path, method, fields, timeout, record
@@ -34,6 +35,7 @@
 
 #include "nuvarocbfs_Defs.h"
 #include "nuvarocbfs_LargeFile.h"
+#include "nuvarocbfs_LocalFileVersion.h"
 #include "nuvarocbfs_Request.h"
 #include "nuvarocbfs_XmlParser.h"
 
@@ -570,13 +572,18 @@ public:
     // only when the server answers 200 with "Succeeded" or "OK" as a word of
     // its own in the body; otherwise false with the body (or, when empty, the
     // status) in error. A missing file fails with "Failed: " + the file
-    // library's text before anything is sent; a file that changes (or is
-    // replaced) while it is sent fails with "Failed: File changed during
-    // upload", and when the change is seen before the body's closing boundary
-    // the request is dropped there, so the server stores nothing. The last argument
-    // has no effect (callers pass -1).
+    // library's text before anything is sent. The file's version (size and
+    // modification time, any time before or after 1970) is measured before
+    // the first byte is read; a file that changes or is replaced before the
+    // body's closing boundary fails with "Failed: File changed during
+    // upload", and the request is dropped there, so the server stores
+    // nothing. Once the server answered that it stored the file, the upload
+    // of that version succeeded, even when the file changed meanwhile: sent
+    // (null: not wanted) then holds the version that went up, and the newer
+    // file is for the caller to send again. sent is written on success only.
+    // unused has no effect (callers pass -1).
     bool uploadFile(const std::string& remoteFolder, const std::string& localPath, std::string& error,
-                    std::string appName, Poco::Int64 unused);
+                    std::string appName, Poco::Int64 unused, LocalFileVersion* sent = nullptr);
 
     // The same upload in pieces of at most chunkSize (> 0) bytes on one
     // session, each telling the server its offset and whether it is the last;
@@ -584,12 +591,16 @@ public:
     // the file) goes unchanged with every piece. cancel is read (never
     // written, so no signal is consumed) before each piece and never after the
     // last: once the last piece was accepted the upload has succeeded. A
-    // cancelled upload fails with "Canceled by user". While it runs,
+    // cancelled upload fails with "Canceled by user". Every piece is checked
+    // against the version measured before the first, as above; a change seen
+    // after a piece that is not the last fails the upload at once (nothing
+    // more is sent), a change after the last piece was accepted does not:
+    // sent then holds the version that went up. While it runs,
     // getCurrentUploadList shows remoteFolder + "/" + name with the percentage
     // acknowledged before the piece in flight; the entry is gone afterwards.
     bool chunkedUploadFile(const std::string& remoteFolder, const std::string& localPath, std::string& error,
                            const std::atomic<bool>& cancel, std::string appName, Poco::Int64 chunkSize,
-                           std::string date);
+                           std::string date, LocalFileVersion* sent = nullptr);
 
     // Empties list, then copies the progress of the chunked uploads running on
     // this connector into it. Any thread may call it.

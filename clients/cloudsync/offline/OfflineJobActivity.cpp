@@ -4,6 +4,7 @@
 
 #include "OfflineJobActivity.h"
 
+#include "AttributeManager.h"
 #include "FOLocalFiles.h"
 #include "FOPathHelpers.h"
 #include "LoginFailure.h"
@@ -502,6 +503,16 @@ void OfflineJobActivity::updateObjectProps(const std::string& path, FOOfflineEnt
     std::string crc;
     if (withCrc && Nuvaro::Util::getFileCRC(path, crc, 0, static_cast<long>(entry.size)))
         entry.fileCrc = crc;
+}
+
+void OfflineJobActivity::recordVersionSent(FOOfflineEntry& entry, const LocalFileVersion& sent) {
+    entry.size = sent.size;
+    entry.modified = sent.modified().utcTime();
+    entry.fileMod = Poco::DateTimeFormatter::format(sent.modified(), Poco::DateTimeFormat::SORTABLE_FORMAT);
+    if (checkCrc) {
+        std::string crc;
+        entry.fileCrc = AttributeManager::checksumOfVersion(entry.fullPath, sent, sent.size, crc) ? crc : "";
+    }
 }
 
 // ---- Shared small steps ----

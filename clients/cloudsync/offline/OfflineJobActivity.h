@@ -238,6 +238,10 @@ protected:
     // Size, fileMod and (withCrc) fileCrc of the entry from the regular file
     // at path; a file that cannot be read leaves the entry as it was.
     void updateObjectProps(const std::string& path, FOOfflineEntry& entry, bool withCrc);
+    // Size, modified and fileMod of the entry from the version of its file
+    // an upload sent, and (with "checkcrc") fileCrc only while the file
+    // still is that version (else none).
+    void recordVersionSent(FOOfflineEntry& entry, const LocalFileVersion& sent);
 
     // ==== The listing (OfflineJobActivity_Listing.cpp) ======================
 

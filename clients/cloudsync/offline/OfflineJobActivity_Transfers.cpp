@@ -81,8 +81,9 @@ ActiveThreadContext OfflineJobActivity::simulImpl(const ActiveThreadContext& ctx
         if (ctx.mode == ActiveThreadContext::MODE_UPLOAD) {
             const bool sent =
                 ctx.chunked ? ctx.connector->chunkedUploadFile(ctx.remotePath, ctx.localFile, error, killRequested,
-                                                               APP_NAME, CHUNK_SIZE, "")
-                            : ctx.connector->uploadFile(ctx.remotePath, ctx.localFile, error, APP_NAME, -1);
+                                                               APP_NAME, CHUNK_SIZE, "", &result.sent)
+                            : ctx.connector->uploadFile(ctx.remotePath, ctx.localFile, error, APP_NAME, -1,
+                                                        &result.sent);
             result.ok = true;
             if (!sent && killRequested) {
                 // Stopped by its owner, not failed: the next run sends it.
@@ -174,6 +175,11 @@ ActiveThreadContext OfflineJobActivity::simulImpl(const ActiveThreadContext& ctx
 void OfflineJobActivity::uploadOK(ActiveThreadContext& ctx) {
     uploaded += 1;
     FOOfflineEntry& entry = ctx.entry;
+    // The row tells the version the server stored, not the file as it is
+    // by now: a change after the last byte went up is found by the next run
+    // as a local change (the server's copy then matches the row).
+    if (ctx.sent.known)
+        recordVersionSent(entry, ctx.sent);
     if (job.syncType == FOOfflineJobData::TYPE_BACKUP)
         clearDifferentCaseItemsDB(ctx.remotePath, entry.name);
     storeRow(entry);

@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <tuple>
@@ -271,6 +272,47 @@ TEST_F(NetworkFolder, ChangesOnBothSidesKeepTheLocalFileAndAConflictCopyBesideIt
         EXPECT_EQ(pair.serverContent(c.file), "local edit");
         EXPECT_EQ(total(runJob(pair)), 0);
     }
+}
+
+// Regression: a file changed right after its last byte went up was reported
+// as failed although the server had stored it; the next run found the
+// server's copy changed since the row, held the local file back and kept the
+// job's own upload beside it as a conflict copy. The row now holds the
+// version sent (its checksum only while the file is that version), and the
+// next run sends the newer file.
+TEST_F(NetworkFolder, AFileAppendedToRightAfterItsUploadIsSentAgainWithoutAConflictCopy) {
+    m_settings["checkcrc"] = "1";
+    JobDir pair = synced("net");
+    pair.writeLocal("a.txt", "alpha, edited", -60);
+    server.clearRequests();
+    // The server stores the upload (the request is logged), then answers late.
+    const int late = server.addFault(TestFault::withDelay("/upload", 300));
+    std::thread user([&] {
+        if (server.waitForRequests("/upload", 1, 20000))
+            std::ofstream(pair.localPath("a.txt"), std::ios::binary | std::ios::app) << " and appended";
+    });
+    const OfflineJobActivity::Counts first = runJob(pair);
+    user.join();
+    server.removeFault(late);
+    EXPECT_EQ(first.uploaded, 1);
+    EXPECT_EQ(pair.serverContent("a.txt"), "alpha, edited");
+    auto stored = row(pair, "a.txt");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->size, 13);
+    EXPECT_EQ(stored->modified, wholeSecond(-60).utcTime());
+    EXPECT_EQ(stored->fileCrc, "");
+
+    const OfflineJobActivity::Counts second = runJob(pair);
+    EXPECT_EQ(second.uploaded, 1);
+    EXPECT_EQ(second.conflicts, 0);
+    EXPECT_EQ(pair.serverContent("a.txt"), "alpha, edited and appended");
+    EXPECT_EQ(pair.localContent("a.txt"), "alpha, edited and appended");
+    EXPECT_FALSE(pair.onDisk("Conflict_a.txt"));
+    stored = row(pair, "a.txt");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->size, 26);
+    EXPECT_NE(stored->fileCrc, "");
+    EXPECT_EQ(total(runJob(pair)), 0);
 }
 
 TEST_F(NetworkFolder, FileDeletedOnTheServerButEditedLocallyIsKeptAndSentAgain) {
