@@ -278,7 +278,8 @@ bool NuvaroConnector::chunkedUploadFile(const std::string& remoteFolder, const s
         // upload is never reported as cancelled.
         for (Poco::Int64 offset = 0;;) {
             if (cancel.load()) {
-                rootLog().error(name + " : upload canceled by user request...");
+                // A stop, not a failure.
+                rootLog().debug(name + " : upload canceled by user request...");
                 error = TRANSFER_CANCELED_ERROR;
                 return false;
             }
