@@ -58,6 +58,9 @@ std::string exceptionClassName(const Poco::Exception& e) {
 } // namespace
 
 std::atomic<bool> NuvaroConnector::m_registered{false};
+const char* const NuvaroConnector::TRANSFER_CANCELED_ERROR = "Canceled by user";
+POCO_IMPLEMENT_EXCEPTION(RequestCanceledException, Poco::IOException, "Request canceled")
+const int NuvaroConnector::CANCELLABLE_CONNECT_SECONDS;
 
 NuvaroConnector::NuvaroConnector(RecordList config, bool registerStreamFactories, std::string userAgent)
     : m_config(std::move(config)), m_userAgent(std::move(userAgent)) {
@@ -288,6 +291,28 @@ std::unique_ptr<Poco::Net::HTTPClientSession> NuvaroConnector::openSession(const
     return session;
 }
 
+void NuvaroConnector::capConnectTime(Poco::Net::HTTPClientSession& session) {
+    const Poco::Timespan full = session.getTimeout();
+    const Poco::Timespan cap(CANCELLABLE_CONNECT_SECONDS, 0);
+    session.setTimeout(full < cap ? full : cap, full, full);
+}
+
+std::ostream& NuvaroConnector::sendCancellable(Poco::Net::HTTPClientSession& session,
+                                               Poco::Net::HTTPRequest& request) {
+    if (m_exchangeHook) {
+        if (!m_exchangeHook->attach(&session)) throw RequestCanceledException("before it was sent");
+        m_exchangeAttached = true;
+    }
+    std::ostream& out = session.sendRequest(request);
+    if (m_exchangeHook && !m_exchangeHook->sent(&session)) throw RequestCanceledException("while it was sent");
+    return out;
+}
+
+void NuvaroConnector::withdrawFromCancel(Poco::Net::HTTPClientSession& session) {
+    // Attached again but not sent: the hook leaves the socket alone.
+    if (m_exchangeHook && m_exchangeAttached) m_exchangeHook->attach(&session);
+}
+
 void NuvaroConnector::sendRequest(Poco::Net::HTTPClientSession& session, const RequestSpec& spec) {
     Poco::Net::HTTPRequest request(spec.httpVersion);
     const bool post = spec.method == Poco::Net::HTTPRequest::HTTP_POST;
@@ -315,9 +340,9 @@ void NuvaroConnector::sendRequest(Poco::Net::HTTPClientSession& session, const R
         request.setContentLength(static_cast<std::streamsize>(body.size()));
         request.setContentType("application/x-www-form-urlencoded");
         // Flushed: the whole request is out before the caller is told so.
-        session.sendRequest(request) << body << std::flush;
+        sendCancellable(session, request) << body << std::flush;
     } else {
-        session.sendRequest(request);
+        sendCancellable(session, request);
     }
 }
 
@@ -457,10 +482,20 @@ bool NuvaroConnector::runExchange(const RequestSpec& spec, Reply& reply,
         reply.error = m_lastError;
         return false;
     }
+    RequestCancelHook* const hook = spec.cancelHook ? spec.cancelHook : m_cancelHook;
+    ExchangeCancelScope cancel(*this, hook, session.get());
+    if (hook) capConnectTime(*session);
     try {
         exchange(*session);
         return true;
     } catch (const Poco::Exception& e) {
+        if (dynamic_cast<const RequestCanceledException*>(&e) || (hook && hook->cancelled())) {
+            // The owner stopped: not a failure of the server or the network.
+            rootLog().debug(spec.operation + " : canceled: " + e.displayText());
+            reply.error = "Canceled by user";
+            reply.outcome = Reply::Outcome::Canceled;
+            return false;
+        }
         rootLog().error(exceptionPrefix + e.displayText() + spec.exceptionSuffix);
         reply.error = e.displayText();
         if (spec.keepExceptionAsLastError) {
@@ -488,30 +523,6 @@ bool NuvaroConnector::runRequest(const RequestSpec& spec, Reply& reply) {
     return reply.parsed();
 }
 
-namespace {
-
-// Keeps a session registered with a cancel hook for the time of one exchange;
-// destroyed before the session.
-class CancelRegistration {
-public:
-    CancelRegistration(RequestCancelHook* hook, Poco::Net::HTTPClientSession* session)
-        : m_hook(hook), m_session(session), m_attached(!hook || hook->attach(session)) {}
-    ~CancelRegistration() {
-        if (m_hook && m_attached) m_hook->detach(m_session);
-    }
-    CancelRegistration(const CancelRegistration&) = delete;
-    CancelRegistration& operator=(const CancelRegistration&) = delete;
-    bool attached() const { return m_attached; }
-    bool sent() const { return !m_hook || m_hook->sent(m_session); }
-
-private:
-    RequestCancelHook* m_hook;
-    Poco::Net::HTTPClientSession* m_session;
-    bool m_attached;
-};
-
-} // namespace
-
 void NuvaroConnector::exchange(const RequestSpec& spec, Reply& reply) {
     reply.outcome = Reply::Outcome::NotSent;
     reply.body.clear();
@@ -523,13 +534,12 @@ void NuvaroConnector::exchange(const RequestSpec& spec, Reply& reply) {
         if (!applyProxySettings(m_config.empty() ? Record() : m_config[0], *session, error))
             throw Poco::InvalidArgumentException(error);
     }
-    CancelRegistration registration(spec.cancelHook, session.get());
-    if (!registration.attached()) {
-        reply.outcome = Reply::Outcome::Canceled;
-        return;
-    }
-    sendRequest(*session, spec);
-    if (!registration.sent()) {
+    RequestCancelHook* const hook = spec.cancelHook ? spec.cancelHook : m_cancelHook;
+    ExchangeCancelScope cancel(*this, hook, session.get());
+    if (hook) capConnectTime(*session);
+    try {
+        sendRequest(*session, spec);
+    } catch (const RequestCanceledException&) {
         reply.outcome = Reply::Outcome::Canceled;
         return;
     }

@@ -24,6 +24,7 @@
 //   nuvarocbfs_ChunkedBody.cpp         the reader of chunked reply bodies that checks
 //                                      their framing (downloads and every request)
 //   nuvarocbfs_Network_Upload.cpp      uploadFile, chunkedUploadFile, getCurrentUploadList
+//   nuvarocbfs_LocalFileVersion.cpp    LocalFileVersion, the version of a file an upload sent
 //   nuvarocbfs_LargeFile.cpp           copyStream64 and the large-file seek helpers
 //
 // Adding a request: fill a RequestSpec (path, method, fields, timeout, record
@@ -34,6 +35,7 @@
 
 #include "nuvarocbfs_Defs.h"
 #include "nuvarocbfs_LargeFile.h"
+#include "nuvarocbfs_LocalFileVersion.h"
 #include "nuvarocbfs_Request.h"
 #include "nuvarocbfs_XmlParser.h"
 
@@ -153,6 +155,24 @@ public:
     // Caps every request's timeout (tests use this against a stalling server;
     // zero, the default, leaves each request's own timeout).
     void setTimeoutLimit(const Poco::Timespan& limit) { m_timeoutLimit = limit; }
+
+    // Lets hook cut this connector's requests and transfers short (null, the
+    // default: none), so that its owner's stop never waits for a server that
+    // stalls. Every request and transfer of this connector that brings no
+    // hook of its own (RequestSpec::cancelHook) registers its session with
+    // it: before the head is sent nothing goes out once the hook refuses;
+    // afterwards (sending a body, waiting for the reply head, reading the
+    // body) the owner's cancel shuts the socket down and the call fails at
+    // once, logged at debug level only, with reply outcome Canceled for a
+    // request and the error text "Canceled by user" for a transfer.
+    // Connecting is not interrupted: while a hook is set, a connection
+    // attempt gives up after CANCELLABLE_CONNECT_SECONDS (or the request's
+    // own timeout when that is shorter). The hook must outlive every call
+    // made while it is set; copyForRequests does not copy it.
+    void setCancelHook(RequestCancelHook* hook) { m_cancelHook = hook; }
+    static const int CANCELLABLE_CONNECT_SECONDS = 10;
+    // The error text of a transfer that a stop ended.
+    static const char* const TRANSFER_CANCELED_ERROR;
 
     // ---- Login (nuvarocbfs_Network_Login.cpp) ----
 
@@ -294,7 +314,8 @@ public:
     // that is not a number from 1 to 65535 (Poco::InvalidArgumentException,
     // nothing sent), a server URL without a host, network errors and
     // time-outs, a body cut short (Poco::Net::MessageException).
-    // spec.cancelHook, when set, sees the session from before the request is
+    // spec.cancelHook (or, without one, the connector's hook of setCancelHook),
+    // when set, sees the session from before the request is
     // sent until the exchange ends: when it refuses (the caller's stop),
     // exchange returns with outcome Canceled, having sent nothing or without
     // waiting for the reply; a socket it shut down meanwhile makes the wait
@@ -329,6 +350,45 @@ private:
     // with the timeout of a request of timeoutSeconds; no proxy yet.
     std::unique_ptr<Poco::Net::HTTPClientSession> openSession(const Poco::URI& uri, int timeoutSeconds);
     bool applyProxy(Poco::Net::HTTPClientSession& session);
+    // Makes hook the exchange's cancel hook (m_exchangeHook) for the time of
+    // one exchange on one session, and withdraws the session from it at the
+    // end; declared after the session, so destroyed before it. Nested scopes
+    // (a redirect's own session) restore the outer hook.
+    class ExchangeCancelScope {
+    public:
+        ExchangeCancelScope(NuvaroConnector& owner, RequestCancelHook* hook, Poco::Net::HTTPClientSession* session)
+            : m_owner(owner), m_previous(owner.m_exchangeHook), m_previousAttached(owner.m_exchangeAttached),
+              m_hook(hook), m_session(session) {
+            m_owner.m_exchangeHook = hook;
+            m_owner.m_exchangeAttached = false;
+        }
+        ~ExchangeCancelScope() {
+            if (m_hook && m_owner.m_exchangeAttached) m_hook->detach(m_session);
+            m_owner.m_exchangeHook = m_previous;
+            m_owner.m_exchangeAttached = m_previousAttached;
+        }
+        ExchangeCancelScope(const ExchangeCancelScope&) = delete;
+        ExchangeCancelScope& operator=(const ExchangeCancelScope&) = delete;
+
+    private:
+        NuvaroConnector& m_owner;
+        RequestCancelHook* m_previous;
+        bool m_previousAttached;
+        RequestCancelHook* m_hook;
+        Poco::Net::HTTPClientSession* m_session;
+    };
+    // Limits the session's connection attempt to CANCELLABLE_CONNECT_SECONDS
+    // (or its own timeout when shorter); sending and receiving keep theirs.
+    static void capConnectTime(Poco::Net::HTTPClientSession& session);
+    // Sends the request head on session, within the cancel hook of the
+    // exchange running now (none: a plain send): the session is attached
+    // before (already cancelled: RequestCanceledException, nothing sent) and
+    // reported sent after (cancelled meanwhile: RequestCanceledException).
+    // Returns the body stream.
+    std::ostream& sendCancellable(Poco::Net::HTTPClientSession& session, Poco::Net::HTTPRequest& request);
+    // Takes the session back from the exchange's hook before the request's
+    // thread closes or resets its socket: the hook then no longer touches it.
+    void withdrawFromCancel(Poco::Net::HTTPClientSession& session);
     void sendRequest(Poco::Net::HTTPClientSession& session, const RequestSpec& spec);
     void receiveReply(Poco::Net::HTTPClientSession& session, const RequestSpec& spec, Reply& reply);
     bool statusAccepted(const RequestSpec& spec, int status) const;
@@ -407,6 +467,13 @@ private:
     // Security questions answered in the current chain of doRemoteLogin calls.
     int m_securityQuestionRounds = 0;
     Poco::Timespan m_timeoutLimit;
+    // The owner's cancel hook (setCancelHook), and the hook of the exchange
+    // running now (runExchange sets it for the time of its exchange, so that
+    // the steps of a request or transfer can report their session sent).
+    RequestCancelHook* m_cancelHook = nullptr;
+    RequestCancelHook* m_exchangeHook = nullptr;
+    // The hook accepted the exchange's session (detach is then due).
+    bool m_exchangeAttached = false;
 
     // Process-wide: the stream factories have been registered.
     static std::atomic<bool> m_registered;
@@ -432,7 +499,8 @@ public:
     // The body then replaces localPath (no range, or a suffix range -b) through
     // a temporary file renamed into place once the body arrived complete, or
     // is written into localPath from rangeStart on, keeping every byte before
-    // it (a 206 whose Content-Range starts elsewhere is refused). On false,
+    // it (a 206 whose Content-Range starts elsewhere is refused); files it
+    // creates are 0600 (saveResponseToFile). On false,
     // error holds the reason and localPath is as it was (an offset write that
     // broke off keeps what it wrote after the offset). error is not written on
     // success. The redirect target may be relative (resolved against the
@@ -491,7 +559,10 @@ public:
     // or positioning gives false with "Failed: Unable to create local file for
     // writing". cancel (null: none) is read before every block; once set the
     // copy stops with false and "Canceled by user" (a replacement then
-    // changes nothing).
+    // changes nothing). Every file it creates (the temporary file, a missing
+    // file written from an offset) is made 0600 whatever the umask, never
+    // through a link; a replacement gets the replaced file's mode, a new file
+    // stays 0600 (a caller that places it elsewhere gives it its final mode).
     bool saveResponseToFile(std::istream& in, const std::string& localPath, Poco::Int64 offset, std::string& error,
                             Poco::Int64 expectedLength = -1, Poco::Int64 expectedFileSize = -1,
                             const std::atomic<bool>* cancel = nullptr);
@@ -501,13 +572,18 @@ public:
     // only when the server answers 200 with "Succeeded" or "OK" as a word of
     // its own in the body; otherwise false with the body (or, when empty, the
     // status) in error. A missing file fails with "Failed: " + the file
-    // library's text before anything is sent; a file that changes (or is
-    // replaced) while it is sent fails with "Failed: File changed during
-    // upload", and when the change is seen before the body's closing boundary
-    // the request is dropped there, so the server stores nothing. The last argument
-    // has no effect (callers pass -1).
+    // library's text before anything is sent. The file's version (size and
+    // modification time, any time before or after 1970) is measured before
+    // the first byte is read; a file that changes or is replaced before the
+    // body's closing boundary fails with "Failed: File changed during
+    // upload", and the request is dropped there, so the server stores
+    // nothing. Once the server answered that it stored the file, the upload
+    // of that version succeeded, even when the file changed meanwhile: sent
+    // (null: not wanted) then holds the version that went up, and the newer
+    // file is for the caller to send again. sent is written on success only.
+    // unused has no effect (callers pass -1).
     bool uploadFile(const std::string& remoteFolder, const std::string& localPath, std::string& error,
-                    std::string appName, Poco::Int64 unused);
+                    std::string appName, Poco::Int64 unused, LocalFileVersion* sent = nullptr);
 
     // The same upload in pieces of at most chunkSize (> 0) bytes on one
     // session, each telling the server its offset and whether it is the last;
@@ -515,12 +591,16 @@ public:
     // the file) goes unchanged with every piece. cancel is read (never
     // written, so no signal is consumed) before each piece and never after the
     // last: once the last piece was accepted the upload has succeeded. A
-    // cancelled upload fails with "Canceled by user". While it runs,
+    // cancelled upload fails with "Canceled by user". Every piece is checked
+    // against the version measured before the first, as above; a change seen
+    // after a piece that is not the last fails the upload at once (nothing
+    // more is sent), a change after the last piece was accepted does not:
+    // sent then holds the version that went up. While it runs,
     // getCurrentUploadList shows remoteFolder + "/" + name with the percentage
     // acknowledged before the piece in flight; the entry is gone afterwards.
     bool chunkedUploadFile(const std::string& remoteFolder, const std::string& localPath, std::string& error,
                            const std::atomic<bool>& cancel, std::string appName, Poco::Int64 chunkSize,
-                           std::string date);
+                           std::string date, LocalFileVersion* sent = nullptr);
 
     // Empties list, then copies the progress of the chunked uploads running on
     // this connector into it. Any thread may call it.
@@ -543,6 +623,8 @@ private:
     bool checkTransferTarget(const Poco::URI& target, bool& sendCookies, std::string& error, const std::string& name);
     bool isServerHost(const std::string& host) const;
     std::string transferSetupError() const;
+    // True when the exchange running now was cancelled by its hook's owner.
+    bool transferCanceled() const;
     // getPrintableSpeedValue of bytes over the watch's time (1 µs at least).
     static std::string transferSpeed(Poco::UInt64 bytes, const Poco::Stopwatch& watch);
 

@@ -5,7 +5,8 @@
 // that replaces a file goes to a temporary file beside it (its name contains
 // ".tmp.part", which the folder scans ignore) and is renamed into place only
 // after it arrived complete; a body written from an offset keeps every byte
-// before the offset.
+// before the offset. A file made for a body is its owner's only (0600) from
+// its creation on.
 
 #include "nuvarocbfs_Network.h"
 
@@ -25,7 +26,10 @@
 #include <Poco/String.h>
 #include <Poco/URI.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -41,7 +45,7 @@ const std::string kNoAuthError = "Failed: No Authentication to Download File";
 const std::string kUnauthorizedError = "Failed: Got Server Unauthorized Error. No Authentication to Download File";
 const std::string kBadStatusError = "Failed: Bad HTTP Status for Download File";
 const std::string kCreateLocalError = "Failed: Unable to create local file for writing";
-const std::string kCancelledError = "Canceled by user";
+const std::string kCancelledError = NuvaroConnector::TRANSFER_CANCELED_ERROR;
 
 // Copies in to out block by block until in ends, out fails or cancel (when
 // given) is set; returns the bytes copied. The flag is read before every
@@ -141,6 +145,28 @@ private:
     bool m_committed = false;
 };
 
+// Creates the file a body is written to, readable and writable by its owner
+// only whatever the umask, never through a link: a replacing download's
+// temporary file (a leftover of that name is taken over), or the missing
+// file of a write from an offset (an existing one is left as it is). Raises
+// the file library's exception when the file cannot be made, as opening the
+// stream would.
+void createPrivateFile(const std::string& path, bool temporary) {
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (temporary ? O_TRUNC : O_EXCL);
+    const int fd = ::open(path.c_str(), flags, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        if (!temporary && errno == EEXIST) return;
+        Poco::File::handleLastError(path);
+    }
+    // The umask may only have taken bits away; the mode is set all the same.
+    const int failed = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 ? 0 : errno;
+    ::close(fd);
+    if (failed != 0) {
+        errno = failed;
+        Poco::File::handleLastError(path);
+    }
+}
+
 // Gives the file at target the permission bits of the file at original when
 // that exists, so that replacing a file keeps its mode.
 void copyPermissions(const std::string& original, const std::string& target) {
@@ -192,7 +218,7 @@ NuvaroConnector::DownloadOutcome NuvaroConnector::runDownloadRequest(Poco::Net::
                                                                      const std::string& name) {
     const ByteRange range{local.rangeStart, local.rangeEnd};
     if (range.requested()) request.set("Range", range.header());
-    session.sendRequest(request);
+    sendCancellable(session, request);
 
     Poco::Net::HTTPResponse response;
     std::istream& body = session.receiveResponse(response);
@@ -261,6 +287,9 @@ bool NuvaroConnector::downloadFromAddress(const Poco::URI& address, const std::s
         error = transferSetupError();
         return false;
     }
+    // The stop of the owner reaches this session as it reaches the first.
+    ExchangeCancelScope cancel(*this, m_exchangeHook, session.get());
+    if (m_exchangeHook) capConnectTime(*session);
     Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, target, Poco::Net::HTTPMessage::HTTP_1_1);
     createGetMessage(request, target);
     if (!sendCookies) request.erase("Cookie");
@@ -292,6 +321,7 @@ bool NuvaroConnector::downloadFile(const std::string& filePath, const std::strin
         std::string speedText = name + " : " + filePath + "/" + fileName;
         if (outcome == DownloadOutcome::Redirect) {
             rootLog().debug(name + " : Download redirect to " + location);
+            withdrawFromCancel(session);
             session.reset();
             // A relative Location is resolved against the server and the
             // first request's path; an absolute one is sent as it stands.
@@ -334,6 +364,7 @@ bool NuvaroConnector::saveResponseToFile(std::istream& in, const std::string& lo
     TemporaryFileGuard temporary(replace ? NuvaroConnector::temporaryNameFor(localPath) : std::string());
     const std::string& writePath = replace ? temporary.path() : localPath;
 
+    createPrivateFile(writePath, replace);
     Poco::FileOutputStream out(writePath, replace ? std::ios::out | std::ios::trunc | std::ios::binary
                                                   : std::ios::out | std::ios::binary);
     if (!replace) nuvarocbfs_largeFileSeekgOut(&out, offset);
@@ -343,8 +374,9 @@ bool NuvaroConnector::saveResponseToFile(std::istream& in, const std::string& lo
         return false;
     }
     const Poco::UInt64 copied = copyBody(in, out, cancel);
-    if (cancel && cancel->load()) {
-        rootLog().error(name + ": Download of " + localPath + " cancelled after " + std::to_string(copied) + " bytes");
+    if ((cancel && cancel->load()) || transferCanceled()) {
+        // A stop, not a failure: the temporary file goes, the file stays.
+        rootLog().debug(name + ": Download of " + localPath + " cancelled after " + std::to_string(copied) + " bytes");
         error = kCancelledError;
         return false;
     }

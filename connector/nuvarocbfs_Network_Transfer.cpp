@@ -29,6 +29,13 @@ bool NuvaroConnector::runTransfer(const std::string& name, const std::string& ga
         try {
             ok = transfer(session);
         } catch (const Poco::Exception& e) {
+            if (dynamic_cast<const RequestCanceledException*>(&e) || transferCanceled()) {
+                // The owner stopped: its socket was shut down, or nothing
+                // was sent. Not a failure of the server or of the file.
+                log.debug(name + " : canceled: " + e.displayText());
+                error = TRANSFER_CANCELED_ERROR;
+                return;
+            }
             log.error(name + " : [" + e.displayText() + "] with message [" + e.message() + "]");
             error = failurePrefix + e.displayText();
         } catch (const std::exception& e) {
@@ -40,10 +47,14 @@ bool NuvaroConnector::runTransfer(const std::string& name, const std::string& ga
         }
     });
     if (!ran) {
-        error = transferSetupError();
+        error = reply.outcome == Reply::Outcome::Canceled ? TRANSFER_CANCELED_ERROR : transferSetupError();
         return false;
     }
     return ok;
+}
+
+bool NuvaroConnector::transferCanceled() const {
+    return m_exchangeHook && m_exchangeHook->cancelled();
 }
 
 std::string NuvaroConnector::transferSpeed(Poco::UInt64 bytes, const Poco::Stopwatch& watch) {

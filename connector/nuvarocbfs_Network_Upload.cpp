@@ -3,15 +3,25 @@
 //
 // Every request carries one multipart part "filedata" whose Content-Length is
 // fixed before the data is read: 200 + the name's bytes (as the filename
-// parameter carries them) + the data bytes. The
-// file's size and modification time are measured once, before the first
-// request, and exactly that many bytes are sent; a file that shrinks, grows or
-// is modified or replaced while it is read fails the upload with "File changed
-// during upload" instead of sending a body that no longer matches what was
+// parameter carries them) + the data bytes. The file's version (which file,
+// size, modification time) is measured once, before the file is opened, and
+// exactly that many bytes are sent; a file that shrinks, grows or is modified
+// or replaced while it is read fails the upload with "File changed during
+// upload" instead of sending a body that no longer matches what was
 // declared. The file is looked at once more before the closing boundary of
 // every part: when it changed, the connection is dropped before the body is
 // complete, so the server discards the part instead of storing a mix of old
 // and new bytes.
+//
+// Past the closing boundary of the whole file (or of its last piece) every
+// byte sent belongs to the measured version: once the server answers that it
+// stored it, that version is uploaded, whatever the file became meanwhile (a
+// log appended to, an editor's second save). The caller learns which version
+// went up and finds the newer file as a change of its own:
+//
+//     10:00:00.0  measured: 4 bytes, 10:00:00; body sent, boundary closed
+//     10:00:00.1  the user appends: 9 bytes, 10:00:00.1
+//     10:00:00.3  server: "OK"  ->  true, sent = 4 bytes of 10:00:00
 
 #include "nuvarocbfs_Network.h"
 
@@ -26,8 +36,6 @@
 #include <Poco/Stopwatch.h>
 #include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
-
-#include <sys/stat.h>
 
 #include <exception>
 #include <functional>
@@ -45,9 +53,6 @@ const std::string kChangedError = "Failed: File changed during upload";
 const std::string kGateLog = " : Not authenticated. Cannot upload file";
 constexpr int kUploadTimeoutSeconds = 120;
 constexpr int kPieceTimeoutSeconds = 300;
-
-// 100-nanosecond units between 1582-10-15 and 1970-01-01.
-constexpr Poco::Int64 kUtcEpochOffset = 122192928000000000LL;
 
 // The file name as the quoted filename parameter carries it: a double
 // quote, CR and LF would end the parameter or the header line, so they are
@@ -97,55 +102,35 @@ bool containsWord(const std::string& text, const std::string& word) {
     return false;
 }
 
-// The modification time of a file in nanoseconds since 1970.
-Poco::Int64 modificationNanos(const struct stat& info) {
-    return static_cast<Poco::Int64>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
-}
-
-// The size and modification time of the file being uploaded, measured once
-// before the first request, with the open stream the data is read from. A
-// missing file raises the file library's FileNotFoundException.
+// The file being uploaded: its version, measured once before the file is
+// opened (so that a file replaced between the two is seen as changed at the
+// first check), and the open stream the data is read from. A missing file
+// raises the file library's FileNotFoundException.
 struct UploadSource {
     explicit UploadSource(const std::string& path)
-        : stream(path, std::ios::in | std::ios::binary) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0) {
+        : version(LocalFileVersion::of(path)), stream(path, std::ios::in | std::ios::binary) {
+        if (!version.known)
             Poco::File(path).getSize(); // raises the file library's error for the path
-            return;
-        }
-        size = static_cast<Poco::Int64>(info.st_size);
-        modified = modificationNanos(info);
-        device = info.st_dev;
-        inode = info.st_ino;
     }
 
-    // False with the error text when the file could not be opened for reading.
+    // False with the error text when the file could not be examined or
+    // opened for reading. Any modification time is valid, 1970-01-01 and
+    // earlier ones too.
     bool opened(std::string& error) const {
-        if (stream.good() && modified >= 0) return true;
+        if (stream.good() && version.known) return true;
         error = "Failed: Opening File for upload";
         return false;
     }
 
-    // True when the file at path is still the one measured (same device and
-    // inode: not replaced by a save that writes aside and renames over) with
-    // the measured size and time (to the nanosecond, where the file system
-    // keeps them).
-    bool unchanged(const std::string& path) const {
-        struct stat info {};
-        return ::stat(path.c_str(), &info) == 0 && info.st_dev == device && info.st_ino == inode &&
-               static_cast<Poco::Int64>(info.st_size) == size && modificationNanos(info) == modified;
-    }
+    // True when the file at path is still the version measured.
+    bool unchanged(const std::string& path) const { return LocalFileVersion::of(path).sameAs(version); }
 
-    // The modification time as the upload's date field.
-    std::string dateText() const {
-        return UtilGetUTCTimeStrFromUTCTimestamp((modified / 1000) * 10 + kUtcEpochOffset);
-    }
+    // The modification time as the upload's date field, to the second
+    // (rounded down, before 1970 as well).
+    std::string dateText() const { return UtilGetUTCTimeStrFromUTCTimestamp(version.modifiedSecond().utcTime()); }
 
+    const LocalFileVersion version;
     Poco::FileInputStream stream;
-    Poco::Int64 size = 0;
-    Poco::Int64 modified = -1; // nanoseconds since 1970; -1 when unreadable
-    dev_t device = 0;
-    ino_t inode = 0;
 };
 
 // Erases a chunked upload's progress entry when the upload ends, on every path.
@@ -185,20 +170,31 @@ bool NuvaroConnector::sendUploadPiece(Poco::Net::HTTPClientSession& session, con
     createPostMessage(request, target);
     request.setContentType("multipart/form-data; boundary=" + kBoundary);
     session.setTimeout(effectiveTimeout(timeoutSeconds));
+    if (m_exchangeHook) capConnectTime(session);
 
     const std::string head = partHead(fileName);
     const std::string tail = partTail();
     request.setChunkedTransferEncoding(false);
     request.setContentLength64(static_cast<Poco::Int64>(head.size() + tail.size()) + count);
-    std::ostream& out = session.sendRequest(request);
+    std::ostream& out = sendCancellable(session, request);
     out << head;
     const Poco::Int64 sent = copyStream64(data, out, count);
+    if (sent != count && transferCanceled()) {
+        // The owner's stop shut the connection down under the body.
+        withdrawFromCancel(session);
+        session.abort();
+        rootLog().debug(name + " : canceled after " + std::to_string(sent) + " of " + std::to_string(count) +
+                        " bytes");
+        error = TRANSFER_CANCELED_ERROR;
+        return false;
+    }
     // A body that would not match its Content-Length, or bytes of a file
     // that changed while they were read (the part may hold a mix of old and
     // new content): the connection is dropped before the closing boundary,
     // so that the server discards this request instead of storing it.
     const bool complete = sent == count;
     if (!complete || !sourceUnchanged()) {
+        withdrawFromCancel(session);
         session.abort();
         if (complete)
             rootLog().error(name + " : the file changed while its " + std::to_string(count) +
@@ -231,7 +227,7 @@ bool NuvaroConnector::sendUploadPiece(Poco::Net::HTTPClientSession& session, con
 }
 
 bool NuvaroConnector::uploadFile(const std::string& remoteFolder, const std::string& localPath, std::string& error,
-                                 std::string appName, Poco::Int64 /*unused*/) {
+                                 std::string appName, Poco::Int64 /*unused*/, LocalFileVersion* sent) {
     const std::string name = "uploadFile";
     return runTransfer(name, kGateLog, kNoAuthError, kUploadTimeoutSeconds, "Failed: ", error,
                        [&](Poco::Net::HTTPClientSession& session) {
@@ -242,24 +238,22 @@ bool NuvaroConnector::uploadFile(const std::string& remoteFolder, const std::str
         splitFolder(localPath, fileName, folder);
         const std::string target = uploadTarget(appName, remoteFolder, -1, false, source.dateText());
         const auto unchanged = [&] { return source.unchanged(localPath); };
-        if (!sendUploadPiece(session, target, fileName, source.stream, source.size, unchanged, kUploadTimeoutSeconds,
-                             error, name)) {
+        if (!sendUploadPiece(session, target, fileName, source.stream, source.version.size, unchanged,
+                             kUploadTimeoutSeconds, error, name)) {
             return false;
         }
-        if (!source.unchanged(localPath)) {
-            rootLog().error(name + " : File " + localPath + " changed during upload");
-            error = kChangedError;
-            return false;
-        }
-        rootLog().debug(name + " : File " + localPath + " with size: " + std::to_string(source.size) +
+        // Stored: the measured version is on the server, whatever the file
+        // is now.
+        rootLog().debug(name + " : File " + localPath + " with size: " + std::to_string(source.version.size) +
                         " uploaded successfully ");
+        if (sent) *sent = source.version;
         return true;
     });
 }
 
 bool NuvaroConnector::chunkedUploadFile(const std::string& remoteFolder, const std::string& localPath,
                                         std::string& error, const std::atomic<bool>& cancel, std::string appName,
-                                        Poco::Int64 chunkSize, std::string date) {
+                                        Poco::Int64 chunkSize, std::string date, LocalFileVersion* sent) {
     const std::string name = "chunkedUploadFile";
     Poco::Stopwatch watch;
     watch.start();
@@ -284,12 +278,14 @@ bool NuvaroConnector::chunkedUploadFile(const std::string& remoteFolder, const s
         // upload is never reported as cancelled.
         for (Poco::Int64 offset = 0;;) {
             if (cancel.load()) {
-                rootLog().error(name + " : upload canceled by user request...");
-                error = "Canceled by user";
+                // A stop, not a failure.
+                rootLog().debug(name + " : upload canceled by user request...");
+                error = TRANSFER_CANCELED_ERROR;
                 return false;
             }
-            progress.set(source.size == 0 ? 0 : static_cast<int>(offset * 100 / source.size));
-            const Poco::Int64 remaining = source.size - offset;
+            const Poco::Int64 size = source.version.size;
+            progress.set(size == 0 ? 0 : static_cast<int>(offset * 100 / size));
+            const Poco::Int64 remaining = size - offset;
             const Poco::Int64 n = remaining <= chunkSize ? remaining : chunkSize;
             const bool complete = remaining == n;
             rootLog().trace(name + " : Chunk [" + std::to_string(offset) + "] to [" + std::to_string(offset + n) +
@@ -299,21 +295,25 @@ bool NuvaroConnector::chunkedUploadFile(const std::string& remoteFolder, const s
                                  name)) {
                 return false;
             }
+            // The last piece accepted: the measured version is stored.
+            if (complete) break;
+            // A file changed after an earlier piece would fail the next
+            // piece before its closing boundary: fail now, before sending it.
             if (!source.unchanged(localPath)) {
                 rootLog().error(name + " : File " + localPath + " changed during upload");
                 error = kChangedError;
                 return false;
             }
-            if (complete) break;
             offset += n;
         }
 
-        rootLog().debug(name + " : File " + localPath + " with size " + std::to_string(source.size) +
+        const Poco::Int64 size = source.version.size;
+        rootLog().debug(name + " : File " + localPath + " with size " + std::to_string(size) +
                         " uploaded successfully ");
         watch.stop();
         rootLog().information(name + " Elapsed time = " + elapsedSeconds(watch) + " secs, Size = " +
-                              std::to_string(source.size) + ", Speed=" +
-                              transferSpeed(static_cast<Poco::UInt64>(source.size), watch));
+                              std::to_string(size) + ", Speed=" + transferSpeed(static_cast<Poco::UInt64>(size), watch));
+        if (sent) *sent = source.version;
         return true;
     });
 }

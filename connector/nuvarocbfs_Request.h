@@ -9,6 +9,7 @@
 
 #include "nuvarocbfs_XmlParser.h"
 
+#include <Poco/Exception.h>
 #include <Poco/Message.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPClientSession.h>
@@ -36,22 +37,34 @@ struct FormField {
     bool encoded = false;
 };
 
-// Lets another thread cut one exchange short (RequestSpec::cancelHook). The
-// request procedure calls attach with the session before it sends anything,
-// sent once the request is written, and detach before the session is
-// destroyed, all on the request's thread; between sent and detach the hook's
-// owner may shut the session's socket down from any thread, which makes the
-// wait for the reply fail at once.
+// Lets another thread cut one exchange short (RequestSpec::cancelHook, or the
+// connector's own hook, NuvaroConnector::setCancelHook). The request
+// procedure calls attach with the session before it sends anything, sent once
+// the request head is written (the connection then stands), and detach
+// before the session is destroyed, all on the request's thread; between sent
+// and detach the hook's owner may shut the session's socket down from any
+// thread, which makes a wait for the reply, a body being read and a body
+// being written fail at once. A session that sends several requests (the
+// pieces of an upload) is attached again before each of them: attach may be
+// called for a session that is attached already.
 class RequestCancelHook {
 public:
     virtual ~RequestCancelHook() = default;
-    // False: the request was cancelled before it started; nothing is sent
-    // and detach is not called.
+    // False: the request was cancelled before it started; nothing is sent.
     virtual bool attach(Poco::Net::HTTPClientSession* session) = 0;
     // False: cancelled while sending; the reply is not waited for.
     virtual bool sent(Poco::Net::HTTPClientSession* session) = 0;
+    // Harmless for a session that is not attached.
     virtual void detach(Poco::Net::HTTPClientSession* session) = 0;
+    // True once the owner cancelled: a request that failed then failed
+    // because of the cancel, not because of the server or the network.
+    virtual bool cancelled() const { return false; }
 };
+
+// Thrown inside the request procedure when a cancel hook refuses a request
+// (before its head is sent, or once it was sent); the procedure turns it into
+// Reply::Outcome::Canceled or a transfer's "Canceled by user".
+POCO_DECLARE_EXCEPTION(, RequestCanceledException, Poco::IOException)
 
 // Which HTTP status codes count as an answer to be parsed. Any other status
 // fails the request, with the server's message (or the status line) as the

@@ -2,6 +2,7 @@
 // on real files in a temporary folder.
 
 #include "nuvarocbfs_Network.h"
+#include "FileModes.h"
 #include "LocalFolder.h"
 
 #include <Poco/File.h>
@@ -12,7 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
+#include <streambuf>
 #include <string>
 
 using namespace Nuvaro;
@@ -105,6 +109,74 @@ TEST_F(LocalFileWrite, ReplacingKeepsThePermissionBits) {
     ASSERT_TRUE(m_connector.saveResponseToFile(body, file, -1, error, 8)) << error;
     EXPECT_TRUE(Poco::File(file).canExecute());
     EXPECT_EQ(read(file), "echo hi\n");
+}
+
+// A body that calls `firstRead` when it is first read, while the file it
+// goes to is open: the test looks at the folder then.
+class WatchedBody : public std::streambuf {
+public:
+    WatchedBody(std::string content, std::function<void()> firstRead)
+        : m_content(std::move(content)), m_firstRead(std::move(firstRead)) {}
+
+protected:
+    int_type underflow() override {
+        if (m_served || m_content.empty())
+            return traits_type::eof();
+        m_served = true;
+        m_firstRead();
+        setg(&m_content[0], &m_content[0], &m_content[0] + m_content.size());
+        return traits_type::to_int_type(m_content[0]);
+    }
+
+private:
+    std::string m_content;
+    std::function<void()> m_firstRead;
+    bool m_served = false;
+};
+
+// Whatever the umask, another user can neither read a body while it is
+// written nor change it before it is used: every file made for it is 0600
+// from its creation on. A replacement gets the mode of the file it replaces.
+TEST_F(LocalFileWrite, FilesMadeForABodyAreOwnerOnlyWhateverTheUmask) {
+    struct Case {
+        const char* what;
+        int before; // mode of the file there before, -1: none
+        Poco::Int64 offset;
+        int after;
+    };
+    const Case cases[] = {
+        {"a new file", -1, -1, 0600},
+        {"a replaced file", 0644, -1, 0644},
+        {"a missing file written from an offset", -1, 0, 0600},
+        {"an existing file written from an offset", 0644, 2, 0644},
+    };
+    CloudSyncTest::UmaskScope open(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = path("f.bin");
+        ::unlink(file.c_str());
+        if (c.before >= 0) {
+            write(file, "0123456789");
+            ASSERT_EQ(::chmod(file.c_str(), static_cast<mode_t>(c.before)), 0);
+        }
+        std::map<std::string, int> whileWritten;
+        WatchedBody watched("body", [&] {
+            for (const std::string& name : entries())
+                whileWritten[name] = CloudSyncTest::modeOf(path(name));
+        });
+        std::istream body(&watched);
+        std::string error;
+
+        ASSERT_TRUE(m_connector.saveResponseToFile(body, file, c.offset, error)) << error;
+
+        ASSERT_FALSE(whileWritten.empty());
+        for (const auto& entry : whileWritten) {
+            const bool theFileBefore = entry.first == "f.bin" && c.before >= 0;
+            EXPECT_EQ(entry.second, theFileBefore ? c.before : 0600) << entry.first;
+        }
+        EXPECT_EQ(CloudSyncTest::modeOf(file), c.after);
+        EXPECT_EQ(entries(), std::vector<std::string>{"f.bin"});
+    }
 }
 
 TEST_F(LocalFileWrite, MissingFolderRaisesTheFileLibrarysError) {

@@ -16,10 +16,15 @@
 #include <Poco/URI.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <sstream>
 #include <thread>
@@ -44,6 +49,13 @@ std::string pattern(std::size_t size) {
 std::string multipartBody(const std::string& name, const std::string& data) {
     return kBoundaryLine + "\r\n" + "Content-Disposition: form-data; name=\"filedata\"; filename=\"" + name +
            "\"\r\n" + "Content-Type: application/octet-stream\r\n\r\n" + data + "\r\n" + kBoundaryLine + "--\r\n";
+}
+
+// Sets the file's modification time to the nanosecond (the file library's
+// setLastModified keeps whole seconds only).
+void setModified(const std::string& file, time_t seconds, long nanos) {
+    const struct timespec times[2] = {{seconds, nanos}, {seconds, nanos}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
 }
 
 // Makes the test certificate authority the trust of the process-wide client
@@ -327,30 +339,129 @@ TEST_F(Transfers, UploadFileNameCannotBreakThePartHeader) {
     }
 }
 
-TEST_F(Transfers, FileChangedDuringUploadFails) {
-    // The server holds its answer while the test changes the file: the bytes
-    // sent no longer describe the file.
-    m_server->addFault(TestFault::withDelay("/upload", 500));
+// Regression: the connector looked at the file once more after the server's
+// "OK" and reported "File changed during upload" for a file the server had
+// stored whole; the sync engine then took its own upload for a server change
+// and made a conflict copy. Every byte up to the closing boundary belongs to
+// the version measured at the start, so once the server stored the file (or
+// its last piece) that version is uploaded, and the caller learns which.
+TEST_F(Transfers, FileChangedAfterItsLastByteWasSentIsUploadedAsSent) {
     struct Case {
+        const char* what;
         bool chunked;
-        std::string change; // what the file becomes during the first request
+        std::function<void(const std::string& path)> change; // while the server holds its "OK"
     };
-    const Case cases[] = {{false, "grown by a few bytes"}, {false, "ten bytes!"}, {true, "cut"}};
+    const auto append = [](const std::string& path) { std::ofstream(path, std::ios::app) << " and more"; };
+    const auto saveAside = [](const std::string& path) {
+        std::ofstream(path + ".new", std::ios::binary) << "the next save";
+        ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    };
+    const Case cases[] = {
+        {"whole, appended to", false, append},
+        {"whole, saved again aside", false, saveAside},
+        {"last of three pieces, appended to", true, append},
+        {"last of three pieces, saved again aside", true, saveAside},
+    };
+    const Poco::DateTime measured(2021, 6, 7, 8, 9, 10, 500);
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.change);
+        SCOPED_TRACE(c.what);
         m_server->clearRequests();
-        const std::string file = writeLocal("moving.bin", pattern(10));
+        m_server->clearFaults();
+        // The server stores the upload (a request is logged once it did),
+        // then waits before it answers: the change lands in between. Pieces
+        // of 4 bytes: the third is the last.
+        TestFault hold = TestFault::withDelay("/upload", 300);
+        hold.skip = c.chunked ? 2 : 0;
+        m_server->addFault(hold);
+        const std::string file = writeLocal("log.txt", pattern(10));
+        setModified(file, measured.timestamp().epochTime(), 500000000);
+        const LocalFileVersion before = LocalFileVersion::of(file);
+
         std::atomic<bool> cancel{false};
-        std::string error;
+        std::string error = "untouched";
+        LocalFileVersion sent;
         auto upload = std::async(std::launch::async, [&] {
-            return c.chunked ? m_connector->chunkedUploadFile(kFolder, file, error, cancel, "sync", 4, "")
-                             : m_connector->uploadFile(kFolder, file, error, "sync", -1);
+            return c.chunked ? m_connector->chunkedUploadFile(kFolder, file, error, cancel, "sync", 4, "", &sent)
+                             : m_connector->uploadFile(kFolder, file, error, "sync", -1, &sent);
         });
-        ASSERT_TRUE(m_server->waitForRequests("/upload", 1, 5000));
-        writeLocal("moving.bin", c.change);
+        ASSERT_TRUE(m_server->waitForRequests("/upload", c.chunked ? 3 : 1, 5000));
+        c.change(file);
         ASSERT_EQ(upload.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-        EXPECT_FALSE(upload.get());
-        EXPECT_EQ(error, "Failed: File changed during upload");
+
+        EXPECT_TRUE(upload.get());
+        EXPECT_EQ(error, "untouched");
+        EXPECT_EQ(m_server->fileContent(kUser, kFolder + "/log.txt"), pattern(10));
+        EXPECT_EQ(m_server->item(kUser, kFolder + "/log.txt")->modified, Poco::DateTime(2021, 6, 7, 8, 9, 10).timestamp());
+        EXPECT_TRUE(sent.sameAs(before)) << "the version reported is the one that went up";
+        EXPECT_EQ(sent.size, 10);
+        EXPECT_EQ(sent.modified(), measured.timestamp());
+        EXPECT_FALSE(LocalFileVersion::of(file).sameAs(sent)) << "the file itself is newer";
+    }
+}
+
+// A change seen after a piece that is not the last fails the upload there:
+// the next piece could not be sent anyway, and the server stores nothing.
+TEST_F(Transfers, FileChangedBetweenPiecesFailsBeforeTheNextPiece) {
+    m_server->addFault(TestFault::withDelay("/upload", 300));
+    const std::string file = writeLocal("moving.bin", pattern(10));
+    std::atomic<bool> cancel{false};
+    std::string error;
+    LocalFileVersion sent;
+    auto upload = std::async(std::launch::async, [&] {
+        return m_connector->chunkedUploadFile(kFolder, file, error, cancel, "sync", 4, "", &sent);
+    });
+    ASSERT_TRUE(m_server->waitForRequests("/upload", 1, 5000));
+    writeLocal("moving.bin", "cut");
+    ASSERT_EQ(upload.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(upload.get());
+    EXPECT_EQ(error, "Failed: File changed during upload");
+    EXPECT_EQ(m_server->requests("/upload").size(), 1u);
+    EXPECT_FALSE(m_server->item(kUser, kFolder + "/moving.bin").has_value());
+    EXPECT_FALSE(sent.known);
+}
+
+// Regression: a modification time before 1970 was taken for the "unreadable"
+// marker and the file was refused ("Failed: Opening File for upload") at
+// every pass. Any time is a time; the date field is its second, rounded down
+// also before 1970.
+TEST_F(Transfers, FileDatedBefore1970OrAtTheEpochIsUploadedWithItsDate) {
+    struct Case {
+        const char* what;
+        time_t seconds; // since 1970
+        long nanos;
+        const char* date;
+        Poco::Timestamp stored;
+    };
+    const Case cases[] = {
+        {"1960", -315576000, 250000000, "1960-01-01%2012%3A00%3A00", Poco::DateTime(1960, 1, 1, 12, 0, 0).timestamp()},
+        {"the epoch", 0, 0, "1970-01-01%2000%3A00%3A00", Poco::DateTime(1970, 1, 1, 0, 0, 0).timestamp()},
+        {"half a second before the epoch", -1, 500000000, "1969-12-31%2023%3A59%3A59",
+         Poco::DateTime(1969, 12, 31, 23, 59, 59).timestamp()},
+        {"half a microsecond before a second before 1970", -2, 999999500, "1969-12-31%2023%3A59%3A58",
+         Poco::DateTime(1969, 12, 31, 23, 59, 58).timestamp()},
+    };
+    for (const auto& c : cases) {
+        for (bool chunked : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (chunked ? ", in pieces" : ", whole"));
+            m_server->clearRequests();
+            const std::string file = writeLocal("old.txt", "from long ago");
+            setModified(file, c.seconds, c.nanos);
+            std::atomic<bool> cancel{false};
+            std::string error;
+            LocalFileVersion sent;
+            ASSERT_TRUE(chunked ? m_connector->chunkedUploadFile(kFolder, file, error, cancel, "sync", 4, "", &sent)
+                                : m_connector->uploadFile(kFolder, file, error, "sync", -1, &sent))
+                << error;
+
+            const auto recorded = m_server->requests("/upload");
+            ASSERT_FALSE(recorded.empty());
+            for (const auto& request : recorded)
+                EXPECT_NE(request.query.find(std::string("&date=") + c.date + "&"), std::string::npos) << request.query;
+            EXPECT_EQ(m_server->item(kUser, kFolder + "/old.txt")->modified, c.stored);
+            EXPECT_EQ(m_server->fileContent(kUser, kFolder + "/old.txt"), std::string("from long ago"));
+            EXPECT_EQ(sent.modifiedNanos, static_cast<Poco::Int64>(c.seconds) * 1000000000 + c.nanos);
+            EXPECT_EQ(sent.modifiedSecond(), c.stored);
+        }
     }
 }
 

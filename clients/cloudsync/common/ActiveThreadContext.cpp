@@ -14,6 +14,7 @@ bool ActiveThreadContext::prepareResult(ActiveThreadContext& result) const {
     result = *this;
     result.ok = false;
     result.error = "";
+    result.sent = LocalFileVersion();
     if (mode != MODE_UPLOAD && mode != MODE_DOWNLOAD) {
         result.error = "Unknown Mode";
         return false;

@@ -5,7 +5,7 @@
 // worker, a job activity) fills the description; the pool's addJob fills
 // `connector` and `connectorIndex` from the slot it gives the job; the
 // transfer body runs on a pool thread with its own copy and returns a copy
-// holding the result (`ok`, `error`).
+// holding the result (`ok`, `error`, and for an upload `sent`).
 //
 // A plain value, copied member-wise (the embedded record and entry
 // included): every copy belongs to one thread at a time. The connector is
@@ -37,10 +37,10 @@ public:
     virtual ~ActiveThreadContext();
 
     // The start of every transfer body: `result` becomes a copy of this
-    // context with ok false and no error text. False, with the error
-    // "Unknown Mode", for a mode other than upload or download (the body
-    // returns that result at once); Poco::NullPointerException for a job
-    // without a connector.
+    // context with ok false, no error text and no version sent. False, with
+    // the error "Unknown Mode", for a mode other than upload or download (the
+    // body returns that result at once); Poco::NullPointerException for a
+    // job without a connector.
     bool prepareResult(ActiveThreadContext& result) const;
 
     // 0 upload, 1 download; any other value is refused by the transfer body
@@ -74,6 +74,11 @@ public:
     bool ok;
     // Result: the failure text, "" on success.
     std::string error;
+    // Result of a successful upload: the version of the file the server
+    // stored (its size and modification time when it was sent), which the
+    // callbacks record instead of the file as it is by then. Not known
+    // otherwise.
+    LocalFileVersion sent;
 };
 
 } // namespace Sync

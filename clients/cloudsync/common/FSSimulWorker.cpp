@@ -29,7 +29,14 @@ bool FSSimulWorker::init() {
     for (int slot = 0; slot < maxJobs; ++slot) {
         boost::shared_ptr<NuvaroConnector> connector(
             new NuvaroConnector(copyRecordList(settings), false, "Cloud Sync"));
+        connector->setCancelHook(callback ? callback->transferCancelHook() : nullptr);
         if (!connector->Authenticate(true)) {
+            Nuvaro::RequestCancelHook* hook = callback ? callback->transferCancelHook() : nullptr;
+            if (hook && hook->cancelled()) {
+                // The owner stopped while the slots logged in.
+                syncLog().debug("init Transfer slot " + std::to_string(slot) + " not logged in: stopped");
+                return false;
+            }
             syncLog().error("init Transfer slot " + std::to_string(slot) +
                             " failed to log in: " + connector->getLastError());
             return false;

@@ -10,12 +10,17 @@
 // Only a sent request's socket is shut down: before that the session may
 // still be connecting (Poco creates the descriptor then), and cancel() only
 // marks the request, whose thread gives up when it reports the request sent
-// (sent() false). Connecting and sending are bounded by the session's
-// time-out. The descriptor is shut down (shutdown(2)), never closed and never
-// touched through the TLS layer, so the request's own thread keeps sole use
-// of the session object; it unregisters the session before destroying it.
-// Every member may be called from any thread. It is the connector's cancel
-// hook of an exchange (RequestSpec::cancelHook) as well.
+// (sent() false). Connecting is bounded by the connector's connection
+// time-out for cancellable requests (NuvaroConnector::
+// CANCELLABLE_CONNECT_SECONDS); a request head is small and goes at once.
+// After the head, a body being sent, the wait for the reply and a body
+// being read all end at once. The descriptor is shut down (shutdown(2)),
+// never closed and never touched through the TLS layer, so the request's own
+// thread keeps sole use of the session object; it unregisters the session
+// before destroying it. Every member may be called from any thread. It is
+// the connector's cancel hook of an exchange (RequestSpec::cancelHook) and
+// of a whole connector (NuvaroConnector::setCancelHook: the transfers of a
+// pool's slots, a job's requests) as well.
 
 #include "nuvarocbfs_Request.h"
 
@@ -38,7 +43,7 @@ public:
     void detach(Poco::Net::HTTPClientSession* session) override;
     // Cuts every registered exchange short and refuses later ones.
     void cancel();
-    bool cancelled() const;
+    bool cancelled() const override;
 
 private:
     // Registers the session as sent or not yet; false once cancel() was

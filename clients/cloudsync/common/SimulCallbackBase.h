@@ -61,6 +61,12 @@ public:
 
     // Runs the owner's transfer body on a copy of ctx on a pool thread.
     virtual Poco::ActiveResult<ActiveThreadContext> startJob(const ActiveThreadContext& ctx) = 0;
+    // The owner's stop as a cancel hook for the connectors of its pools
+    // (null, the default: none). The pool gives it to every slot before the
+    // slot logs in, so that the owner's stop ends a transfer in flight at
+    // once, also while it waits for a server that does not answer. It must
+    // outlive the owner's pools.
+    virtual Nuvaro::RequestCancelHook* transferCancelHook() { return nullptr; }
 
     // ---- The job board ----
 

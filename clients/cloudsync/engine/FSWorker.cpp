@@ -137,6 +137,8 @@ void FSWorker::applySettings(Nuvaro::RecordList& given, bool noStreamFactories,
 bool FSWorker::logIn() {
     boost::shared_ptr<NuvaroConnector> login(
         new NuvaroConnector(Nuvaro::copySettingsList(settings), !noStreamFactories, "Cloud Sync"));
+    // Shutdown cuts its requests short, as it does the transfer jobs'.
+    login->setCancelHook(&requestCanceller);
     {
         std::lock_guard<std::mutex> lock(lifecycleMutex);
         connector = login;

@@ -30,8 +30,8 @@
 //                              (isConflictedFile, inSendList,
 //                              copyToConflictFile), local folders
 //                              (createFilePathIfNeeded,
-//                              processDirectoryRecord), updateObjectProps,
-//                              the two sort orders
+//                              processDirectoryRecord), updateObjectProps
+//                              and recordLocalVersion, the two sort orders
 //   FSWorker_Journal.cpp       the placement journal of the apply step
 //                              (what a killed step placed is recognised)
 //   FSWorker_Deletes.cpp       deletes in both directions:
@@ -60,9 +60,9 @@
 //   - the monitor thread: posts DirChangeNotification into `queue`;
 //   - pool threads: the folder scan (reads `stop`), the lock refresh, and
 //     the transfer jobs with their callbacks (uploadOK inserts into
-//     uploadedThisPass; uploadFailed clears flags.loggedIn and posts into
-//     `queue`; downloadFailed calls doRecheckRecord on the job's own
-//     connector, never on the worker's).
+//     uploadedThisPass, with the version sent; uploadFailed clears
+//     flags.loggedIn and posts into `queue`; downloadFailed calls
+//     doRecheckRecord on the job's own connector, never on the worker's).
 // Each field group below says which of them may touch it. Before startup
 // starts the thread, and after shutdown has joined it, the application's
 // thread may touch every field: this is also how tests drive single pass
@@ -380,7 +380,9 @@ protected:
     // ==== Staged downloads (FSWorker_Downloads.cpp) ==========================
 
     // Downloads every changed file of serverChanges into dataPath/.cache
-    // through a transfer pool; true when every download succeeded.
+    // through a transfer pool; true when every download succeeded. The
+    // staging folder and the folders in it are made 0700 (an existing
+    // staging folder too), the staged files are 0600.
     bool doDownloadFiles(const std::string& folder, bool skipdetect);
 
     // Steps of doDownloadFiles (worker thread).
@@ -432,10 +434,7 @@ protected:
     // and modification time (to the nanosecond).
     struct LocalFileState {
         bool exists = false;
-        dev_t device = 0;
-        ino_t inode = 0;
-        Poco::Int64 size = 0;
-        Poco::Int64 modifiedNanos = 0;
+        LocalFileVersion version; // of the entry itself, when it exists
         mode_t mode = 0;
         static LocalFileState of(const std::string& path);
         // Same entry, same size, same modification time.
@@ -489,6 +488,11 @@ protected:
     // Stores the local file's modification text and checksum in the record,
     // as "checkmodtime" and "checkcrc" ask.
     void updateObjectProps(const std::string& localPath, FSSyncRecordPtr& record);
+    // The same for one version of the file at localPath (an upload's version
+    // sent, which the file may no longer be): the modification text of that
+    // version, and a checksum only when the file still is that version while
+    // it is read (else none).
+    void recordLocalVersion(const std::string& localPath, FSSyncRecordPtr& record, const LocalFileVersion& version);
 
     // ---- Apply step helpers (FSWorker_Apply.cpp); worker thread only ----
     // What one doEndSync did, for its summary.
@@ -590,10 +594,13 @@ protected:
     // Runs simulImpl on a copy of ctx on the default pool (simulMethod); the
     // pool's exception (no free thread) passes through.
     Poco::ActiveResult<ActiveThreadContext> startJob(const ActiveThreadContext& ctx) override;
+    // requestCanceller: shutdown ends the transfers in flight at once.
+    Nuvaro::RequestCancelHook* transferCancelHook() override { return &requestCanceller; }
     // One upload (mode 0) or download (mode 1) with the job's connector;
     // reports through the callbacks; returns the context with ok and error.
     ActiveThreadContext simulImpl(const ActiveThreadContext& ctx);
-    // Pool threads. uploadOK: activity entry and uploadedThisPass.insert.
+    // Pool threads. uploadOK: activity entry and uploadedThisPass.insert of
+    // the path with the version the server stored (ctx.sent).
     void uploadOK(ActiveThreadContext& ctx);
     // Activity entry, UI events, loggedIn false, a DirChangeNotification when
     // the queue is empty.

@@ -39,10 +39,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -228,10 +226,17 @@ bool FSWorker::applyRecord(std::size_t index, std::size_t count, ApplyCounts& co
     if (!createFilePathIfNeeded(folderOf(localPath)))
         return false;
     if (uploadedThisPass.contains(serverPath)) {
-        // The delta only echoes what this client uploaded in this pass.
+        // The delta only echoes what this client uploaded in this pass. The
+        // record takes the version that went up: when the file changed
+        // after its last byte was sent, the next scan finds the newer file
+        // as a change of this device and sends it (no conflict copy).
         syncLog().debug("FS Recently Updated: Skip Creating Conflict File " + record->getLocalFullPath());
         dropStaged(stagedPathOf(*record));
-        updateObjectProps(localPath, record);
+        const LocalFileVersion sent = uploadedThisPass.versionSent(serverPath);
+        if (sent.known)
+            recordLocalVersion(localPath, record, sent);
+        else
+            updateObjectProps(localPath, record);
         uploadedThisPass.erase(serverPath);
         return true;
     }
@@ -314,10 +319,7 @@ FSWorker::LocalFileState FSWorker::LocalFileState::of(const std::string& path) {
     if (::lstat(path.c_str(), &info) != 0)
         return state;
     state.exists = true;
-    state.device = info.st_dev;
-    state.inode = info.st_ino;
-    state.size = static_cast<Poco::Int64>(info.st_size);
-    state.modifiedNanos = static_cast<Poco::Int64>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    state.version = LocalFileVersion::of(info);
     state.mode = info.st_mode;
     return state;
 }
@@ -325,22 +327,10 @@ FSWorker::LocalFileState FSWorker::LocalFileState::of(const std::string& path) {
 bool FSWorker::LocalFileState::sameAs(const LocalFileState& other) const {
     if (exists != other.exists)
         return false;
-    return !exists || (device == other.device && inode == other.inode && size == other.size &&
-                       modifiedNanos == other.modifiedNanos);
+    return !exists || version.sameAs(other.version);
 }
 
 namespace {
-
-// The process's umask, read without changing it (umask(2) would change it
-// for every thread for a moment); 022 when it cannot be read.
-mode_t currentUmask() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.compare(0, 6, "Umask:") == 0)
-            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
-    return 022;
-}
 
 // True when `a` and `b` lie on one file system, so that a rename moves `a`
 // without copying it.
@@ -404,7 +394,7 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
     // The temporary file has the form of the file utilities' replacements,
     // so a crash's leftover is recognised and removed at the next start.
     const std::string source = moveStaged ? staged : Nuvaro::Util::replacementTemporaryPath(localPath);
-    const mode_t mode = seen.exists && S_ISREG(seen.mode) ? seen.mode & 07777 : 0666 & ~currentUmask();
+    const mode_t mode = seen.exists && S_ISREG(seen.mode) ? seen.mode & 07777 : usualNewFileMode();
     std::string error;
     bool copied = moveStaged ? readyToPlace(staged, mode, modified, error)
                              : Nuvaro::Util::replaceFileFrom(source, staged, &modified, error);
@@ -651,18 +641,23 @@ bool FSWorker::processDirectoryRecord(FSSyncRecordPtr& record, const std::string
 // ---- Record properties ----
 
 void FSWorker::updateObjectProps(const std::string& localPath, FSSyncRecordPtr& record) {
-    if (setting("checkmodtime") == "1") {
-        try {
-            record->setFileModTime(Poco::DateTimeFormatter::format(Poco::File(localPath).getLastModified(),
-                                                                   Poco::DateTimeFormat::SORTABLE_FORMAT));
-        } catch (...) {
-            // A file that vanished keeps the record as it was.
-        }
-    }
+    const LocalFileVersion now = LocalFileVersion::of(localPath);
+    // A file that vanished keeps the record as it was.
+    if (now.known)
+        recordLocalVersion(localPath, record, now);
+}
+
+void FSWorker::recordLocalVersion(const std::string& localPath, FSSyncRecordPtr& record,
+                                  const LocalFileVersion& version) {
+    if (setting("checkmodtime") == "1")
+        record->setFileModTime(
+            Poco::DateTimeFormatter::format(version.modified(), Poco::DateTimeFormat::SORTABLE_FORMAT));
     if (setting("checkcrc") == "1") {
+        // Only the bytes of that version may give its checksum; without one
+        // the record is compared by size and time.
         std::string crc;
-        if (Nuvaro::Util::getFileCRC(localPath, crc, 0, static_cast<long>(record->getSize())))
-            record->setFileCRC(crc);
+        const bool read = AttributeManager::checksumOfVersion(localPath, version, record->getSize(), crc);
+        record->setFileCRC(read ? crc : std::string());
     }
 }
 

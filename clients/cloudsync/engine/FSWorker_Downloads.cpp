@@ -5,7 +5,10 @@
 // into the sync folder; the apply step then moves the staged files into
 // place. Per record it decides whether a transfer is needed at all, creates
 // the staging folders, checks the access rights of items under the server's
-// external area, and queues the downloads on a transfer pool.
+// external area, and queues the downloads on a transfer pool. The staging
+// folders are private (0700) and so are the files the connector writes in
+// them (0600), whatever the umask: the apply step gives a placed file its
+// mode.
 //
 // What spares a download (first rule that holds, per record):
 //
@@ -71,16 +74,13 @@ bool sameSizeAndSecond(Poco::File& file, const FSSyncRecord& record) {
                wholeSeconds(AttributeManager::getUTCTimestamp(record.getModified()));
 }
 
-// The folder exists afterwards (created with its parents when missing).
-bool folderReady(const std::string& path) {
-    Poco::File folder(path);
-    try {
-        if (!folder.exists())
-            folder.createDirectories();
-    } catch (const Poco::Exception&) {
-        // Answered by the test below.
-    }
-    return folder.exists() && folder.isDirectory();
+// The staging folder and every folder made in it are their owner's only
+// (0700), whatever the umask and the data folder's mode: a download lies
+// there, readable, before the apply step places it. An existing staging
+// folder is made private too (an older version left it as the umask made
+// it); one that is a link is refused, since nothing is written through one.
+bool stagingFolderReady(const std::string& path) {
+    return createPrivateFolders(path) && makeFolderPrivate(path);
 }
 
 } // namespace
@@ -191,7 +191,7 @@ bool FSWorker::doDownloadFiles(const std::string& folder, bool /*skipdetect*/) {
     };
     try {
         const std::string cache = dataPath + "/.cache";
-        if (!folderReady(cache)) {
+        if (!stagingFolderReady(cache)) {
             syncLog().error("Failed creating sync cache directory!");
             return false;
         }
@@ -239,7 +239,7 @@ bool FSWorker::doDownloadFiles(const std::string& folder, bool /*skipdetect*/) {
             }
 
             const std::string staged = cache + "/" + localFullPath;
-            if (!folderReady(isFolder ? staged : staged.substr(0, staged.rfind('/')))) {
+            if (!createPrivateFolders(isFolder ? staged : staged.substr(0, staged.rfind('/')))) {
                 syncLog().error("Failed creating download local directory!");
                 return giveUp();
             }

@@ -71,10 +71,17 @@ ActiveThreadContext FSWorker::simulImpl(const ActiveThreadContext& ctx) {
         std::string error;
         if (upload) {
             bool sent = ctx.chunked ? ctx.connector->chunkedUploadFile(ctx.remotePath, ctx.localFile, error, stop,
-                                                                       APP_NAME, CHUNK_SIZE, "")
-                                    : ctx.connector->uploadFile(ctx.remotePath, ctx.localFile, error, APP_NAME, -1);
+                                                                       APP_NAME, CHUNK_SIZE, "", &result.sent)
+                                    : ctx.connector->uploadFile(ctx.remotePath, ctx.localFile, error, APP_NAME, -1,
+                                                                &result.sent);
             result.error = sent ? "" : error;
             postEvent(15, name, 1);
+            if (!sent && stop.load()) {
+                // Stopped, not failed: no entry, no error line; the next
+                // start finds the file still to send.
+                syncLog().debug("Upload stopped: " + name);
+                return result;
+            }
             if (sent) {
                 uploadOK(result);
                 result.ok = true;
@@ -158,7 +165,9 @@ void FSWorker::uploadOK(ActiveThreadContext& ctx) {
         ctx.record.getName() + " (" + Nuvaro::Util::readableFileSize(ctx.record.getSize(), 2) + ")",
         ctx.record.getLocalFullPath(), ctx.record.getFriendlyName()));
     stepActivities.add(entry, db.get());
-    uploadedThisPass.insert(FSSyncDB::convertToLinuxPath(ctx.record.getFullPath()));
+    // With the version that went up: the apply step records that one when
+    // the server's echo comes back, not the file as it is by then.
+    uploadedThisPass.insert(FSSyncDB::convertToLinuxPath(ctx.record.getFullPath()), ctx.sent);
 }
 
 void FSWorker::uploadFailed(ActiveThreadContext& ctx) {

@@ -117,6 +117,11 @@ bool FSWorker::doSendFiles() {
         }
 
         if (!pool->waitForAllJobs()) {
+            if (stop.load()) {
+                // The stop ended the uploads in flight; nothing failed.
+                lastSendOutcome = SendOutcome::Stopped;
+                return false;
+            }
             flags.loggedIn = false;
             return false;
         }

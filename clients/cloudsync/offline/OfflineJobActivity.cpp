@@ -4,6 +4,7 @@
 
 #include "OfflineJobActivity.h"
 
+#include "AttributeManager.h"
 #include "FOLocalFiles.h"
 #include "FOPathHelpers.h"
 #include "LoginFailure.h"
@@ -78,12 +79,14 @@ OfflineJobActivity::OfflineJobActivity(const Nuvaro::RecordList& settings_, cons
 OfflineJobActivity::~OfflineJobActivity() {
     jobActivity.stop();
     killRequested = true;
+    canceller.cancel();
     jobActivity.wait();
     waitForAllTransferJobs();
 }
 
 void OfflineJobActivity::killJob() {
     killRequested = true;
+    canceller.cancel();
     jobActivity.stop();
 }
 
@@ -208,6 +211,7 @@ void OfflineJobActivity::readSettings() {
 
 bool OfflineJobActivity::logIn() {
     connector.reset(new NuvaroConnector(settings, true, "Cloud Connector"));
+    connector->setCancelHook(&canceller);
     if (connector->Authenticate(true))
         return true;
     if (!reportLoginRefusal())
@@ -528,6 +532,16 @@ void OfflineJobActivity::updateObjectProps(const std::string& path, FOOfflineEnt
         entry.fileCrc = crc;
 }
 
+void OfflineJobActivity::recordVersionSent(FOOfflineEntry& entry, const LocalFileVersion& sent) {
+    entry.size = sent.size;
+    entry.modified = sent.modified().utcTime();
+    entry.fileMod = Poco::DateTimeFormatter::format(sent.modified(), Poco::DateTimeFormat::SORTABLE_FORMAT);
+    if (checkCrc) {
+        std::string crc;
+        entry.fileCrc = AttributeManager::checksumOfVersion(entry.fullPath, sent, sent.size, crc) ? crc : "";
+    }
+}
+
 // ---- Shared small steps ----
 
 std::string OfflineJobActivity::localPathOf(const std::string& remotePath) const {
@@ -567,6 +581,12 @@ bool OfflineJobActivity::remoteUnchangedSinceRow(const Nuvaro::Record& item, con
 }
 
 void OfflineJobActivity::addActivity(FSActivity::Type type, const std::string& message, const std::string& path) {
+    if (type == FSActivity::TypeError && killRequested) {
+        // Once the run is stopped its requests are refused or cut short:
+        // what fails then is the stop, not the server or the files.
+        jobLog().debug("Not recorded, the run was stopped: " + message);
+        return;
+    }
     boost::shared_ptr<FSActivity> entry(new FSActivity(FSActivity::LevelNormal, type, message, path, "Cloud Sync"));
     db->activityAdd(entry);
 }

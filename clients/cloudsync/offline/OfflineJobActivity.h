@@ -92,10 +92,11 @@
 //     the job database (which locks itself).
 // Life cycle: construct (idle) -> activity().start() -> run on a pool thread
 // -> isDone() -> destroy. killJob() (any thread) asks a run to end: the run
-// tests the stop flag between phases and between items, a chunked upload in
-// flight stops before its next piece, and a download in flight before its
-// next block (its temporary file removed, the local file as it was). The destructor stops the
-// run, waits for it and for every transfer job it started.
+// tests the stop flag between phases and between items, and every request
+// and transfer in flight ends at once, also one waiting for a server that
+// does not answer (a download's temporary file removed, the local file as
+// it was). The destructor stops the run, waits for it and for every
+// transfer job it started.
 
 #include "ActiveThreadContext.h"
 #include "FOLocalFiles.h"
@@ -105,6 +106,7 @@
 #include "FSActivity.h"
 #include "FSSimulWorker.h"
 #include "PoolActivity.h"
+#include "RequestCanceller.h"
 #include "SimulCallbackBase.h"
 
 #include "nuvarocbfs_Network.h"
@@ -166,9 +168,11 @@ public:
     Activity& activity() { return jobActivity; }
     // Set when the run has ended (however it ended).
     bool isDone() const { return done.load(); }
-    // Asks the run to end: sets the kill flag (a chunked upload stops before
-    // its next piece, a download before its next block) and the activity's
-    // stop flag. Does not wait.
+    // Asks the run to end: sets the kill flag and the activity's stop flag
+    // and cancels the run's requests and transfers in flight (their
+    // connections are shut down, so a transfer ends at once in any state but
+    // connecting, which is bounded by the connector's connection time-out).
+    // A stopped transfer reports no failure. Does not wait.
     void killJob();
     // Logs the connector in again (no caller in this program); false when it
     // fails, with the login-refusal or session-timeout event where one
@@ -176,6 +180,8 @@ public:
     bool reconnect();
     // The transfer pool's entry: runs simulImpl(ctx) on the default pool.
     Poco::ActiveResult<ActiveThreadContext> startJob(const ActiveThreadContext& ctx) override;
+    // The pools' slots stop with the run: killJob ends their transfers.
+    Nuvaro::RequestCancelHook* transferCancelHook() override { return &canceller; }
 
     const FOOfflineJobData& getJob() const { return job; }
     bool isUserInitiated() const { return userInitiated; }
@@ -255,6 +261,10 @@ protected:
     // Size, fileMod and (withCrc) fileCrc of the entry from the regular file
     // at path; a file that cannot be read leaves the entry as it was.
     void updateObjectProps(const std::string& path, FOOfflineEntry& entry, bool withCrc);
+    // Size, modified and fileMod of the entry from the version of its file
+    // an upload sent, and (with "checkcrc") fileCrc only while the file
+    // still is that version (else none).
+    void recordVersionSent(FOOfflineEntry& entry, const LocalFileVersion& sent);
 
     // ==== The listing (OfflineJobActivity_Listing.cpp) ======================
 
@@ -435,6 +445,10 @@ protected:
     std::atomic<int> conflicts{0};
     std::atomic<int> deleted{0};
     std::atomic<bool> killRequested{false};
+    // The run's requests and transfers in flight (its own connector's and
+    // its pools' slots'); killJob cuts them short, also a wait for a server
+    // that does not answer.
+    RequestCanceller canceller;
     // Download targets as they were when their downloads were queued.
     std::mutex targetStatesLock;
     std::map<std::string, FOLocalState> targetStates;

@@ -45,6 +45,11 @@ void OfflineJobActivity::getRemoteFileList(const std::string& folder) {
     Nuvaro::RecordList meta;
     std::string error;
     if (!connector->getFileList(folder, entries, meta, error, 0, false)) {
+        if (killRequested) {
+            // Stopped by the owner, not refused: the next run lists it.
+            jobLog().debug("getRemoteFileList : stopped " + folder);
+            return;
+        }
         jobLog().error("getRemoteFileList : FAILED " + folder);
         addActivity(FSActivity::TypeError, "Failed: " + error, folder);
         postJobEvent(16, "", 0);

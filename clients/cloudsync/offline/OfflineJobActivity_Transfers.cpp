@@ -7,10 +7,12 @@
 // A download's target (ctx.tempPath) is the local file itself, or its
 // conflict copy FOConflictPath(NAME). The body goes to a unique temporary
 // file beside the target, named by the connector (NAME.<pid>-<n>.tmp.part:
-// no user's file, within the 255 bytes of a name for any valid NAME), and is
-// renamed onto the target once it arrived complete and of the listed size,
-// and only when the target is still as it was when the download was queued
-// (nobody wrote, replaced, made or removed it meanwhile). A target changed
+// no user's file, within the 255 bytes of a name for any valid NAME; 0600
+// while it fills, whatever the umask), and is renamed onto the target, with
+// the target's mode or a new file's usual one (0666 narrowed by the umask),
+// once it arrived complete and of the listed size, and only when the target
+// is still as it was when the download was queued (nobody wrote, replaced,
+// made or removed it meanwhile). A target changed
 // meanwhile keeps the change; the download counts as failed and the next run
 // decides again. An ordinary download then gets the server's modification
 // time; a conflict copy stays beside the user's file. Only a target that is
@@ -22,6 +24,7 @@
 #include "AttributeManager.h"
 #include "FOLocalFiles.h"
 #include "FOPathHelpers.h"
+#include "FSUtil.h"
 #include "OfflineJobCommon.h"
 #include "RequestText.h"
 
@@ -78,9 +81,15 @@ ActiveThreadContext OfflineJobActivity::simulImpl(const ActiveThreadContext& ctx
         if (ctx.mode == ActiveThreadContext::MODE_UPLOAD) {
             const bool sent =
                 ctx.chunked ? ctx.connector->chunkedUploadFile(ctx.remotePath, ctx.localFile, error, killRequested,
-                                                               APP_NAME, CHUNK_SIZE, "")
-                            : ctx.connector->uploadFile(ctx.remotePath, ctx.localFile, error, APP_NAME, -1);
+                                                               APP_NAME, CHUNK_SIZE, "", &result.sent)
+                            : ctx.connector->uploadFile(ctx.remotePath, ctx.localFile, error, APP_NAME, -1,
+                                                        &result.sent);
             result.ok = true;
+            if (!sent && killRequested) {
+                // Stopped by its owner, not failed: the next run sends it.
+                syncLog().information("Upload of " + ctx.localFile + " stopped: " + error);
+                return result;
+            }
             if (sent) {
                 uploadOK(result);
             } else {
@@ -128,11 +137,15 @@ ActiveThreadContext OfflineJobActivity::simulImpl(const ActiveThreadContext& ctx
             return result;
         }
         try {
+            // The temporary file is private while it fills; what it replaces
+            // gives it its mode, and a new file gets the usual one.
+            mode_t mode = usualNewFileMode();
             if (before.kind == FOLocalKind::File) {
-                struct stat mode {};
-                if (::stat(ctx.tempPath.c_str(), &mode) == 0)
-                    ::chmod(temporary.path.c_str(), mode.st_mode & 07777);
+                struct stat replaced {};
+                if (::stat(ctx.tempPath.c_str(), &replaced) == 0)
+                    mode = replaced.st_mode & 07777;
             }
+            ::chmod(temporary.path.c_str(), mode);
             Poco::File(temporary.path).renameTo(ctx.tempPath);
             temporary.renamed = true;
             syncLog().debug("Download Remote File to " + ctx.tempPath + " OK");
@@ -162,6 +175,11 @@ ActiveThreadContext OfflineJobActivity::simulImpl(const ActiveThreadContext& ctx
 void OfflineJobActivity::uploadOK(ActiveThreadContext& ctx) {
     uploaded += 1;
     FOOfflineEntry& entry = ctx.entry;
+    // The row tells the version the server stored, not the file as it is
+    // by now: a change after the last byte went up is found by the next run
+    // as a local change (the server's copy then matches the row).
+    if (ctx.sent.known)
+        recordVersionSent(entry, ctx.sent);
     if (job.syncType == FOOfflineJobData::TYPE_BACKUP)
         clearDifferentCaseItemsDB(ctx.remotePath, entry.name);
     storeRow(entry);

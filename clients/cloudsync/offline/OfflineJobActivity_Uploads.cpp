@@ -150,7 +150,8 @@ bool OfflineJobActivity::uploadEntry(const EntryPtr& entry, FSSimulWorker& pool)
         jobLog().error("Failed to create remote folder path, stopping Upload: " + remoteParent);
         return false;
     }
-    updateObjectProps(local, *entry, checkCrc);
+    // The checksum waits for the upload: it is taken of the version sent.
+    updateObjectProps(local, *entry, false);
     ctx.chunked = entry->size > CHUNK_THRESHOLD;
     ctx.entry = *entry;
     if (!pool.addJob(ctx)) {

@@ -1,6 +1,8 @@
 #include "CloudSyncConsole.h"
 
 #include "ConsoleConfig.h"
+#include "DataFolderLock.h"
+#include "FSUtil.h"
 #include "JobEntries.h"
 #include "NuvaroException.h"
 #include "NuvaroUtil.h"
@@ -9,9 +11,6 @@
 #include "nuvarocbfs_Network.h"
 
 #include <Poco/Exception.h>
-
-#include <cerrno>
-#include <sys/stat.h>
 
 namespace Nuvaro {
 namespace Sync {
@@ -26,31 +25,6 @@ std::string asciiLower(std::string text) {
             c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
-}
-
-// Creates the folder and its missing parents, each readable by its owner
-// only (the data folder holds the account and the log). Existing folders are
-// left as they are. True when the folder exists afterwards.
-bool createPrivateFolders(const std::string& path) {
-    std::string prefix;
-    std::string::size_type start = 0;
-    while (start <= path.size()) {
-        std::string::size_type end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        prefix = path.substr(0, end);
-        if (!prefix.empty()) {
-            struct stat info;
-            if (::stat(prefix.c_str(), &info) != 0) {
-                if (::mkdir(prefix.c_str(), S_IRWXU) != 0 && errno != EEXIST)
-                    return false;
-                ::chmod(prefix.c_str(), S_IRWXU);
-            }
-        }
-        start = end + 1;
-    }
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::string recordValue(const Nuvaro::Record& record, const std::string& key, bool* present = nullptr) {
@@ -104,13 +78,19 @@ int CloudSyncConsole::run() {
     NuvaroConnector::initSSL(tlsLevel, "VERIFY_STRICT");
     if (!prepareDataFolder())
         return 1;
+    // Held until run() returns: the runner, made after it, is destroyed first.
+    DataFolderLock lock(dataFolder);
+    if (!lockDataFolder(lock))
+        return 1;
     if (stops.stopRequested())
         return stopped();
 
     std::unique_ptr<FSAppRunner> runner;
     try {
         runner.reset(new FSAppRunner(resourcePath, dataFolder, syncFolder, logLevel, false));
-    } catch (const Nuvaro::Exception&) {
+    } catch (const Nuvaro::Exception& e) {
+        // The runner logged the reason; the console shows it as well.
+        fail("Error: " + e.message());
         return 1;
     }
     StopActionScope stopAction(stops, *runner);
@@ -194,6 +174,8 @@ bool CloudSyncConsole::readClientConfig() {
     return true;
 }
 
+// Missing folders are made readable by their owner only (the data folder
+// holds the account and the log); existing ones are left as they are.
 bool CloudSyncConsole::prepareDataFolder() {
     try {
         if (createPrivateFolders(dataFolder))
@@ -201,6 +183,23 @@ bool CloudSyncConsole::prepareDataFolder() {
     } catch (...) {
     }
     return fail("Error: Failed to create data directory.. Exiting Application " + dataFolder);
+}
+
+// Two processes on one data folder would send every upload twice and fetch
+// every download twice; the second one stops here, before it opens a
+// database, and the first goes on undisturbed.
+bool CloudSyncConsole::lockDataFolder(DataFolderLock& lock) {
+    switch (lock.acquire()) {
+    case DataFolderLock::Result::Acquired:
+        return true;
+    case DataFolderLock::Result::Held:
+        return fail("Error: Another Cloud Sync Client" +
+                    (lock.holder() > 0 ? " (process " + std::to_string(lock.holder()) + ")" : std::string()) +
+                    " is already running on the data directory: " + dataFolder);
+    case DataFolderLock::Result::Failed:
+        break;
+    }
+    return fail("Error: Failed to lock the data directory: " + lock.error());
 }
 
 // ---- First run ----

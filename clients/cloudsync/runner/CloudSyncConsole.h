@@ -2,11 +2,12 @@
 
 // CloudSyncConsole: the start-up of the console program, step by step, after
 // the banner. It reads the two configuration files beside the program, sets
-// up TLS, prepares the data folder, constructs the application runner, logs
-// in on the first run and checks the server, refreshes the server status,
-// stores the selective-sync folders, brings the configured jobs into the job
-// database, starts the workers and then waits until a stop signal ends the
-// program in order.
+// up TLS, prepares the data folder and takes its lock (one process per data
+// folder, DataFolderLock), constructs the application runner, logs in on the
+// first run and checks the server, refreshes the server status, stores the
+// selective-sync folders, brings the configured jobs into the job database,
+// starts the workers and then waits until a stop signal ends the program in
+// order.
 //
 // Every start-up failure prints one line on the console and ends with exit
 // code 1; a stop signal ends it with exit code 0 (at the next step, or at
@@ -17,7 +18,13 @@
 //   "Error: Failed to read syncclientconfig.xml <reason>"    (never replaced)
 //   "Error: Invalid proxy setting in syncclientconfig.xml: <reason>"
 //   "Error: Failed to create data directory.. Exiting Application <path>"
-//   (runner construction failure: no line, the runner logs the reason)
+//   "Error: Another Cloud Sync Client (process <pid>) is already running on
+//    the data directory: <path>"        (" (process <pid>)" when it is known)
+//   "Error: Failed to lock the data directory: <path>/syncclient.lock:
+//    <reason>"
+//   "Error: <the runner's reason>": the database cannot be opened ("Failed
+//    opening DB: <path> <reason>") or the sync folder cannot be set up
+//    ("Unable to setup sync folder: <path>"); the runner logs it too
 //   "Error: Invalid server URL in syncconconfig.xml: <url> (<reason>)"
 //   "Failed to connect to Vaultpine Server. <the server's or network's error>"
 //   "Error: Failed to get server status "
@@ -40,6 +47,7 @@
 // which shuts the runner down (FSAppRunner::shutdownForExit) while this
 // thread goes on to its next step and returns.
 
+#include "DataFolderLock.h"
 #include "FSAppRunner.h"
 #include "StopSignalWatcher.h"
 #include "VariantRow.h"
@@ -65,6 +73,7 @@ private:
     bool readConnectionConfig();
     bool readClientConfig();
     bool prepareDataFolder();
+    bool lockDataFolder(DataFolderLock& lock);
     bool firstRunLogin(FSAppRunner& runner);
     void applySelectiveSync(FSAppRunner& runner);
     bool applyJobEntries(FSAppRunner& runner);

@@ -66,13 +66,15 @@ std::string newClientId() {
 // Opens a database file that only its owner may read (it holds the account
 // and the names of the user's files), with its log lines ("Setting up DB: "
 // and so on, `what` being "DB" or "Offline DB"). Throws Nuvaro::Exception
-// after the line "Failed opening DB: " when it cannot be opened.
+// after the line "Failed opening DB: " + path + " " + the reason when it
+// cannot be opened; the exception's message is that line.
 void openPrivateDatabase(Nuvaro::Misc::SqliteDB& db, const std::string& path, const std::string& what) {
     rootLog().information("Setting up " + what + ": " + path);
     preparePrivateFile(path);
     if (!db.openDB(path, "")) {
-        rootLog().error("Failed opening DB: " + path + " " + db.getOpenError());
-        throw Nuvaro::Exception("Failed opening DB: " + path);
+        const std::string line = "Failed opening DB: " + path + " " + db.getOpenError();
+        rootLog().error(line);
+        throw Nuvaro::Exception(line);
     }
     rootLog().information("Setting up " + what + " completed: " + path);
 }

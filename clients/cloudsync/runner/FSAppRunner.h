@@ -134,7 +134,9 @@ public:
     // Throws Nuvaro::Exception, after logging the reason, when
     // syncclientconfig.xml exists but cannot be read (it is never replaced),
     // the sync folder cannot be created, or a database cannot be opened;
-    // what was opened is released.
+    // what was opened is released. The exception's message is the reason
+    // as logged ("Unable to setup sync folder: <path>", "Failed opening DB:
+    // <path> <reason>"), for the caller to show.
     FSAppRunner(const std::string& resourcePath, const std::string& basePath, const std::string& syncPath,
                 const std::string& logLevel, bool quiet);
     // shutdown(true), then both databases are closed.

@@ -115,6 +115,17 @@ bool AttributeManager::sameFileAsRecord(RecordList& settings, const FSSyncRecord
     return sameFileCRC(settings, record.getFileCRC(), record.getFileModTime(), path, size, modTime);
 }
 
+bool AttributeManager::checksumOfVersion(const std::string& path, const Nuvaro::LocalFileVersion& version,
+                                         Poco::Int64 length, std::string& crc) {
+    std::string read;
+    if (!Nuvaro::LocalFileVersion::of(path).sameAs(version) ||
+        !Nuvaro::Util::getFileCRC(path, read, 0, static_cast<long>(length), nullptr) ||
+        !Nuvaro::LocalFileVersion::of(path).sameAs(version))
+        return false;
+    crc = read;
+    return true;
+}
+
 Poco::Timestamp AttributeManager::getUTCTimestamp(Poco::Int64 utc) {
     return Poco::Timestamp::fromUtcTime(utc);
 }

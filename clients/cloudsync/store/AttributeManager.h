@@ -18,6 +18,7 @@
 // Stateless: every member is static and may run on any thread.
 
 #include "FSSyncRecord.h"
+#include "nuvarocbfs_LocalFileVersion.h"
 #include "nuvarocbfs_XmlParser.h"
 
 #include <Poco/File.h>
@@ -82,6 +83,15 @@ public:
     // made a second or more later is a change.
     static bool sameFileAsRecord(RecordList& settings, const FSSyncRecord& record, const std::string& path,
                                  Poco::Int64 size, Poco::Int64 modTime);
+
+    // The checksum text (Nuvaro::Util::getFileCRC) of the first `length`
+    // bytes of the file at `path`, only when the file is `version` from
+    // before the read to after it: true with crc set; false, crc unchanged,
+    // when the file is not (or no longer, or not all along) that version or
+    // cannot be read. So an upload's version sent, which the file may no
+    // longer be, never gets the checksum of newer bytes.
+    static bool checksumOfVersion(const std::string& path, const Nuvaro::LocalFileVersion& version,
+                                  Poco::Int64 length, std::string& crc);
 
     static Poco::Timestamp getUTCTimestamp(Poco::Int64 utc);
     // Sortable text of the time in the local time zone (for log lines).

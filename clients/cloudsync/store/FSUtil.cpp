@@ -11,10 +11,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <vector>
 
 namespace Nuvaro {
@@ -104,6 +106,52 @@ void setCustomPermissions(std::string path) {
     if (path.empty())
         return;
     ::nftw(withoutTrailingSlashes(path).c_str(), restrictToOwner, 16, FTW_PHYS);
+}
+
+bool createPrivateFolders(const std::string& path) {
+    std::string::size_type start = 0;
+    while (start <= path.size()) {
+        std::string::size_type end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string prefix = path.substr(0, end);
+        struct stat info;
+        if (!prefix.empty() && ::stat(prefix.c_str(), &info) != 0) {
+            if (::mkdir(prefix.c_str(), S_IRWXU) != 0 && errno != EEXIST)
+                return false;
+            // The umask may have taken bits away, never added any; this
+            // only restores the owner's.
+            ::chmod(prefix.c_str(), S_IRWXU);
+        }
+        start = end + 1;
+    }
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool makeFolderPrivate(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    const bool made = ::fstat(fd, &info) == 0 && ((info.st_mode & 07777) == S_IRWXU || ::fchmod(fd, S_IRWXU) == 0);
+    ::close(fd);
+    return made;
+}
+
+mode_t usualNewFileMode() {
+    // umask(2) cannot read the mask without setting it, which would change
+    // it for every thread for a moment.
+    mode_t mask = 022;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 6, "Umask:") == 0) {
+            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+            break;
+        }
+    }
+    return 0666 & ~mask;
 }
 
 void FSUtilSplitFolder(const std::string& path, std::string& name, std::string& parent) {

@@ -1,10 +1,12 @@
 #pragma once
 
 // File utilities of the sync client: recursive removal of a folder, the
-// Unicode-normalised existence test, owner-only permissions, and path
-// splitting and slash trimming. Stateless; any thread.
+// Unicode-normalised existence test, owner-only permissions and private
+// folders, the mode of a new file, and path splitting and slash trimming.
+// Stateless; any thread.
 
 #include <string>
+#include <sys/types.h>
 
 namespace Nuvaro {
 namespace Sync {
@@ -29,6 +31,22 @@ bool caseSensitiveFileExists(const std::string& path);
 // Symbolic links are never followed: a link is left alone, and so is
 // whatever it points to. Errors are traced and ignored.
 void setCustomPermissions(std::string path);
+
+// Creates the folder `path` with every missing folder above it, each one it
+// creates with mode 0700 whatever the process's umask; folders that exist
+// are left as they are (links on the way are followed). True when `path` is
+// a folder afterwards. "/d/a/b" with "/d" existing makes "/d/a" and
+// "/d/a/b", both 0700, and leaves "/d" alone.
+bool createPrivateFolders(const std::string& path);
+
+// Makes the existing folder `path` its owner's only (mode 0700), never
+// through a link: false for a link, a missing path, anything not a folder
+// and a folder whose mode cannot be set (another user's).
+bool makeFolderPrivate(const std::string& path);
+
+// The mode a newly created file gets: 0666 narrowed by the process's umask
+// (read without changing it; 022 assumed when it cannot be read).
+mode_t usualNewFileMode();
 
 // Splits at "/" keeping empty components: every component but the last is
 // appended to `parent`, each followed by "/" (parent is not cleared first),

@@ -7,6 +7,7 @@
 #include "DirChangeNotification.h"
 #include "EventRecorder.h"
 #include "FSActivity.h"
+#include "LogCapture.h"
 #include "WorkerHelpers.h"
 
 #include <Poco/Runnable.h>
@@ -15,7 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -263,6 +266,38 @@ TEST_F(UploadTest, StopEndsTheStepAfterTheStartedUploads) {
     EXPECT_FALSE(worker.doSendFiles());
     EXPECT_EQ(worker.lastSendOutcome, FSWorker::SendOutcome::Stopped);
     EXPECT_TRUE(server.requests("/upload").empty());
+}
+
+// A server that holds the reply to an upload for a minute: the worker's stop
+// (the stop flag, then its requests cancelled, as shutdown does) ends the
+// step within seconds, as a stop: no upload-failure entry, no error line.
+TEST_F(UploadTest, StopEndsAnUploadWhoseReplyTheServerHolds) {
+    for (const bool chunked : {false, true}) {
+        SCOPED_TRACE(chunked ? "in pieces" : "whole");
+        // A device of its own per case: a worker's stop is for good.
+        device.reset(new SyncDevice(m_tmp / (chunked ? "pieces" : "whole"), server.baseUrl(), "laptop"));
+        PassWorker& worker = ready();
+        device->write("held.bin", std::string(chunked ? 20971521 : 10, 'h'));
+        device->scan();
+        const int held = server.addFault(TestFault::withDelay("/upload", 60000));
+        server.clearRequests();
+        std::future<bool> sent = std::async(std::launch::async, [&] { return worker.doSendFiles(); });
+        // Recorded once its body is in, before the server holds the reply.
+        ASSERT_TRUE(server.waitForRequests("/upload", 1, 20000));
+        CloudSyncTest::LogCapture log;
+        const auto stopped = std::chrono::steady_clock::now();
+        worker.stop = true;
+        worker.requestCanceller.cancel();
+        ASSERT_EQ(sent.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+        EXPECT_FALSE(sent.get());
+        EXPECT_EQ(worker.lastSendOutcome, FSWorker::SendOutcome::Stopped);
+        EXPECT_TRUE(activities(FSActivity::TypeUploadFailure).empty());
+        for (const auto& entry : log.channel().entries()) {
+            EXPECT_GT(entry.priority, Poco::Message::PRIO_ERROR) << "logged as a failure: " << entry.text;
+        }
+        server.removeFault(held);
+    }
 }
 
 TEST_F(UploadTest, EmptyChangeListSendsNothingAndClearsUploadFailures) {

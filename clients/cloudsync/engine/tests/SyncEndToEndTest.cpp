@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -52,6 +56,55 @@ TEST_F(TwoDevicesTest, DeviceWithFilesOfItsOwnJoinsAnAccountThatHasFiles) {
     syncAll();
     expectConverged();
     EXPECT_EQ(serverTree().size(), 4u);
+}
+
+// ---- Files of any date ----
+
+// The modification time of a local file, in whole seconds since 1970
+// (rounded down, also before 1970).
+time_t modifiedSecond(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mtim.tv_sec;
+}
+
+// Regression: a file dated before 1970 was refused at every pass ("Failed:
+// Opening File for upload"): the upload took its negative time for the mark
+// of a file it could not read. Files dated 1960 and 1970-01-01 00:00:00 go up
+// once with their dates and reach the other device with them; a colleague's
+// file dated 1960 is placed with its date; nothing is sent again.
+TEST_F(TwoDevicesTest, FilesDatedBefore1970OrAtTheEpochGoUpOnceAndKeepTheirDates) {
+    struct Dated {
+        const char* name;
+        time_t seconds; // since 1970
+        long nanos;
+    };
+    const Dated dated[] = {{"1960.txt", -301065570, 250000000}, {"epoch.txt", 0, 0}};
+    for (const Dated& d : dated) {
+        laptop().write(d.name, d.name);
+        const struct timespec times[2] = {{d.seconds, d.nanos}, {d.seconds, d.nanos}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, laptop().path(d.name).c_str(), times, 0), 0);
+    }
+    const time_t colleague1960 = -315619200; // 1960-01-01 00:00:00
+    server.putFile(kUser, "/user1/colleague.txt", "theirs", Poco::Timestamp::fromEpochTime(colleague1960));
+
+    syncAll();
+    expectConverged();
+    EXPECT_EQ(server.requests("/upload").size(), 2u) << "each file once";
+    for (const Dated& d : dated) {
+        SCOPED_TRACE(d.name);
+        EXPECT_EQ(server.item(kUser, std::string("/user1/") + d.name)->modified,
+                  Poco::Timestamp::fromEpochTime(d.seconds));
+        EXPECT_EQ(modifiedSecond(phone().path(d.name)), d.seconds);
+        EXPECT_EQ(modifiedSecond(laptop().path(d.name)), d.seconds);
+    }
+    EXPECT_EQ(modifiedSecond(laptop().path("colleague.txt")), colleague1960);
+    EXPECT_EQ(modifiedSecond(phone().path("colleague.txt")), colleague1960);
+
+    // Both devices settled: further passes find and send nothing.
+    EXPECT_FALSE(laptop().syncOnce());
+    EXPECT_FALSE(phone().syncOnce());
+    EXPECT_EQ(server.requests("/upload").size(), 2u);
 }
 
 // ---- One change on one side ----

@@ -168,6 +168,81 @@ TEST_F(RaceSafety, AFileRewrittenWhileItStreamsIsNeverStoredTornAndItsFinalConte
     }
 }
 
+// ---- A change right after the upload was stored ----
+
+// Regression: a file changed right after its last byte had gone up (a log
+// appended to) was reported as failed although the server had stored it;
+// the worker took the server's echo of its own upload for a colleague's
+// change, kept it beside the user's file as a conflict copy, and from then on
+// the copy held the file back. Now the upload of the version sent counts,
+// the record holds that version (its size and time, no checksum of bytes it
+// never had), and the next pass finds the newer file and sends it.
+TEST_F(RaceSafety, AFileAppendedToRightAfterItsUploadIsSentAgainWithoutAConflictCopy) {
+    struct Case {
+        const char* what;
+        TestFault fault;
+        // The upload is at the point where the append must land.
+        std::function<bool(VaultpineTestServer&)> there;
+        // The append surely lands after the closing boundary (else it may
+        // also land before it, when the upload fails and goes again).
+        bool afterTheBody;
+    };
+    const Case cases[] = {
+        // The server stored the upload (the request is logged) and holds
+        // its "OK" back.
+        {"the server answers late", TestFault::withDelay("/upload", 300),
+         [](VaultpineTestServer& s) { return s.requests("/upload").size() >= 1; }, true},
+        // The server reads the body for about a second.
+        {"a slow link", TestFault::throttled("/upload", 24 << 10),
+         [](VaultpineTestServer& s) { return s.requestsInFlight("/upload") > 0; }, false},
+    };
+    device->settings["checkmodtime"] = "1";
+    device->settings["checkcrc"] = "1";
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = "log" + std::to_string(++round) + ".txt";
+        const std::string serverPath = "/user1/" + name;
+        server.putFile(SyncDevice::kUser, serverPath, "line 0\n", serverTime(0));
+        ready();
+        const std::string sent = content(24 << 10, 'l');
+        device->write(name, sent, 10);
+        const std::string final = sent + "appended\n";
+        server.clearRequests();
+        const int fault = server.addFault(c.fault);
+        std::atomic<bool> appended{false};
+        std::thread user([&] {
+            if (waitUntil([&] { return c.there(server); }, kWaitMs)) {
+                std::ofstream(device->path(name), std::ios::binary | std::ios::app) << "appended\n";
+                appended = true;
+            }
+        });
+        device->syncOnce();
+        user.join();
+        server.removeFault(fault);
+        ASSERT_TRUE(appended);
+
+        if (c.afterTheBody) {
+            EXPECT_EQ(server.fileContent(SyncDevice::kUser, serverPath), sent);
+            // The record tells the version that went up.
+            auto record = device->db()->getFSSyncRecord(serverPath);
+            ASSERT_TRUE(record);
+            EXPECT_EQ(record->getSize(), static_cast<Poco::Int64>(sent.size()));
+            EXPECT_EQ(record->getFileModTime(), "2024-03-01 10:00:10");
+            EXPECT_EQ(record->getFileCRC(), "");
+        }
+        for (int pass = 0; pass < 3 && server.fileContent(SyncDevice::kUser, serverPath) != final; ++pass)
+            device->syncOnce();
+        EXPECT_TRUE(server.fileContent(SyncDevice::kUser, serverPath) == final);
+        EXPECT_TRUE(device->read(name) == final);
+        EXPECT_TRUE(conflictCopiesOf(name).empty());
+        // Settled: a further pass sends nothing.
+        const std::size_t uploads = requestCount("/upload");
+        device->syncOnce();
+        EXPECT_EQ(requestCount("/upload"), uploads);
+    }
+}
+
 // ---- A stop while a large download runs ----
 
 TEST_F(RaceSafety, StopDuringALargeDownloadEndsWithinSecondsAndTheNextStartFinishesIt) {

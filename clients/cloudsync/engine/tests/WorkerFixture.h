@@ -65,6 +65,7 @@ public:
     using FSWorker::queue;
     using FSWorker::refreshLock;
     using FSWorker::removeUnshared;
+    using FSWorker::requestCanceller;
     using FSWorker::settings;
     using FSWorker::skipDeleteApproval;
     using FSWorker::statusMutex;

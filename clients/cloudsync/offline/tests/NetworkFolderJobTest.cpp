@@ -9,6 +9,7 @@
 #include "EventRecorder.h"
 #include "FOLocalFiles.h"
 #include "FSActivity.h"
+#include "FileModes.h"
 
 #include "NuvaroUtil.h"
 
@@ -27,6 +28,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <tuple>
@@ -279,6 +281,47 @@ TEST_F(NetworkFolder, ChangesOnBothSidesKeepTheLocalFileAndAConflictCopyBesideIt
         EXPECT_EQ(pair.serverContent(c.file), "local edit");
         EXPECT_EQ(total(runJob(pair)), 0);
     }
+}
+
+// Regression: a file changed right after its last byte went up was reported
+// as failed although the server had stored it; the next run found the
+// server's copy changed since the row, held the local file back and kept the
+// job's own upload beside it as a conflict copy. The row now holds the
+// version sent (its checksum only while the file is that version), and the
+// next run sends the newer file.
+TEST_F(NetworkFolder, AFileAppendedToRightAfterItsUploadIsSentAgainWithoutAConflictCopy) {
+    m_settings["checkcrc"] = "1";
+    JobDir pair = synced("net");
+    pair.writeLocal("a.txt", "alpha, edited", -60);
+    server.clearRequests();
+    // The server stores the upload (the request is logged), then answers late.
+    const int late = server.addFault(TestFault::withDelay("/upload", 300));
+    std::thread user([&] {
+        if (server.waitForRequests("/upload", 1, 20000))
+            std::ofstream(pair.localPath("a.txt"), std::ios::binary | std::ios::app) << " and appended";
+    });
+    const OfflineJobActivity::Counts first = runJob(pair);
+    user.join();
+    server.removeFault(late);
+    EXPECT_EQ(first.uploaded, 1);
+    EXPECT_EQ(pair.serverContent("a.txt"), "alpha, edited");
+    auto stored = row(pair, "a.txt");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->size, 13);
+    EXPECT_EQ(stored->modified, wholeSecond(-60).utcTime());
+    EXPECT_EQ(stored->fileCrc, "");
+
+    const OfflineJobActivity::Counts second = runJob(pair);
+    EXPECT_EQ(second.uploaded, 1);
+    EXPECT_EQ(second.conflicts, 0);
+    EXPECT_EQ(pair.serverContent("a.txt"), "alpha, edited and appended");
+    EXPECT_EQ(pair.localContent("a.txt"), "alpha, edited and appended");
+    EXPECT_FALSE(pair.onDisk("Conflict_a.txt"));
+    stored = row(pair, "a.txt");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->size, 26);
+    EXPECT_NE(stored->fileCrc, "");
+    EXPECT_EQ(total(runJob(pair)), 0);
 }
 
 TEST_F(NetworkFolder, FileDeletedOnTheServerButEditedLocallyIsKeptAndSentAgain) {
@@ -813,6 +856,50 @@ TEST_F(NetworkFolder, StopDuringASlowDownloadEndsWithinSecondsAndLeavesNothingBe
     EXPECT_TRUE(pair.localContent("big.bin") == big);
 }
 
+// A server that holds its reply for a minute, in each phase of a run: the
+// kill ends the run within seconds, as a stop (no error entry, the files as
+// they were), and the next run does what was left.
+TEST_F(NetworkFolder, KillEndsARunWhoseRequestTheServerHoldsWithinSeconds) {
+    struct Case {
+        const char* what;
+        const char* path;
+        std::function<void(const JobDir&)> change;
+        std::function<void(const JobDir&)> done;
+    };
+    const Case cases[] = {
+        {"listing", "/core/getfilelist", [](const JobDir&) {},
+         [](const JobDir& pair) { EXPECT_EQ(pair.localContent("a.txt"), "alpha"); }},
+        {"download", "/core/downloadfile", [](const JobDir& pair) { pair.putServer("new.txt", "from the server", -60); },
+         [](const JobDir& pair) { EXPECT_EQ(pair.localContent("new.txt"), "from the server"); }},
+        {"upload", "/upload", [](const JobDir& pair) { pair.writeLocal("mine.txt", "from this device", -60); },
+         [](const JobDir& pair) { EXPECT_EQ(pair.serverContent("mine.txt"), "from this device"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        JobDir pair = synced(std::string("held-") + c.what);
+        c.change(pair);
+        const std::string lastRunBefore = lastRun(pair);
+        m_db->activityDeleteAll();
+        const int held = server.addFault(TestFault::withDelay(c.path, 60000));
+        boost::shared_ptr<FOOfflineJobData> job = m_db->getFOJobRecord(pair.local);
+        OfflineJobActivity activity(settingsList(), *job, m_db, false);
+        activity.activity().start();
+        ASSERT_TRUE(waitUntil([&] { return server.requestsInFlight(c.path) > 0; }, 20000));
+        const auto stopped = std::chrono::steady_clock::now();
+        activity.killJob();
+        EXPECT_NO_THROW(activity.activity().wait(10000));
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+        EXPECT_TRUE(activity.isDone());
+        EXPECT_EQ(activities(FSActivity::TypeError), std::vector<std::string>{});
+        EXPECT_EQ(pair.localContent("a.txt"), "alpha");
+        EXPECT_EQ(lastRun(pair), lastRunBefore);
+
+        server.removeFault(held);
+        runJob(pair);
+        c.done(pair);
+    }
+}
+
 TEST_F(NetworkFolder, ALocalEditDuringADownloadIsNotOverwritten) {
     JobDir pair = synced("net");
     const std::string big(500000, 'x'); // 5 s at 100 kB/s
@@ -833,6 +920,49 @@ TEST_F(NetworkFolder, ALocalEditDuringADownloadIsNotOverwritten) {
     EXPECT_EQ(pair.localContent("a.txt"), "edited while the server's copy came down");
     EXPECT_TRUE(pair.localContent("Conflict_a.txt") == big);
     EXPECT_TRUE(pair.serverContent("a.txt") == big);
+}
+
+// Whatever the umask, a download is its owner's only while it comes down
+// (another user can neither read it nor change it before it is placed);
+// placed, a new file has the usual mode (0666 narrowed by the umask) and a
+// replaced one keeps its own.
+TEST_F(NetworkFolder, DownloadsArePrivateUntilPlacedAndThenGetTheUsualMode) {
+    CloudSyncTest::UmaskScope open(0);
+    JobDir pair = synced("net");
+    ASSERT_EQ(::chmod(pair.localPath("a.txt").c_str(), 0640), 0);
+    pair.putServer("a.txt", "alpha, changed on the server", -60);
+    const std::string big(100000, 'b'); // 1 s at 100 kB/s
+    pair.putServer("big.bin", big, -60);
+    std::unique_ptr<OfflineJobActivity> running = startSlowDownload(pair, 100000);
+    ASSERT_TRUE(running);
+    // The modes of the files the bodies were written to, seen beside the
+    // targets while they filled, each with a file that had it (one renamed
+    // between the listing and the look counts for nothing). Once whole, such
+    // a file is renamed to NAME.<pid>-<n>.tmp.part, which takes the target's
+    // mode just before its own rename onto the target.
+    std::map<int, std::string> seen;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            std::vector<std::string> names;
+            Poco::File(pair.local).list(names);
+            for (const std::string& name : names) {
+                const int mode = CloudSyncTest::modeOf(pair.localPath(name));
+                if (name.find(".tmp.part.") != std::string::npos && mode != -1)
+                    seen[mode] = name;
+            }
+            return running->isDone();
+        },
+        20000));
+    EXPECT_NO_THROW(running->activity().wait(10000));
+
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.begin()->first, 0600) << seen.begin()->second;
+    EXPECT_EQ(seen.rbegin()->first, 0600) << seen.rbegin()->second;
+    EXPECT_EQ(pair.localContent("a.txt"), "alpha, changed on the server");
+    EXPECT_EQ(CloudSyncTest::modeOf(pair.localPath("a.txt")), 0640);
+    EXPECT_TRUE(pair.localContent("big.bin") == big);
+    EXPECT_EQ(CloudSyncTest::modeOf(pair.localPath("big.bin")), 0666);
+    EXPECT_EQ(tree(pair.local), (std::vector<std::string>{"a.txt", "big.bin", "sub", "sub/b.txt"}));
 }
 
 TEST_F(NetworkFolder, TemporaryFilesLeftByAKilledProcessAreRemovedAtTheNextRun) {

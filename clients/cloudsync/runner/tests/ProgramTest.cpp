@@ -4,12 +4,14 @@
 // private, and its orderly stop on SIGTERM and SIGINT.
 
 #include "ChildProcess.h"
+#include "WaitUntil.h"
 
 #include "FOOfflineDB.h"
 #include "FSSyncDB.h"
 #include "TempFolder.h"
 #include "VariantRow.h"
 #include "VaultpineTestServer.h"
+#include "WaitUntil.h"
 
 #include <Poco/File.h>
 
@@ -404,6 +406,82 @@ TEST_F(ProgramTest, RealtimeJobAddedAtStartIsHandedToTheSyncEngineAtOnce) {
     EXPECT_EQ(externalPaths(), std::vector<std::string>{"/EXTERNAL/share"});
 }
 
+// ---- Start-up failures of the runner ----
+
+// The runner logs why it cannot start; the console shows it too, as one
+// line, and the exit code says it failed.
+TEST_F(ProgramTest, RunnerThatCannotStartPrintsItsReason) {
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        std::string reason; // the console line without "Error: " (its beginning) and the log line's
+    };
+    const std::vector<Case> cases = {
+        {"the database is a folder", [this] { Poco::File(dataRoot() + "/syncclient.db").createDirectories(); },
+         "Failed opening DB: " + dataRoot() + "/syncclient.db "},
+        {"the sync folder lies below a file",
+         [this] {
+             m_tmp.write("afile", "x");
+             client["syncfolderlocation"] = m_tmp / "afile/sync";
+         },
+         "Unable to setup sync folder: " + m_tmp / "afile/sync"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange();
+        EXPECT_EQ(runToExit(), 1) << child().output();
+        const std::vector<std::string> lines = child().lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().rfind("Error: " + c.reason, 0), 0u) << child().output();
+        EXPECT_NE(fileBytes(dataRoot() + "/syncclient.log").find(c.reason), std::string::npos);
+        EXPECT_FALSE(child().hasLine("Starting Sync...")) << child().output();
+        Poco::File(dataRoot()).remove(true);
+    }
+}
+
+// ---- One process per data folder ----
+
+// The lock file names its holder by its process id.
+std::string heldLine(const std::string& lockFile, const std::string& dataFolder) {
+    std::string holder = fileBytes(lockFile);
+    holder = holder.substr(0, holder.find('\n'));
+    return "Error: Another Cloud Sync Client (process " + holder + ") is already running on the data directory: " +
+           dataFolder;
+}
+
+TEST_F(ProgramTest, SecondProcessOnTheSameDataFolderIsRefusedAndTheFirstGoesOn) {
+    server.putFile("user1", "/user1/Welcome.txt", "hello");
+    ChildProcess& first = start();
+    ASSERT_TRUE(first.waitForLine("Starting Sync...", kStartMs)) << first.output();
+    EXPECT_EQ(modeOf(dataRoot() + "/syncclient.lock"), 0600);
+
+    ChildProcess second(bin("cloudsync"), {{"HOME", home()}}, m_tmp / "output-second.txt");
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.waitForExit(10000), 1) << second.output();
+    const std::vector<std::string> lines = second.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), heldLine(dataRoot() + "/syncclient.lock", dataRoot())) << second.output();
+    // It stopped before the runner, which starts the log and opens the databases.
+    const std::string log = fileBytes(dataRoot() + "/syncclient.log");
+    const std::string startup = "CLOUD SYNC CLIENT LOG STARTUP";
+    EXPECT_EQ(log.find(startup), log.rfind(startup));
+
+    // The first goes on: its first pass, a few seconds after its start,
+    // brings the server's file.
+    EXPECT_TRUE(CloudSyncTest::waitUntil([&] { return fileBytes(syncRoot() + "/My Files/Welcome.txt") == "hello"; },
+                                         kStartMs));
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.waitForExit(kExitMs), 0) << first.output();
+}
+
+TEST_F(ProgramTest, AKilledProcessLeavesNoLockBehind) {
+    ChildProcess& killed = start();
+    ASSERT_TRUE(killed.waitForLine("Starting Sync...", kStartMs)) << killed.output();
+    killed.kill();
+    runAndStop();
+    EXPECT_EQ(child().output().find("already running"), std::string::npos) << child().output();
+}
+
 // ---- Stopping ----
 
 TEST_F(ProgramTest, StopsInOrderOnSigtermAndOnSigint) {
@@ -425,6 +503,33 @@ TEST_F(ProgramTest, StopSignalDuringTheFirstLoginEndsTheStartCleanly) {
     EXPECT_EQ(child.waitForExit(kExitMs), 0) << child.output();
     EXPECT_TRUE(child.hasLine("Stopping Sync...")) << child.output();
     EXPECT_FALSE(child.hasLine("Starting Sync...")) << child.output();
+}
+
+// A server that holds a download's reply head for a minute: the stop ends
+// the download at once, as a stop (no failure logged, no file in the sync
+// folder, nothing left staged), and the next start downloads it.
+TEST_F(ProgramTest, StopSignalEndsADownloadTheServerHoldsWithinSeconds) {
+    server.putFile("user1", "/user1/held.txt", "held by the server");
+    const int held = server.addFault(TestFault::withDelay("/core/downloadfile", 60000));
+    ChildProcess& child = start();
+    ASSERT_TRUE(child.waitForLine("Starting Sync...", kStartMs)) << child.output();
+    ASSERT_TRUE(CloudSyncTest::waitUntil([&] { return server.requestsInFlight("/core/downloadfile") > 0; }, kStartMs));
+    const Poco::Timestamp signalled;
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.waitForExit(kExitMs), 0) << child.output();
+    EXPECT_LT(signalled.elapsed(), 10 * 1000 * 1000) << "the stop waited for the server";
+
+    EXPECT_FALSE(Poco::File(syncRoot() + "/My Files/held.txt").exists());
+    const std::string log = fileBytes(dataRoot() + "/syncclient.log");
+    for (const char* failure : {"Download FAILED", "Failed Download", "downloadFile : ["})
+        EXPECT_EQ(log.find(failure), std::string::npos) << failure;
+
+    server.removeFault(held);
+    ChildProcess& again = start();
+    EXPECT_TRUE(CloudSyncTest::waitUntil(
+        [&] { return fileBytes(syncRoot() + "/My Files/held.txt") == "held by the server"; }, kStartMs));
+    again.signal(SIGTERM);
+    EXPECT_EQ(again.waitForExit(kExitMs), 0) << again.output();
 }
 
 TEST_F(ProgramTest, SyncsASeededAccountIntoItsSyncFolder) {

@@ -1,5 +1,6 @@
 #include "FSUtil.h"
 
+#include "FileModes.h"
 #include "TempFolder.h"
 
 #include <Poco/File.h>
@@ -101,6 +102,46 @@ TEST(SetCustomPermissions, RestrictsTheTreeWithoutShellOrLinks) {
     setCustomPermissions(tmp / "dirlink");
     setCustomPermissions(tmp / "dirlink/");
     EXPECT_EQ(modeOf(linkedDir), 0755u);
+}
+
+TEST(PrivateFolders, MissingFoldersAreMadeForTheOwnerOnlyWhateverTheUmask) {
+    CloudSyncTest::TempFolder tmp;
+    CloudSyncTest::UmaskScope open(0);
+    Poco::File(tmp / "have").createDirectories();
+    ::chmod((tmp / "have").c_str(), 0755);
+    tmp.write("file", "f");
+
+    EXPECT_TRUE(createPrivateFolders(tmp / "have/a/b"));
+    EXPECT_EQ(modeOf(tmp / "have"), 0755u);
+    EXPECT_EQ(modeOf(tmp / "have/a"), 0700u);
+    EXPECT_EQ(modeOf(tmp / "have/a/b"), 0700u);
+    EXPECT_TRUE(createPrivateFolders(tmp / "have/a/b"));
+    EXPECT_FALSE(createPrivateFolders(tmp / "file/x"));
+    EXPECT_FALSE(createPrivateFolders(tmp / "file"));
+}
+
+TEST(PrivateFolders, AnExistingFolderIsMadePrivateButNeverThroughALink) {
+    CloudSyncTest::TempFolder tmp;
+    Poco::File(tmp / "open").createDirectories();
+    Poco::File(tmp / "target").createDirectories();
+    ::chmod((tmp / "open").c_str(), 0755);
+    ::chmod((tmp / "target").c_str(), 0755);
+    ASSERT_EQ(::symlink((tmp / "target").c_str(), (tmp / "link").c_str()), 0);
+    tmp.write("file", "f");
+
+    EXPECT_TRUE(makeFolderPrivate(tmp / "open"));
+    EXPECT_EQ(modeOf(tmp / "open"), 0700u);
+    EXPECT_FALSE(makeFolderPrivate(tmp / "link"));
+    EXPECT_EQ(modeOf(tmp / "target"), 0755u);
+    EXPECT_FALSE(makeFolderPrivate(tmp / "file"));
+    EXPECT_FALSE(makeFolderPrivate(tmp / "missing"));
+}
+
+TEST(UsualNewFileMode, IsWhatTheUmaskLeavesOf0666) {
+    for (const mode_t mask : {0000, 0022, 0077, 0027}) {
+        CloudSyncTest::UmaskScope set(mask);
+        EXPECT_EQ(usualNewFileMode(), 0666 & ~mask) << std::oct << mask;
+    }
 }
 
 TEST(PathText, SplitFolder) {
