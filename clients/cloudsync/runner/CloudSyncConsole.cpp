@@ -1,6 +1,7 @@
 #include "CloudSyncConsole.h"
 
 #include "ConsoleConfig.h"
+#include "ConsoleNotice.h"
 #include "DataFolderLock.h"
 #include "FSUtil.h"
 #include "JobEntries.h"
@@ -51,6 +52,17 @@ public:
 
 private:
     StopSignalWatcher& stops;
+};
+
+// Prints the workers' console notices (ConsoleNotice) while it exists.
+class ConsoleNoticeScope {
+public:
+    explicit ConsoleNoticeScope(std::ostream& console) {
+        setConsoleNoticeSink([&console](const std::string& line) { console << line << std::endl; });
+    }
+    ~ConsoleNoticeScope() { setConsoleNoticeSink(ConsoleNoticeSink()); }
+    ConsoleNoticeScope(const ConsoleNoticeScope&) = delete;
+    ConsoleNoticeScope& operator=(const ConsoleNoticeScope&) = delete;
 };
 
 } // namespace
@@ -111,6 +123,9 @@ int CloudSyncConsole::runWithRunner(FSAppRunner& runner) {
     if (stops.stopRequested())
         return stopped();
 
+    // From here on the workers' notices for the user are printed too,
+    // until the runner stops.
+    ConsoleNoticeScope notices(console);
     runner.startup();
     console << "Starting Sync..." << std::endl;
     while (!stops.waitForStop(200)) {

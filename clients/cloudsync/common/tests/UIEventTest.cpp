@@ -1,9 +1,12 @@
+#include "ConsoleNotice.h"
 #include "UIEvent.h"
 #include "UIEventTestHook.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -66,4 +69,24 @@ TEST(UIEventHook, ObserverSeesEventsFromEveryThreadAndCanBeRemoved) {
     ASSERT_EQ(recorder.events.size(), 102u);
     EXPECT_EQ(recorder.events.front(), std::make_tuple(10, std::string("Scanning Directories"), 100));
     EXPECT_EQ(recorder.events.back(), std::make_tuple(13, std::string("Scanning Directories"), 100));
+}
+
+// Console notices reach the sink whole, one line per call, also when several
+// threads raise them at once; without a sink they are dropped.
+TEST(ConsoleNotices, ReachTheSinkWholeFromAnyThreadAndAreDroppedWithoutOne) {
+    consoleNotice("before any sink");
+    std::vector<std::string> lines;
+    setConsoleNoticeSink([&lines](const std::string& line) { lines.push_back(line); });
+    std::vector<std::thread> raisers;
+    for (int t = 0; t < 4; ++t)
+        raisers.emplace_back([t] {
+            for (int n = 0; n < 50; ++n) consoleNotice("thread " + std::to_string(t) + " line " + std::to_string(n));
+        });
+    for (std::thread& raiser : raisers) raiser.join();
+    setConsoleNoticeSink(ConsoleNoticeSink());
+    consoleNotice("after the sink went");
+
+    ASSERT_EQ(lines.size(), 200u);
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "thread " + std::to_string(t) + " line 49"), 1);
 }
