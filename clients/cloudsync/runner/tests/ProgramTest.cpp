@@ -241,7 +241,8 @@ INSTANTIATE_TEST_SUITE_P(
                   [](ProgramTest&, VaultpineTestServer&, ProgramTest::Fields& connection, ProgramTest::Fields&) {
                       connection.erase("password");
                   },
-                  {"Error: No password in syncconconfig.xml for account user1"}, 1, {"Failed to connect to Vaultpine Server. "}},
+                  {"Error: No password in syncconconfig.xml for account user1"}, 1,
+                  {"Failed to connect to Vaultpine Server. "}},
         StartCase{"InvalidProxyPort",
                   [](ProgramTest&, VaultpineTestServer&, ProgramTest::Fields&, ProgramTest::Fields& client) {
                       client["httpproxyhost"] = "proxy.lan";
