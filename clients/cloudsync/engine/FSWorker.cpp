@@ -148,10 +148,13 @@ bool FSWorker::logIn() {
     if (login->Authenticate(true)) {
         flags.loggedIn = true;
         rootLog().trace("Authenticated OK");
+        loginNotice->loggedIn();
         return true;
     }
     flags.loggedIn = false;
-    const LoginFailure::Kind failure = classifyLoginFailure(*login).kind;
+    const LoginFailure classified = classifyLoginFailure(*login);
+    loginNotice->loginFailed(*login, classified);
+    const LoginFailure::Kind failure = classified.kind;
     if (failure == LoginFailure::Kind::Refused) {
         rootLog().error("Authenticated Failed or bad 2FA code or bad Device Auth Code");
         postEvent(4, "Login Failed, relogin", 0);

@@ -86,6 +86,7 @@
 #include "FSSyncDB.h"
 #include "FSSyncRecord.h"
 #include "FolderCacheActivity.h"
+#include "LoginRefusalNotice.h"
 #include "RefreshLockActivity.h"
 #include "RequestCanceller.h"
 #include "SimulCallbackBase.h"
@@ -183,7 +184,8 @@ public:
     // kept), logs the connector in ("Cloud Sync"), then starts the thread and
     // the change monitor. False, with nothing started, when the login was
     // refused (two-factor code, bad credentials, device code required or
-    // invalid, device session timed out: UI events 4 and 7, or 4 and 8) and
+    // invalid, device session timed out: UI events 4 and 7, or 4 and 8, and
+    // the console line of setLoginRefusalNotice's notice) and
     // when shutdown() came first. A login that failed for any other reason
     // (the network) is logged and the worker starts all the same; the passes
     // log in again. Called once per object.
@@ -191,6 +193,11 @@ public:
                  const std::string& teamFolderName, const std::string& teamFolderAccount);
     // See "Shutdown order" above. Always true.
     bool shutdown();
+    // The memory of the refused logins told at the console (the user sees
+    // one line while the server refuses the stored login), shared with the
+    // application's other workers that log in; set before startup. Without
+    // it the worker keeps one of its own.
+    void setLoginRefusalNotice(std::shared_ptr<LoginRefusalNotice> notice) { loginNotice = std::move(notice); }
 
     // The worker thread runs.
     bool isRunning() const;
@@ -327,7 +334,8 @@ protected:
     void noteAcceptedDelta();
     // The re-login of a half when loggedIn is false. Refused: credentials,
     // two-factor or device code refused, or the device session timed out
-    // (logged with refusedText, UI events 4 and 7 or 8; the server half
+    // (logged with refusedText, UI events 4 and 7 or 8, told at the console
+    // through loginNotice; the server half
     // backs off 20 x syncFrequency, the upload half leaves curInterval).
     // Failed: any other failure (4 x syncFrequency; reported once unless it
     // is the network).
@@ -828,6 +836,9 @@ protected:
     // -1 stands for 36000 s.
     int totalSecsWithoutScan = -1;
     int deleteApprovalPct = 10;
+    // Told of every login of the stored account (logIn, relogIn); the
+    // object locks itself.
+    std::shared_ptr<LoginRefusalNotice> loginNotice = std::make_shared<LoginRefusalNotice>();
     // Set before startup (tests); read-only afterwards.
     Intervals intervals;
 

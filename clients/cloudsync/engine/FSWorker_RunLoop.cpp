@@ -395,13 +395,16 @@ FSWorker::LoginOutcome FSWorker::relogIn(const std::string& refusedText, bool se
     if (login && login->Authenticate(true)) {
         flags.loggedIn = true;
         rootLog().trace("Authenticated OK");
+        loginNotice->loggedIn();
         curInterval = syncFrequency.load();
         return LoginOutcome::LoggedIn;
     }
     flags.loggedIn = false;
     if (!login)
         return LoginOutcome::Failed;
-    const LoginFailure::Kind failure = classifyLoginFailure(*login).kind;
+    const LoginFailure classified = classifyLoginFailure(*login);
+    loginNotice->loginFailed(*login, classified);
+    const LoginFailure::Kind failure = classified.kind;
     if (failure == LoginFailure::Kind::Refused) {
         if (serverHalf)
             curInterval = 20 * syncFrequency.load();

@@ -112,7 +112,7 @@ int CloudSyncConsole::run() {
 int CloudSyncConsole::runWithRunner(FSAppRunner& runner) {
     if (stops.stopRequested())
         return stopped();
-    if (!firstRunLogin(runner))
+    if (!checkAccount(runner))
         return 1;
     if (stops.stopRequested())
         return stopped();
@@ -217,21 +217,83 @@ bool CloudSyncConsole::lockDataFolder(DataFolderLock& lock) {
     return fail("Error: Failed to lock the data directory: " + lock.error());
 }
 
-// ---- First run ----
+// ---- The account ----
 
-// Runs unless the runner has a server, an account and a password stored (a
-// device-code account has no password stored, so it logs in at every start).
-bool CloudSyncConsole::firstRunLogin(FSAppRunner& runner) {
+// Without a server and an account stored, the first run's login runs. With
+// them:
+//   - another server or account configured: the stored one is kept (its
+//     data folder holds its files' sync state; switching in place would send
+//     them to the other account) and one line says so;
+//   - no password stored (a device-code account, which logs in at every
+//     start): the login runs as on the first run, for the stored account;
+//   - the configured password differs from the stored one (compared with the
+//     stored secret deciphered in memory): the login runs with it, and on
+//     success it is stored as every password is and the sync state is kept;
+//     a refusal ends the start as on the first run;
+//   - the same password, or none configured (removed after the set-up):
+//     nothing to do, the stored account starts.
+// An account name with "@" is the e-mail address the server knows the
+// stored account by: only a login can tell, so it counts as another account
+// only when a login turns out so.
+bool CloudSyncConsole::checkAccount(FSAppRunner& runner) {
     Nuvaro::RecordList settings = runner.getSettings();
     const Nuvaro::Record map = settings[0];
-    if (!recordValue(map, "url").empty() && !recordValue(map, "profile").empty() &&
-        !recordValue(map, "password").empty())
-        return true;
+    const std::string storedUrl = recordValue(map, "url");
+    const std::string storedProfile = recordValue(map, "profile");
+    auto logIn = [&](const std::string& expectedProfile, const char* done) {
+        switch (logInWithConfiguration(runner, settings, expectedProfile)) {
+        case ConfiguredLogin::Stored:
+            console << done << std::endl;
+            return true;
+        case ConfiguredLogin::AnotherAccount:
+            printAccountNotUsed(storedProfile, storedUrl);
+            return true;
+        case ConfiguredLogin::Failed:
+            break;
+        }
+        return false;
+    };
+    if (storedUrl.empty() || storedProfile.empty())
+        return logIn("", "Sync Setup Complete...");
 
+    const std::string account = asciiLower(connectionValue("account"));
+    const bool anotherAccount = account != asciiLower(storedProfile) && account.find('@') == std::string::npos;
+    if (connectionValue("url") != storedUrl || anotherAccount) {
+        printAccountNotUsed(storedProfile, storedUrl);
+        return true;
+    }
+    const std::string storedPassword = recordValue(map, "password");
+    if (storedPassword.empty())
+        return logIn(storedProfile, "Sync Setup Complete...");
+    const std::string password = connectionValue("password");
+    if (password.empty() || password == storedPassword)
+        return true;
+    return logIn(storedProfile, "New Password Stored...");
+}
+
+void CloudSyncConsole::printAccountNotUsed(const std::string& storedProfile, const std::string& storedUrl) {
+    console << "Warning: The data folder " << dataFolder << " belongs to account " << storedProfile << " on "
+            << storedUrl << "; the account " << connectionValue("account") << " on " << connectionValue("url")
+            << " in syncconconfig.xml is not used. Another account needs its own data folder and sync folder "
+               "(syncclientlocation and syncfolderlocation in syncclientconfig.xml)."
+            << std::endl;
+}
+
+CloudSyncConsole::ConfiguredLogin CloudSyncConsole::logInWithConfiguration(FSAppRunner& runner,
+                                                                           Nuvaro::RecordList& settings,
+                                                                           const std::string& storedProfile) {
+    const Nuvaro::Record map = settings[0];
+    auto failed = [this](const std::string& line) {
+        fail(line);
+        return ConfiguredLogin::Failed;
+    };
     const std::string url = connectionValue("url");
     const std::string urlProblem = serverUrlProblem(url);
     if (!urlProblem.empty())
-        return fail("Error: Invalid server URL in syncconconfig.xml: " + url + " (" + urlProblem + ")");
+        return failed("Error: Invalid server URL in syncconconfig.xml: " + url + " (" + urlProblem + ")");
+    // A device-code account logs in with its stored code instead.
+    if (connectionValue("password").empty() && recordValue(map, "loginmode") != "1")
+        return failed("Error: No password in syncconconfig.xml for account " + connectionValue("account"));
     (*map)["url"] = url;
     (*map)["profile"] = asciiLower(connectionValue("account"));
     (*map)["password"] = connectionValue("password");
@@ -240,25 +302,32 @@ bool CloudSyncConsole::firstRunLogin(FSAppRunner& runner) {
     const std::string serverName = "Failed to connect to " + Custom::gProductName + " Server. ";
     NuvaroConnector connector(Nuvaro::RecordList(settings), true, "Cloud Connector");
     if (!connector.Authenticate(true))
-        return fail(serverName + connector.getLastError());
+        return failed(serverName + connector.getLastError());
 
     Nuvaro::RecordList status;
     if (!connector.getServerStatus(status, true) || status.empty())
-        return fail("Error: Failed to get server status ");
+        return failed("Error: Failed to get server status ");
     const Nuvaro::Record& record = status[0];
     const std::string os = recordValue(record, OS_KEY);
     if (os != NUVARO_CLOUD_VALUE)
-        return fail(serverName + "Not a valid Cloud Server.");
+        return failed(serverName + "Not a valid Cloud Server.");
     (*map)["os"] = os;
 
     if ((*map)["profile"].find('@') != std::string::npos) {
         const std::string currentProfile = recordValue(record, "currentprofile");
         if (currentProfile.empty())
-            return fail("Error: Invalid Username Specified, Login with your email address failed! ");
+            return failed("Error: Invalid Username Specified, Login with your email address failed! ");
         (*map)["profile"] = currentProfile;
     }
+    if (!storedProfile.empty()) {
+        if (asciiLower((*map)["profile"]) != asciiLower(storedProfile))
+            return ConfiguredLogin::AnotherAccount;
+        // The stored spelling: another one would make setSettings forget the
+        // sync state as for another account.
+        (*map)["profile"] = storedProfile;
+    }
     if (!checkForSyncPlugin(connector, settings))
-        return fail(serverName + "Verify that the sync app is installed on the server");
+        return failed(serverName + "Verify that the sync app is installed on the server");
 
     bool present = false;
     recordValue(record, RMC_LEVEL_KEY, &present);
@@ -273,8 +342,7 @@ bool CloudSyncConsole::firstRunLogin(FSAppRunner& runner) {
             (*map)["networkfoldername"] = networkFolderName;
     }
     runner.setSettings(settings);
-    console << "Sync Setup Complete..." << std::endl;
-    return true;
+    return ConfiguredLogin::Stored;
 }
 
 // ---- Selective sync and jobs ----

@@ -25,7 +25,13 @@
 //   "Error: <the runner's reason>": the database cannot be opened ("Failed
 //    opening DB: <path> <reason>") or the sync folder cannot be set up
 //    ("Unable to setup sync folder: <path>"); the runner logs it too
+//   "Warning: The data folder <path> belongs to account <stored account> on
+//    <stored server>; the account <account> on <url> in syncconconfig.xml is
+//    not used. Another account needs its own data folder and sync folder
+//    (syncclientlocation and syncfolderlocation in syncclientconfig.xml)."
+//                                                            (goes on)
 //   "Error: Invalid server URL in syncconconfig.xml: <url> (<reason>)"
+//   "Error: No password in syncconconfig.xml for account <account>"
 //   "Failed to connect to Vaultpine Server. <the server's or network's error>"
 //   "Error: Failed to get server status "
 //   "Failed to connect to Vaultpine Server. Not a valid Cloud Server."
@@ -33,6 +39,7 @@
 //   "Failed to connect to Vaultpine Server. Verify that the sync app is
 //    installed on the server"
 //   "Sync Setup Complete..."
+//   "New Password Stored..."        (a new password in syncconconfig.xml)
 //   "Using Selective Sync: <folder>"                         (one per folder)
 //   "ERROR: BAD offline_folder_count : <text>"
 //   "ERROR: Missing Offline Folder Entry : offline_folder_<n>"
@@ -41,6 +48,9 @@
 //   "Deleting Offline Folder: ", "Updating Offline Folder: ",
 //   "Adding New Offline Folder: " + local + " <--> " + remote
 //   "Starting Sync..."
+//   "Error: The server refused the login: <reason>. Sync waits until a login
+//    succeeds; ..."  (while running, once until a login succeeds again;
+//                     LoginRefusalNotice)
 //   "Stopping Sync..."                                       (on a stop signal)
 //
 // Runs on the main thread; the stop signals arrive on the watcher's thread,
@@ -74,7 +84,21 @@ private:
     bool readClientConfig();
     bool prepareDataFolder();
     bool lockDataFolder(DataFolderLock& lock);
-    bool firstRunLogin(FSAppRunner& runner);
+    // The account of the data folder against syncconconfig.xml (see the
+    // .cpp): the first run's login, a new password's login, or one line when
+    // another account or server is configured.
+    bool checkAccount(FSAppRunner& runner);
+    // How a login with the configured account and password ended.
+    enum class ConfiguredLogin { Stored, Failed, AnotherAccount };
+    // Logs in with the configured account and password on the settings
+    // list, checks the server and stores the account (setSettings).
+    // storedProfile: "" on the first run; otherwise the account the login
+    // must turn out to be (AnotherAccount, nothing stored, when it is not).
+    // Failed: its line was printed.
+    ConfiguredLogin logInWithConfiguration(FSAppRunner& runner, Nuvaro::RecordList& settings,
+                                           const std::string& storedProfile);
+    // The line saying that the configured account or server is not used.
+    void printAccountNotUsed(const std::string& storedProfile, const std::string& storedUrl);
     void applySelectiveSync(FSAppRunner& runner);
     bool applyJobEntries(FSAppRunner& runner);
     // The part of run() that needs the runner.

@@ -71,6 +71,7 @@
 #include "FSRMCWorker.h"
 #include "FSSyncDB.h"
 #include "FSWorker.h"
+#include "LoginRefusalNotice.h"
 #include "VariantRow.h"
 #include "nuvarocbfs_XmlParser.h"
 
@@ -217,6 +218,12 @@ public:
     // Forwarded to the sync worker when one exists.
     void checkForFSChanges();
     void fileChanged();
+
+    // The memory of the refused logins told at the console, shared by the
+    // workers that log in with the stored account (the sync worker, the
+    // remote-management worker): one line while the refusals last.
+    // Constant from construction to destruction; the object locks itself.
+    LoginRefusalNotice& loginRefusalNotice() { return *loginNotice; }
 
     // The two databases, for the entry point's start-up steps (selective
     // sync, job entries). Constant from construction to destruction.
@@ -428,6 +435,8 @@ protected:
         bool ignoreFileChangeNotifications = false;
     };
     Options options;
+    // See loginRefusalNotice().
+    const std::shared_ptr<LoginRefusalNotice> loginNotice = std::make_shared<LoginRefusalNotice>();
     // The databases lock themselves (any thread). Set by the constructor,
     // closed by the destructor.
     boost::shared_ptr<FSSyncDB> syncDB;

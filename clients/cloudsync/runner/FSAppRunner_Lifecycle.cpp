@@ -107,6 +107,7 @@ void FSAppRunner::startupLocked() {
     } else {
         boost::shared_ptr<FSWorker> worker(new FSWorker(getSyncFolder(), basePath, syncDB, myFilesDisabled));
         worker->setIntervalsForTesting(intervals.worker);
+        worker->setLoginRefusalNotice(loginNotice);
         {
             std::lock_guard<std::mutex> pointer(workerMutex);
             syncWorker = worker;

@@ -1,6 +1,7 @@
 #include "FSRMCWorker.h"
 
 #include "FSAppRunner.h"
+#include "LoginFailure.h"
 #include "NuvaroException.h"
 #include "nuvarocbfs_Network.h"
 
@@ -132,8 +133,13 @@ void FSRMCWorker::processTick() {
         return;
 
     NuvaroConnector connector(copyOf(settings), true, "Cloud Connector");
-    if (!connector.Authenticate(true))
+    if (!connector.Authenticate(true)) {
+        // The connector logged why; a refusal is told at the console too
+        // (once for all workers, see LoginRefusalNotice).
+        runner->loginRefusalNotice().loginFailed(connector, classifyLoginFailure(connector));
         return;
+    }
+    runner->loginRefusalNotice().loggedIn();
     syncLog().trace(" **** RMC CHECK **** ");
 
     Nuvaro::RecordList commands;

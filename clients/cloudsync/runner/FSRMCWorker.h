@@ -3,8 +3,9 @@
 // FSRMCWorker: the remote-management thread. An administrator sends commands
 // to a client through the server (show a message, block the login, block it
 // and wipe the local data). Once a second the thread checks whether a poll is
-// due; every five minutes it logs in with the stored account, fetches the
-// pending commands, has the runner carry them out (FSAppRunner::processRMC)
+// due; every five minutes it logs in with the stored account (a refused login
+// is told at the console through the runner's LoginRefusalNotice), fetches
+// the pending commands, has the runner carry them out (FSAppRunner::processRMC)
 // and only then acknowledges the ones carried out, so a command lost in a
 // crash or an interrupted block comes again with the next poll. After a good
 // fetch it also refreshes the runner's cached server status once an hour.

@@ -184,6 +184,8 @@ void FolderCacheActivity::readSettings() {
     std::map<std::string, std::string> checks{{"checkmodtime", setting("checkmodtime")},
                                               {"checkcrc", setting("checkcrc")}};
     m_checkSettings.assign(1, Nuvaro::Record(new std::map<std::string, std::string>(checks)));
+    m_checksumsOn = setting("checkcrc") == "1";
+    m_recordModText = setting("checkmodtime") == "1";
 }
 
 void FolderCacheActivity::loadCache(const StorePtr& store) {

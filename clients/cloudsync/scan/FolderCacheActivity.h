@@ -7,8 +7,9 @@
 // marked deleted, and deleted records of items that came back are revived.
 // The store's dirty records form the change list that the sync worker sends
 // in its next pass. The scan never talks to the server and never writes a
-// record to the database itself (it only writes activity entries, and drops
-// the records of a sync folder whose local top folder is gone).
+// change of a record to the database itself (it only writes activity entries,
+// drops the records of a sync folder whose local top folder is gone, and
+// gives a record the new time of a file whose content it found unchanged).
 //
 // The pass, in run() (FolderCacheActivity.cpp):
 //   1. read the scan's settings; drop the skipped-item entries (type 7) of
@@ -31,7 +32,12 @@
 // to the whole second, equal its record's, and the checks that the settings
 // "checkmodtime" and "checkcrc" switch on also find it unchanged (see
 // unchangedSinceRecord). Whole seconds, because the server keeps whole
-// seconds and a downloaded file takes the server's time.
+// seconds and a downloaded file takes the server's time. With checksums on
+// ("checkcrc" "1") and a checksum recorded, the content decides instead,
+// whatever the time: a file of the record's size whose checksum is the
+// recorded one is unchanged (touched, restored from a backup, copied without
+// its times), and its record takes the file's time, so that later scans find
+// the time equal and read nothing.
 //
 // A folder refused for its name (bad characters, "..", the skip pattern,
 // invalid characters, a path too long for the server) or for a Unicode
@@ -68,6 +74,7 @@
 #include "FSSyncRecord.h"
 #include "FolderData.h"
 #include "PoolActivity.h"
+#include "nuvarocbfs_LocalFileVersion.h"
 
 #include <Poco/RegularExpression.h>
 #include <Poco/UUID.h>
@@ -126,6 +133,8 @@ public:
     // Conflict copies met beside changed files (their changes were not
     // recorded).
     int numConflictsDetected() const { return m_conflictCount; }
+    // Files whose checksum this scan read (see unchangedSinceRecord).
+    int checksumsRead() const { return m_checksumsRead; }
     // Appends the change list, in order, to `out`.
     void getChangeList(ChangeList& out) const;
 
@@ -171,9 +180,21 @@ public:
     // `name` (a sibling stored in another Unicode form).
     bool checkIfUTF8PathExists(StorePtr store, const std::string& parent, const std::string& name);
     // True when the file described by `entry` (at `path`) is unchanged since
-    // `record` was made: same size, same modification time to the whole
-    // second, and, by the "checkmodtime"/"checkcrc" settings, the same
-    // modification text or checksum.
+    // `record` was made. With checksums on ("checkcrc" "1") and a checksum
+    // recorded: the same size and either exactly the record's time (to the
+    // microsecond: the version whose content was last compared, so nothing
+    // is read) or the recorded checksum, read now from the file as the walk
+    // saw it; in the second case the record takes the file's time
+    // (recordNewTime). Otherwise (checksums off, or none recorded): the same
+    // size, the same modification time to the whole second, and, by the
+    // "checkmodtime"/"checkcrc" settings, the same modification text or
+    // checksum (AttributeManager::sameFileAsRecord).
+    // Worked example, checksums on: report.pdf was recorded at 10:00:00 with
+    // its checksum; a restore from a backup gives it 09:12:31.5 and the same
+    // bytes. The scan reads its checksum (one read), finds it equal, sends
+    // nothing and records 09:12:31.5; the next scan finds that time and reads
+    // nothing. A same-size edit whose time is set back to 08:00 has another
+    // time, so its checksum is read, differs, and the edit goes up.
     bool unchangedSinceRecord(const FSSyncRecord& record, const FSEntry& entry, const std::string& path);
 
 private:
@@ -211,6 +232,17 @@ private:
     void processFileEntry(const StorePtr& store, boost::shared_ptr<FSChildren>& children, const FSEntry& entry,
                           const FolderData& folder, const std::string& logPath, const std::string& absolutePath,
                           bool inUseTestApplies);
+    // The content of the file at `path` is the record's, only its time
+    // moved to `version`'s: the record's row takes that time (and, with
+    // "checkmodtime" "1", its text), written straight to the database, not
+    // through the store: it is no change to send, and it must outlast a
+    // restart. Only when the row is still the one the scan compared with
+    // (same identity, size, time and checksum), and only when that time lies
+    // at least two seconds before the end of the read, so that a write
+    // after the read always gets another time than the one recorded (file
+    // times come from a coarse clock). Otherwise nothing is written and the
+    // next scan reads the checksum again.
+    void recordNewTime(const FSSyncRecord& record, const Nuvaro::LocalFileVersion& version, const std::string& path);
     // Enters a record that became live during the scan (new or revived)
     // into the indexes.
     void indexNewRecord(const FSSyncRecordPtr& record);
@@ -242,6 +274,7 @@ private:
     const std::string m_teamFolderAccount;
     const bool m_checkModTime;
     int m_conflictCount;
+    int m_checksumsRead = 0;
     Settings m_settings;
     std::vector<std::string> m_uploadRestrictionExtensions;
     std::string m_skipPattern;
@@ -258,6 +291,10 @@ private:
     // Private copy of the two change-check switches for sameFileCRC, which
     // writes to the map it reads (the shared settings are never written).
     Nuvaro::RecordList m_checkSettings;
+    // "checkcrc" and "checkmodtime" are "1" (unchangedSinceRecord,
+    // recordNewTime).
+    bool m_checksumsOn = false;
+    bool m_recordModText = false;
     // Relative paths of folders left out with everything below them.
     std::unordered_set<std::string> m_excludedFolders;
     // NFC names of the live records under a parent, built on first use by

@@ -10,6 +10,8 @@
 #include "NuvaroUtil.h"
 #include "ScanLog.h"
 
+#include <Poco/DateTimeFormat.h>
+#include <Poco/DateTimeFormatter.h>
 #include <Poco/File.h>
 #include <Poco/Logger.h>
 #include <Poco/NumberFormatter.h>
@@ -35,6 +37,10 @@ const char* const kNoInUseTestExtensions[] = {"doc",  "docx", "dotx", "docm", "d
                                               "potm", "potx", "pps",  "ppsm", "ppsx", "pptm", "pdf"};
 
 const Poco::Int64 kMaxServerPathBytes = 3500;
+
+// How old a file's time must be before a record takes it without reading the
+// file again (recordNewTime).
+const Poco::Timestamp::TimeDiff kSettledTime = 2 * Poco::Timestamp::resolution();
 
 bool isJunkFileName(const std::string& name) {
     for (const char* part : kJunkNameParts)
@@ -228,8 +234,39 @@ void FolderCacheActivity::processFileEntry(const StorePtr& store, boost::shared_
 
 bool FolderCacheActivity::unchangedSinceRecord(const FSSyncRecord& record, const FSEntry& entry,
                                                const std::string& path) {
-    return AttributeManager::sameFileAsRecord(m_checkSettings, record, path, static_cast<Poco::Int64>(entry.size),
-                                              entry.modified.utcTime());
+    const Poco::Int64 size = static_cast<Poco::Int64>(entry.size);
+    const Poco::Int64 modified = entry.modified.utcTime();
+    if (!m_checksumsOn || record.getFileCRC().empty())
+        return AttributeManager::sameFileAsRecord(m_checkSettings, record, path, size, modified);
+    if (record.getSize() != size)
+        return false;
+    if (record.getModified() == modified)
+        return true;
+    ++m_checksumsRead;
+    Nuvaro::LocalFileVersion version;
+    if (!AttributeManager::sameContentAsRecorded(record.getFileCRC(), path, size, modified, version))
+        return false;
+    recordNewTime(record, version, path);
+    return true;
+}
+
+void FolderCacheActivity::recordNewTime(const FSSyncRecord& record, const Nuvaro::LocalFileVersion& version,
+                                        const std::string& path) {
+    const Poco::Timestamp newTime = version.modified();
+    if (Poco::Timestamp() - newTime < kSettledTime) {
+        scanLog().trace("FCA: Same content, time too recent to record: " + path);
+        return;
+    }
+    FSSyncRecordPtr stored = m_db->getFSSyncRecordFromLocalFullPath(record.getLocalFullPath());
+    if (!stored || stored->getId() != record.getId() || stored->getIsDeleted() != 0 ||
+        stored->getSize() != record.getSize() || stored->getModified() != record.getModified() ||
+        stored->getFileCRC() != record.getFileCRC())
+        return;
+    stored->setModified(newTime.utcTime());
+    if (m_recordModText)
+        stored->setFileModTime(Poco::DateTimeFormatter::format(newTime, Poco::DateTimeFormat::SORTABLE_FORMAT));
+    if (m_db->FSSyncRecordUpdate(stored.get()))
+        scanLog().trace("FCA: Same content, new time recorded: " + path);
 }
 
 bool FolderCacheActivity::inUse(const std::string& path) {

@@ -126,6 +126,24 @@ bool AttributeManager::checksumOfVersion(const std::string& path, const Nuvaro::
     return true;
 }
 
+bool AttributeManager::sameContentAsRecorded(const std::string& storedCRC, const std::string& path, Poco::Int64 size,
+                                             Poco::Int64 modTime, Nuvaro::LocalFileVersion& version) {
+    if (storedCRC.empty())
+        return false;
+    const Nuvaro::LocalFileVersion now = Nuvaro::LocalFileVersion::of(path);
+    if (!now.known || now.size != size || now.modified().utcTime() != modTime)
+        return false;
+    std::string crc;
+    if (!checksumOfVersion(path, now, size, crc))
+        return false;
+    if (crc != storedCRC) {
+        Poco::Logger::get("FolderCacheActivity").trace("File CRC Check Changed... for " + path);
+        return false;
+    }
+    version = now;
+    return true;
+}
+
 Poco::Timestamp AttributeManager::getUTCTimestamp(Poco::Int64 utc) {
     return Poco::Timestamp::fromUtcTime(utc);
 }

@@ -84,6 +84,18 @@ public:
     static bool sameFileAsRecord(RecordList& settings, const FSSyncRecord& record, const std::string& path,
                                  Poco::Int64 size, Poco::Int64 modTime);
 
+    // True when the file at `path` holds the content a record's checksum
+    // was taken of, whatever its time: `storedCRC` is not empty, the file is
+    // still the one the caller examined (`size` bytes, modified exactly at
+    // `modTime`, a UTC time value to the microsecond) and the checksum of its
+    // first `size` bytes, read now from that very version (checksumOfVersion),
+    // equals `storedCRC`. `version` receives the version read. False for an
+    // empty stored checksum, a file that changed since the caller examined it
+    // or while it was read, a file that cannot be read, and another checksum:
+    // the caller then compares by size and time, or takes it for changed.
+    static bool sameContentAsRecorded(const std::string& storedCRC, const std::string& path, Poco::Int64 size,
+                                      Poco::Int64 modTime, Nuvaro::LocalFileVersion& version);
+
     // The checksum text (Nuvaro::Util::getFileCRC) of the first `length`
     // bytes of the file at `path`, only when the file is `version` from
     // before the read to after it: true with crc set; false, crc unchanged,

@@ -1,8 +1,12 @@
 // The classification of a failed login, from the connector's flags after real
 // login replies of the test server: each reply the login flows can get, and
-// the replies that leave two flags set, where the order decides.
+// the replies that leave two flags set, where the order decides. And the one
+// console line while the server refuses a login.
 
 #include "LoginFailure.h"
+
+#include "ConsoleLines.h"
+#include "LoginRefusalNotice.h"
 
 #include "VaultpineTestServer.h"
 
@@ -11,10 +15,12 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
 using Nuvaro::Sync::LoginFailure;
+using Nuvaro::Sync::LoginRefusalNotice;
 using Nuvaro::Sync::classifyLoginFailure;
 using Nuvaro::Sync::TestServer::TestAccount;
 using Nuvaro::Sync::TestServer::VaultpineTestServer;
@@ -59,6 +65,17 @@ protected:
         EXPECT_FALSE(logIn(connector));
         EXPECT_FALSE(connector.isAuthenticated());
         return classifyLoginFailure(connector);
+    }
+
+    // A failed login told to `notice`: the lines the console got.
+    std::vector<std::string> tell(LoginRefusalNotice& notice, std::map<std::string, std::string> settings) {
+        CloudSyncTest::ConsoleLines console;
+        settings["url"] = server.baseUrl();
+        Nuvaro::RecordList list{Nuvaro::Record(new std::map<std::string, std::string>(settings))};
+        Nuvaro::NuvaroConnector connector(list, true, "Cloud Sync");
+        EXPECT_FALSE(connector.Authenticate(true));
+        notice.loginFailed(connector, classifyLoginFailure(connector));
+        return console.lines();
     }
 
     VaultpineTestServer server;
@@ -116,6 +133,40 @@ TEST_F(LoginFailureTest, EachLoginReplyGivesItsCase) {
         EXPECT_EQ(failure.kind, c.kind);
         EXPECT_EQ(failure.refusal, c.refusal);
     }
+}
+
+// Each refusal gives its line; while no login succeeds, later refusals give
+// none; a failure that is no refusal (here a login without a password, as
+// for an unreachable server) gives none either.
+TEST_F(LoginFailureTest, RefusalsAreToldOnceUntilALoginSucceeds) {
+    const std::string waits = ". Sync waits until a login succeeds";
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> settings;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"wrong password", {{"profile", "plain"}, {"password", "bad"}},
+         "Error: The server refused the login: Invalid username or password" + waits +
+             "; if the password changed, write the new one into syncconconfig.xml and restart."},
+        {"two-factor code asked", {{"profile", "twofactor"}, {"password", "pass1"}},
+         "Error: The server refused the login: a two-factor code is required" + waits + "."},
+        {"device code refused", {{"profile", "plain"}, {"loginmode", "1"}, {"devauthcode", "dev-wrong"}},
+         "Error: The server refused the login: the device code is required or not valid" + waits + "."},
+        {"device session timed out", {{"profile", "expired"}, {"loginmode", "1"}, {"devauthcode", "dev-old"}},
+         "Error: The server refused the login: the device session timed out" + waits + "."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoginRefusalNotice notice;
+        EXPECT_EQ(tell(notice, c.settings), std::vector<std::string>{c.line});
+        EXPECT_TRUE(tell(notice, c.settings).empty());
+        notice.loggedIn();
+        EXPECT_EQ(tell(notice, c.settings), std::vector<std::string>{c.line});
+    }
+    LoginRefusalNotice notice;
+    EXPECT_TRUE(tell(notice, {{"profile", "plain"}}).empty());
+    EXPECT_EQ(tell(notice, {{"profile", "plain"}, {"password", "bad"}}).size(), 1u);
 }
 
 TEST_F(LoginFailureTest, AnUnreachableServerIsNeitherRefusedNorTimedOut) {

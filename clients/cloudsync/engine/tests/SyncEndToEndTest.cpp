@@ -286,6 +286,47 @@ TEST_F(TwoDevicesTest, LocalDeleteDoesNotRemoveAServerUpdateThatCameInTheSamePas
     EXPECT_EQ(laptop().read("report.txt"), "final version by the colleague");
 }
 
+// ---- Checksums on ----
+
+// Regression: with "checkcrc" on, a file whose time alone changed (touched,
+// restored from a backup, copied without its times) was sent again. Its
+// record takes the new time, also across a restart, so later scans read
+// nothing; a same-size edit whose time was set back still goes up.
+TEST_F(TwoDevicesTest, WithChecksumsATouchedFileIsNotSentAgainAndAnEditWithItsTimeSetBackIs) {
+    laptop().settings["checkcrc"] = "1";
+    laptop().stop();
+    ASSERT_TRUE(laptop().logIn());
+    laptop().write("report.pdf", "quarterly numbers", 10);
+    syncAll();
+    expectConverged();
+    ASSERT_NE(laptop().db()->getFSSyncRecord("/user1/report.pdf")->getFileCRC(), "");
+
+    Poco::File(laptop().path("report.pdf")).setLastModified(serverTime(3600));
+    server.clearRequests();
+    syncAll();
+    EXPECT_TRUE(server.requests("/upload").empty());
+    EXPECT_EQ(laptop().db()->getFSSyncRecord("/user1/report.pdf")->getModified(), serverTime(3600).utcTime());
+
+    // A restart: the new worker's first scan finds the record's time and
+    // reads no checksum.
+    laptop().stop();
+    ASSERT_TRUE(laptop().logIn());
+    laptop().worker().runSyncPass();
+    PassWorker& restarted = laptop().worker();
+    restarted.restartFolderCheckActivity();
+    ASSERT_TRUE(restarted.folderCheck);
+    restarted.folderCheck->activity().wait();
+    EXPECT_EQ(restarted.folderCheck->checksumsRead(), 0);
+    EXPECT_FALSE(restarted.folderCheck->changesDetected());
+    restarted.harvestFolderCheck();
+
+    laptop().write("report.pdf", "QUARTERLY NUMBERS", -3600);
+    syncAll();
+    expectConverged();
+    EXPECT_EQ(phone().read("report.pdf"), "QUARTERLY NUMBERS");
+    EXPECT_EQ(server.requests("/upload").size(), 1u);
+}
+
 // ---- Delete approval ----
 
 TEST_F(TwoDevicesTest, MassDeletionStopsUntilTheUserApprovesIt) {

@@ -4,6 +4,7 @@
 
 #include "RunnerFixture.h"
 
+#include "ConsoleLines.h"
 #include "EventRecorder.h"
 
 #include <atomic>
@@ -279,6 +280,50 @@ TEST_F(RunnerTest, ServerStatusNamesWhatRefusedTheLogin) {
         EXPECT_TRUE(log.contains(c.line)) << log.dump();
         EXPECT_EQ(events.events(), c.events);
     }
+}
+
+// ---- A login refused while the workers run ----
+
+// Regression: a password changed on the server while the client ran was only
+// logged, at every retry of every worker; the console said nothing. Now the
+// sync worker and the remote-management worker, retrying, give one line
+// together, and another only after a login succeeded in between.
+TEST_F(RunnerTest, PasswordChangedOnTheServerWhileRunningIsToldOnceUntilALoginSucceeds) {
+    CloudSyncTest::ConsoleLines console;
+    Nuvaro::Sync::FSAppRunner::Intervals intervals = fastIntervals();
+    intervals.worker.secondMs = 5;  // a pass every 0.6 s
+    TestRunner& runner = makeRunner(intervals);
+    storeAccount(runner);
+    ASSERT_TRUE(runner.isRunning());
+    CloudSyncTest::LogCapture& log = freshLog();
+    const std::string line = "Error: The server refused the login: Invalid username or password. Sync waits until a "
+                             "login succeeds; if the password changed, write the new one into syncconconfig.xml and "
+                             "restart.";
+    auto changePassword = [this](const std::string& password) {
+        TestAccount changed = account();
+        changed.password = password;
+        server.addAccount(changed);
+        server.dropSessions(kUser);
+    };
+
+    changePassword("Pw-changed");
+    ASSERT_TRUE(waitUntil([&] { return !console.lines().empty(); }, 10000));
+    // Both workers go on retrying (the remote-management worker every poll).
+    const std::size_t logins = server.requests("/core/loginguest").size();
+    EXPECT_TRUE(waitUntil([&] { return server.requests("/core/loginguest").size() >= logins + 10; }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return log.contains("Authenticated Failed or bad 2FA code or bad Device Auth Code"); },
+                          10000))
+        << "the sync worker's own retry";
+    EXPECT_EQ(console.lines(), std::vector<std::string>{line});
+
+    changePassword(kPassword);
+    ASSERT_TRUE(waitUntil([&] { return server.sessionCount(kUser) > 0; }, 10000)) << "a login succeeded";
+    changePassword("Pw-changed-again");
+    EXPECT_TRUE(waitUntil([&] { return console.lines().size() == 2; }, 10000));
+    const std::size_t again = server.requests("/core/loginguest").size();
+    EXPECT_TRUE(waitUntil([&] { return server.requests("/core/loginguest").size() >= again + 10; }, 10000));
+    EXPECT_EQ(console.lines(), (std::vector<std::string>{line, line}));
+    runner.shutdown(true);
 }
 
 // ---- Accessors ----

@@ -8,6 +8,8 @@
 
 #include "FOOfflineDB.h"
 #include "FSSyncDB.h"
+#include "NuvaroUtil.h"
+#include "SettingsCipher.h"
 #include "TempFolder.h"
 #include "VariantRow.h"
 #include "VaultpineTestServer.h"
@@ -17,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -120,6 +123,26 @@ public:
     std::string configValue(const std::string& section, const std::string& name) {
         return fromSyncDB([&](Nuvaro::Sync::FSSyncDB& db) { return db.getConfigValue(section, name, "<absent>"); });
     }
+    // The stored password, deciphered.
+    std::string storedPassword() {
+        return Nuvaro::Sync::decryptAES(configValue("config", "ENC"), configValue("config", "SALT"));
+    }
+    // The identity of the sync record of a server path ("" without one).
+    std::string recordId(const std::string& serverPath) {
+        return fromSyncDB([&](Nuvaro::Sync::FSSyncDB& db) {
+            auto record = db.getFSSyncRecord(serverPath);
+            return record ? record->getId().toString() : std::string();
+        });
+    }
+    // The server's password of the account changes (its sessions end).
+    void changePassword(const std::string& password) {
+        TestAccount account;
+        account.userId = "user1";
+        account.password = password;
+        account.email = "User.One@Example.com";
+        server.addAccount(account);
+        server.dropSessions("user1");
+    }
     std::vector<std::string> limitPaths() {
         return fromSyncDB([](Nuvaro::Sync::FSSyncDB& db) {
             std::vector<std::string> paths;
@@ -214,6 +237,12 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Error: Invalid server URL in syncconconfig.xml: files.example.com (the address must begin with "
                    "http:// or https://)"},
                   1},
+        StartCase{"MissingPasswordAtTheFirstStart",
+                  [](ProgramTest&, VaultpineTestServer&, ProgramTest::Fields& connection, ProgramTest::Fields&) {
+                      connection.erase("password");
+                  },
+                  {"Error: No password in syncconconfig.xml for account user1"}, 1,
+                  {"Failed to connect to Vaultpine Server. "}},
         StartCase{"InvalidProxyPort",
                   [](ProgramTest&, VaultpineTestServer&, ProgramTest::Fields&, ProgramTest::Fields& client) {
                       client["httpproxyhost"] = "proxy.lan";
@@ -370,6 +399,120 @@ TEST_F(ProgramTest, WithAStoredAccountNoFirstRunLoginHappens) {
     ASSERT_GE(requests.size(), 2u);
     EXPECT_EQ(requests[0].path, "/core/loginguest");
     EXPECT_EQ(requests[1].path, "/core/getsystemstatus");
+}
+
+// ---- A new password, another account or server in the configuration ----
+
+// Regression: after the server's password changed, the new one written into
+// syncconconfig.xml was never used (the stored one was, for ever). Now the
+// start logs in with it and stores it, and the client syncs on with its
+// records: nothing sent again, no conflict copy.
+TEST_F(ProgramTest, NewPasswordInTheConfigurationIsUsedAndTheSyncStateKept) {
+    server.putFile("user1", "/user1/Welcome.txt", "hello");
+    ChildProcess& first = start();
+    ASSERT_TRUE(first.waitForLine("Starting Sync...", kStartMs)) << first.output();
+    ASSERT_TRUE(CloudSyncTest::waitUntil([&] { return fileBytes(syncRoot() + "/My Files/Welcome.txt") == "hello"; },
+                                         kStartMs));
+    first.signal(SIGTERM);
+    ASSERT_EQ(first.waitForExit(kExitMs), 0) << first.output();
+    const std::string welcome = recordId("/user1/Welcome.txt");
+    ASSERT_NE(welcome, "");
+
+    changePassword("Pw-new-2b81d0");
+    connection["password"] = "Pw-new-2b81d0";
+    server.putFile("user1", "/user1/Later.txt", "after the change");
+    server.clearRequests();
+    ChildProcess& second = start();
+    ASSERT_TRUE(second.waitForLine("Starting Sync...", kStartMs)) << second.output();
+    EXPECT_TRUE(CloudSyncTest::waitUntil(
+        [&] { return fileBytes(syncRoot() + "/My Files/Later.txt") == "after the change"; }, kStartMs));
+    second.signal(SIGTERM);
+    EXPECT_EQ(second.waitForExit(kExitMs), 0) << second.output();
+
+    EXPECT_TRUE(second.hasLine("New Password Stored...")) << second.output();
+    EXPECT_FALSE(second.hasLine("Sync Setup Complete...")) << second.output();
+    EXPECT_EQ(storedPassword(), "Pw-new-2b81d0");
+    EXPECT_EQ(configValue("config", "sha1password"), Nuvaro::Util::getSHA1Hash("Pw-new-2b81d0"));
+    EXPECT_EQ(recordId("/user1/Welcome.txt"), welcome);
+    EXPECT_TRUE(server.requests("/upload").empty());
+    std::vector<std::string> names;
+    Poco::File(syncRoot() + "/My Files").list(names);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Later.txt", "Welcome.txt"}));
+}
+
+// A wrong new password ends the start as the first run's login does: the
+// server's reason on the console, exit code 1, the stored password kept.
+TEST_F(ProgramTest, WrongNewPasswordInTheConfigurationEndsTheStartWithTheServersReason) {
+    runAndStop();
+    connection["password"] = "not-the-password";
+    EXPECT_EQ(runToExit(), 1) << child().output();
+    const std::vector<std::string> lines = child().lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), kServer + "Invalid username or password") << child().output();
+    EXPECT_EQ(storedPassword(), kPassword);
+}
+
+// A password removed from the configuration after the set-up (the file then
+// holds no secret) keeps the stored one: no login before the status.
+TEST_F(ProgramTest, PasswordRemovedFromTheConfigurationKeepsTheStoredOne) {
+    runAndStop();
+    connection.erase("password");
+    server.clearRequests();
+    runAndStop();
+    const auto requests = server.requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(requests[0].path, "/core/loginguest");
+    EXPECT_EQ(requests[0].formField("password"), kPassword);
+    EXPECT_EQ(requests[1].path, "/core/getsystemstatus");
+    EXPECT_EQ(storedPassword(), kPassword);
+}
+
+// Regression: another account or server put into syncconconfig.xml was
+// ignored without a word. The data folder's own account goes on (switching
+// in place would send its files to the other one), one line says so, and
+// nothing is sent for the other account or to the other server.
+TEST_F(ProgramTest, AnotherAccountOrServerInTheConfigurationIsNamedAndNotUsed) {
+    TestAccount other;
+    other.userId = "user2";
+    other.password = "Pw-user2-91c4";
+    server.addAccount(other);
+    VaultpineTestServer otherServer;
+    otherServer.start();
+    runAndStop();
+
+    struct Case {
+        const char* what;
+        Fields changes;
+    };
+    const Case cases[] = {
+        {"another account", {{"account", "user2"}, {"password", "Pw-user2-91c4"}}},
+        {"another account in other letter case and a new password", {{"account", "USER2"}, {"password", "x"}}},
+        {"another server", {{"url", otherServer.baseUrl()}}},
+    };
+    const Fields configured = connection;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        connection = configured;
+        for (const auto& change : c.changes)
+            connection[change.first] = change.second;
+        server.clearRequests();
+        runAndStop();
+        EXPECT_TRUE(child().hasLine("Warning: The data folder " + dataRoot() + " belongs to account user1 on " +
+                                    server.baseUrl() + "; the account " + connection["account"] + " on " +
+                                    connection["url"] +
+                                    " in syncconconfig.xml is not used. Another account needs its own data folder "
+                                    "and sync folder (syncclientlocation and syncfolderlocation in "
+                                    "syncclientconfig.xml)."))
+            << child().output();
+        EXPECT_EQ(configValue("config", "profile"), "user1");
+        EXPECT_EQ(configValue("config", "url"), server.baseUrl());
+        EXPECT_EQ(storedPassword(), kPassword);
+        ASSERT_FALSE(server.requests("/core/loginguest").empty());
+        for (const auto& login : server.requests("/core/loginguest"))
+            EXPECT_EQ(login.formField("userid"), "user1");
+        EXPECT_TRUE(otherServer.requests().empty());
+    }
 }
 
 TEST_F(ProgramTest, JobEntriesAreAddedUpdatedAndDeleted) {

@@ -10,6 +10,7 @@
 #include <Poco/File.h>
 #include <Poco/Timestamp.h>
 
+#include <ctime>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -202,6 +203,75 @@ TEST_F(Scan, ConflictCopyBesideAChangedFileHoldsItsChangeBack) {
     EXPECT_TRUE(scan().empty());
     EXPECT_EQ(m_conflicts, 1);
 }
+
+// ---- With checksums on ("checkcrc" "1") ----
+
+// A synchronised file with its recorded checksum, then a change of its time
+// or content; two scans in a row (each from the records in the database, as
+// after a restart). What each scan reads and reports, and the time the
+// record keeps.
+struct ChecksumCase {
+    const char* what;
+    const char* checkCRC;
+    bool recordChecksum;      // the record carries the file's checksum
+    const char* newContent;   // same size as "quarterly numbers"
+    long newSeconds;          // the file's new time; 0: now + 10 minutes (a clock ahead)
+    bool changed;             // the first scan reports the file
+    int reads;                // checksums the first scan reads
+    bool newTimeRecorded;     // the record then holds the file's new time
+    int readsAfter;           // checksums a second scan reads (the first scan's change not saved)
+};
+
+void PrintTo(const ChecksumCase& c, std::ostream* os) { *os << c.what; }
+
+class ChecksumScans : public EngineTest::ScanTest, public ::testing::WithParamInterface<ChecksumCase> {};
+
+TEST_P(ChecksumScans, DecideByContentWhateverTheTime) {
+    const ChecksumCase& c = GetParam();
+    setting("checkcrc", c.checkCRC);
+    const std::string rel = "My Files/a/report.pdf";
+    const std::string path = write(rel, "quarterly numbers");
+    setModified(path, 1600000000);
+    storeRecord("My Files", 0, 0, 0);
+    storeRecord("My Files/a", 0, 0, 0);
+    FSSyncRecordPtr record = storeRecord(rel, 1, 17, utcOf(1600000000));
+    if (c.recordChecksum) {
+        std::string crc;
+        ASSERT_TRUE(Nuvaro::Util::getFileCRC(path, crc, 0, 17));
+        record->setFileCRC(crc);
+        ASSERT_TRUE(m_db->FSSyncRecordUpdate(record.get()));
+    }
+    ASSERT_TRUE(scan().empty());
+    ASSERT_EQ(m_checksumsRead, 0) << "the record's own time: nothing is read";
+
+    write(rel, c.newContent);
+    const long seconds = c.newSeconds != 0 ? c.newSeconds : static_cast<long>(std::time(nullptr)) + 600;
+    setModified(path, seconds, 250000);
+
+    EXPECT_EQ(paths(scan()), c.changed ? std::vector<std::string>{rel} : std::vector<std::string>{});
+    EXPECT_EQ(m_checksumsRead, c.reads);
+    EXPECT_EQ(m_db->getFSSyncRecordFromLocalFullPath(rel)->getModified(),
+              c.newTimeRecorded ? utcOf(seconds, 250000) : utcOf(1600000000));
+    EXPECT_EQ(paths(scan()), c.changed ? std::vector<std::string>{rel} : std::vector<std::string>{});
+    EXPECT_EQ(m_checksumsRead, c.readsAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ChecksumScans,
+    ::testing::Values(
+        ChecksumCase{"TouchedFileIsUnchangedAndItsRecordTakesTheNewTime", "1", true, "quarterly numbers",
+                     1600003600, false, 1, true, 0},
+        ChecksumCase{"FileRestoredWithAnOlderTimeIsUnchanged", "1", true, "quarterly numbers", 1590000000, false, 1,
+                     true, 0},
+        ChecksumCase{"SameSizeEditWithItsTimeSetBackIsAChange", "1", true, "QUARTERLY NUMBERS", 1590000000, true, 1,
+                     false, 1},
+        ChecksumCase{"TimeNotYetSettledIsNotRecordedAndReadAgain", "1", true, "quarterly numbers", 0, false, 1,
+                     false, 1},
+        ChecksumCase{"NoRecordedChecksumComparesSizeAndTime", "1", false, "quarterly numbers", 1600003600, true, 0,
+                     false, 0},
+        ChecksumCase{"ChecksumsOffComparesSizeAndTime", "0", true, "quarterly numbers", 1600003600, true, 0, false,
+                     0}),
+    [](const ::testing::TestParamInfo<ChecksumCase>& info) { return std::string(info.param.what); });
 
 TEST_F(Scan, InvalidSkipPatternIsLoggedOnceAndTheScanGoesOn) {
     setting("skipregex", "([");

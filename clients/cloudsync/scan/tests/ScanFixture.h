@@ -95,6 +95,7 @@ protected:
         scan->activity().start(Poco::ThreadPool::defaultPool());
         scan->activity().wait(30000);
         m_conflicts = scan->numConflictsDetected();
+        m_checksumsRead = scan->checksumsRead();
         FolderCacheActivity::ChangeList changes;
         if (scan->changesDetected())
             scan->getChangeList(changes);
@@ -166,6 +167,7 @@ protected:
     Nuvaro::Record m_settingsMap;
     FolderCacheActivity::Settings m_settings;
     int m_conflicts = 0;
+    int m_checksumsRead = 0;
 };
 
 } // namespace EngineTest

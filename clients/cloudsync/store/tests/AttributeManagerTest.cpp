@@ -224,6 +224,41 @@ TEST(SameFileAsRecord, SizeAndTheWholeSecondOrTheChecksum) {
     EXPECT_TRUE(AttributeManager::sameFileAsRecord(crc, record, file, 10, at));
 }
 
+// The content decides, read from the file as the caller examined it; an
+// empty stored checksum never counts as the same.
+TEST(SameContentAsRecorded, OnlyTheRecordedChecksumOfTheFileAsExamined) {
+    CloudSyncTest::TempFolder tmp;
+    const std::string file = tmp.write("a.txt", "0123456789");
+    struct stat info;
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    const Poco::Int64 examined =
+        Poco::Timestamp(static_cast<Poco::Int64>(info.st_mtim.tv_sec) * 1000000 + info.st_mtim.tv_nsec / 1000)
+            .utcTime();
+    std::string real;
+    ASSERT_TRUE(Nuvaro::Util::getFileCRC(file, real, 0, 10, nullptr));
+    struct Case {
+        const char* what;
+        std::string crc;
+        std::string path;
+        Poco::Int64 size;
+        Poco::Int64 modified;
+        bool same;
+    } cases[] = {
+        {"the recorded checksum", real, file, 10, examined, true},
+        {"no recorded checksum", "", file, 10, examined, false},
+        {"another checksum", "not-the-crc", file, 10, examined, false},
+        {"the file changed since it was examined", real, file, 10, examined - 10, false},
+        {"another size than examined", real, file, 9, examined, false},
+        {"a missing file", real, tmp / "missing", 10, examined, false},
+    };
+    for (const Case& c : cases) {
+        Nuvaro::LocalFileVersion version;
+        EXPECT_EQ(AttributeManager::sameContentAsRecorded(c.crc, c.path, c.size, c.modified, version), c.same)
+            << c.what;
+        EXPECT_EQ(version.known, c.same) << c.what;
+    }
+}
+
 TEST(AdvancedSizeChecks, OnWhenEitherSwitchIsOne) {
     Nuvaro::RecordList both = settingsOf("0", "0"), mod = settingsOf("1", "0"), crc = settingsOf(nullptr, "1");
     Nuvaro::RecordList none;
