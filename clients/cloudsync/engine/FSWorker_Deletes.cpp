@@ -17,7 +17,6 @@
 #include "NuvaroUtil.h"
 #include "WorkerHelpers.h"
 
-
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
@@ -93,12 +92,27 @@ bool FSWorker::processRecordDelete(FSSyncRecordPtr& record, const std::string& l
             return false;
         struct stat entry;
         if (::lstat(localPath.c_str(), &entry) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) {
+                // Nothing to remove: mostly the server's echo of a removal
+                // made here.
+                log.trace("FS Delete Local: already gone " + relative);
+                return false;
+            }
             log.error("Failed deleting file/dir " + relative);
             return false;
         }
         const bool isLink = S_ISLNK(entry.st_mode);
         struct stat info;
         const bool reached = ::stat(localPath.c_str(), &info) == 0;
+        // A folder where a file was deleted, or a file where a folder was, is
+        // another item (the user replaced the one by the other here): the
+        // deletion is not about it.
+        if (!isLink && reached && (S_ISDIR(info.st_mode) || S_ISREG(info.st_mode)) &&
+            S_ISDIR(info.st_mode) != (record->getType() == FSTypeFolder)) {
+            log.debug("FS Delete Local: keeping " + relative + ", a " +
+                      (S_ISDIR(info.st_mode) ? "folder" : "file") + " took the deleted item's place");
+            return false;
+        }
 
         if (reached && S_ISDIR(info.st_mode)) {
             if (inSendList(relative, true))
