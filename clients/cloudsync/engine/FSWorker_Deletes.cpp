@@ -11,6 +11,7 @@
 #include "FSWorker.h"
 
 #include "AttributeManager.h"
+#include "ConsoleNotice.h"
 #include "FSEntry.h"
 #include "FSUtil.h"
 #include "NameRules.h"
@@ -246,15 +247,19 @@ bool FSWorker::requestForChangesApproved(unsigned removed, unsigned updated) {
 
     postEvent(6, "", static_cast<int>(count));
     if (heldBackCount != count) {
+        // Told once when the hold starts and again when its count changes:
+        // in the log, the activity log and, whatever the log level, on the
+        // console, where nobody is asked to approve.
         heldBackCount = count;
         const std::string text = "Local deletions held back: " + decimal(count) + " of " + decimal(total) +
                                  " synced files (" + decimal(percent) + "%) were removed or emptied here, at or "
                                  "above the delete approval limit of " + decimal(deleteApprovalPct) +
-                                 "%. Nothing was deleted or uploaded. If the deletions are intended, set the option "
-                                 "skipdeleteapproval to 1 in syncclientconfig.xml and restart the client; "
-                                 "otherwise restore the files.";
+                                 "%. They are not deleted on the server; new and changed files are still uploaded. "
+                                 "If the deletions are intended, set the option skipdeleteapproval to 1 in "
+                                 "syncclientconfig.xml and restart the client; otherwise restore the files.";
         log.warning(text);
         logActivity(FSActivity::TypeUploadFailure, text, syncPath, "");
+        consoleNotice(text);
     }
     return false;
 }

@@ -41,6 +41,9 @@
 //   "Deleting Offline Folder: ", "Updating Offline Folder: ",
 //   "Adding New Offline Folder: " + local + " <--> " + remote
 //   "Starting Sync..."
+//   "Local deletions held back: <n> of <total> synced files (<p>%) ... set
+//    the option skipdeleteapproval to 1 ..."  (while it runs, from the sync
+//    worker: when the hold starts and when its count changes)
 //   "Stopping Sync..."                                       (on a stop signal)
 //
 // Runs on the main thread; the stop signals arrive on the watcher's thread,
