@@ -228,12 +228,13 @@ public:
     void changesApproved(int count);
     // The delete-approval gate before local changes are sent, given the
     // counts the upload step made (doSendFiles): `removed` (removals and
-    // files emptied to zero bytes) can hold the changes back; edits
+    // files emptied to zero bytes) can hold the removals back; edits
     // (`updated`) never do. True when the share of synced files is below
     // deleteApprovalPct or a matching approval (within 9 of the count, at
     // most 599 s old) is used up; otherwise UI event 6, and the first time
-    // for this count a warning line and an activity entry telling how to
-    // approve (skipdeleteapproval), and false.
+    // for this count (heldBackCount) a warning line, an activity entry and a
+    // console line (consoleNotice) telling how to approve
+    // (skipdeleteapproval), and false.
     bool requestForChangesApproved(unsigned removed, unsigned updated);
 
     // ==== Test seams ==========================================================
@@ -548,7 +549,11 @@ protected:
     // folder (shallow first, so a folder before its content), then the files
     // through a transfer pool (in pieces above 20971520 bytes). uploadedThisPass
     // is emptied first and then holds every folder created and file sent.
-    // True when everything was sent; false when the gate held the changes
+    // When the gate refuses, only the removals wait (with the new items that
+    // take a removed item's place, a file replaced by a folder or the other
+    // way round): they are neither deleted nor sent, and are back in
+    // localChanges when the step returns; everything else is sent.
+    // True when everything was sent; false when the gate held the removals
     // back, a folder could not be created, a file was missing, a job could
     // not start or failed, `stop` came, or an exception was caught.
     // lastSendOutcome tells which. Every job started is waited for before it

@@ -11,12 +11,12 @@
 #include "FSWorker.h"
 
 #include "AttributeManager.h"
+#include "ConsoleNotice.h"
 #include "FSEntry.h"
 #include "FSUtil.h"
 #include "NameRules.h"
 #include "NuvaroUtil.h"
 #include "WorkerHelpers.h"
-
 
 #include <cerrno>
 #include <cstdlib>
@@ -93,12 +93,27 @@ bool FSWorker::processRecordDelete(FSSyncRecordPtr& record, const std::string& l
             return false;
         struct stat entry;
         if (::lstat(localPath.c_str(), &entry) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) {
+                // Nothing to remove: mostly the server's echo of a removal
+                // made here.
+                log.trace("FS Delete Local: already gone " + relative);
+                return false;
+            }
             log.error("Failed deleting file/dir " + relative);
             return false;
         }
         const bool isLink = S_ISLNK(entry.st_mode);
         struct stat info;
         const bool reached = ::stat(localPath.c_str(), &info) == 0;
+        // A folder where a file was deleted, or a file where a folder was, is
+        // another item (the user replaced the one by the other here): the
+        // deletion is not about it.
+        if (!isLink && reached && (S_ISDIR(info.st_mode) || S_ISREG(info.st_mode)) &&
+            S_ISDIR(info.st_mode) != (record->getType() == FSTypeFolder)) {
+            log.debug("FS Delete Local: keeping " + relative + ", a " +
+                      (S_ISDIR(info.st_mode) ? "folder" : "file") + " took the deleted item's place");
+            return false;
+        }
 
         if (reached && S_ISDIR(info.st_mode)) {
             if (inSendList(relative, true))
@@ -232,15 +247,19 @@ bool FSWorker::requestForChangesApproved(unsigned removed, unsigned updated) {
 
     postEvent(6, "", static_cast<int>(count));
     if (heldBackCount != count) {
+        // Told once when the hold starts and again when its count changes:
+        // in the log, the activity log and, whatever the log level, on the
+        // console, where nobody is asked to approve.
         heldBackCount = count;
         const std::string text = "Local deletions held back: " + decimal(count) + " of " + decimal(total) +
                                  " synced files (" + decimal(percent) + "%) were removed or emptied here, at or "
                                  "above the delete approval limit of " + decimal(deleteApprovalPct) +
-                                 "%. Nothing was deleted or uploaded. If the deletions are intended, set the option "
-                                 "skipdeleteapproval to 1 in syncclientconfig.xml and restart the client; "
-                                 "otherwise restore the files.";
+                                 "%. They are not deleted on the server; new and changed files are still uploaded. "
+                                 "If the deletions are intended, set the option skipdeleteapproval to 1 in "
+                                 "syncclientconfig.xml and restart the client; otherwise restore the files.";
         log.warning(text);
         logActivity(FSActivity::TypeUploadFailure, text, syncPath, "");
+        consoleNotice(text);
     }
     return false;
 }

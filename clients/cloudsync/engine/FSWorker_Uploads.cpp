@@ -1,7 +1,8 @@
 // FSWorker: the upload pass, the local-to-server half of a sync pass.
-// The gate and the remote deletes come first; the new folders go on the
-// worker's own connector, shallow first, so that each folder exists before
-// anything is uploaded into it; the files go through a transfer pool of
+// The gate and the remote deletes come first (a refusing gate holds back
+// the removals only, see HeldBack); the new folders go on the worker's own
+// connector, shallow first, so that each folder exists before anything is
+// uploaded into it; the files go through a transfer pool of
 // min(maxthreads, changes) slots, each on its own logged-in connector
 // (20971520 bytes itself still go in one request). uploadedThisPass lets the
 // second server half of the pass take the server's echo of what was sent
@@ -28,6 +29,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
 namespace Nuvaro {
 namespace Sync {
@@ -40,6 +42,49 @@ const Poco::Int64 CHUNKED_ABOVE = 20971520;
 std::string position(std::size_t k, std::size_t total) {
     return "(" + std::to_string(k) + "/" + std::to_string(total) + ") ";
 }
+
+// The changes the delete-approval gate holds back: the removals it counted,
+// and the new items that take the place of a removed one (a file replaced
+// by a folder, a folder by a file), which cannot go up while the old item is
+// still on the server. They leave the send list while the step runs and are
+// put back when it ends, so that the rest of the pass still sees them
+// pending (a server change is not placed over them unseen).
+class HeldBack {
+public:
+    explicit HeldBack(FSWorker::RecordVector& changes) : m_changes(changes) {}
+    ~HeldBack() { m_changes.insert(m_changes.end(), m_held.begin(), m_held.end()); }
+    HeldBack(const HeldBack&) = delete;
+    HeldBack& operator=(const HeldBack&) = delete;
+
+    void take(const FSWorker::RecordVector& removals) {
+        std::set<const Nuvaro::DataSync::DataSyncRecord*> removal;
+        std::set<std::string> removedPaths;
+        for (const auto& record : removals) {
+            removal.insert(record.get());
+            if (record->getIsDeleted() == 1)
+                removedPaths.insert(static_cast<const FSSyncRecord&>(*record).getLocalFullPath());
+        }
+        auto replacesRemoved = [&removedPaths](const std::string& path) {
+            for (std::string::size_type end = path.size(); end != std::string::npos && end > 0;
+                 end = path.rfind('/', end - 1))
+                if (removedPaths.count(path.substr(0, end)) != 0)
+                    return true;
+            return false;
+        };
+        auto held = std::stable_partition(m_changes.begin(), m_changes.end(), [&](const auto& change) {
+            const FSSyncRecord* record = dynamic_cast<const FSSyncRecord*>(change.get());
+            return !(removal.count(change.get()) != 0 || (record && replacesRemoved(record->getLocalFullPath())));
+        });
+        m_held.assign(held, m_changes.end());
+        m_changes.erase(held, m_changes.end());
+    }
+    bool empty() const { return m_held.empty(); }
+    std::size_t size() const { return m_held.size(); }
+
+private:
+    FSWorker::RecordVector& m_changes;
+    FSWorker::RecordVector m_held;
+};
 
 } // namespace
 
@@ -54,30 +99,42 @@ bool FSWorker::doSendFiles() {
     try {
         unsigned removed = 0;
         unsigned updated = 0;
+        // What the gate counts as removed.
+        RecordVector removals;
         for (const auto& change : localChanges) {
             FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(change);
             if (!record)
                 continue;
             if (record->getIsDeleted() == 1) {
                 ++removed;
+                removals.push_back(change);
             } else if (record->getUpdatedVersion() == record->getCreatedVersion()) {
                 // New since the last sync: never a loss.
             } else if (record->getType() == FSTypeFile && record->getSize() == 0) {
                 log.warning("Warning: Existing file became a zero size: " + record->getFullPath());
                 ++removed;
+                removals.push_back(change);
             } else if (record->getType() == FSTypeFile) {
                 ++updated;
             }
         }
         log.trace("Removing " + decimal(removed) + " files and Updated " + decimal(updated) + " checking for approval");
+        // The gate holds back the removals only; the rest is sent.
+        HeldBack heldBack(localChanges);
         if (!requestForChangesApproved(removed, updated)) {
-            log.trace("#### Need Delete Approval, skipping upload");
-            lastSendOutcome = SendOutcome::HeldForApproval;
-            return false;
+            heldBack.take(removals);
+            log.trace("#### Need Delete Approval, holding back " + decimal(static_cast<Poco::Int64>(heldBack.size())) +
+                      " changes");
+            if (localChanges.empty()) {
+                // Nothing else to send: no pool, no logins for nothing.
+                lastSendOutcome = SendOutcome::HeldForApproval;
+                return false;
+            }
         }
 
         std::sort(localChanges.begin(), localChanges.end(), sortDirsByShallowFirst);
-        doDeleteFiles();
+        if (heldBack.empty())
+            doDeleteFiles();
 
         const std::size_t total = localChanges.size();
         const int slots = static_cast<int>(
@@ -132,6 +189,12 @@ bool FSWorker::doSendFiles() {
             return false;
         }
         stepActivities.flush(db.get());
+        if (!heldBack.empty()) {
+            // The rest went; the removals wait for approval, and the entry
+            // that says so stays.
+            lastSendOutcome = SendOutcome::HeldForApproval;
+            return false;
+        }
         db->activityDeleteAllErrors(FSActivity::TypeUploadFailure);
         postEvent(16, "", 0);
         lastSendOutcome = SendOutcome::Sent;

@@ -51,6 +51,9 @@
 //   "Error: The server refused the login: <reason>. Sync waits until a login
 //    succeeds; ..."  (while running, once until a login succeeds again;
 //                     LoginRefusalNotice)
+//   "Local deletions held back: <n> of <total> synced files (<p>%) ... set
+//    the option skipdeleteapproval to 1 ..."  (while it runs, from the sync
+//    worker: when the hold starts and when its count changes)
 //   "Stopping Sync..."                                       (on a stop signal)
 //
 // Runs on the main thread; the stop signals arrive on the watcher's thread,

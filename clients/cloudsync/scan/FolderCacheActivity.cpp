@@ -427,10 +427,9 @@ bool FolderCacheActivity::addNewFolderRecord(const StorePtr& store, const Folder
         m_excludedFolders.insert(folder.relativePath);
         return false;
     }
-    FSSyncRecordPtr record(new FSSyncRecord(
-        Nuvaro::Util::createUUIDFromString(FSSyncDB::convertToStdPath(folder.relativePath)), FSTypeFolder,
-        folder.name, remotePath(folder.parentPath), remote, 0, 0, "", "", m_friendlyName, "", folder.parentPath,
-        folder.relativePath));
+    FSSyncRecordPtr record(new FSSyncRecord(newRecordId(store, folder.relativePath, FSTypeFolder), FSTypeFolder,
+                                            folder.name, remotePath(folder.parentPath), remote, 0, 0, "", "",
+                                            m_friendlyName, "", folder.parentPath, folder.relativePath));
     store->addNewRecord(record);
     indexNewRecord(record);
     return true;
@@ -472,17 +471,35 @@ void FolderCacheActivity::markVanishedItems(const StorePtr& store, FSChildren& c
             scanLog().trace("FCA: Record Not Found, but Actual File Exists, ignoring : " + record->getLocalFullPath());
             continue;
         }
-        if (record->getType() == FSTypeFile) {
-            markDeleted(store, record);
-        } else if (record->getType() == FSTypeFolder) {
-            std::vector<FSSyncRecordPtr> all;
-            m_db->getFSAllChildren(record->getLocalFullPath(), all);
-            if (all.empty())
-                throw Nuvaro::Exception("no stored record for the vanished folder " + record->getLocalFullPath());
-            for (const FSSyncRecordPtr& below : all)
-                markDeleted(store, below);
-        }
+        if (record->getType() == FSTypeFile || record->getType() == FSTypeFolder)
+            markDeletedWithContent(store, record);
     }
+}
+
+void FolderCacheActivity::markDeletedWithContent(const StorePtr& store, const FSSyncRecordPtr& record) {
+    if (record->getType() != FSTypeFolder) {
+        markDeleted(store, record);
+        return;
+    }
+    // The stored records: the folder's own and every one below it.
+    std::vector<FSSyncRecordPtr> all;
+    if (!m_db->getFSAllChildren(record->getLocalFullPath(), all) || all.empty())
+        throw Nuvaro::Exception("no stored record for the vanished folder " + record->getLocalFullPath());
+    for (const FSSyncRecordPtr& below : all)
+        markDeleted(store, below);
+}
+
+void FolderCacheActivity::replaceRecord(const StorePtr& store, const FSSyncRecordPtr& record) {
+    markDeletedWithContent(store, record);
+    m_pathIndex.erase(record->getLocalFullPath());
+}
+
+Poco::UUID FolderCacheActivity::newRecordId(const StorePtr& store, const std::string& path, FSType type) const {
+    const std::string stdPath = FSSyncDB::convertToStdPath(path);
+    const Poco::UUID id = Nuvaro::Util::createUUIDFromString(stdPath);
+    if (!store->getRecord(id))
+        return id;
+    return Nuvaro::Util::createUUIDFromString(stdPath + (type == FSTypeFolder ? "\nfolder" : "\nfile"));
 }
 
 void FolderCacheActivity::markDeleted(const StorePtr& store, const FSSyncRecordPtr& record) {

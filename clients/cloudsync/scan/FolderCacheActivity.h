@@ -212,6 +212,21 @@ private:
                             const std::vector<std::string>& syncFolders);
     void markVanishedItems(const StorePtr& store, FSChildren& children, const FolderData& folder);
     void markDeleted(const StorePtr& store, const FSSyncRecordPtr& record);
+    // Marks the record deleted, and for a folder every stored record below
+    // it too. Throws Nuvaro::Exception when a folder's stored records cannot
+    // be read (nothing is then reported deleted on weak evidence).
+    void markDeletedWithContent(const StorePtr& store, const FSSyncRecordPtr& record);
+    // An item replaced by one of the other kind at the same path (a file by
+    // a folder, a folder by a file): the old item's records are marked
+    // deleted (markDeletedWithContent) and its path leaves the path index,
+    // so that the new item gets a record of its own and both the removal
+    // and the creation are sent.
+    void replaceRecord(const StorePtr& store, const FSSyncRecordPtr& record);
+    // The identity of a new record at `path`: made from the path, or, when
+    // the store already holds that identity (the record of the item this one
+    // replaced), from the path and the kind, so that the old record's
+    // deletion stays in the store beside the new record.
+    Poco::UUID newRecordId(const StorePtr& store, const std::string& path, FSType type) const;
     void collectResults(const StorePtr& store);
     // Frees the tree picture, the indexes and the caches once the change
     // list is made: a finished scan keeps only its results.

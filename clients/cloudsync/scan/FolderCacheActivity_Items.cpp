@@ -149,6 +149,14 @@ bool FolderCacheActivity::entryRefusedByName(const FSEntry& entry, const std::st
 
 void FolderCacheActivity::processFolderEntry(const StorePtr& store, const FSEntry& entry, const std::string& logPath) {
     FSSyncRecordPtr record = getRecordforFullPath(store, logPath);
+    if (record && record->getIsDeleted() != 1 && record->getType() == FSTypeFile) {
+        // A folder stands where a file was: the file is removed and the
+        // folder is new. With the file's record out of the path index, the
+        // folder walk gives the folder its own record and checks its items.
+        scanLog().trace("FCA: File replaced by a folder: " + logPath);
+        replaceRecord(store, record);
+        return;
+    }
     if (record && record->getIsDeleted() == 1) {
         // The folder came back: its record lives again. New folders get
         // their records from the folder walk.
@@ -190,15 +198,24 @@ void FolderCacheActivity::processFileEntry(const StorePtr& store, boost::shared_
         return AttributeManager::getAttributes(file);
     };
     FSSyncRecordPtr record = getRecordforFullPath(store, logPath);
+    if (record && record->getIsDeleted() != 1 && record->getType() == FSTypeFolder) {
+        // A file stands where a folder was: the folder and everything that
+        // was below it are removed, and the file is new.
+        if (inUseTestApplies && inUse(absolutePath))
+            return;
+        inUseTestApplies = false;  // done
+        log.trace("FCA: Folder replaced by a file: " + logPath);
+        replaceRecord(store, record);
+        record.reset();
+    }
     if (!record) {
         if (inUseTestApplies && inUse(absolutePath))
             return;
         if (checkIfUTF8PathExists(store, folder.relativePath, entry.name))
             return;
-        FSSyncRecordPtr added(new FSSyncRecord(
-            Nuvaro::Util::createUUIDFromString(FSSyncDB::convertToStdPath(logPath)), FSTypeFile, entry.name,
-            parentRemote, remote, size, modified, attributes(), "", m_friendlyName, "",
-            folder.relativePath, logPath));
+        FSSyncRecordPtr added(new FSSyncRecord(newRecordId(store, logPath, FSTypeFile), FSTypeFile, entry.name,
+                                               parentRemote, remote, size, modified, attributes(), "",
+                                               m_friendlyName, "", folder.relativePath, logPath));
         store->addNewRecord(added);
         indexNewRecord(added);
         return;

@@ -133,9 +133,32 @@ INSTANTIATE_TEST_SUITE_P(
                          t.serverDeletion("d/sub/g.txt", 1, 1);
                      },
                      {"d"}, {}, "4 removed ", ""},
+        // Mostly the echo of a removal made here: nothing failed.
         DeletionCase{"missing item not counted",
                      [](ApplyTest& t) { t.serverDeletion("d/none.txt", 1, 3); }, {}, {}, "",
-                     "Failed deleting file/dir My Files/d/none.txt"},
+                     "FS Delete Local: already gone My Files/d/none.txt"},
+        DeletionCase{"item below a file not counted",
+                     [](ApplyTest& t) {
+                         t.localFile("d", "a file where the folder was");
+                         t.serverDeletion("d/none.txt", 1, 3);
+                     },
+                     {}, {"d"}, "", "FS Delete Local: already gone My Files/d/none.txt"},
+        // The user replaced the item by one of the other kind here; the
+        // server's deletion (the echo of that replacement) is not about it.
+        DeletionCase{"empty folder where a deleted file was kept",
+                     [](ApplyTest& t) {
+                         t.storeRecord(ApplyTest::record("d/f", 1, 3, ApplyTest::kT0, 3));
+                         Poco::File(t.at("d/f")).createDirectories();
+                         t.serverDeletion("d/f", 1, 3);
+                     },
+                     {}, {"d/f"}, "", "FS Delete Local: keeping My Files/d/f, a folder took the deleted item's place"},
+        DeletionCase{"file where a deleted folder was kept",
+                     [](ApplyTest& t) {
+                         t.storeRecord(ApplyTest::record("d", 0, 0, ApplyTest::kT0, 3));
+                         t.localFile("d", "", ApplyTest::kT0);
+                         t.serverDeletion("d", 0);
+                     },
+                     {}, {"d"}, "", "FS Delete Local: keeping My Files/d, a file took the deleted item's place"},
         DeletionCase{"link to a folder removed as a link",
                      [](ApplyTest& t) {
                          t.write(t.outside("outside/o.txt"), "outside", ApplyTest::kT0);

@@ -11,6 +11,7 @@
 #include <Poco/Timestamp.h>
 
 #include <ctime>
+#include <set>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -141,6 +142,43 @@ TEST_F(Scan, LetterCaseChangeDeletesTheOldRecordAndAddsTheNewName) {
     ASSERT_EQ(paths(changes), (std::vector<std::string>{"My Files/a/Report.txt", "My Files/a/report.txt"}));
     EXPECT_EQ(changed(changes, "My Files/a/Report.txt")->getIsDeleted(), 1);
     EXPECT_EQ(changed(changes, "My Files/a/report.txt")->getIsDeleted(), 0);
+}
+
+// Regression: the scan matched an item to the record of its path without
+// comparing kinds, so a folder where a file was counted as known and a file
+// where a folder was only changed the folder's size, its records below
+// staying live. A replacement is the removal of the old item (with
+// everything below a folder) and a new item with a record of its own.
+TEST_F(Scan, ItemReplacedByOneOfTheOtherKindIsARemovalAndANewItem) {
+    write("My Files/notes", "a file");
+    write("My Files/proj/a.txt", "a");
+    write("My Files/proj/sub/b.txt", "b");
+    scanAndSave();
+
+    Poco::File(abs("My Files/notes")).remove();
+    write("My Files/notes/today.txt", "today");
+    Poco::File(abs("My Files/proj")).remove(true);
+    write("My Files/proj", "now a file");
+    FolderCacheActivity::ChangeList changes = scan();
+
+    // (local path, type, deleted) of every change.
+    std::multiset<std::tuple<std::string, int, int>> found;
+    for (const auto& change : changes) {
+        FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(change);
+        found.emplace(record->getLocalFullPath(), record->getType(), record->getIsDeleted());
+    }
+    EXPECT_EQ(found, (std::multiset<std::tuple<std::string, int, int>>{{"My Files/notes", 1, 1},
+                                                                      {"My Files/notes", 0, 0},
+                                                                      {"My Files/notes/today.txt", 1, 0},
+                                                                      {"My Files/proj", 0, 1},
+                                                                      {"My Files/proj", 1, 0},
+                                                                      {"My Files/proj/a.txt", 1, 1},
+                                                                      {"My Files/proj/sub", 0, 1},
+                                                                      {"My Files/proj/sub/b.txt", 1, 1}}));
+
+    // Once both are stored, nothing is left to send.
+    save(changes);
+    EXPECT_TRUE(scan().empty());
 }
 
 TEST_F(Scan, RecordOfADecomposedNameStaysWhileTheFileExists) {
