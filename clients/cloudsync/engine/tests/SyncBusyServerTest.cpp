@@ -6,8 +6,8 @@
 // through the conflict rules and ends beside the server's version, nothing
 // lost. The passes are driven on the test's thread (scan, pass) with the
 // colleague saving before each one; once more through the worker's own run
-// loop, with the colleague saving right after every delta the device asks
-// for.
+// loop, with the colleague saving just before every folder list the device
+// asks for.
 
 #include "SyncDevice.h"
 
@@ -19,7 +19,6 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 
 namespace EngineTest {
 namespace {
@@ -156,27 +155,19 @@ TEST_F(BusyServer, StartedWorkerSendsANewFileWhileTheServerChangesAtEveryPass) {
     ASSERT_TRUE(device->start());
     ASSERT_TRUE(waitUntil([&] { return device->exists("busy.txt"); }, 10000));
 
-    // The colleague saves right after each delta the device asks for: every
-    // pass brings a change.
-    std::atomic<bool> done{false};
+    // The colleague saves busy.txt just before every folder list the device
+    // asks for: every pass brings a change.
     std::atomic<int> saves{0};
-    std::thread colleague([&] {
-        std::size_t asked = server.requests("/app/sync/getsyncdelta").size();
-        while (!done.load()) {
-            if (!server.waitForRequests("/app/sync/getsyncdelta", asked + 1, 100))
-                continue;
-            asked = server.requests("/app/sync/getsyncdelta").size();
-            const int n = ++saves;
-            server.putFile(kUser, "/user1/busy.txt", "save " + std::to_string(n), saveTime(n));
-        }
-    });
+    server.addFault(TestFault::withAction("/app/sync/getsyncfolderlist", [&] {
+        const int n = ++saves;
+        server.putFile(kUser, "/user1/busy.txt", "save " + std::to_string(n), saveTime(n));
+    }));
     device->write("new.txt", "a new file of mine");
     const bool sent = waitUntil([&] { return onServer("new.txt") == "a new file of mine"; }, 10000);
-    done = true;
-    colleague.join();
+    const int savesUntilSent = saves.load();
     device->stop();
-    EXPECT_TRUE(sent) << "the colleague saved " << saves.load() << " times meanwhile";
-    EXPECT_GE(saves.load(), 1);
+    EXPECT_TRUE(sent) << "the colleague saved " << savesUntilSent << " times meanwhile";
+    EXPECT_GE(savesUntilSent, 1);
 }
 
 } // namespace
