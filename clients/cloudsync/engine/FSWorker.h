@@ -558,10 +558,9 @@ protected:
     // Merges serverChanges into the store; false (logged, error entry) when
     // the merge refused the delta.
     bool mergeDelta(Nuvaro::DataSync::DataSyncStore& store);
-    // Steps of one record of the sorted delta at `index` of `count`; false
-    // ends doEndSync with false.
-    // True when the record was placed or had nothing to place; false when
-    // it could not be placed (it is then held back, holdBack).
+    // Steps of one record of the sorted delta at `index` of `count`: true
+    // when the record was placed or had nothing to place; false when it
+    // could not be placed (doEndSync then holds it back, holdBack).
     bool applyRecord(std::size_t index, std::size_t count, ApplyCounts& counts);
     bool applyFileRecord(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity,
                          ApplyCounts& counts);
@@ -1028,7 +1027,8 @@ protected:
         std::vector<std::pair<std::string, bool>> syncFolders;
         // The local full paths of the records of every delta accepted in
         // this pass (held-back changes tried again included), and those of
-        // them that are folders the server has (not deletions).
+        // them that are folders the server has (not deletions); gathered
+        // only while local changes wait to be sent.
         std::set<std::string> passPaths;
         std::set<std::string> passLiveFolders;
         // Sync folders whose held-back changes were tried in this pass.
