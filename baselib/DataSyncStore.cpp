@@ -69,6 +69,11 @@ void DataSyncStore::putChangedRecord(const DataSyncRecordPtr& record) {
     markDirty(record);
 }
 
+void DataSyncStore::forgetChange(const Poco::UUID& id) {
+    m_dirty.erase(id);
+    m_new.erase(id);
+}
+
 DataSyncRecordPtr DataSyncStore::getRecord(const Poco::UUID& id) const {
     auto it = m_records.find(id);
     return it != m_records.end() ? it->second : DataSyncRecordPtr();

@@ -55,6 +55,11 @@ public:
     // Puts `record` in the store as it is (versions and deleted flag
     // unchanged) and marks it dirty: the form a merged server record takes.
     void putChangedRecord(const DataSyncRecordPtr& record);
+    // Takes back the change of the record of that identity: it is no longer
+    // dirty (nor new), so saving the store leaves what the database holds
+    // for it as it was. The record itself stays in the store. Nothing
+    // happens when the record is not dirty.
+    void forgetChange(const Poco::UUID& id);
 
     // The record of that identity, or an empty pointer.
     DataSyncRecordPtr getRecord(const Poco::UUID& id) const;

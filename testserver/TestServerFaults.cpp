@@ -1,6 +1,7 @@
 #include "TestServerFaults.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace Nuvaro {
 namespace Sync {
@@ -35,6 +36,13 @@ TestFault TestFault::withDelay(const std::string& path, int delayMs)
 {
     TestFault f = faultAt(path);
     f.delayMs = delayMs;
+    return f;
+}
+
+TestFault TestFault::withAction(const std::string& path, std::function<void()> action)
+{
+    TestFault f = faultAt(path);
+    f.action = std::move(action);
     return f;
 }
 

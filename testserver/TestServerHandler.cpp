@@ -252,6 +252,7 @@ void TestServerHandler::handleRequest(Poco::Net::HTTPServerRequest& request, Poc
     m_core.log().began(record.path);
 
     std::optional<TestFault> fault = m_core.faults().take(record.path);
+    if (fault && fault->action) fault->action();
     Pacer pacer(m_core, fault ? fault->bytesPerSecond : 0);
     Pacer* const paced = fault && fault->bytesPerSecond > 0 ? &pacer : nullptr;
     RecordingStreamBuf recorder(request.stream(), m_core.options().recordBodyLimit, paced);

@@ -8,6 +8,7 @@
 #include <Poco/Timestamp.h>
 #include <Poco/Types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -109,12 +110,18 @@ struct TestFault {
     Fields headers;                       // extra headers of a replaced reply, e.g. two Set-Cookie lines
     Poco::Int64 bytesPerSecond = 0;       // > 0: the request body is read and the reply body sent at
                                           // about this rate (in blocks of 8 KiB; a stop ends the wait)
+    // Runs before the endpoint answers (on the server's thread, with no lock
+    // of the server held): another party acting just then, for example
+    // server.putFile of a colleague's edit before every folder list.
+    std::function<void()> action;
     int skip = 0;
     int times = -1;
 
     static TestFault withStatus(const std::string& path, int status, const std::string& body = "");
     static TestFault withBody(const std::string& path, const std::string& body, int status = 200);
     static TestFault withDelay(const std::string& path, int delayMs);
+    // Runs `action` before the endpoint answers; the reply is the endpoint's.
+    static TestFault withAction(const std::string& path, std::function<void()> action);
     // Request and reply bodies of matching requests travel at about
     // bytesPerSecond (a slow link, for a stop or a change during a transfer).
     static TestFault throttled(const std::string& path, Poco::Int64 bytesPerSecond);

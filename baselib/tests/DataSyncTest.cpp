@@ -157,6 +157,30 @@ TEST_F(StoreTest, ApplyDeltaPlacesTheDeltasOwnObjectsAsDirtyRecords) {
     EXPECT_EQ(saved->name, "renamed after merge");
 }
 
+// A merged record the caller could not use is taken back: saving then
+// writes nothing for it, whether it replaced a loaded record or was new.
+TEST_F(StoreTest, ForgottenChangeIsNoLongerDirtyTheOthersStay) {
+    auto changed = record(55, 20, 0, loaded[1]->getId());
+    auto added = record(57, 57);
+    auto kept = record(58, 10, 0, loaded[0]->getId());
+    std::vector<DataSyncRecordPtr> delta{changed, added, kept};
+    DataSyncStats stats;
+    RemoteWinsSyncStrategy strategy;
+    ASSERT_TRUE(DataSyncManager().applyDeltaRecordSet(store, DataSyncStatusSet(), DataSyncStatusSet("server:58"),
+                                                      "server", strategy, delta, stats));
+    auto fresh = record(0, 0);
+    store.addNewRecord(fresh);
+
+    for (const auto& r : {DataSyncRecordPtr(changed), DataSyncRecordPtr(added), DataSyncRecordPtr(fresh)})
+        store.forgetChange(r->getId());
+    store.forgetChange(newId());  // never dirty: nothing happens
+
+    EXPECT_EQ(store.getDirtyRecords().size(), 1u);
+    EXPECT_TRUE(isDirty(kept));
+    EXPECT_TRUE(store.getNewRecords().empty());
+    EXPECT_EQ(store.getSyncStatusSet().toString(), "server:58");
+}
+
 TEST_F(StoreTest, ApplyDeltaRefusesMalformedInputAndChangesNothing) {
     store.setSyncStatusSet(DataSyncStatusSet("server:40"));
     RemoteWinsSyncStrategy strategy;

@@ -101,6 +101,26 @@ TEST_F(FaultTest, DelayHoldsTheReplyForItsTimeOnly)
     EXPECT_EQ(client->get("/core/getauthenticationinfo").status, 200);
 }
 
+TEST_F(FaultTest, ActionRunsBeforeTheEndpointAnswersAsOftenAsAsked)
+{
+    int runs = 0;
+    TestFault acting = TestFault::withAction("/core/getsystemstatus", [&] {
+        ++runs;
+        server->putFile("user1", "/user1/acted.txt", "acted " + std::to_string(runs));
+    });
+    acting.times = 2;
+    server->addFault(acting);
+    for (int i = 0; i < 3; ++i) {
+        Response reply = client->get(kStatus);
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(records(reply.body, "status").size(), 1u);
+    }
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(server->fileContent("user1", "/user1/acted.txt"), std::string("acted 2"));
+    client->get("/core/getpluginlaunchlist");
+    EXPECT_EQ(runs, 2);
+}
+
 TEST_F(FaultTest, RequestsInFlightCountDelayedRepliesServedAtOnce)
 {
     server->addFault(TestFault::withDelay("/core/getsystemstatus", 500));

@@ -62,7 +62,8 @@ FSWorker::FSWorker(const std::string& syncPath, const std::string& dataPath, boo
       dataPath(getLongPrefix(dataPath)),
       monitorPath(syncPath),
       db(db),
-      myFilesDisabled(myFilesDisabled) {
+      myFilesDisabled(myFilesDisabled),
+      heldBack(this->dataPath + "/.heldback") {
     simulMethod.reset(new SimulMethod(this, &FSWorker::simulImpl));
     rootLog().trace("Using Normalized Sync Path: " + this->syncPath);
     rootLog().trace("Using Normalized Data Path: " + this->dataPath);
@@ -332,6 +333,14 @@ int FSWorker::doEndTransaction() {
 
 void FSWorker::reportError(const std::string& message, const std::string& path, const std::string& friendlyName,
                            FSActivity::Type type) {
+    if (captureFailure.load()) {
+        // A placement of the apply step: the record is held back and
+        // reported once, with this first report of its failure.
+        syncLog().debug("ERROR: " + message + " Path: " + path);
+        if (!capturedFailure.reported)
+            capturedFailure = FailureReport{true, true, message};
+        return;
+    }
     syncLog().error("ERROR: " + message + " Path: " + path);
     postEvent(4, message, 0);
     logActivity(type, message, path, friendlyName);

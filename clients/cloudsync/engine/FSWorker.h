@@ -34,6 +34,11 @@
 //                              and recordLocalVersion, the two sort orders
 //   FSWorker_Journal.cpp       the placement journal of the apply step
 //                              (what a killed step placed is recognised)
+//   FSWorker_HeldBack.cpp      server changes the apply step could not
+//                              place: held back alone, tried again at
+//                              every pass, reported once per pass
+//   FSWorker_SendList.cpp      what of the scan's change list a pass may
+//                              send once the server half is done
 //   FSWorker_Deletes.cpp       deletes in both directions:
 //                              doEndSyncDeleteFiles, processRecordDelete,
 //                              canDeleteDirectory, requestForChangesApproved,
@@ -50,7 +55,8 @@
 // Helper types in headers of their own: WorkerIntervals.h (the waits,
 // FSWorker::Intervals), SyncRequest.h (a request and its reply),
 // UploadedPaths.h (what this pass uploaded), StepActivities.h (the activity
-// entries of a step), DeleteApproval.h (the user's last delete approval).
+// entries of a step), DeleteApproval.h (the user's last delete approval),
+// HeldBackChanges.h (the server changes held back, kept in the data folder).
 // Threads, and who may touch what:
 //   - the application's threads (the runner, the loopback service): the
 //     constructor, startup, shutdown and the destructor (one thread at a
@@ -86,6 +92,7 @@
 #include "FSSyncDB.h"
 #include "FSSyncRecord.h"
 #include "FolderCacheActivity.h"
+#include "HeldBackChanges.h"
 #include "LoginRefusalNotice.h"
 #include "RefreshLockActivity.h"
 #include "RequestCanceller.h"
@@ -304,12 +311,16 @@ protected:
     // ("run" + "Poco Exception caught : " ...) and the loop goes on.
     bool runCycle(Poco::Notification* notification);
     // One pass: curInterval back to syncFrequency, lastSync stamped, the
-    // pass state reset, the server half; when it completed and no folder's delta carried records,
-    // the upload half (for pending local changes) and a second server half.
-    // Local changes are never dropped on a failure: a pass whose server half
-    // failed keeps them (and the next pass waits its whole interval); when
-    // server changes came in, or the upload half failed, a new scan is asked
-    // for, which finds what is still to send against the records just saved.
+    // pass state reset, the server half; when it completed, the upload half
+    // for the pending local changes that may go now
+    // (keepSendableLocalChanges) and a second server half; at the end, the
+    // report of the server changes held back in this pass. A busy server
+    // (a delta with records at every pass) never holds the other local
+    // changes back. Local changes are never dropped on a failure: a pass
+    // whose server half failed keeps them (and the next pass waits its whole
+    // interval); what server changes touched, what changed since the scan
+    // and what the upload half did not send is found again by a new scan,
+    // against the records just saved.
     void runSyncPass();
     // Seconds the next pass waits after the last: curInterval, or 1 while
     // local changes are pending, no back-off is in force and the last pass
@@ -331,8 +342,31 @@ protected:
     // from the progress `before`; a folder after a failed step only logs
     // the status line. Gives the progress after the folder.
     FolderRounds syncFolderInRounds(std::string& folder, bool skipdetect, FolderRounds before);
-    // A delta was accepted in this half: note whether it carried records.
+    // A delta was accepted in this half: note whether it carried records,
+    // and the local paths of its records (pass.passPaths).
     void noteAcceptedDelta();
+    // Adds to syncFolders the sync folders with changes held back that were
+    // not tried in this pass yet (the server may have nothing new there).
+    void addFoldersWithHeldBackChanges();
+
+    // ==== What a pass may send (FSWorker_SendList.cpp) ========================
+
+    // Narrows localChanges, after a completed server half, to what may be
+    // sent now: never a change at, above or below a server change held back
+    // (the server's version there was never placed); and when server changes
+    // came in (serverChangesCameIn), only the changes their paths did not
+    // touch (pass.passPaths: the same path, a path below one of them, or a
+    // path above one that the server deleted or changed; a folder that is
+    // there on the server holds back nothing below it) and that are still
+    // as the scan saw them (unchangedSinceScan). The touched ones went
+    // through the conflict rules of the apply step already. True when a
+    // change was left out for a reason a new scan settles (touched, changed
+    // since the scan); changes at a held-back path wait without one.
+    bool keepSendableLocalChanges(bool serverChangesCameIn);
+    // The local item of a change is still what the scan saw: a file of the
+    // same size and modification second, a folder, or nothing for a removal
+    // (links never count).
+    bool unchangedSinceScan(const FSSyncRecord& change) const;
     // The re-login of a half when loggedIn is false. Refused: credentials,
     // two-factor or device code refused, or the device session timed out
     // (logged with refusedText, UI events 4 and 7 or 8, told at the console
@@ -428,15 +462,21 @@ protected:
     // (doEndSyncDeleteFiles), creates folders, places the staged files or
     // conflict copies (deepest first), then saves the records and only after
     // them the status set remoteStatus, clears the error entries, empties
-    // serverChanges and noAccessPaths and removes the folder's staging tree.
-    // The files it is about to place are noted in the placement journal
-    // first (FSWorker_Journal.cpp), so that a step killed before its save is
-    // recognised by the next one.
-    // True only when everything was placed and saved; false when stopped, a
-    // local step failed, the save failed or an exception was caught: the
-    // stored status set then stays, so the next pass asks for the same
-    // changes again (what was already placed is found identical then). An
-    // accepted empty delta stores remoteStatus as the folder's status set.
+    // serverChanges and noAccessPaths and removes the folder's staging tree
+    // (but for the staged files of held-back changes). The files it is
+    // about to place are noted in the placement journal first
+    // (FSWorker_Journal.cpp), so that a step killed before its save is
+    // recognised by the next one. A record that cannot be placed (a folder
+    // that cannot be made or written, a file standing where a folder goes)
+    // holds back only itself (holdBack): the rest is placed and saved, and
+    // the held change, remembered before the save (rememberHeldBack), is
+    // tried again at the next pass.
+    // True when everything was placed or held back, and saved; false when
+    // stopped, remembering the held changes failed, the save failed or an
+    // exception was caught: the stored status set then stays, so the next
+    // pass asks for the same changes again (what was already placed is
+    // found identical then). An accepted empty delta stores remoteStatus as
+    // the folder's status set.
     bool doEndSync(const std::string& folder);
     // What the conflict check saw at a local path (lstat, links not
     // followed): whether anything was there and which file with which size
@@ -527,8 +567,9 @@ protected:
     // Merges serverChanges into the store; false (logged, error entry) when
     // the merge refused the delta.
     bool mergeDelta(Nuvaro::DataSync::DataSyncStore& store);
-    // Steps of one record of the sorted delta at `index` of `count`; false
-    // ends doEndSync with false.
+    // Steps of one record of the sorted delta at `index` of `count`: true
+    // when the record was placed or had nothing to place; false when it
+    // could not be placed (doEndSync then holds it back, holdBack).
     bool applyRecord(std::size_t index, std::size_t count, ApplyCounts& counts);
     bool applyFileRecord(FSSyncRecordPtr& record, const std::string& localPath, bool addActivity,
                          ApplyCounts& counts);
@@ -795,6 +836,55 @@ protected:
     // (deleted on the server meanwhile), when they are exactly as placed.
     void removeUnclaimedPlacements();
 
+    // ---- Server changes held back (FSWorker_HeldBack.cpp); worker thread
+    // ---- only. See there for why and how. ----
+    // The first failure report of the record being placed, while
+    // captureFailure is set (reportError and placementError fill it):
+    // given once for the record when it is held back.
+    struct FailureReport {
+        bool captured = false;
+        // From reportError (else an error line).
+        bool reported = false;
+        std::string message;
+    };
+    // Sets captureFailure for its life and gives what was captured.
+    class FailureCapture {
+    public:
+        explicit FailureCapture(FSWorker& worker);
+        ~FailureCapture();
+        FailureCapture(const FailureCapture&) = delete;
+        FailureCapture& operator=(const FailureCapture&) = delete;
+        const FailureReport& report() const { return m_worker.capturedFailure; }
+
+    private:
+        FSWorker& m_worker;
+    };
+    // An error line of a placement step: while a record's placement is
+    // captured it is logged at debug level and kept as the record's
+    // failure (when nothing was captured yet), else at error level.
+    void placementError(const std::string& line) const;
+    // Adds the changes held back for the sync folder, once per pass, to the
+    // delta just accepted, but for those of a server path the delta carries
+    // itself (a newer change of the path takes the place of the held one).
+    void retryHeldBack(const std::string& folder);
+    // The record at `index` of serverChanges could not be placed: its change
+    // is taken back from the store (the database keeps what it held for the
+    // item, so the local file stays "unchanged since the last sync" and the
+    // conflict rules see it as before), it joins `held`, and the pass
+    // reports it once when it ends.
+    void holdBack(std::size_t index, Nuvaro::DataSync::DataSyncStore& store, const FailureReport& failure,
+                  HeldBackChanges::Records& held);
+    // Before the status set of the folder is saved: the changes held back
+    // before and those of this step, in one write (false, reported, when
+    // that failed: nothing may then be saved).
+    bool rememberHeldBack(const std::string& folder, const HeldBackChanges::Records& held);
+    // After the save: the folder keeps only the held changes of this step
+    // and the earlier ones whose path its delta did not carry.
+    void settleHeldBack(const std::string& folder, const HeldBackChanges::Records& held);
+    // One error line, one activity entry and UI events per change held
+    // back in this pass (reportError), after every step of the pass.
+    void reportHeldBack();
+
     // ==== State ================================================================
 
     // ---- Thread machinery: built by the constructor. The Poco objects are
@@ -951,8 +1041,22 @@ protected:
         // The folders that need work in this server half: (name,
         // skipdetect); emptied before each folder list.
         std::vector<std::pair<std::string, bool>> syncFolders;
-        // Paths gathered while a pass runs.
+        // The local full paths of the records of every delta accepted in
+        // this pass (held-back changes tried again included), and those of
+        // them that are folders the server has (not deletions); gathered
+        // only while local changes wait to be sent.
         std::set<std::string> passPaths;
+        std::set<std::string> passLiveFolders;
+        // Sync folders whose held-back changes were tried in this pass.
+        std::set<std::string> retriedFolders;
+        // The changes held back in this pass, by server path, with their
+        // failure and their local full path and friendly name.
+        struct Held {
+            FailureReport failure;
+            std::string localFullPath;
+            std::string friendlyName;
+        };
+        std::map<std::string, Held> heldThisPass;
         // Server folders found without read or write access while a delta
         // is staged; emptied with the delta.
         std::set<std::string> noAccessPaths;
@@ -1009,6 +1113,13 @@ protected:
     // Files placed by an apply step of the current folder that never saved
     // its records (from the journal), by server path.
     std::map<std::string, Placed> unsavedPlacements;
+    // The server changes held back, by sync folder (dataPath/.heldback).
+    HeldBackChanges heldBack;
+    // While set, reportError and placementError fill capturedFailure
+    // instead of reporting (FailureCapture; the apply step's placements:
+    // no transfer job runs then, so no other thread reports meanwhile).
+    std::atomic<bool> captureFailure{false};
+    mutable FailureReport capturedFailure;
     // The current step wrote its journal.
     bool placementJournalWritten = false;
 

@@ -10,7 +10,10 @@
 // the records. A step that ends anywhere before that leaves the old status,
 // and the next pass asks for the same delta: files already placed are then
 // found identical, and those the server changed or deleted meanwhile are
-// known from the journal as this client's placements, not local edits.
+// known from the journal as this client's placements, not local edits. A
+// record that cannot be placed holds back only itself (FSWorker_HeldBack.cpp):
+// the rest is placed and saved, the held change is remembered before the
+// status set moves past it and tried again at the next pass.
 // The activity entries of the step are collected and written in one
 // transaction when it ends, whichever way it ends (StepActivities): after
 // the files they tell of are in place, so a kill may lose entries but no
@@ -102,7 +105,7 @@ bool FSWorker::noLinkOnTheWay(const std::string& localPath, bool withItem) const
     const std::string link = LocalPlaces::linkOnTheWay(syncPath, localPath.substr(syncPath.size() + 1), withItem);
     if (link.empty())
         return true;
-    syncLog().error("FS Refusing to write or remove through the link " + link + ": " + localPath);
+    placementError("FS Refusing to write or remove through the link " + link + ": " + localPath);
     return false;
 }
 
@@ -125,6 +128,7 @@ bool FSWorker::doEndSync(const std::string& folder) {
         }
         ApplyCounts counts;
         counts.uploaded = uploadedThisPass.size();
+        HeldBackChanges::Records held;
         if (!mergeDelta(store))
             return false;
         loadUnsavedPlacements(folder);
@@ -147,8 +151,10 @@ bool FSWorker::doEndSync(const std::string& folder) {
             for (std::size_t i = 0; i < count; ++i) {
                 if (stop.load())
                     return false;
+                // A record that cannot be placed holds back only itself.
+                FailureCapture capture(*this);
                 if (!applyRecord(i, count, counts))
-                    return false;
+                    holdBack(i, store, capture.report(), held);
             }
         }
 
@@ -167,11 +173,16 @@ bool FSWorker::doEndSync(const std::string& folder) {
             return false;
 
         removeUnclaimedPlacements();
+        if (!rememberHeldBack(folder, held))
+            return false;
         if (!saveApplied(folder, store))
             return false;
+        settleHeldBack(folder, held);
         settlePlacementJournal(folder);
         pass.dropDelta();
-        removeStagingTree(folder);
+        // The staged files of held-back changes stay for their next try.
+        if (heldBack.of(folder).empty())
+            removeStagingTree(folder);
         postEvent(16, "", 0);
         return true;
     } catch (...) {
@@ -376,7 +387,7 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
     const std::string& relative = record->getLocalFullPath();
     std::string expected;
     if (!localPathOf(*record, expected) || expected != localPath) {
-        log.error("FS Refusing to write outside the record's place: " + localPath);
+        placementError("FS Refusing to write outside the record's place: " + localPath);
         return Placement::Failed;
     }
     if (!noLinkOnTheWay(localPath, false))
@@ -420,7 +431,7 @@ FSWorker::Placement FSWorker::copyToFile(FSSyncRecordPtr& record, const std::str
         // a temporary copy goes.
         if (!moveStaged)
             ::unlink(source.c_str());
-        log.error("FS Unknown Exception copying " + relative + " " + error);
+        placementError("FS Unknown Exception copying " + relative + " " + error);
         reportError("Error copying file : " + error, relative, "", FSActivity::TypeError);
         return Placement::Failed;
     }
@@ -517,11 +528,10 @@ bool FSWorker::inSendList(const std::string& path, bool byParent) {
 }
 
 bool FSWorker::copyToConflictFile(FSSyncRecordPtr& record, const std::string& localPath) {
-    Poco::Logger& log = syncLog();
     try {
         std::string expected;
         if (!localPathOf(*record, expected) || expected != localPath) {
-            log.error("FS Refusing to write outside the record's place: " + localPath);
+            placementError("FS Refusing to write outside the record's place: " + localPath);
             return false;
         }
         if (!noLinkOnTheWay(localPath, false))
@@ -538,7 +548,7 @@ bool FSWorker::copyToConflictFile(FSSyncRecordPtr& record, const std::string& lo
         const Poco::Timestamp modified = AttributeManager::getUTCTimestamp(record->getModified());
         std::string error;
         if (!Nuvaro::Util::replaceFileFrom(copyPath, stagedPathOf(*record), &modified, error)) {
-            log.error("FS Failed creating conflict file " + copyPath + " " + error);
+            placementError("FS Failed creating conflict file " + copyPath + " " + error);
             reportError("Failed Creating Conflict File: " + error, copyPath, "", FSActivity::TypeError);
             return false;
         }
@@ -552,7 +562,7 @@ bool FSWorker::copyToConflictFile(FSSyncRecordPtr& record, const std::string& lo
                     record->getLocalFullPath(), record->getFriendlyName());
         return true;
     } catch (...) {
-        log.error("FS Unknown Exception creating conflict file " + record->getFullPath());
+        placementError("FS Unknown Exception creating conflict file " + record->getFullPath());
         reportError("Failed Unknown Exception Creating Conflict File ", record->getFullPath(), "",
                     FSActivity::TypeError);
         return false;
@@ -587,7 +597,7 @@ bool FSWorker::createFilePathIfNeeded(const std::string& path) {
     const bool belowSyncPath = path.compare(0, syncPath.size() + 1, syncPath + "/") == 0 &&
                                CloudPath::isSoundRelativePath(path.substr(syncPath.size() + 1));
     if (path != syncPath && !belowSyncPath) {
-        log.error("FS Refusing path outside the sync folder: " + path);
+        placementError("FS Refusing path outside the sync folder: " + path);
         return false;
     }
     if (!noLinkOnTheWay(path, true))
@@ -611,7 +621,7 @@ bool FSWorker::createFilePathIfNeeded(const std::string& path) {
         }
     } catch (...) {
     }
-    log.error("FS Failed creating directory " + path);
+    placementError("FS Failed creating directory " + path);
     reportError("Failed Creating Directory", path, "", FSActivity::TypeError);
     return false;
 }

@@ -34,7 +34,6 @@
 #include "WorkerHelpers.h"
 
 #include <Poco/NumberParser.h>
-#include <Poco/URI.h>
 
 #include <cerrno>
 #include <fstream>
@@ -51,18 +50,6 @@ namespace Sync {
 namespace {
 
 const char* const kJournalName = "/.applyjournal";
-// The records' time unit: 100 ns.
-const Poco::Int64 kUnitsPerSecond = 10000000;
-
-Poco::Int64 wholeSecond(Poco::Int64 utc) {
-    return utc >= 0 ? utc / kUnitsPerSecond : -((-utc + kUnitsPerSecond - 1) / kUnitsPerSecond);
-}
-
-std::string encoded(const std::string& text) {
-    std::string out;
-    Poco::URI::encode(text, "\t\r\n", out);
-    return out;
-}
 
 const std::string& fullPathOf(const Nuvaro::DataSync::DataSyncRecordPtr& change) {
     static const std::string none;
@@ -73,10 +60,10 @@ const std::string& fullPathOf(const Nuvaro::DataSync::DataSyncRecordPtr& change)
 } // namespace
 
 std::string FSWorker::PlacementJournal::text(const std::string& folder) const {
-    std::string out = "#\t" + encoded(folder) + "\t" + encoded(status) + "\n";
+    std::string out = "#\t" + fieldText(folder) + "\t" + fieldText(status) + "\n";
     for (const auto& entry : files)
-        out += decimal(entry.second.size) + "\t" + decimal(entry.second.modified) + "\t" + encoded(entry.first) +
-               "\t" + encoded(entry.second.localFullPath) + "\n";
+        out += decimal(entry.second.size) + "\t" + decimal(entry.second.modified) + "\t" + fieldText(entry.first) +
+               "\t" + fieldText(entry.second.localFullPath) + "\n";
     return out;
 }
 
@@ -89,30 +76,22 @@ bool FSWorker::PlacementJournal::parse(const std::string& text, std::map<std::st
     // kept.
     bool skipping = false;
     while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::string::size_type from = 0;
-        for (std::string::size_type tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
-            fields.push_back(line.substr(from, tab - from));
-        fields.push_back(line.substr(from));
+        const std::vector<std::string> fields = lineFields(line);
         try {
             if (fields.size() == 3 && fields[0] == "#") {
-                std::string folder;
-                Poco::URI::decode(fields[1], folder);
+                const std::string folder = fieldValue(fields[1]);
                 skipping = leaveOut && folder == *leaveOut;
                 current = skipping ? nullptr : &journals[folder];
-                std::string status;
-                Poco::URI::decode(fields[2], status);
                 if (current)
-                    current->status = status;
+                    current->status = fieldValue(fields[2]);
                 continue;
             }
             Placed placed;
-            std::string path;
             if ((!current && !skipping) || fields.size() != 4 || !Poco::NumberParser::tryParse64(fields[0], placed.size) ||
                 !Poco::NumberParser::tryParse64(fields[1], placed.modified))
                 return false;
-            Poco::URI::decode(fields[2], path);
-            Poco::URI::decode(fields[3], placed.localFullPath);
+            const std::string path = fieldValue(fields[2]);
+            placed.localFullPath = fieldValue(fields[3]);
             if (current)
                 current->files[path] = placed;
         } catch (...) {
@@ -221,7 +200,7 @@ void FSWorker::settlePlacementJournal(const std::string& folder) {
 bool FSWorker::placedByUnsavedStep(const std::string& fullPath, Poco::Int64 size, Poco::Int64 modified) const {
     const auto found = unsavedPlacements.find(fullPath);
     if (found == unsavedPlacements.end() || found->second.size != size ||
-        wholeSecond(found->second.modified) != wholeSecond(modified))
+        wholeSecondOf(found->second.modified) != wholeSecondOf(modified))
         return false;
     syncLog().debug("FS File placed by a step that did not save its records: " + found->second.localFullPath);
     return true;

@@ -6,19 +6,20 @@
 //     server half      folder list (or status sets), then per folder that
 //                      needs work: delta -> staging -> apply, in rounds
 //                      while the folder's two status strings differ
-//     upload half      only when the server half completed, no delta of it
-//                      carried records, and local changes wait: the upload
-//                      pass, then a second server half that takes the echo
-//                      of what was sent
+//     upload half      only when the server half completed and local
+//                      changes wait: the upload pass for those that may go
+//                      now (FSWorker_SendList.cpp: not what this pass's
+//                      server changes touched, not what changed since the
+//                      scan, not what meets a server change held back),
+//                      then a second server half that takes the echo of
+//                      what was sent
 //
-// Why the upload half waits for a quiet server: the change list comes from
-// a scan made before the server half applied anything. Worked example: the
-// user deleted report.txt here while a colleague updated it on the server.
-// The server half places the colleague's version; sending the deletion from
-// the old list now would delete that version everywhere. So when any delta
-// of the pass carried records, the list is dropped and a new scan asked
-// for: it compares the folder with the records just saved (report.txt is
-// there again and unchanged) and finds only what is still to send.
+// A busy server (changes in every delta) never holds the user's other
+// changes back: what the server did not touch goes in the same pass, what
+// it touched went through the conflict rules and is found again, as far as
+// it still differs, by a new scan. A server change the apply step cannot
+// place holds back only itself (FSWorker_HeldBack.cpp); it is tried again
+// at every pass and reported once per pass, when the pass ends.
 //
 // Timing: a pass runs when more than passInterval() run-loop seconds have
 // passed since lastSync. curInterval is syncFrequency at the start of every
@@ -35,6 +36,7 @@
 #include "FSWorker.h"
 
 #include "DirChangeNotification.h"
+#include "FSEntry.h"
 #include "ForceDirChangeNotification.h"
 #include "LoginFailure.h"
 #include "WorkerHelpers.h"
@@ -193,11 +195,12 @@ void FSWorker::runSyncPass() {
 
     bool completed = doSyncFromServer() && serverHalf.complete;
     if (completed && !localChanges.empty()) {
-        if (serverHalf.deltaHadRecords) {
-            // See the file comment: the list predates what was just applied.
-            log.debug("Server changes came in this pass: local changes wait for a new scan");
+        // See the file comment: the list predates what was just applied.
+        if (keepSendableLocalChanges(serverHalf.deltaHadRecords)) {
+            log.debug("Server changes came in this pass: the local changes they touched wait for a new scan");
             flags.rescanRequested = true;
-        } else {
+        }
+        if (!localChanges.empty()) {
             const bool sent = doSyncToServer();
             doSyncFromServer();
             if (!sent && lastSendOutcome != SendOutcome::HeldForApproval) {
@@ -217,6 +220,7 @@ void FSWorker::runSyncPass() {
     flags.lastPassFailed = !completed;
     if (completed && !stop.load())
         clearRefusal();
+    reportHeldBack();
 
     // The pass's records go now, and the freed memory goes back to the
     // system: freed blocks kept by the allocator (in this thread's arena, out
@@ -224,6 +228,7 @@ void FSWorker::runSyncPass() {
     // the scan's. The status strings stay until the next pass.
     pass.dropDelta();
     pass.passPaths.clear();
+    pass.passLiveFolders.clear();
     malloc_trim(0);
     putSyncStatus("Idle");
 }
@@ -251,6 +256,8 @@ bool FSWorker::doSyncFromServer() {
         }
         if (!ok)
             serverHalf.complete = false;
+        else
+            addFoldersWithHeldBackChanges();
         if (pass.syncFolders.empty()) {
             log.trace("ALL OK: Skipping Server Sync");
         } else {
@@ -298,8 +305,10 @@ FSWorker::FolderRounds FSWorker::syncFolderInRounds(std::string& folder, bool sk
     if (!stop.load()) {
         putSyncStatus("Getting Server Delta Changes ...");
         ok = doGetSyncDelta(folder, gotReply);
-        if (ok)
+        if (ok) {
+            retryHeldBack(folder);
             noteAcceptedDelta();
+        }
     }
     if (ok && !stop.load()) {
         putSyncStatus("Downloading Files...");
@@ -339,6 +348,18 @@ FSWorker::FolderRounds FSWorker::syncFolderInRounds(std::string& folder, bool sk
 void FSWorker::noteAcceptedDelta() {
     if (!pass.serverChanges.empty())
         serverHalf.deltaHadRecords = true;
+    // Only a pass with local changes to send asks what its deltas touched
+    // (a first sync's delta holds the whole server tree).
+    if (localChanges.empty())
+        return;
+    for (const auto& change : pass.serverChanges) {
+        const FSSyncRecord* record = dynamic_cast<const FSSyncRecord*>(change.get());
+        if (!record || record->getFlags() == "SKIP")
+            continue;
+        pass.passPaths.insert(record->getLocalFullPath());
+        if (record->getType() == FSTypeFolder && record->getIsDeleted() != 1)
+            pass.passLiveFolders.insert(record->getLocalFullPath());
+    }
 }
 
 bool FSWorker::continueServerSync(std::string& folder, bool skipdetect, bool& gotReply) {

@@ -17,10 +17,12 @@
 #include <Poco/NumberFormatter.h>
 #include <Poco/Timestamp.h>
 #include <Poco/Types.h>
+#include <Poco/URI.h>
 
 #include <exception>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace Nuvaro {
 namespace Sync {
@@ -50,6 +52,35 @@ inline Poco::Int64 utcModified(const struct stat& info) {
     return Poco::Timestamp(static_cast<Poco::Timestamp::TimeVal>(info.st_mtim.tv_sec) * 1000000 +
                            info.st_mtim.tv_nsec / 1000)
         .utcTime();
+}
+
+// The whole second of a UTC time value, rounded down (also before 1970).
+inline Poco::Int64 wholeSecondOf(Poco::Int64 utc) {
+    const Poco::Int64 unitsPerSecond = 10000000;
+    return utc >= 0 ? utc / unitsPerSecond : -((-utc + unitsPerSecond - 1) / unitsPerSecond);
+}
+
+// The lines of the worker's own text files in the data folder (the
+// placement journal, the held-back changes): fields separated by TAB, each
+// text percent-encoded so that it holds no TAB or line break.
+inline std::string fieldText(const std::string& text) {
+    std::string out;
+    Poco::URI::encode(text, "\t\r\n", out);
+    return out;
+}
+// Throws Poco::SyntaxException for a field that is not fieldText's form.
+inline std::string fieldValue(const std::string& field) {
+    std::string out;
+    Poco::URI::decode(field, out);
+    return out;
+}
+inline std::vector<std::string> lineFields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::string::size_type from = 0;
+    for (std::string::size_type tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
+        fields.push_back(line.substr(from, tab - from));
+    fields.push_back(line.substr(from));
+    return fields;
 }
 
 } // namespace Sync

@@ -249,31 +249,120 @@ private:
 };
 
 // Placing never deletes the user's file first: when the copy fails (here
-// the disk is "full" after 64 KiB), the old file is still there, whole.
-TEST_F(ApplyTest, FailingCopyLeavesTheOldFile) {
+// the disk is "full" after 64 KiB), the old file is still there, whole. The
+// change holds back only itself: the step saves (the status set moves on)
+// while the database keeps the file's old record, the change is remembered,
+// reported once and placed when tried again with room.
+TEST_F(ApplyTest, FailingCopyLeavesTheOldFileAndHoldsTheChangeBack) {
+    const std::string big(256 * 1024, 'x');
     synced("docs/a.txt", "old one");
-    serverFile("docs/a.txt", std::string(256 * 1024, 'x'));
+    serverFile("docs/a.txt", big);
+    serverFile("docs/b.txt", "small");
+    serverFile("docs/0.txt", "zero");
     // A full disk fails a copy; on one file system the staged file is
     // renamed into place and nothing is written, so the worker is made to
-    // copy as it does across file systems.
+    // copy as it does across file systems. The disk is full while a.txt is
+    // placed only (the placements go b, a, 0), not when the step saves.
     worker().placeByCopyForTesting = true;
-    bool applied = true;
-    {
-        FileSizeLimit full(64 * 1024);
-        applied = worker().doEndSync(kFolder);
-    }
-    EXPECT_FALSE(applied);
+    std::unique_ptr<FileSizeLimit> full;
+    worker().beforePlacementForTesting = [&](const std::string& localPath) {
+        full.reset(localPath == at("docs/a.txt") ? new FileSizeLimit(64 * 1024) : nullptr);
+    };
+
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+
+    full.reset();
+    worker().beforePlacementForTesting = nullptr;
     EXPECT_EQ(content("docs/a.txt"), "old one");
+    EXPECT_EQ(content("docs/b.txt"), "small");
+    EXPECT_EQ(content("docs/0.txt"), "zero");
     EXPECT_TRUE(noTemporaryFiles(names("docs")));
-    EXPECT_EQ(storedStatus(), "server:3");
+    EXPECT_EQ(storedStatus(), "server:9");
+    EXPECT_EQ(m_db->getFSSyncRecord(serverPath("docs/a.txt"))->getSize(), 7);
+    EXPECT_EQ(worker().heldBack.of(kFolder).size(), 1u);
+    worker().reportHeldBack();
     auto errors = activities(FSActivity::TypeError);
-    ASSERT_FALSE(errors.empty());
+    ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0]->message.compare(0, 21, "Error copying file : "), 0) << errors[0]->message;
 
-    // With room again the same delta goes through.
+    // The next pass tries it again, from the staged file kept, with room.
+    worker().pass.retriedFolders.clear();
+    worker().retryHeldBack(kFolder);
+    ASSERT_EQ(worker().pass.serverChanges.size(), 1u);
     ASSERT_TRUE(worker().doEndSync(kFolder));
-    EXPECT_EQ(content("docs/a.txt"), std::string(256 * 1024, 'x'));
+    EXPECT_TRUE(content("docs/a.txt") == big);
+    EXPECT_EQ(m_db->getFSSyncRecord(serverPath("docs/a.txt"))->getSize(), static_cast<Poco::Int64>(big.size()));
+    EXPECT_TRUE(worker().heldBack.of(kFolder).empty());
+    EXPECT_FALSE(Poco::File(dataRoot() + "/.heldback").exists());
+    EXPECT_TRUE(activities(FSActivity::TypeError).empty());
+}
+
+// A server folder where a file of the user's stands cannot be made, nor can
+// the files inside it be placed: they hold back only themselves. Their
+// records are not saved (the file is no deletion of anything to the next
+// scan), everything else is placed and saved, and a newer server change of a
+// held path takes its place at the next try.
+TEST_F(ApplyTest, FolderThatCannotBeMadeHoldsBackItselfAndItsFiles) {
+    localFile("docs", "the user's file named docs");
+    serverFolder("docs");
+    serverFile("docs/a.txt", "in the folder");
+    serverFile("docs/b.txt", "also in it");
+    serverFile("other.txt", "elsewhere");
+    CloudSyncTest::LogCapture log({"Sync"});
+
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+
+    EXPECT_EQ(content("docs"), "the user's file named docs");
+    EXPECT_EQ(content("other.txt"), "elsewhere");
     EXPECT_EQ(storedStatus(), "server:9");
+    for (const char* held : {"docs", "docs/a.txt", "docs/b.txt"})
+        EXPECT_FALSE(m_db->getFSSyncRecord(serverPath(held))) << held;
+    EXPECT_TRUE(m_db->getFSSyncRecord(serverPath("other.txt")));
+    EXPECT_EQ(worker().heldBack.of(kFolder).size(), 3u);
+    EXPECT_TRUE(worker().heldBack.meets("My Files/docs"));
+    EXPECT_TRUE(worker().heldBack.meets("My Files"));
+    EXPECT_FALSE(worker().heldBack.meets("My Files/docs.txt"));
+    // Nothing reported yet: the pass reports once, when it ends.
+    EXPECT_TRUE(activities(FSActivity::TypeError).empty());
+    for (const auto& entry : log.channel().entries())
+        EXPECT_GT(entry.priority, Poco::Message::PRIO_ERROR) << entry.text;
+    worker().reportHeldBack();
+    EXPECT_EQ(activities(FSActivity::TypeError).size(), 3u);
+
+    // Next pass: the server changed b.txt again; the user moved the file away.
+    Poco::File(at("docs")).renameTo(at("docs.txt"));
+    worker().pass.retriedFolders.clear();
+    serverFile("docs/b.txt", "newer");
+    worker().retryHeldBack(kFolder);
+    ASSERT_EQ(worker().pass.serverChanges.size(), 3u);
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+    EXPECT_EQ(content("docs/a.txt"), "in the folder");
+    EXPECT_EQ(content("docs/b.txt"), "newer");
+    EXPECT_TRUE(m_db->getFSSyncRecord(serverPath("docs")));
+    EXPECT_TRUE(worker().heldBack.of(kFolder).empty());
+}
+
+// The held changes survive the worker: a new one (a restart) reads them
+// from the data folder, records whole.
+TEST_F(ApplyTest, HeldBackChangesAreReadBackAfterARestart) {
+    localFile("docs", "in the way");
+    FSSyncRecordPtr sent = serverFile("docs/a.txt", "server's");
+    ASSERT_TRUE(worker().doEndSync(kFolder));
+    m_worker->shutdown();
+    m_worker.reset();
+
+    const auto held = worker().heldBack.of(kFolder);
+    ASSERT_EQ(held.size(), 1u);
+    const FSSyncRecord& back = *held.at(serverPath("docs/a.txt"));
+    EXPECT_EQ(back.getId(), sent->getId());
+    EXPECT_EQ(back.getUpdatedVersion(), sent->getUpdatedVersion());
+    EXPECT_EQ(back.getSize(), sent->getSize());
+    EXPECT_EQ(back.getModified(), sent->getModified());
+    EXPECT_EQ(back.getFriendlyName(), sent->getFriendlyName());
+    EXPECT_EQ(back.getLocalFullPath(), sent->getLocalFullPath());
+    EXPECT_EQ(back.getLocalParent(), sent->getLocalParent());
+    EXPECT_EQ(back.getSyncFolderPath(), sent->getSyncFolderPath());
+    EXPECT_EQ(worker().heldBack.folders(), std::vector<std::string>{kFolder});
 }
 
 // On one file system the staged file itself is renamed into place: same

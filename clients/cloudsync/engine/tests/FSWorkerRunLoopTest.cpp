@@ -459,25 +459,41 @@ TEST_F(RunLoopTest, LocalChangesAreSentWhenTheServerHadNothingNew) {
     EXPECT_TRUE(worker.localChanges.empty());
 }
 
-TEST_F(RunLoopTest, LocalChangesWaitForANewScanWhenServerChangesCameIn) {
+// Regression: when server changes came in, the whole change list waited
+// for a new scan, and a server that changed at every pass held every upload
+// back for good. What the server did not touch goes in the same pass; what
+// it touched waits for the new scan.
+TEST_F(RunLoopTest, ServerChangesHoldBackOnlyTheLocalChangesTheyTouch) {
+    server.putFile(SyncDevice::kUser, "/user1/shared.txt", "v1");
     PassWorker& worker = ready();
-    device->write("mine.txt", "mine");
-    device->scan();
-    server.putFile(SyncDevice::kUser, "/user1/theirs.txt", "theirs");
-    server.clearRequests();
     worker.runSyncPass();
-    EXPECT_EQ(requestCount("/upload"), 0u);
+    device->write("mine.txt", "mine");
+    device->write("shared.txt", "my edit", 100);
+    device->scan();
+    ASSERT_EQ(worker.localChanges.size(), 2u);
+    server.putFile(SyncDevice::kUser, "/user1/theirs.txt", "theirs");
+    server.putFile(SyncDevice::kUser, "/user1/shared.txt", "their edit");
+    server.clearRequests();
+
+    worker.runSyncPass();
+
+    EXPECT_EQ(requestCount("/upload"), 1u);
+    EXPECT_EQ(server.fileContent(SyncDevice::kUser, "/user1/mine.txt"), std::string("mine"));
+    EXPECT_EQ(server.fileContent(SyncDevice::kUser, "/user1/shared.txt"), std::string("their edit"));
     EXPECT_EQ(device->read("theirs.txt"), "theirs");
+    EXPECT_EQ(device->read("shared.txt"), "my edit");
     EXPECT_TRUE(worker.flags.rescanRequested.load());
     EXPECT_FALSE(worker.flags.localChangesPending.load());
     EXPECT_FALSE(worker.flags.lastPassFailed.load());
-    // The loop's next cycle starts the scan asked for; it finds the change.
+    // The loop's next cycle starts the scan asked for: the edit stays beside
+    // the server's version (conflict copy), nothing more goes up.
     worker.runCycle(nullptr);
     ASSERT_TRUE(worker.folderCheck);
     worker.folderCheck->activity().wait();
     worker.lastSync = secondsAgo(2);
     worker.runCycle(nullptr);
-    EXPECT_EQ(server.fileContent(SyncDevice::kUser, "/user1/mine.txt"), std::string("mine"));
+    EXPECT_EQ(requestCount("/upload"), 1u);
+    EXPECT_EQ(server.fileContent(SyncDevice::kUser, "/user1/shared.txt"), std::string("their edit"));
 }
 
 TEST_F(RunLoopTest, FailedServerHalfKeepsTheLocalChanges) {

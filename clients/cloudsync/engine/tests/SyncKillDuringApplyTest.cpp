@@ -9,6 +9,9 @@
 // stays. The driver pauses before each placement, so the kill lands between
 // two of them.
 //
+// Killed while a server change it cannot place is held back, with the
+// stored status past it: started again, it places the change once it can.
+//
 // Sent SIGTERM while a large download runs: the process ends within
 // seconds, not when the download would have ended, and the next start
 // finishes the file.
@@ -24,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -103,6 +107,45 @@ TEST_F(RestartedDevice, KilledDuringApplyTakesItsOwnPlacementsAsSynced) {
         // The journal of the placements is gone with the step that saved.
         EXPECT_FALSE(Poco::File(root() + "/data/.applyjournal").exists());
     }
+}
+
+// A server change the device cannot place (a folder the colleague made
+// where the user keeps a file of that name) is held back while the rest is
+// saved, the stored status moving past it. Killed then, the device has not
+// lost it: started again once the user moved the file away, it places it.
+TEST_F(RestartedDevice, HeldBackChangeSurvivesAKillAndIsPlacedOnceThereIsRoom) {
+    server.putFile(SyncDevice::kUser, "/user1/seed.txt", "seed", serverTime(0));
+    start();
+    ASSERT_TRUE(waitUntil([&] { return placed("seed.txt") && savedServersStatus(); }, kConvergeMs))
+        << m_child->output();
+    stop();
+    // While the device is down: the user's file, the colleague's folder of
+    // the same name and another change.
+    std::ofstream(files() + "/plans", std::ios::binary) << "my file named plans";
+    server.putFile(SyncDevice::kUser, "/user1/plans/q3.txt", "their plan", serverTime(10));
+    server.putFile(SyncDevice::kUser, "/user1/other.txt", "other", serverTime(10));
+
+    start();
+    const std::string heldBack = root() + "/data/.heldback";
+    const bool held = waitUntil(
+        [&] { return placed("other.txt") && savedServersStatus() && Poco::File(heldBack).exists(); }, kConvergeMs);
+    m_child->kill();
+    ASSERT_TRUE(held) << m_child->output();
+    EXPECT_EQ(server.item(SyncDevice::kUser, "/user1/plans")->type, 0) << "the user's file went over the folder";
+
+    Poco::File(files() + "/plans").renameTo(files() + "/plans.txt");
+    start();
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return placed("plans/q3.txt") &&
+                   server.fileContent(SyncDevice::kUser, "/user1/plans.txt") == std::string("my file named plans") &&
+                   !Poco::File(heldBack).exists();
+        },
+        kConvergeMs))
+        << m_child->output();
+    stop();
+    EXPECT_EQ(CloudSyncTest::TempFolder::read(files() + "/plans/q3.txt"), "their plan");
+    EXPECT_EQ(folderTree(files()), serverFiles());
 }
 
 TEST_F(RestartedDevice, SigtermDuringALargeDownloadEndsWithinSecondsAndTheNextStartFinishesIt) {

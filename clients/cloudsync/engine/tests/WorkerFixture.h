@@ -61,6 +61,11 @@ public:
     using FSWorker::readPlacementJournals;
     using FSWorker::storePlacementJournal;
     using FSWorker::pass;
+    // Held-back changes and the send list
+    using FSWorker::heldBack;
+    using FSWorker::keepSendableLocalChanges;
+    using FSWorker::reportHeldBack;
+    using FSWorker::retryHeldBack;
     // Transfers and staged downloads
     using FSWorker::queue;
     using FSWorker::refreshLock;
