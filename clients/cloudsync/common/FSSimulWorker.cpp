@@ -63,10 +63,12 @@ bool FSSimulWorker::reapIfFinished(Job& job) {
     if (job.handle.failed()) {
         syncLog().error("Transfer job on connector " + std::to_string(job.slot) +
                         " ended with an exception: " + job.handle.error());
-        stopped = true;
+        failed = true;
     } else if (!job.handle.data().ok) {
-        stopped = true;
+        failed = true;
     }
+    if (failed && !keepGoing)
+        stopped = true;
     if (job.slot >= 0 && job.slot < static_cast<int>(connectors.size()))
         connectors[job.slot].busy = false;
     return true;
@@ -103,7 +105,7 @@ bool FSSimulWorker::waitForAllJobs() {
             break;
         callback->waitForTransferJobEnd(seen, WAIT_SLICE_MS);
     }
-    return !stopped;
+    return !stopped && !failed;
 }
 
 bool FSSimulWorker::available() {

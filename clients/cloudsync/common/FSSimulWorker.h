@@ -27,7 +27,10 @@
 // a job is seen when the pool reaps it; from then on addJob refuses (checked
 // once, at its start) and waitForAllJobs returns false. Jobs already running
 // finish normally. The failure itself is reported by the transfer body's
-// callbacks; a body that threw is logged here.
+// callbacks; a body that threw is logged here. A pool told to
+// keepGoingAfterFailures goes on accepting jobs after a failure (one file
+// the server refuses must not keep the others of its batch from going);
+// waitForAllJobs still returns false.
 //
 // Waiting never polls: the pool reads the owner's count of finished jobs,
 // looks at its handles, and sleeps on the owner's job board until a job
@@ -84,6 +87,8 @@ public:
     // Returns once every started job has finished; false when a job of this
     // pool failed.
     bool waitForAllJobs();
+    // From now on a failed job no longer stops the pool (see above).
+    void keepGoingAfterFailures() { keepGoing = true; }
     // Reaps finished jobs; true when a job could start now without waiting.
     bool available();
 
@@ -118,6 +123,9 @@ private:
     std::vector<ConnectorHolder> connectors;
     SimulCallbackBase* callback;
     bool stopped;
+    // A job of this pool failed (with keepGoing the pool is not stopped).
+    bool failed = false;
+    bool keepGoing = false;
 };
 
 } // namespace Sync

@@ -598,14 +598,19 @@ protected:
     // back, a folder could not be created, a file was missing, a job could
     // not start or failed, `stop` came, or an exception was caught.
     // lastSendOutcome tells which. Every job started is waited for before it
-    // returns, whatever happened. A file that vanished since the scan is
-    // reported and skipped (the rest is still sent) and a new scan asked for.
+    // returns, whatever happened. One item that cannot be handled holds back
+    // only itself: a file that vanished since the scan is reported and
+    // skipped and a new scan asked for; a folder the server does not make
+    // is reported and nothing below it is sent; a file whose upload fails is
+    // reported; the rest is still sent in each case.
     bool doSendFiles();
 
     // ---- Upload steps (FSWorker_Uploads.cpp); worker thread only ----
     // Upload steps. createRemoteFolders: every new folder of the sorted
-    // localChanges; false (reported) when one cannot be made.
-    bool createRemoteFolders(std::size_t total);
+    // localChanges; a folder the server does not make (reported) goes into
+    // `refused` (local full paths) with every new folder below it, and the
+    // rest are still made.
+    void createRemoteFolders(std::size_t total, std::set<std::string>& refused);
     // Queues the upload of one file record at `position` of `total`:
     // Queued; Missing when the file is gone (reported, nothing queued);
     // Refused when the pool refused the job.

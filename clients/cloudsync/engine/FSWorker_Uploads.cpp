@@ -1,6 +1,6 @@
 // FSWorker: the upload pass, the local-to-server half of a sync pass.
 // The gate and the remote deletes come first (a refusing gate holds back
-// the removals only, see HeldBack); the new folders go on the worker's own
+// the removals only, see ApprovalHold); the new folders go on the worker's own
 // connector, shallow first, so that each folder exists before anything is
 // uploaded into it; the files go through a transfer pool of
 // min(maxthreads, changes) slots, each on its own logged-in connector
@@ -43,18 +43,28 @@ std::string position(std::size_t k, std::size_t total) {
     return "(" + std::to_string(k) + "/" + std::to_string(total) + ") ";
 }
 
+// True when the local path lies inside one of the folders (local full paths).
+bool liesBelow(const std::string& path, const std::set<std::string>& folders) {
+    for (std::string::size_type slash = path.rfind('/'); slash != std::string::npos && slash > 0;
+         slash = path.rfind('/', slash - 1)) {
+        if (folders.count(path.substr(0, slash)) != 0)
+            return true;
+    }
+    return false;
+}
+
 // The changes the delete-approval gate holds back: the removals it counted,
 // and the new items that take the place of a removed one (a file replaced
 // by a folder, a folder by a file), which cannot go up while the old item is
 // still on the server. They leave the send list while the step runs and are
 // put back when it ends, so that the rest of the pass still sees them
 // pending (a server change is not placed over them unseen).
-class HeldBack {
+class ApprovalHold {
 public:
-    explicit HeldBack(FSWorker::RecordVector& changes) : m_changes(changes) {}
-    ~HeldBack() { m_changes.insert(m_changes.end(), m_held.begin(), m_held.end()); }
-    HeldBack(const HeldBack&) = delete;
-    HeldBack& operator=(const HeldBack&) = delete;
+    explicit ApprovalHold(FSWorker::RecordVector& changes) : m_changes(changes) {}
+    ~ApprovalHold() { m_changes.insert(m_changes.end(), m_held.begin(), m_held.end()); }
+    ApprovalHold(const ApprovalHold&) = delete;
+    ApprovalHold& operator=(const ApprovalHold&) = delete;
 
     void take(const FSWorker::RecordVector& removals) {
         std::set<const Nuvaro::DataSync::DataSyncRecord*> removal;
@@ -120,7 +130,7 @@ bool FSWorker::doSendFiles() {
         }
         log.trace("Removing " + decimal(removed) + " files and Updated " + decimal(updated) + " checking for approval");
         // The gate holds back the removals only; the rest is sent.
-        HeldBack heldBack(localChanges);
+        ApprovalHold heldBack(localChanges);
         if (!requestForChangesApproved(removed, updated)) {
             heldBack.take(removals);
             log.trace("#### Need Delete Approval, holding back " + decimal(static_cast<Poco::Int64>(heldBack.size())) +
@@ -147,11 +157,11 @@ bool FSWorker::doSendFiles() {
             lastSendOutcome = SendOutcome::Stopped;
             return false;
         }
-        if (!createRemoteFolders(total)) {
-            requestScanAfterUploadFailure();
-            flags.loggedIn = false;
-            return false;
-        }
+        // A folder the server does not make holds back what lies below it,
+        // nothing else.
+        std::set<std::string> refusedFolders;
+        pool->keepGoingAfterFailures();
+        createRemoteFolders(total, refusedFolders);
 
         bool anyMissing = false;
         for (std::size_t k = 1; k <= total; ++k) {
@@ -162,6 +172,8 @@ bool FSWorker::doSendFiles() {
             }
             FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(localChanges[k - 1]);
             if (!record || record->getIsDeleted() == 1 || record->getType() == FSTypeFolder)
+                continue;
+            if (liesBelow(record->getLocalFullPath(), refusedFolders))
                 continue;
             const UploadQueued queued = queueUpload(*pool, record, k, total);
             if (queued == UploadQueued::Refused) {
@@ -182,10 +194,12 @@ bool FSWorker::doSendFiles() {
             flags.loggedIn = false;
             return false;
         }
-        if (anyMissing) {
-            // The list is older than the folder: a new scan tells what is
-            // still to send. The rest went.
+        if (anyMissing || !refusedFolders.empty()) {
+            // The list is older than the folder, or a folder could not be
+            // made: a new scan tells what is still to send. The rest went.
             requestScanAfterUploadFailure();
+            if (!refusedFolders.empty())
+                flags.loggedIn = false;
             return false;
         }
         stepActivities.flush(db.get());
@@ -213,17 +227,20 @@ bool FSWorker::doSendFiles() {
     return false;
 }
 
-bool FSWorker::createRemoteFolders(std::size_t total) {
+void FSWorker::createRemoteFolders(std::size_t total, std::set<std::string>& refused) {
     Poco::Logger& log = syncLog();
     boost::shared_ptr<NuvaroConnector> server = connector;
-    if (!server)
-        return false;
     for (std::size_t k = 1; k <= total; ++k) {
         FSSyncRecordPtr record = boost::dynamic_pointer_cast<FSSyncRecord>(localChanges[k - 1]);
         if (!record || record->getIsDeleted() == 1 || record->getType() != FSTypeFolder)
             continue;
         if (stop.load())
-            return true;  // the file loop sees it too
+            return;  // the file loop sees it too
+        // Shallow first: a refused parent comes before its subfolders.
+        if (!server || liesBelow(record->getLocalFullPath(), refused)) {
+            refused.insert(record->getLocalFullPath());
+            continue;
+        }
         putSyncStatus("Uploading: " + position(k, total) + record->getName());
         postEvent(11, "", static_cast<int>(k));
         const std::string fullPath = FSSyncDB::convertToLinuxPath(record->getFullPath());
@@ -246,9 +263,8 @@ bool FSWorker::createRemoteFolders(std::size_t total) {
                         " .verify that you are able to create a folder using a webbrowser",
                     record->getLocalFullPath(), record->getFriendlyName(), FSActivity::TypeUploadFailure);
         postEvent(4, "Failed to create remote folder: " + record->getLocalFullPath(), 0);
-        return false;
+        refused.insert(record->getLocalFullPath());
     }
-    return true;
 }
 
 FSWorker::UploadQueued FSWorker::queueUpload(FSSimulWorker& pool, const FSSyncRecordPtr& record, std::size_t k,

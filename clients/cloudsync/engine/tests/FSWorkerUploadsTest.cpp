@@ -320,6 +320,57 @@ TEST_F(UploadTest, StopEndsAnUploadWhoseReplyTheServerHolds) {
     }
 }
 
+// One item the server does not take holds back only itself (and what lies
+// below a folder it does not make); the rest of the step still goes, and the
+// item goes at a later step once the server takes it.
+TEST_F(UploadTest, AnItemTheServerRefusesHoldsBackOnlyItself) {
+    struct Case {
+        const char* what;
+        TestFault refusal;
+        std::vector<std::string> heldBack;  // server paths not there after the step
+    };
+    const std::string refusedFolder =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><commands><command><type>createfolder</type><result>0</result>"
+        "<message>Refused</message></command></commands>";
+    const Case cases[] = {
+        {"a folder the server does not make", TestFault::withBody("/app/explorer/createfolder", refusedFolder),
+         {"/user1/a", "/user1/a/x.txt", "/user1/a/deeper", "/user1/a/deeper/z.txt"}},
+        {"a file the server refuses", TestFault::withBody("/upload", "Failed: refused by the server"),
+         {"/user1/a/deeper/z.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        device.reset(new SyncDevice(m_tmp / c.what, server.baseUrl(), "laptop"));
+        PassWorker& worker = ready();
+        worker.maxThreads = 1;
+        device->write("a/x.txt", "x");
+        device->write("a/deeper/z.txt", "z");
+        device->write("b/y.txt", "y");
+        device->write("c.txt", "c");
+        device->write("d.txt", "d");
+        device->scan();
+        TestFault refusal = c.refusal;
+        refusal.times = 1;
+        const int refused = server.addFault(refusal);
+
+        EXPECT_FALSE(worker.doSendFiles());
+        for (const char* sent : {"/user1/b/y.txt", "/user1/c.txt", "/user1/d.txt"})
+            EXPECT_TRUE(server.item(SyncDevice::kUser, sent).has_value()) << sent;
+        for (const std::string& held : c.heldBack)
+            EXPECT_FALSE(server.item(SyncDevice::kUser, held).has_value()) << held;
+        EXPECT_FALSE(activities(FSActivity::TypeUploadFailure).empty());
+
+        server.removeFault(refused);
+        device->scan();
+        EXPECT_TRUE(worker.doSendFiles());
+        for (const std::string& held : c.heldBack)
+            EXPECT_TRUE(server.item(SyncDevice::kUser, held).has_value()) << held;
+        // Cleared for the next case's device.
+        for (const char* top : {"/user1/a", "/user1/b", "/user1/c.txt", "/user1/d.txt"})
+            server.removeItem(SyncDevice::kUser, top);
+    }
+}
+
 TEST_F(UploadTest, EmptyChangeListSendsNothingAndClearsUploadFailures) {
     PassWorker& worker = ready();
     Nuvaro::Sync::addActivityEntry(*device->db(), FSActivity::TypeUploadFailure, "old failure", "", "");
