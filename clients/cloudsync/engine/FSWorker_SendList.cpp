@@ -13,6 +13,8 @@
 //     at, above or below a server change held back       waits, no new scan
 //     that a server change of this pass touched          waits for a new scan
 //     changed since the scan (size, second, kind)        waits for a new scan
+//       (a removal whose place holds an item of the other kind is a kind
+//       change, not a change since the scan)
 //     anything else                                      sent
 //
 // "Touched": a server change at the same path, below it (a removed folder
@@ -91,8 +93,13 @@ bool FSWorker::unchangedSinceScan(const FSSyncRecord& change) const {
     struct stat info;
     if (::lstat(localPath.c_str(), &info) != 0)
         return change.getIsDeleted() == 1 && errno == ENOENT;
-    if (change.getIsDeleted() == 1)
-        return false;
+    if (change.getIsDeleted() == 1) {
+        // Still gone, as an item of its kind: a file or folder of the other
+        // kind in its place is a kind change, whose new item has a change
+        // of its own (checked on its own).
+        const bool folderNow = S_ISDIR(info.st_mode);
+        return (folderNow || S_ISREG(info.st_mode)) && folderNow != (change.getType() == FSTypeFolder);
+    }
     if (change.getType() == FSTypeFolder)
         return S_ISDIR(info.st_mode);
     return S_ISREG(info.st_mode) && static_cast<Poco::Int64>(info.st_size) == change.getSize() &&

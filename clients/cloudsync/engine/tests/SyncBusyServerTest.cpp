@@ -137,6 +137,15 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(t.onServer("shared.txt"), "the colleague's save 3");
                      EXPECT_EQ(t.device->read("shared.txt"), "the colleague's save 3");
                  }},
+        // A kind change is a removal and a new item at one path: the
+        // removal is not taken for a change since the scan.
+        BusyCase{"a file the server leaves alone replaced by a folder",
+                 [](BusyServer& t) {
+                     t.device->remove("kept.txt");
+                     t.device->write("kept.txt/inside.txt", "now a folder");
+                 },
+                 nullptr, false,
+                 [](BusyServer& t) { EXPECT_EQ(t.onServer("kept.txt/inside.txt"), "now a folder"); }},
         // Saved again after the scan: not sent as the scan saw it; the next
         // scan finds the new content and the next pass sends it.
         BusyCase{"a file saved again after the scan",
