@@ -198,8 +198,12 @@ protected:
         return stored;
     }
 
-    // A stopped job sends nothing more.
+    // A stopped job sends nothing more. Requests it sent before the stop
+    // may still be on their way through the server (a stop no longer waits
+    // for their replies): those are counted once the server is done with
+    // them.
     void expectNoMoreDownloads() {
+        EXPECT_TRUE(waitUntil([&] { return server.requestsInFlight("/core/downloadfile") == 0; }, 10000));
         const std::size_t downloads = server.requests("/core/downloadfile").size();
         Poco::Thread::sleep(400);
         EXPECT_EQ(server.requests("/core/downloadfile").size(), downloads);
