@@ -45,7 +45,6 @@ const std::string kNoAuthError = "Failed: No Authentication to Download File";
 const std::string kUnauthorizedError = "Failed: Got Server Unauthorized Error. No Authentication to Download File";
 const std::string kBadStatusError = "Failed: Bad HTTP Status for Download File";
 const std::string kCreateLocalError = "Failed: Unable to create local file for writing";
-const std::string kCancelledError = NuvaroConnector::TRANSFER_CANCELED_ERROR;
 
 // Copies in to out block by block until in ends, out fails or cancel (when
 // given) is set; returns the bytes copied. The flag is read before every
@@ -377,7 +376,7 @@ bool NuvaroConnector::saveResponseToFile(std::istream& in, const std::string& lo
     if ((cancel && cancel->load()) || transferCanceled()) {
         // A stop, not a failure: the temporary file goes, the file stays.
         rootLog().debug(name + ": Download of " + localPath + " cancelled after " + std::to_string(copied) + " bytes");
-        error = kCancelledError;
+        error = TRANSFER_CANCELED_ERROR;
         return false;
     }
     if (in.bad()) {

@@ -26,12 +26,12 @@ FSSimulWorker::~FSSimulWorker() {
 }
 
 bool FSSimulWorker::init() {
+    Nuvaro::RequestCancelHook* const hook = callback ? callback->transferCancelHook() : nullptr;
     for (int slot = 0; slot < maxJobs; ++slot) {
         boost::shared_ptr<NuvaroConnector> connector(
             new NuvaroConnector(copyRecordList(settings), false, "Cloud Sync"));
-        connector->setCancelHook(callback ? callback->transferCancelHook() : nullptr);
+        connector->setCancelHook(hook);
         if (!connector->Authenticate(true)) {
-            Nuvaro::RequestCancelHook* hook = callback ? callback->transferCancelHook() : nullptr;
             if (hook && hook->cancelled()) {
                 // The owner stopped while the slots logged in.
                 syncLog().debug("init Transfer slot " + std::to_string(slot) + " not logged in: stopped");

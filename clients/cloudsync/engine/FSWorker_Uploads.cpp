@@ -75,11 +75,7 @@ public:
                 removedPaths.insert(static_cast<const FSSyncRecord&>(*record).getLocalFullPath());
         }
         auto replacesRemoved = [&removedPaths](const std::string& path) {
-            for (std::string::size_type end = path.size(); end != std::string::npos && end > 0;
-                 end = path.rfind('/', end - 1))
-                if (removedPaths.count(path.substr(0, end)) != 0)
-                    return true;
-            return false;
+            return removedPaths.count(path) != 0 || liesBelow(path, removedPaths);
         };
         auto held = std::stable_partition(m_changes.begin(), m_changes.end(), [&](const auto& change) {
             const FSSyncRecord* record = dynamic_cast<const FSSyncRecord*>(change.get());

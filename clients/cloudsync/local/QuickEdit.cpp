@@ -69,26 +69,16 @@ bool makePrivateFolder(const std::string& folder, bool mayExist) {
     return setOwnMode(folder, S_IFDIR, 0700);
 }
 
-// Creates the folders above `folder` that are missing, from the top down,
-// each 0700 like the folders below them; folders that exist are left as
-// they are. Stops at the first that cannot be made (the caller's own
-// creation then fails and says so).
-void makeMissingParents(const std::string& folder) {
-    for (std::string::size_type at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1)) {
-        if (folder[at - 1] == '/')
-            continue;  // "//"
-        const std::string parent = folder.substr(0, at);
-        if (::mkdir(parent.c_str(), 0700) == 0)
-            setOwnMode(parent, S_IFDIR, 0700);  // the umask may have taken bits away
-        else if (errno != EEXIST)
-            return;
-    }
-}
-
 } // namespace
 
 bool prepareQuickEditRoot(const std::string& editRoot) {
-    makeMissingParents(editRoot);
+    // The folders above the root that are missing are made 0700 too;
+    // those that exist are left as they are. A parent that cannot be made
+    // makes the root's own creation fail below, which says so.
+    std::string name, parent;
+    FSUtilSplitFolder(FSUtilRemoveEndingSlash(editRoot), name, parent);
+    if (!parent.empty())
+        createPrivateFolders(FSUtilRemoveEndingSlash(parent));
     if (makePrivateFolder(editRoot, true))
         return true;
     syncLog().error("Cannot make the quick edit folder " + editRoot + " a private folder (errno " +

@@ -4,13 +4,12 @@
 
 #include "TwoDevicesFixture.h"
 
-#include "ConsoleNotice.h"
+#include "ConsoleLines.h"
 #include "FSActivity.h"
 #include "LogCapture.h"
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,27 +20,6 @@ namespace {
 Poco::Timestamp serverTime(long seconds) {
     return Poco::Timestamp::fromEpochTime(1709287200 + seconds);
 }
-
-// The console lines raised while the object lives, as the console program
-// would print them.
-class ConsoleLines {
-public:
-    ConsoleLines() {
-        Nuvaro::Sync::setConsoleNoticeSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines.push_back(line);
-        });
-    }
-    ~ConsoleLines() { Nuvaro::Sync::setConsoleNoticeSink(Nuvaro::Sync::ConsoleNoticeSink()); }
-    std::vector<std::string> lines() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_lines;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-};
 
 bool mentions(const std::string& line, const std::string& part) {
     return line.find(part) != std::string::npos;
@@ -68,7 +46,7 @@ TEST_F(TwoDevicesTest, HeldDeletionsHoldBackOnlyThemselvesAndAreShownOnTheConsol
         server.putFile(kUser, "/user1/f" + std::to_string(i) + ".txt", "file", serverTime(0));
     server.putFile(kUser, "/user1/notes", "a file called notes", serverTime(0));
     syncAll();
-    ConsoleLines console;
+    CloudSyncTest::ConsoleLines console;
 
     for (int i = 0; i < 5; ++i)
         laptop().remove("f" + std::to_string(i) + ".txt");
